@@ -1,0 +1,64 @@
+// Database: the read-only snapshot of a whole page image, and the walk over
+// one table's page chain.
+#ifndef VANTREL_PDB_DATABASE_H_
+#define VANTREL_PDB_DATABASE_H_
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "vantrel_pdb/coding.h"
+#include "vantrel_pdb/error.h"
+#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/named_rows.h"
+#include "vantrel_pdb/playlist_rows.h"
+#include "vantrel_pdb/track.h"
+
+namespace vantrel_pdb {
+
+// Lists the live rows (absolute row locations) of the table that `entry`
+// describes, in table order: pages in chain order from first_page to
+// last_page, rows in slot order. Fails with Io when the chain leaves the
+// image, the header is too short, or the walk passes more pages than the
+// image holds without reaching last_page (a loop).
+std::expected<std::vector<std::uint64_t>, PdbError> table_row_offsets(Bytes image, std::uint32_t page_size,
+                                                                      const TableEntry& entry);
+
+class Database {
+ public:
+  std::uint32_t page_size = 0;
+  std::vector<TableEntry> tables;
+  // For every directory entry, its live rows; a later entry of the same kind
+  // replaces an earlier one.
+  std::unordered_map<std::uint32_t, std::vector<std::uint64_t>> row_locations_by_kind;
+  std::vector<Track> tracks;
+  std::vector<Genre> genres;
+  std::vector<Artist> artists;
+  std::vector<Album> albums;
+  std::vector<Label> labels;
+  std::vector<Key> keys;
+  std::vector<Color> colors;
+  std::vector<PlaylistTreeNode> playlist_tree;
+  std::vector<PlaylistEntry> playlist_entries;
+  std::vector<Artwork> artwork;
+  std::vector<Kind16Row> kind16_rows;
+  std::vector<HistoryPlaylist> history_playlists;
+  std::vector<HistoryEntry> history_entries;
+
+  // Decodes the whole image. The image is only read; the Database keeps no
+  // reference to it. Tables are decoded in the order 0, 1, 2, 3, 4, 5, 6, 7,
+  // 8, 13, 16, 11, 12 and the first row error ends the load. A malformed
+  // image (short header, a directory or chain outside the image, a row or
+  // string past its end) fails with a PdbError; it is never read outside.
+  static std::expected<Database, PdbError> from_bytes(Bytes image);
+
+  // The row locations of the table of `kind`, in table order; empty when the
+  // directory has no entry of that kind.
+  std::span<const std::uint64_t> row_locations(std::uint32_t kind) const;
+};
+
+}  // namespace vantrel_pdb
+
+#endif  // VANTREL_PDB_DATABASE_H_

@@ -1,0 +1,26 @@
+// The row index of one page: which slots hold live rows, and where.
+#ifndef VANTREL_PDB_ROW_OFFSETS_H_
+#define VANTREL_PDB_ROW_OFFSETS_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "vantrel_pdb/coding.h"
+
+namespace vantrel_pdb {
+
+// Lists the live rows of one page: offsets from the page start (the heap
+// start, 40, already added), in slot order. `page` holds the page's bytes and
+// `page_end` is the offset from which the row index is read backwards (the
+// page size). A page with flag 0x40 or no slots yields nothing; slot_count is
+// read as 9 bits. Never reads outside `page`: on a page too short for its
+// header or its row index the unreadable part yields no rows.
+std::vector<std::uint64_t> row_offsets(Bytes page, std::uint64_t page_end);
+
+// As row_offsets, but appends `base` + offset for each row to `out`, so that
+// a whole table can be listed without a vector per page.
+void append_row_offsets(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out);
+
+}  // namespace vantrel_pdb
+
+#endif  // VANTREL_PDB_ROW_OFFSETS_H_

@@ -1,0 +1,102 @@
+// The track row (table kind 0) and the Track record the reader makes of it.
+//
+// 94 bytes of fixed fields, a table of 21 u16 string offsets (relative to the
+// row start) at 94 to 135, then the strings, wherever the offsets point.
+#ifndef VANTREL_PDB_TRACK_H_
+#define VANTREL_PDB_TRACK_H_
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <string>
+
+#include "vantrel_pdb/coding.h"
+#include "vantrel_pdb/error.h"
+
+namespace vantrel_pdb {
+
+namespace track_row {
+inline constexpr std::uint64_t kSubtypeOffset = 0;
+inline constexpr std::uint64_t kSlotStampOffset = 2;
+inline constexpr std::uint64_t kAuxWordOffset = 4;
+inline constexpr std::uint64_t kSampleRateOffset = 8;
+inline constexpr std::uint64_t kAuxIdAOffset = 12;
+inline constexpr std::uint64_t kFileSizeOffset = 16;
+inline constexpr std::uint64_t kTrackSerialOffset = 20;
+inline constexpr std::uint64_t kConstant24Offset = 24;
+inline constexpr std::uint64_t kArtworkIdOffset = 28;
+inline constexpr std::uint64_t kKeyIdOffset = 32;
+inline constexpr std::uint64_t kAuxIdBOffset = 36;
+inline constexpr std::uint64_t kLabelIdOffset = 40;
+inline constexpr std::uint64_t kAuxIdCOffset = 44;
+inline constexpr std::uint64_t kBitrateOffset = 48;
+inline constexpr std::uint64_t kAuxNumberOffset = 52;
+inline constexpr std::uint64_t kTempoOffset = 56;
+inline constexpr std::uint64_t kGenreIdOffset = 60;
+inline constexpr std::uint64_t kAlbumIdOffset = 64;
+inline constexpr std::uint64_t kArtistIdOffset = 68;
+inline constexpr std::uint64_t kIdOffset = 72;
+inline constexpr std::uint64_t kAuxShortAOffset = 76;
+inline constexpr std::uint64_t kAuxShortBOffset = 78;
+inline constexpr std::uint64_t kAuxShortCOffset = 80;
+inline constexpr std::uint64_t kSampleDepthOffset = 82;
+inline constexpr std::uint64_t kDurationOffset = 84;
+inline constexpr std::uint64_t kConstant86Offset = 86;
+inline constexpr std::uint64_t kAuxByteOffset = 88;
+inline constexpr std::uint64_t kRatingOffset = 89;
+inline constexpr std::uint64_t kFileTypeOffset = 90;
+inline constexpr std::uint64_t kConstant92Offset = 92;
+inline constexpr std::uint64_t kStringOffsetsOffset = 94;
+inline constexpr std::size_t kStringCount = 21;
+inline constexpr std::uint64_t kFixedSize = kStringOffsetsOffset + 2 * kStringCount;  // 136
+
+// String slots that the tool gives a meaning.
+inline constexpr std::size_t kAuxTextASlot = 10;
+inline constexpr std::size_t kAuxTextBSlot = 11;
+inline constexpr std::size_t kAuxTextCSlot = 12;
+inline constexpr std::size_t kAnalysisPathSlot = 14;
+inline constexpr std::size_t kAuxTextARepeatSlot = 15;
+inline constexpr std::size_t kCommentSlot = 16;
+inline constexpr std::size_t kTitleSlot = 17;
+inline constexpr std::size_t kFileNameSlot = 19;
+inline constexpr std::size_t kFilePathSlot = 20;
+}  // namespace track_row
+
+struct Track {
+  std::array<std::string, track_row::kStringCount> strings;
+  std::uint16_t slot_stamp = 0;
+  std::uint32_t aux_word = 0;
+  std::uint32_t sample_rate = 0;
+  std::uint32_t aux_id_a = 0;
+  std::uint32_t file_size = 0;
+  std::uint32_t artwork_id = 0;
+  std::uint32_t key_id = 0;
+  std::uint32_t aux_id_b = 0;
+  std::uint32_t label_id = 0;
+  std::uint32_t aux_id_c = 0;
+  std::uint32_t bitrate = 0;
+  std::uint32_t aux_number = 0;
+  std::uint32_t tempo = 0;
+  std::uint32_t genre_id = 0;
+  std::uint32_t album_id = 0;
+  std::uint32_t artist_id = 0;
+  std::uint32_t id = 0;
+  std::uint16_t aux_short_a = 0;
+  std::uint16_t aux_short_b = 0;
+  std::uint16_t aux_short_c = 0;
+  std::uint16_t sample_depth = 0;
+  std::uint16_t duration = 0;
+  std::uint8_t aux_byte = 0;
+  std::uint8_t rating = 0;
+
+  // Decodes the track row at absolute position `location` of `image`. The
+  // 21 strings are decoded first, in slot order; the first string error is
+  // the result. Fails with Io when the row or a string lies past the end.
+  static std::expected<Track, PdbError> parse(Bytes image, std::uint64_t location);
+
+  friend bool operator==(const Track&, const Track&) = default;
+};
+
+}  // namespace vantrel_pdb
+
+#endif  // VANTREL_PDB_TRACK_H_
