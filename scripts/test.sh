@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs the whole test suite: installs what is missing, then configures,
+# builds and tests each preset (debug, release, and the sanitizer build).
+# Usage: scripts/test.sh [preset ...]   (default: debug release asan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+presets=("$@")
+((${#presets[@]})) || presets=(debug release asan)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+for preset in "${presets[@]}"; do
+  echo "== ${preset}: configure, build, test" >&2
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
