@@ -1,0 +1,26 @@
+// Artwork attachment, the last step of a build: every track that names an
+// artwork file gets an artwork row (table kind 13) whose id is the track's
+// own id, and its track row's artwork_id points at it.
+#ifndef DOVREL_ARTWORK_H_
+#define DOVREL_ARTWORK_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "error.h"
+#include "request.h"
+
+namespace dovrel {
+
+// Changes `image` in place (it may grow by whole pages). Requires: a page
+// image of 4096-byte pages whose directory entry 13 is the artwork table,
+// which holds no data page yet. Tracks with an empty "artworkPath" are
+// skipped; when none is left the image is not even decoded. Fails with
+// "Missing artwork track" (a track's id is not in the image) or "Artwork
+// path must be short ASCII" (a byte >= 0x80, or more than 126 bytes); the
+// image is then half-changed and must be dropped.
+Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks);
+
+}  // namespace dovrel
+
+#endif  // DOVREL_ARTWORK_H_

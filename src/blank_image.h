@@ -1,0 +1,20 @@
+// The blank database that every build starts from: 41 pages of 4096 bytes,
+// 20 tables of kinds 0 to 19, table k owning only its table header page
+// 2k + 1 and taking page 2k + 2 when it first needs a data page.
+#ifndef DOVREL_BLANK_IMAGE_H_
+#define DOVREL_BLANK_IMAGE_H_
+
+#include <cstdint>
+#include <vector>
+
+namespace dovrel {
+
+inline constexpr std::uint32_t kBlankPageCount = 41;
+inline constexpr std::uint32_t kBlankTableCount = 20;
+
+// Returns the blank image, byte for byte (167,936 bytes, sequence 1).
+std::vector<std::uint8_t> make_blank_image();
+
+}  // namespace dovrel
+
+#endif  // DOVREL_BLANK_IMAGE_H_
