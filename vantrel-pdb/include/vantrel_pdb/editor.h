@@ -1,6 +1,13 @@
 // PdbEditor: one edit of one page image. Rows are only ever appended, at the
 // end of a table's page chain; every changed page is recorded so that
 // to_bytes can stamp it with its table's new page_sequence.
+//
+// Every operation either succeeds or fails with a PdbError. The editor never
+// reads or writes outside its image: a directory entry, chain or page that
+// lies outside it, or that would make an append damage other data, fails
+// with Io before anything is written. The low-level operations
+// (allocate_page, append_row) leave the image unchanged on every failure;
+// add_track keeps the named rows it appended before a later step failed.
 #ifndef VANTREL_PDB_EDITOR_H_
 #define VANTREL_PDB_EDITOR_H_
 
@@ -21,6 +28,8 @@
 
 namespace vantrel_pdb {
 
+// Answers the editor's id, name and position questions (editor_lookup.h,
+// internal to the library).
 class EditorLookup;
 
 class PdbEditor {
@@ -29,6 +38,9 @@ class PdbEditor {
   // checked. Requires: the image is at least 8 bytes (a shorter one gets
   // page_size 0 and every later operation fails).
   static PdbEditor from_bytes(std::vector<std::uint8_t> image);
+  // As above, with the lookup that answers the higher operations' questions.
+  // Requires: lookup is not null.
+  static PdbEditor from_bytes(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
 
   PdbEditor(PdbEditor&&) noexcept;
   PdbEditor& operator=(PdbEditor&&) noexcept;
@@ -36,7 +48,8 @@ class PdbEditor {
 
   // Stamps every touched page with its table's stamp and, when anything
   // changed, writes the edit's header sequence (raised once per edit however
-  // often this runs); returns a copy of the image.
+  // often this runs); returns a copy of the image. An editor that changed
+  // nothing returns its input unchanged.
   std::vector<std::uint8_t> to_bytes();
 
   // As to_bytes, but hands the image over instead of copying it. The editor
@@ -47,47 +60,89 @@ class PdbEditor {
   Bytes image() const { return image_; }
   std::uint32_t page_size() const { return page_size_; }
 
-  // Byte offset of the first directory entry of `kind`, or NoTable.
+  // Byte offset of the first directory entry of `kind`, or NoTable. Fails
+  // with Io when the header or the directory runs past the end of `image`
+  // before a matching entry is found.
   static std::expected<std::uint64_t, PdbError> table_entry_offset(Bytes image, std::uint32_t kind);
 
   // Records that the edit changed `page_index` of table `kind`; the first
   // call for a kind computes its stamp (largest page_sequence over the chain
-  // + 1, wrapping).
+  // + 1, wrapping). Fails with NoTable, or with Io when the chain leaves the
+  // image or does not reach its last page within as many steps as the image
+  // has pages, or when the page is not inside the image.
   std::expected<void, PdbError> mark_table_touched(std::uint32_t kind, std::uint32_t page_index);
 
   // Links the table's empty_candidate page onto its chain as a fresh data
-  // page and returns its index.
+  // page and returns its index. The image grows when the page lies beyond
+  // its end. Fails with NoTable, or with Io (image unchanged) when the
+  // directory, the chain or the header counters would make the new page
+  // overwrite page 0, a chain page or break the chain.
   std::expected<std::uint32_t, PdbError> allocate_page(std::uint32_t kind);
 
   // Appends `row` to the last page of table `kind` (or a new page when it
   // does not fit), reserving `alloc` heap bytes (>= row.size(), the rest
-  // zero). With stamp_row_index the u16 at row offset 2 becomes slot × 32.
-  // Fails with RowTooLarge (before any change), NoTable or TooManySlots
-  // (after which the image must be abandoned).
+  // zero). With stamp_row_index the u16 at row offset 2 becomes slot × 32
+  // (requires alloc >= 4). Fails, with the image unchanged, with RowTooLarge
+  // (alloc > page_size - 46, decided before the directory is read), NoTable,
+  // TooManySlots (the last page already has 511 slots and the row fits it)
+  // or Io (unusable page size or unsound image).
   std::expected<void, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
                                            bool stamp_row_index);
 
   // The id of the first genre (kind 1) or label (kind 4) row named exactly
-  // `name`, or the id of a new row appended for it (largest id + 1).
+  // `name`, or the id of a new row appended for it (largest id + 1, 1 in an
+  // empty table). Other kinds fail with Io; a largest id of 0xFFFFFFFF fails
+  // with ValueOutOfRange instead of wrapping to 0.
   std::expected<std::uint32_t, PdbError> get_or_create_named(std::uint32_t kind, std::string_view name);
 
   // Inserts one track with its artist, album, genre, key and label rows;
-  // returns the new track id (largest + 1).
+  // returns the new track id (largest + 1). The row is checked against the
+  // page capacity (RowTooLarge) and its texts encoded (StringTooLong) before
+  // anything is written.
   std::expected<std::uint32_t, PdbError> add_track(const NewTrack& track);
 
-  // Appends a playlist tree node under `parent_id`; returns its new id.
+  // Appends a playlist tree node under `parent_id`; returns its new id (one
+  // more than the largest id in the whole tree). Its sort order is one more
+  // than the largest among the siblings, 0 for the first child.
   std::expected<std::uint32_t, PdbError> create_playlist(std::string_view name, std::uint32_t parent_id,
                                                          bool is_folder);
 
   // Appends an entry for `track_id` to the playlist `playlist_id`; without
-  // an entry index the next one after the playlist's largest is used. Fails
-  // with PlaylistNotFound when the first node with that id is missing or a
-  // folder.
+  // an entry index the next one after the playlist's largest is used (1 for
+  // an empty playlist). Fails with PlaylistNotFound when the first node with
+  // that id is missing or a folder.
   std::expected<void, PdbError> add_to_playlist(std::uint32_t playlist_id, std::uint32_t track_id,
                                                 std::optional<std::uint32_t> entry_index);
 
  private:
   PdbEditor() = default;
+
+  // page_size - 46, or Io when the page size is outside what the editor can
+  // lay out (76 to 65536 bytes: a header, a first_data_page field and one row
+  // group must fit, and every in-page offset must fit a u16).
+  std::expected<std::uint64_t, PdbError> max_alloc() const;
+  // Start of page `p` in the image, or Io unless the whole page lies inside
+  // the image and is not page 0.
+  std::expected<std::uint64_t, PdbError> page_start(std::uint32_t p) const;
+  // Computes the table's stamp, once per edit, by walking its chain.
+  std::expected<void, PdbError> ensure_table_sequence(std::uint32_t kind);
+  // Writes the stamps and the header sequence into the image.
+  void stamp();
+  // The layout of a row that pairs an id with a name: `prefix` holds the
+  // fixed bytes before the name (ids left zero), the new id is written at
+  // each of `id_offsets`, and the allocation is round_up4(alloc_base + n)
+  // for an encoded name of n bytes. `id_name` names the id in errors.
+  struct NamedRowShape {
+    std::vector<std::uint8_t> prefix;
+    std::vector<std::uint64_t> id_offsets;
+    std::uint64_t alloc_base = 0;
+    bool stamp_row_index = false;
+    const char* id_name = "";
+  };
+  // The id of the first row of `kind` named exactly `name`, or of a new row
+  // of `shape` appended for it with the next id.
+  std::expected<std::uint32_t, PdbError> find_or_create(std::uint32_t kind, std::string_view name,
+                                                        const NamedRowShape& shape);
 
   std::vector<std::uint8_t> image_;
   std::uint32_t page_size_ = 0;

@@ -1,0 +1,135 @@
+#include "vantrel_pdb/editor.h"
+
+#include <algorithm>
+#include <string>
+
+#include "editor_lookup.h"
+#include "vantrel_pdb/format.h"
+
+namespace vantrel_pdb {
+
+namespace f = format;
+
+namespace {
+
+// Smallest page that holds the header, first_data_page and one row group;
+// largest whose in-page offsets (used_size, slot offsets) fit a u16.
+constexpr std::uint64_t kMinPageSize = f::kPageHeaderSize + f::kRowGroupSize;
+constexpr std::uint64_t kMaxPageSize = 65536;
+
+PdbError io(std::string what) { return PdbError(pdb_error::Io{std::move(what)}); }
+
+}  // namespace
+
+PdbEditor PdbEditor::from_bytes(std::vector<std::uint8_t> image) {
+  return from_bytes(std::move(image), make_default_lookup());
+}
+
+PdbEditor PdbEditor::from_bytes(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup) {
+  PdbEditor editor;
+  editor.image_ = std::move(image);
+  if (in_bounds(editor.image_, f::kPageSizeOffset, 4)) {
+    editor.page_size_ = decode_fixed32(editor.image_.data() + f::kPageSizeOffset);
+  }
+  editor.lookup_ = std::move(lookup);
+  return editor;
+}
+
+PdbEditor::PdbEditor(PdbEditor&&) noexcept = default;
+PdbEditor& PdbEditor::operator=(PdbEditor&&) noexcept = default;
+PdbEditor::~PdbEditor() = default;
+
+std::expected<std::uint64_t, PdbError> PdbEditor::max_alloc() const {
+  if (page_size_ < kMinPageSize || page_size_ > kMaxPageSize) {
+    return std::unexpected(io("page size " + std::to_string(page_size_) + " is outside the editor's range " +
+                              std::to_string(kMinPageSize) + " to " + std::to_string(kMaxPageSize)));
+  }
+  return page_size_ - f::kRowOverhead;
+}
+
+std::expected<std::uint64_t, PdbError> PdbEditor::page_start(std::uint32_t p) const {
+  std::uint64_t start = std::uint64_t{p} * page_size_;
+  if (p == 0 || page_size_ == 0 || !in_bounds(image_, start, page_size_)) {
+    return std::unexpected(io("page " + std::to_string(p) + " is not a table page inside the image"));
+  }
+  return start;
+}
+
+std::expected<std::uint64_t, PdbError> PdbEditor::table_entry_offset(Bytes image, std::uint32_t kind) {
+  auto count = load_u32(image, f::kTableCountOffset);
+  if (!count) return std::unexpected(count.error());
+  for (std::uint64_t i = 0; i < *count; ++i) {
+    std::uint64_t offset = f::kDirectoryOffset + f::kTableEntrySize * i;
+    if (!in_bounds(image, offset, f::kTableEntrySize)) {
+      return std::unexpected(io("table directory of " + std::to_string(*count) +
+                                " entries runs past the end of the image"));
+    }
+    if (decode_fixed32(image.data() + offset + f::kEntryKindOffset) == kind) return offset;
+  }
+  return std::unexpected(PdbError(pdb_error::NoTable{kind}));
+}
+
+std::expected<void, PdbError> PdbEditor::ensure_table_sequence(std::uint32_t kind) {
+  if (table_sequences_.contains(kind)) return {};
+  auto entry = table_entry_offset(image_, kind);
+  if (!entry) return std::unexpected(entry.error());
+  const std::uint8_t* e = image_.data() + *entry;
+  std::uint32_t p = decode_fixed32(e + f::kEntryFirstPageOffset);
+  const std::uint32_t last = decode_fixed32(e + f::kEntryLastPageOffset);
+  const std::uint64_t page_count = page_size_ == 0 ? 0 : image_.size() / page_size_;
+  // A chain that reaches its last page visits at most every page once.
+  std::uint32_t largest = 0;
+  for (std::uint64_t steps = 0;; ++steps) {
+    if (steps >= page_count || p >= page_count) {
+      return std::unexpected(io("page chain of table kind " + std::to_string(kind) +
+                                " leaves the image or never reaches its last page"));
+    }
+    const std::uint8_t* page = image_.data() + std::uint64_t{p} * page_size_;
+    largest = std::max(largest, decode_fixed32(page + f::kPageSequenceOffset));
+    if (p == last) break;
+    p = decode_fixed32(page + f::kNextPageOffset);
+  }
+  table_sequences_[kind] = largest + 1;  // wraps: 0xFFFFFFFF gives 0
+  return {};
+}
+
+std::expected<void, PdbError> PdbEditor::mark_table_touched(std::uint32_t kind, std::uint32_t page_index) {
+  if (auto ok = ensure_table_sequence(kind); !ok) return ok;
+  if (auto start = page_start(page_index); !start) return std::unexpected(start.error());
+  touched_pages_[kind].insert(page_index);
+  dirty_ = true;
+  return {};
+}
+
+void PdbEditor::stamp() {
+  // Kinds in ascending order, so that a page shared by two chains ends with
+  // the same stamp on every run.
+  std::vector<std::uint32_t> kinds;
+  kinds.reserve(touched_pages_.size());
+  for (const auto& [kind, pages] : touched_pages_) kinds.push_back(kind);
+  std::sort(kinds.begin(), kinds.end());
+  for (std::uint32_t kind : kinds) {
+    auto stamp = table_sequences_.find(kind);
+    if (stamp == table_sequences_.end()) continue;  // cannot happen: recorded before any page
+    for (std::uint32_t p : touched_pages_[kind]) {
+      // mark_table_touched only records pages inside the image, and the
+      // image never shrinks.
+      encode_fixed32(image_.data() + std::uint64_t{p} * page_size_ + f::kPageSequenceOffset, stamp->second);
+    }
+  }
+  if (!dirty_ || !in_bounds(image_, f::kSequenceOffset, 4)) return;
+  if (!new_sequence_) new_sequence_ = decode_fixed32(image_.data() + f::kSequenceOffset) + 1;
+  encode_fixed32(image_.data() + f::kSequenceOffset, *new_sequence_);
+}
+
+std::vector<std::uint8_t> PdbEditor::to_bytes() {
+  stamp();
+  return image_;
+}
+
+std::vector<std::uint8_t> PdbEditor::into_bytes() && {
+  stamp();
+  return std::move(image_);
+}
+
+}  // namespace vantrel_pdb

@@ -1,0 +1,51 @@
+// Rows found or created by name: genres and labels through
+// get_or_create_named, artists, albums and keys through add_track. The first
+// row with the name wins; a new row takes the largest id + 1.
+#include <string>
+
+#include "editor_lookup.h"
+#include "vantrel_pdb/editor.h"
+#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/named_rows.h"
+#include "vantrel_pdb/strings.h"
+
+namespace vantrel_pdb {
+
+std::expected<std::uint32_t, PdbError> PdbEditor::find_or_create(std::uint32_t kind, std::string_view name,
+                                                                 const NamedRowShape& shape) {
+  auto found = lookup_->find_name(image_, kind, name);
+  if (!found) return std::unexpected(found.error());
+  if (*found) return **found;
+
+  auto largest = lookup_->largest_id(image_, kind);
+  if (!largest) return std::unexpected(largest.error());
+  auto id = next_number(*largest, shape.id_name);
+  if (!id) return id;
+  // Only a name that is not found is encoded.
+  auto encoded = encode_string(name);
+  if (!encoded) return std::unexpected(encoded.error());
+
+  std::vector<std::uint8_t> row = shape.prefix;
+  for (std::uint64_t offset : shape.id_offsets) encode_fixed32(row.data() + offset, *id);
+  row.insert(row.end(), encoded->begin(), encoded->end());
+  std::uint64_t alloc = format::round_up4(shape.alloc_base + encoded->size());
+  if (auto ok = append_row(kind, row, alloc, shape.stamp_row_index); !ok) return std::unexpected(ok.error());
+  return *id;
+}
+
+std::expected<std::uint32_t, PdbError> PdbEditor::get_or_create_named(std::uint32_t kind, std::string_view name) {
+  if (kind != table_kind::genres && kind != table_kind::labels) {
+    // Other tables have other row layouts: an id-and-name row there would
+    // not decode as what the table holds.
+    return std::unexpected(PdbError(pdb_error::Io{"table kind " + std::to_string(kind) +
+                                                  " does not hold genre or label rows"}));
+  }
+  NamedRowShape shape;
+  shape.prefix.assign(id_name_row::kNameOffset, 0);
+  shape.id_offsets = {id_name_row::kIdOffset};
+  shape.alloc_base = id_name_row::kNameOffset;
+  shape.id_name = kind == table_kind::genres ? "genre id" : "label id";
+  return find_or_create(kind, name, shape);
+}
+
+}  // namespace vantrel_pdb

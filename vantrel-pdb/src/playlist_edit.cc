@@ -1,0 +1,69 @@
+// Playlists and folders in the playlist tree (kind 7) and their entries
+// (kind 8).
+#include <string>
+
+#include "editor_lookup.h"
+#include "vantrel_pdb/editor.h"
+#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/playlist_rows.h"
+#include "vantrel_pdb/strings.h"
+
+namespace vantrel_pdb {
+
+namespace {
+constexpr std::uint32_t kFolderFlag = 1;
+}  // namespace
+
+std::expected<std::uint32_t, PdbError> PdbEditor::create_playlist(std::string_view name, std::uint32_t parent_id,
+                                                                  bool is_folder) {
+  namespace r = playlist_tree_row;
+  // Ids count over the whole tree, sort orders among the siblings only.
+  auto largest_id = lookup_->largest_id(image_, table_kind::playlist_tree);
+  if (!largest_id) return std::unexpected(largest_id.error());
+  auto id = next_number(*largest_id, "playlist id");
+  if (!id) return id;
+  auto largest_sort = lookup_->largest_sort_order(image_, parent_id);
+  if (!largest_sort) return std::unexpected(largest_sort.error());
+  std::uint32_t sort_order = 0;
+  if (*largest_sort) {
+    auto next = next_number(*largest_sort, "sort_order");
+    if (!next) return next;
+    sort_order = *next;
+  }
+  auto encoded = encode_string(name);
+  if (!encoded) return std::unexpected(encoded.error());
+
+  std::vector<std::uint8_t> row(r::kNameOffset, 0);
+  encode_fixed32(row.data() + r::kParentIdOffset, parent_id);
+  encode_fixed32(row.data() + r::kSortOrderOffset, sort_order);
+  encode_fixed32(row.data() + r::kIdOffset, *id);
+  encode_fixed32(row.data() + r::kFolderFlagOffset, is_folder ? kFolderFlag : 0);
+  row.insert(row.end(), encoded->begin(), encoded->end());
+  if (auto ok = append_row(table_kind::playlist_tree, row, format::round_up4(row.size()), false); !ok) {
+    return std::unexpected(ok.error());
+  }
+  return *id;
+}
+
+std::expected<void, PdbError> PdbEditor::add_to_playlist(std::uint32_t playlist_id, std::uint32_t track_id,
+                                                         std::optional<std::uint32_t> entry_index) {
+  // Only the first node with the id counts, and a folder holds no tracks.
+  auto node = lookup_->find_node(image_, playlist_id);
+  if (!node) return std::unexpected(node.error());
+  if (!*node || (*node)->is_folder) return std::unexpected(PdbError(pdb_error::PlaylistNotFound{playlist_id}));
+
+  if (!entry_index) {
+    auto largest = lookup_->largest_entry_index(image_, playlist_id);
+    if (!largest) return std::unexpected(largest.error());
+    auto next = next_number(*largest, "entry_index");
+    if (!next) return std::unexpected(next.error());
+    entry_index = *next;
+  }
+  std::vector<std::uint8_t> row(entry_row::kSize, 0);
+  encode_fixed32(row.data() + entry_row::kEntryIndexOffset, *entry_index);
+  encode_fixed32(row.data() + entry_row::kTrackIdOffset, track_id);
+  encode_fixed32(row.data() + entry_row::kPlaylistIdOffset, playlist_id);
+  return append_row(table_kind::playlist_entries, row, entry_row::kSize, false);
+}
+
+}  // namespace vantrel_pdb

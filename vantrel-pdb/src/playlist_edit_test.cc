@@ -1,0 +1,155 @@
+// create_playlist and add_to_playlist: numbering, row bytes and refusals.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "testing/blank_image.h"
+#include "testing/image_builder.h"
+#include "vantrel_pdb/database.h"
+#include "vantrel_pdb/editor.h"
+#include "vantrel_pdb/format.h"
+
+namespace vantrel_pdb {
+namespace {
+
+namespace f = format;
+using testing::get_u16;
+using ByteVec = std::vector<std::uint8_t>;
+
+constexpr std::uint64_t kPage = 4096;
+constexpr std::uint64_t kTreeRows = 16 * kPage + 40;     // first row of kind 7 in a blank image
+constexpr std::uint64_t kEntryRows = 18 * kPage + 40;    // first row of kind 8
+
+ByteVec image_of(const PdbEditor& e) { return ByteVec(e.image().begin(), e.image().end()); }
+ByteVec bytes(const PdbEditor& e, std::uint64_t pos, std::size_t n) {
+  Bytes span = e.image().subspan(pos, n);
+  return ByteVec(span.begin(), span.end());
+}
+
+struct Node {
+  std::uint32_t parent, sort, id;
+  bool folder;
+};
+struct Entry {
+  std::uint32_t index, track, playlist;
+};
+
+ByteVec tree(const std::vector<Node>& nodes, const std::vector<Entry>& entries = {}) {
+  testing::ImageBuilder b;
+  auto t = b.add_table(7);
+  auto e = b.add_table(8);
+  for (const Node& n : nodes) b.add_row(t, testing::tree_row(n.parent, n.sort, n.id, n.folder, "n"));
+  for (const Entry& x : entries) b.add_row(e, testing::entry_row(x.index, x.track, x.playlist));
+  return b.finish();
+}
+
+TEST(CreatePlaylist, FirstNodesOfABlankImage) {
+  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  EXPECT_EQ(editor.create_playlist("abcd", 0, true).value(), 1u);
+  EXPECT_EQ(editor.create_playlist("B", 0, false).value(), 2u);
+  // 20 fixed bytes and a 5-byte name: row 25, allocation 28.
+  EXPECT_EQ(bytes(editor, kTreeRows, 28), (ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                                                   0x0B, 'a', 'b', 'c', 'd', 0, 0, 0}));
+  EXPECT_EQ(bytes(editor, kTreeRows + 28, 22), (ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
+                                                        0x05, 'B'}));
+  EXPECT_EQ(get_u16(image_of(editor), 16 * kPage + f::kUsedSizeOffset), 28 + 24);
+}
+
+TEST(CreatePlaylist, IdOverTheWholeTreeSortOrderPerParent) {
+  auto editor = PdbEditor::from_bytes(tree({{0, 5, 1, true}, {0, 2, 9, false}, {1, 7, 2, false}}));
+  EXPECT_EQ(editor.create_playlist("x", 9, false).value(), 10u);
+  EXPECT_EQ(editor.create_playlist("y", 0, false).value(), 11u);
+  EXPECT_EQ(editor.create_playlist("z", 1, false).value(), 12u);
+  EXPECT_EQ(editor.create_playlist("w", 9, false).value(), 13u);
+  auto db = Database::from_bytes(editor.image());
+  ASSERT_TRUE(db);
+  std::vector<std::uint32_t> sort_orders;
+  for (const auto& n : db->playlist_tree) sort_orders.push_back(n.sort_order);
+  EXPECT_EQ(sort_orders, (std::vector<std::uint32_t>{5, 2, 7, 0, 6, 8, 1}));
+}
+
+TEST(AddToPlaylist, EntryIndicesPerPlaylist) {
+  auto editor = PdbEditor::from_bytes(
+      tree({{0, 0, 5, false}, {0, 1, 6, false}, {0, 2, 4, false}}, {{1, 10, 5}, {7, 11, 5}, {2, 12, 5}, {30, 13, 6}}));
+  ASSERT_TRUE(editor.add_to_playlist(5, 99, std::nullopt));  // 8; track 99 does not exist
+  ASSERT_TRUE(editor.add_to_playlist(4, 20, std::nullopt));  // 1, whatever other playlists hold
+  ASSERT_TRUE(editor.add_to_playlist(4, 21, std::nullopt));  // 2: sees the previous entry
+  ASSERT_TRUE(editor.add_to_playlist(4, 22, 0));             // as given
+  auto db = Database::from_bytes(editor.image());
+  ASSERT_TRUE(db);
+  ASSERT_EQ(db->playlist_entries.size(), 8u);
+  std::vector<std::vector<std::uint32_t>> added;
+  for (std::size_t i = 4; i < 8; ++i) {
+    const auto& e = db->playlist_entries[i];
+    added.push_back({e.entry_index, e.track_id, e.playlist_id});
+  }
+  EXPECT_EQ(added, (std::vector<std::vector<std::uint32_t>>{{8, 99, 5}, {1, 20, 4}, {2, 21, 4}, {0, 22, 4}}));
+}
+
+TEST(AddToPlaylist, RowBytesInABlankImage) {
+  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  ASSERT_EQ(editor.create_playlist("p", 0, false).value(), 1u);
+  ASSERT_TRUE(editor.add_to_playlist(1, 0x01020304, std::nullopt));
+  EXPECT_EQ(bytes(editor, kEntryRows, 12), (ByteVec{1, 0, 0, 0, 4, 3, 2, 1, 1, 0, 0, 0}));
+}
+
+struct RefusalCase {
+  const char* name;
+  ByteVec image;
+  std::uint32_t playlist_id;
+  std::string message;
+};
+
+class AddToPlaylistRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(AddToPlaylistRefusal, LeavesTheImageUnchanged) {
+  const auto& c = GetParam();
+  auto editor = PdbEditor::from_bytes(c.image);
+  auto r = editor.add_to_playlist(c.playlist_id, 1, std::nullopt);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().message(), c.message);
+  EXPECT_EQ(image_of(editor), c.image);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AddToPlaylistRefusal,
+    ::testing::Values(RefusalCase{"folder", tree({{0, 0, 3, true}}), 3, "no playlist with id 3"},
+                      RefusalCase{"missing", tree({{0, 0, 3, false}}), 4, "no playlist with id 4"},
+                      RefusalCase{"first_with_id_is_folder", tree({{0, 0, 3, true}, {0, 1, 3, false}}), 3,
+                                  "no playlist with id 3"},
+                      RefusalCase{"entry_index_at_max", tree({{0, 0, 3, false}}, {{0xFFFFFFFF, 1, 3}}), 3,
+                                  "entry_index=4294967296 does not fit in 4 byte(s)"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(AddToPlaylist, FirstNodeWithTheIdDecides) {
+  auto editor = PdbEditor::from_bytes(tree({{0, 0, 3, false}, {0, 1, 3, true}}));
+  EXPECT_TRUE(editor.add_to_playlist(3, 1, std::nullopt));
+}
+
+TEST(CreatePlaylist, RefusalsLeaveTheImageUnchanged) {
+  ByteVec at_max = tree({{0, 0, 0xFFFFFFFF, false}});
+  ByteVec sort_at_max = tree({{0, 0xFFFFFFFF, 1, false}});
+  testing::ImageBuilder b;
+  b.add_row(b.add_table(7), ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x02, 4, 0, 0});
+  ByteVec undecodable = b.finish();
+  struct Case {
+    ByteVec image;
+    std::string name;
+    std::string message;
+  };
+  for (const Case& c : {Case{testing::blank_image(), std::string(32764, 'x'), "string too long for PDB encoding"},
+                        Case{at_max, "x", "playlist id=4294967296 does not fit in 4 byte(s)"},
+                        Case{sort_at_max, "x", "sort_order=4294967296 does not fit in 4 byte(s)"},
+                        Case{undecodable, "x", "unknown PDB string kind 0x02 at offset 0x203c"}}) {
+    auto editor = PdbEditor::from_bytes(c.image);
+    auto r = editor.create_playlist(c.name, 0, false);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().message(), c.message);
+    EXPECT_EQ(image_of(editor), c.image);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel_pdb

@@ -1,0 +1,214 @@
+// Track insertion: the artist, album, genre, key and label rows a track
+// names, then the track row itself with its 21 strings.
+#include <algorithm>
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "editor_lookup.h"
+#include "vantrel_pdb/editor.h"
+#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/named_rows.h"
+#include "vantrel_pdb/strings.h"
+#include "vantrel_pdb/track.h"
+
+namespace vantrel_pdb {
+
+namespace {
+
+namespace r = track_row;
+
+// Values the editor writes into every track row.
+constexpr std::uint16_t kTrackSubtype = 0x24;
+constexpr std::uint32_t kAuxWord = 0x000C0700;
+constexpr std::uint32_t kConstant24 = 0x03DDAE49;
+constexpr std::uint16_t kConstant86 = 41;
+constexpr std::uint16_t kConstant92 = 3;
+constexpr std::uint32_t kFirstTrackSerial = 0x100001;
+// The allocation: the fixed part, 4 spare bytes, and every string rounded
+// up to 4, which covers the padding before aligned strings.
+constexpr std::uint64_t kEstimateBase = r::kFixedSize + 4;
+
+// Allocation bases of the named rows: they reserve a little more than the
+// row for the artist and album rows.
+constexpr std::uint64_t kArtistAllocBase = 16;
+constexpr std::uint64_t kAlbumAllocBase = 28;
+
+// File types of the editor's own mapping; anything else counts as mp3.
+constexpr std::uint16_t kFileTypeMp3 = 1;
+constexpr std::uint16_t kFileTypeM4a = 4;
+constexpr std::uint16_t kFileTypeWav = 11;
+constexpr std::uint16_t kFileTypeAiff = 12;
+
+// The last path component: after the last "/", the whole path without one.
+std::string_view file_name_of(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::uint16_t file_type_of(std::string_view path) {
+  std::size_t dot = path.rfind('.');
+  std::string ext(dot == std::string_view::npos ? path : path.substr(dot + 1));
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  if (ext == "m4a") return kFileTypeM4a;
+  if (ext == "wav") return kFileTypeWav;
+  if (ext == "aif" || ext == "aiff") return kFileTypeAiff;
+  return kFileTypeMp3;
+}
+
+// The texts of the 21 string slots, in slot order.
+std::array<std::string_view, r::kStringCount> slot_texts(const NewTrack& t, std::string_view file_name) {
+  std::array<std::string_view, r::kStringCount> texts{};  // empty unless set below
+  texts[2] = texts[3] = "2";
+  texts[6] = texts[7] = "ON";
+  texts[r::kAuxTextASlot] = texts[r::kAuxTextARepeatSlot] = t.aux_text_a;
+  texts[r::kAuxTextBSlot] = t.aux_text_b;
+  texts[r::kAuxTextCSlot] = t.aux_text_c;
+  texts[r::kAnalysisPathSlot] = t.analysis_path;
+  texts[r::kCommentSlot] = t.comment;
+  texts[r::kTitleSlot] = t.title;
+  texts[r::kFileNameSlot] = file_name;
+  texts[r::kFilePathSlot] = t.file_path;
+  return texts;
+}
+
+struct NamedIds {
+  std::uint32_t artist = 0, album = 0, genre = 0, key = 0, label = 0;
+};
+
+std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids, std::uint32_t id,
+                                          std::uint32_t serial,
+                                          const std::array<std::vector<std::uint8_t>, r::kStringCount>& strings) {
+  std::vector<std::uint8_t> row(r::kFixedSize, 0);
+  std::uint8_t* p = row.data();
+  encode_fixed16(p + r::kSubtypeOffset, kTrackSubtype);
+  encode_fixed32(p + r::kAuxWordOffset, kAuxWord);
+  encode_fixed32(p + r::kSampleRateOffset, t.sample_rate);
+  encode_fixed32(p + r::kFileSizeOffset, t.file_size);
+  encode_fixed32(p + r::kTrackSerialOffset, serial);
+  encode_fixed32(p + r::kConstant24Offset, kConstant24);
+  encode_fixed32(p + r::kArtworkIdOffset, t.artwork_id);
+  encode_fixed32(p + r::kKeyIdOffset, ids.key);
+  encode_fixed32(p + r::kLabelIdOffset, ids.label);
+  encode_fixed32(p + r::kBitrateOffset, t.bitrate);
+  encode_fixed32(p + r::kAuxNumberOffset, t.aux_number);
+  encode_fixed32(p + r::kTempoOffset, t.tempo);
+  encode_fixed32(p + r::kGenreIdOffset, ids.genre);
+  encode_fixed32(p + r::kAlbumIdOffset, ids.album);
+  encode_fixed32(p + r::kArtistIdOffset, ids.artist);
+  encode_fixed32(p + r::kIdOffset, id);
+  encode_fixed16(p + r::kAuxShortAOffset, t.aux_short_a);
+  encode_fixed16(p + r::kAuxShortBOffset, t.aux_short_b);
+  encode_fixed16(p + r::kAuxShortCOffset, t.aux_short_c);
+  encode_fixed16(p + r::kSampleDepthOffset, t.sample_depth);
+  encode_fixed16(p + r::kDurationOffset, t.duration);
+  encode_fixed16(p + r::kConstant86Offset, kConstant86);
+  p[r::kAuxByteOffset] = t.aux_byte;
+  p[r::kRatingOffset] = t.rating;
+  encode_fixed16(p + r::kFileTypeOffset, file_type_of(t.file_path));
+  encode_fixed16(p + r::kConstant92Offset, kConstant92);
+
+  for (std::size_t i = 0; i < r::kStringCount; ++i) {
+    const auto& s = strings[i];
+    // Long ASCII and UTF-16 strings (kind byte even) start 4-aligned; short
+    // ones follow at once.
+    if ((s.front() & 1) == 0) row.resize(format::round_up4(row.size()), 0);
+    encode_fixed16(row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(row.size()));
+    row.insert(row.end(), s.begin(), s.end());
+  }
+  return row;
+}
+
+}  // namespace
+
+std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& track) {
+  // Everything that can refuse the track row is settled before any named
+  // row is written.
+  std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
+  std::array<std::vector<std::uint8_t>, r::kStringCount> strings;
+  std::uint64_t estimate = kEstimateBase;
+  auto texts = slot_texts(track, file_name);
+  for (std::size_t i = 0; i < r::kStringCount; ++i) {
+    auto encoded = encode_string(texts[i]);
+    if (!encoded) return std::unexpected(encoded.error());
+    strings[i] = std::move(*encoded);
+    estimate += format::round_up4(strings[i].size());
+  }
+  auto max = max_alloc();
+  if (!max) return std::unexpected(max.error());
+  if (estimate > *max) return std::unexpected(PdbError(pdb_error::RowTooLarge{estimate, *max}));
+
+  // Artist, album, genre, key and label, in this order, each seeing the
+  // rows the previous steps appended.
+  NamedIds ids;
+  if (track.artist) {
+    NamedRowShape shape;
+    shape.prefix.assign(artist_row::kNameStart, 0);
+    encode_fixed16(shape.prefix.data() + artist_row::kSubtypeOffset, artist_row::kNearSubtype);
+    shape.prefix[artist_row::kConstantOffset] = artist_row::kConstant;
+    shape.prefix[artist_row::kNearNameOffset] = artist_row::kNameStart;
+    shape.id_offsets = {artist_row::kIdOffset};
+    shape.alloc_base = kArtistAllocBase;
+    shape.stamp_row_index = true;
+    shape.id_name = "artist id";
+    auto id = find_or_create(table_kind::artists, *track.artist, shape);
+    if (!id) return id;
+    ids.artist = *id;
+  }
+  if (track.album) {
+    // Found by name alone; a new album belongs to this track's artist.
+    NamedRowShape shape;
+    shape.prefix.assign(album_row::kNameStart, 0);
+    encode_fixed16(shape.prefix.data() + album_row::kSubtypeOffset, album_row::kSubtype);
+    encode_fixed32(shape.prefix.data() + album_row::kArtistIdOffset, ids.artist);
+    shape.prefix[album_row::kConstantOffset] = album_row::kConstant;
+    shape.prefix[album_row::kNearNameOffset] = album_row::kNameStart;
+    shape.id_offsets = {album_row::kIdOffset};
+    shape.alloc_base = kAlbumAllocBase;
+    shape.stamp_row_index = true;
+    shape.id_name = "album id";
+    auto id = find_or_create(table_kind::albums, *track.album, shape);
+    if (!id) return id;
+    ids.album = *id;
+  }
+  if (track.genre) {
+    auto id = get_or_create_named(table_kind::genres, *track.genre);
+    if (!id) return id;
+    ids.genre = *id;
+  }
+  if (track.key) {
+    NamedRowShape shape;
+    shape.prefix.assign(key_row::kNameOffset, 0);
+    shape.id_offsets = {key_row::kIdOffset, key_row::kSecondIdOffset};
+    shape.alloc_base = key_row::kNameOffset;
+    shape.id_name = "key id";
+    auto id = find_or_create(table_kind::keys, *track.key, shape);
+    if (!id) return id;
+    ids.key = *id;
+  }
+  if (track.label) {
+    auto id = get_or_create_named(table_kind::labels, *track.label);
+    if (!id) return id;
+    ids.label = *id;
+  }
+
+  auto largest_id = lookup_->largest_id(image_, table_kind::tracks);
+  if (!largest_id) return std::unexpected(largest_id.error());
+  auto id = next_number(*largest_id, "track id");
+  if (!id) return id;
+  auto largest_serial = lookup_->largest_track_serial(image_);
+  if (!largest_serial) return std::unexpected(largest_serial.error());
+  std::uint32_t serial = kFirstTrackSerial;
+  if (*largest_serial) {
+    auto next = next_number(*largest_serial, "track_serial");
+    if (!next) return next;
+    serial = *next;
+  }
+
+  auto row = track_row_bytes(track, ids, *id, serial, strings);
+  if (auto ok = append_row(table_kind::tracks, row, estimate, true); !ok) return std::unexpected(ok.error());
+  return *id;
+}
+
+}  // namespace vantrel_pdb
