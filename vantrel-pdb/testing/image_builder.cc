@@ -103,7 +103,8 @@ std::vector<std::uint8_t> ImageBuilder::finish() {
       std::uint32_t present = 0;
       for (std::uint32_t s = 0; s < slots; ++s) {
         std::uint64_t end = f::group_end(page_size_, s / f::kSlotsPerGroup);
-        present += (decode_fixed16(page + end - f::kPresentFlagsFromGroupEnd) >> (s % f::kSlotsPerGroup)) & 1u;
+        std::uint32_t flags = decode_fixed16(page + end - f::kPresentFlagsFromGroupEnd);
+        present += (flags >> (s % f::kSlotsPerGroup)) & 1u;
       }
       encode_fixed24(page + f::kPackedCountsOffset, slots | (present << f::kPresentRowCountShift));
       std::uint64_t used = decode_fixed16(page + f::kUsedSizeOffset);

@@ -1,0 +1,34 @@
+// The three actions and the dispatch between them: what one run of the tool
+// does between reading standard input and printing its one line.
+#ifndef DOVREL_ACTIONS_H_
+#define DOVREL_ACTIONS_H_
+
+#include <string>
+#include <string_view>
+
+#include "error.h"
+#include "request.h"
+
+namespace dovrel {
+
+inline constexpr char kMissingInput[] = "Missing input";
+inline constexpr char kMissingOutput[] = "Missing output";
+inline constexpr char kUnknownAction[] = "Unknown action";
+
+// Runs the request's action and returns the report line to print.
+//   "read":  reads "input" and reports it.
+//   "build": builds an image, reports it, then writes it to "output".
+//   "patch": reads "input", patches it, reports it, then writes it to
+//            "output" ("input" is read whole before anything is written).
+// "Missing input" comes before any file is read; "Missing output" only
+// after the new image exists and has passed read, so that a failing build
+// or patch reports its own error. Any other action fails with "Unknown
+// action" before a file is touched.
+Result<std::string> run_action(const Request& request);
+
+// Parses the request text whole, then runs it.
+Result<std::string> run_request_text(std::string_view text);
+
+}  // namespace dovrel
+
+#endif  // DOVREL_ACTIONS_H_

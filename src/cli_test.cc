@@ -1,0 +1,247 @@
+// Runs the built dovrel binary as its driver would: request on standard
+// input, then the exact standard output, standard error and exit status.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "testing/image_builder.h"
+#include "vantrel_pdb/format.h"
+
+extern char** environ;
+
+namespace dovrel {
+namespace {
+
+namespace t = vantrel_pdb::testing;
+namespace kind = vantrel_pdb::table_kind;
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+};
+
+// Spawns DOVREL_BINARY with `input` on its standard input and collects both
+// output streams until it exits. Writing and reading are interleaved with
+// poll so that neither side can block the other on a full pipe.
+Outcome run_dovrel(const std::string& input) {
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe: " << errno;
+    return {};
+  }
+  // Partial writes instead of a blocked writer; a tool that stops reading
+  // early gives EPIPE here instead of killing the test.
+  ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+  std::signal(SIGPIPE, SIG_IGN);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  char binary[] = DOVREL_BINARY;
+  char* argv[] = {binary, nullptr};
+  pid_t pid = -1;
+  int spawned = posix_spawn(&pid, binary, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  Outcome run;
+  if (spawned != 0) {
+    ADD_FAILURE() << "posix_spawn: " << spawned;
+    ::close(in[1]);
+    ::close(out[0]);
+    ::close(err[0]);
+    return run;
+  }
+  std::size_t written = 0;
+  if (input.empty()) {
+    ::close(in[1]);
+    in[1] = -1;
+  }
+  std::string* sinks[] = {&run.out, &run.err};
+  int sources[] = {out[0], err[0]};
+  int open_sources = 2;
+  while (open_sources > 0 || in[1] >= 0) {
+    pollfd fds[3] = {{sources[0], POLLIN, 0}, {sources[1], POLLIN, 0}, {in[1], POLLOUT, 0}};
+    if (::poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[65536];
+      ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        ::close(sources[i]);
+        sources[i] = -1;
+        --open_sources;
+      }
+    }
+    if (in[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t put = ::write(in[1], input.data() + written, input.size() - written);
+      // The tool may stop reading early; a broken pipe just ends the input.
+      if (put > 0) written += static_cast<std::size_t>(put);
+      if (put < 0 && errno != EINTR && errno != EAGAIN) written = input.size();
+      if (written == input.size()) {
+        ::close(in[1]);
+        in[1] = -1;
+      }
+    }
+  }
+  int wait_status = 0;
+  while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+  }
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return run;
+}
+
+// A failure prints exactly one line on standard error and nothing else.
+void expect_failure(const Outcome& run, const std::string& message) {
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, message + "\n");
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::path(::testing::TempDir()) / ("dovrel_cli_" + std::string(info->name()) + "_" +
+                                                         std::to_string(::getpid()));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  static std::string read_request(const std::string& input) { return R"({"action":"read","input":")" + input + "\"}"; }
+
+  std::filesystem::path dir_;
+};
+
+std::vector<std::uint8_t> blank_like_image() {
+  t::ImageBuilder b;
+  for (std::uint32_t k = 0; k < 20; ++k) b.add_table(k);
+  return b.finish();
+}
+
+TEST_F(CommandLine, ReadsBlankImage) {
+  Outcome run = run_dovrel(read_request(write_file("blank.pdb", blank_like_image())));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "{\"playlists\":[],\"tracks\":[],\"version\":1}\n");
+}
+
+TEST_F(CommandLine, ReadsTracksAndPlaylists) {
+  t::ImageBuilder b;
+  std::size_t table[20];
+  for (std::uint32_t k = 0; k < 20; ++k) table[k] = b.add_table(k);
+  b.add_row(table[kind::artists], t::artist_row(1, "Art\xc3\xadst"));
+  b.add_row(table[kind::genres], t::id_name_row(1, "House"));
+  t::TrackRowSpec spec;
+  spec.id = 42;
+  spec.artist_id = 1;
+  spec.genre_id = 1;
+  spec.tempo = 12400;
+  spec.duration = 200;
+  b.add_row(table[kind::tracks], t::track_row(spec.title("One").path("/music/one.mp3")));
+  b.add_row(table[kind::playlist_tree], t::tree_row(0, 0, 3, false, "Warm up"));
+  b.add_row(table[kind::playlist_entries], t::entry_row(2, 42, 3));
+  b.add_row(table[kind::playlist_entries], t::entry_row(1, 41, 3));
+  Outcome run = run_dovrel(read_request(write_file("lib.pdb", b.finish())));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            R"({"playlists":[{"id":3,"isFolder":false,"name":"Warm up","parentId":0,"tracks":[41,42]}],)"
+            R"("tracks":[{"album":"","analysisPath":"","artist":"Art)" "\xc3\xad" R"(st","artworkPath":"",)"
+            R"("audioPath":"/music/one.mp3","bitrate":0,"bpm":124.0,"comment":"","duration":200,"fileSize":0,)"
+            R"("genre":"House","id":42,"key":"","rating":0,"sampleDepth":16,"sampleRate":44100,"title":"One"}],)"
+            R"("version":1})"
+            "\n");
+}
+
+TEST_F(CommandLine, RequestFailures) {
+  expect_failure(run_dovrel(""), "invalid JSON: Empty: no JSON found");
+  expect_failure(run_dovrel(" \n"), "invalid JSON: Empty: no JSON found");
+  expect_failure(run_dovrel("{\"action\":\"read\",\"input\":\"\xff\"}"), "stream did not contain valid UTF-8");
+  expect_failure(run_dovrel(R"({"action":"read"})"), "Missing input");
+  expect_failure(run_dovrel(R"({"action":"read","input":null})"), "Missing input");
+  expect_failure(run_dovrel(R"({"action":"patch"})"), "Missing input");
+  expect_failure(run_dovrel(R"({"action":""})"), "Unknown action");
+  expect_failure(run_dovrel(R"({"input":"x","action":"x"})"), "Unknown action");
+  expect_failure(run_dovrel(R"({"tracks":[]})"), "missing field `action`");
+  expect_failure(run_dovrel(R"({"action":"read","action":"read"})"), "duplicate field `action`");
+  expect_failure(run_dovrel(R"({"action":"read"} [])"),
+                 "invalid JSON: The JSON document has an improper structure: missing or superfluous commas, "
+                 "braces, missing keys, etc.");
+}
+
+TEST_F(CommandLine, UnknownActionDoesNotOpenTheInput) {
+  // The input names a directory, which any attempt to read would report.
+  expect_failure(run_dovrel(R"({"action":"Read","input":")" + dir_.string() + "\"}"), "Unknown action");
+  expect_failure(run_dovrel(R"({"action":"Read","input":")" + path("absent.pdb") + "\"}"), "Unknown action");
+}
+
+TEST_F(CommandLine, FileErrorsGiveTheSystemText) {
+  expect_failure(run_dovrel(read_request(path("absent.pdb"))), "No such file or directory (os error 2)");
+  expect_failure(run_dovrel(read_request(dir_.string())), "Is a directory (os error 21)");
+  expect_failure(run_dovrel(read_request(path("absent/deeper.pdb"))), "No such file or directory (os error 2)");
+  // A NUL inside the path is refused rather than silently cutting the path.
+  write_file("x", blank_like_image());
+  expect_failure(run_dovrel(R"({"action":"read","input":")" + path("x") + R"(\u0000.pdb"})"),
+                 "file path contains a NUL byte");
+}
+
+TEST_F(CommandLine, ImageErrorsAreReported) {
+  expect_failure(run_dovrel(read_request(write_file("empty.pdb", {}))), "Invalid PDB page size/length");
+  auto image = blank_like_image();
+  t::put_u32(image, vantrel_pdb::format::kDirectoryOffset + vantrel_pdb::format::kEntryFirstPageOffset, 0);
+  expect_failure(run_dovrel(read_request(write_file("chain.pdb", image))), "Invalid PDB page chain");
+}
+
+TEST_F(CommandLine, FailedBuildOrPatchWritesNoOutput) {
+  // Without "output" neither action may write anything, whatever stops it.
+  std::string input = write_file("in.pdb", blank_like_image());
+  for (const std::string& request : {std::string(R"({"action":"build"})"),
+                                     R"({"action":"patch","input":")" + input + "\"}"}) {
+    Outcome run = run_dovrel(request);
+    EXPECT_EQ(run.status, 1) << request;
+    EXPECT_EQ(run.out, "") << request;
+    ASSERT_FALSE(run.err.empty()) << request;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
+}
+
+TEST_F(CommandLine, LargeRequestIsReadWhole) {
+  // Far more than a pipe buffer, mostly an unknown key.
+  std::string request = R"({"padding":")" + std::string(1 << 20, 'x') + R"(","action":"read"})";
+  expect_failure(run_dovrel(request), "Missing input");
+}
+
+}  // namespace
+}  // namespace dovrel

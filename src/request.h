@@ -1,0 +1,85 @@
+// The request: one JSON object on standard input, parsed into typed records.
+//
+// Keys match exactly; unknown keys are ignored; a key that occurs twice in
+// one object is an error (except inside "tempos", a map in which the later
+// value wins). null stands for absent only for "input", "output",
+// "keepTracks" and "keepPlaylists". Integer fields take JSON integers only
+// (no fraction, no exponent), never negative, within the field's width.
+#ifndef DOVREL_REQUEST_H_
+#define DOVREL_REQUEST_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "error.h"
+
+namespace dovrel {
+
+// One track of a request's "tracks", and of the report. The JSON keys are
+// the field names in lower camel case.
+struct Track {
+  std::uint32_t id = 0;
+  std::string title;
+  std::string artist;
+  std::string album;
+  std::string genre;
+  std::string key;
+  std::string audio_path;
+  std::string analysis_path;
+  std::string artwork_path;  // "" = no artwork
+  double bpm = 0;
+  std::uint16_t duration = 0;  // seconds
+  std::uint32_t sample_rate = 0;
+  std::uint32_t file_size = 0;
+  // Optional in a request.
+  std::uint32_t bitrate = 0;
+  std::uint16_t sample_depth = 0;
+  std::uint8_t rating = 0;
+  std::string comment;
+
+  friend bool operator==(const Track&, const Track&) = default;
+};
+
+// One playlist or folder of a request's "playlists", and of the report.
+struct Playlist {
+  std::uint32_t id = 0;
+  std::string name;
+  std::uint32_t parent_id = 0;  // 0 = top level
+  bool is_folder = false;
+  std::vector<std::uint32_t> tracks;  // track ids in playing order
+
+  friend bool operator==(const Playlist&, const Playlist&) = default;
+};
+
+struct Request {
+  std::string action;
+  std::optional<std::string> input;
+  std::optional<std::string> output;
+  std::vector<Track> tracks;
+  std::vector<Playlist> playlists;
+  std::optional<std::vector<std::uint32_t>> keep_tracks;     // duplicates allowed
+  std::optional<std::vector<std::uint32_t>> keep_playlists;  // duplicates allowed
+  std::unordered_map<std::uint32_t, std::uint32_t> tempos;   // track id -> tempo
+};
+
+// Parses the whole request text. Fails with "stream did not contain valid
+// UTF-8" for invalid UTF-8 anywhere in it, "invalid JSON: ..." for text that
+// is not exactly one JSON value (surrounding whitespace allowed), and
+// otherwise with a message that names the place and the problem:
+//   missing field `action`
+//   tracks[0]: missing field `fileSize`
+//   playlists[1]: duplicate field `name`
+//   tracks[3].duration: expected an unsigned 16-bit integer, got 70000
+//   tempos: key "x" is not an unsigned 32-bit integer
+// Fields are examined in document order, so the first offending field
+// gives the error; missing keys are looked for afterwards, in the order of
+// the record's fields. "action" is not checked against the known actions.
+Result<Request> parse_request(std::string_view text);
+
+}  // namespace dovrel
+
+#endif  // DOVREL_REQUEST_H_

@@ -1,0 +1,422 @@
+#include "request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace dovrel {
+namespace {
+
+// A JSON object written from (key, raw JSON value) pairs, in order.
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+std::string object(const Fields& fields) {
+  std::string out = "{";
+  for (const auto& [key, value] : fields) {
+    if (out.size() > 1) out += ",";
+    out += "\"" + key + "\":" + value;
+  }
+  return out + "}";
+}
+
+// The parts joined, built by appending (GCC 12 misjudges literal + temporary
+// string in optimised builds).
+template <class... Parts>
+std::string cat(const Parts&... parts) {
+  std::string out;
+  (out.append(std::string_view(parts)), ...);
+  return out;
+}
+
+std::string one_item_array(const std::string& item) { return cat("[", item, "]"); }
+
+Fields full_track() {
+  return {{"id", "7"},           {"title", "\"T\""},        {"artist", "\"A\""},         {"album", "\"B\""},
+          {"genre", "\"G\""},    {"key", "\"Am\""},         {"audioPath", "\"/a.mp3\""}, {"analysisPath", "\"/a.dat\""},
+          {"artworkPath", "\"\""}, {"bpm", "128"},          {"duration", "300"},         {"sampleRate", "44100"},
+          {"fileSize", "1000"}};
+}
+
+Fields full_playlist() {
+  return {{"id", "3"}, {"name", "\"P\""}, {"parentId", "0"}, {"isFolder", "false"}, {"tracks", "[7,7,1]"}};
+}
+
+Fields without(Fields fields, const std::string& key) {
+  std::erase_if(fields, [&](const auto& f) { return f.first == key; });
+  return fields;
+}
+
+Fields with(Fields fields, const std::string& key, const std::string& value) {
+  for (auto& f : fields) {
+    if (f.first == key) {
+      f.second = value;
+      return fields;
+    }
+  }
+  fields.emplace_back(key, value);
+  return fields;
+}
+
+std::string request_with_tracks(const std::vector<Fields>& tracks) {
+  std::string list = "[";
+  for (const auto& t : tracks) {
+    if (list.size() > 1) list += ',';
+    list += object(t);
+  }
+  return object({{"action", "\"build\""}, {"tracks", list + "]"}});
+}
+
+std::string request_with_playlists(const std::vector<Fields>& playlists) {
+  std::string list = "[";
+  for (const auto& p : playlists) {
+    if (list.size() > 1) list += ',';
+    list += object(p);
+  }
+  return object({{"action", "\"build\""}, {"playlists", list + "]"}});
+}
+
+std::string error_of(std::string_view text) {
+  auto request = parse_request(text);
+  if (request) return "(parsed)";
+  return request.error().message;
+}
+
+TEST(Request, ParsesEveryField) {
+  Fields track = full_track();
+  track = with(track, "bitrate", "320");
+  track = with(track, "sampleDepth", "24");
+  track = with(track, "rating", "5");
+  track = with(track, "comment", "\"c\\u00e9\\n\"");
+  track = with(track, "bpm", "128.25");
+  std::string text = object({{"action", "\"patch\""},
+                             {"input", "\"in.pdb\""},
+                             {"output", "\"out.pdb\""},
+                             {"tracks", one_item_array(object(track))},
+                             {"playlists", one_item_array(object(full_playlist()))},
+                             {"keepTracks", "[1,1,4294967295]"},
+                             {"keepPlaylists", "[]"},
+                             {"tempos", R"({"7":12850,"0":0})"}});
+  auto request = parse_request(text);
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->action, "patch");
+  EXPECT_EQ(request->input, "in.pdb");
+  EXPECT_EQ(request->output, "out.pdb");
+  ASSERT_EQ(request->tracks.size(), 1u);
+  const Track& t = request->tracks[0];
+  EXPECT_EQ(t.id, 7u);
+  EXPECT_EQ(t.title, "T");
+  EXPECT_EQ(t.artist, "A");
+  EXPECT_EQ(t.album, "B");
+  EXPECT_EQ(t.genre, "G");
+  EXPECT_EQ(t.key, "Am");
+  EXPECT_EQ(t.audio_path, "/a.mp3");
+  EXPECT_EQ(t.analysis_path, "/a.dat");
+  EXPECT_EQ(t.artwork_path, "");
+  EXPECT_EQ(t.bpm, 128.25);
+  EXPECT_EQ(t.duration, 300);
+  EXPECT_EQ(t.sample_rate, 44100u);
+  EXPECT_EQ(t.file_size, 1000u);
+  EXPECT_EQ(t.bitrate, 320u);
+  EXPECT_EQ(t.sample_depth, 24);
+  EXPECT_EQ(t.rating, 5);
+  EXPECT_EQ(t.comment, "c\xc3\xa9\n");
+  ASSERT_EQ(request->playlists.size(), 1u);
+  EXPECT_EQ(request->playlists[0], (Playlist{3, "P", 0, false, {7, 7, 1}}));
+  EXPECT_EQ(request->keep_tracks, (std::vector<std::uint32_t>{1, 1, 4294967295u}));
+  EXPECT_EQ(request->keep_playlists, std::vector<std::uint32_t>{});
+  EXPECT_EQ(request->tempos, (std::unordered_map<std::uint32_t, std::uint32_t>{{7, 12850}, {0, 0}}));
+}
+
+TEST(Request, AbsentKeysTakeTheirDefaults) {
+  auto request = parse_request(R"({"action":"read"})");
+  ASSERT_TRUE(request);
+  EXPECT_FALSE(request->input);
+  EXPECT_FALSE(request->output);
+  EXPECT_TRUE(request->tracks.empty());
+  EXPECT_TRUE(request->playlists.empty());
+  EXPECT_FALSE(request->keep_tracks);
+  EXPECT_FALSE(request->keep_playlists);
+  EXPECT_TRUE(request->tempos.empty());
+
+  auto built = parse_request(request_with_tracks({full_track()}));
+  ASSERT_TRUE(built);
+  EXPECT_EQ(built->tracks[0].bitrate, 0u);
+  EXPECT_EQ(built->tracks[0].sample_depth, 0);
+  EXPECT_EQ(built->tracks[0].rating, 0);
+  EXPECT_EQ(built->tracks[0].comment, "");
+  EXPECT_EQ(built->tracks[0].bpm, 128.0);
+}
+
+TEST(Request, NullIsAbsentForTheFourOptionalKeys) {
+  auto request = parse_request(R"({"action":"x","input":null,"output":null,"keepTracks":null,"keepPlaylists":null})");
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_FALSE(request->input);
+  EXPECT_FALSE(request->output);
+  EXPECT_FALSE(request->keep_tracks);
+  EXPECT_FALSE(request->keep_playlists);
+}
+
+class MissingTrackField : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(MissingTrackField, IsNamedWithItsPlace) {
+  EXPECT_EQ(error_of(request_with_tracks({full_track(), without(full_track(), GetParam())})),
+            "tracks[1]: missing field `" + GetParam() + "`");
+}
+
+INSTANTIATE_TEST_SUITE_P(Required, MissingTrackField,
+                         ::testing::Values("id", "title", "artist", "album", "genre", "key", "audioPath",
+                                           "analysisPath", "artworkPath", "bpm", "duration", "sampleRate",
+                                           "fileSize"));
+
+class MissingPlaylistField : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(MissingPlaylistField, IsNamedWithItsPlace) {
+  EXPECT_EQ(error_of(request_with_playlists({without(full_playlist(), GetParam())})),
+            "playlists[0]: missing field `" + GetParam() + "`");
+}
+
+INSTANTIATE_TEST_SUITE_P(Required, MissingPlaylistField,
+                         ::testing::Values("id", "name", "parentId", "isFolder", "tracks"));
+
+TEST(Request, FirstMissingFieldInFieldOrderIsNamed) {
+  EXPECT_EQ(error_of(request_with_tracks({without(without(full_track(), "fileSize"), "title")})),
+            "tracks[0]: missing field `title`");
+  EXPECT_EQ(error_of(R"({"tracks":[]})"), "missing field `action`");
+  EXPECT_EQ(error_of("{}"), "missing field `action`");
+  // A field error found while walking comes before any missing field.
+  EXPECT_EQ(error_of(request_with_tracks({{{"duration", "-1"}}})),
+            "tracks[0].duration: expected an unsigned 16-bit integer, got -1");
+}
+
+struct ErrorCase {
+  std::string text;
+  std::string message;
+};
+
+class RequestError : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(RequestError, HasExactMessage) { EXPECT_EQ(error_of(GetParam().text), GetParam().message); }
+
+std::string track_field(const std::string& key, const std::string& value) {
+  return request_with_tracks({with(full_track(), key, value)});
+}
+std::string playlist_field(const std::string& key, const std::string& value) {
+  return request_with_playlists({with(full_playlist(), key, value)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Widths, RequestError,
+    ::testing::Values(
+        ErrorCase{track_field("rating", "256"), "tracks[0].rating: expected an unsigned 8-bit integer, got 256"},
+        ErrorCase{track_field("duration", "65536"),
+                  "tracks[0].duration: expected an unsigned 16-bit integer, got 65536"},
+        ErrorCase{track_field("duration", "70000"),
+                  "tracks[0].duration: expected an unsigned 16-bit integer, got 70000"},
+        ErrorCase{track_field("sampleDepth", "65536"),
+                  "tracks[0].sampleDepth: expected an unsigned 16-bit integer, got 65536"},
+        ErrorCase{track_field("id", "4294967296"), "tracks[0].id: expected an unsigned 32-bit integer, got 4294967296"},
+        ErrorCase{track_field("fileSize", "18446744073709551615"),
+                  "tracks[0].fileSize: expected an unsigned 32-bit integer, got 18446744073709551615"},
+        ErrorCase{track_field("id", "-1"), "tracks[0].id: expected an unsigned 32-bit integer, got -1"},
+        ErrorCase{track_field("id", "1.5"), "tracks[0].id: expected an unsigned 32-bit integer, got 1.5"},
+        ErrorCase{track_field("sampleRate", "1e2"),
+                  "tracks[0].sampleRate: expected an unsigned 32-bit integer, got 100.0"},
+        ErrorCase{track_field("bitrate", "1.0"), "tracks[0].bitrate: expected an unsigned 32-bit integer, got 1.0"},
+        ErrorCase{playlist_field("parentId", "-5"),
+                  "playlists[0].parentId: expected an unsigned 32-bit integer, got -5"},
+        ErrorCase{playlist_field("tracks", "[1,2,3.5]"),
+                  "playlists[0].tracks[2]: expected an unsigned 32-bit integer, got 3.5"},
+        ErrorCase{R"({"action":"patch","keepTracks":[0,1,-1]})",
+                  "keepTracks[2]: expected an unsigned 32-bit integer, got -1"},
+        ErrorCase{R"({"action":"patch","keepPlaylists":[4294967296]})",
+                  "keepPlaylists[0]: expected an unsigned 32-bit integer, got 4294967296"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, RequestError,
+    ::testing::Values(
+        ErrorCase{R"({"action":null})", "action: expected a string, got null"},
+        ErrorCase{R"({"action":5})", "action: expected a string, got 5"},
+        ErrorCase{R"({"action":"read","input":7})", "input: expected a string, got 7"},
+        ErrorCase{R"({"action":"read","output":[]})", "output: expected a string, got an array"},
+        ErrorCase{R"({"action":"read","tracks":null})", "tracks: expected an array, got null"},
+        ErrorCase{R"({"action":"read","playlists":{}})", "playlists: expected an array, got an object"},
+        ErrorCase{R"({"action":"read","tracks":[1]})", "tracks[0]: expected a JSON object, got 1"},
+        ErrorCase{R"({"action":"read","tempos":null})", "tempos: expected a JSON object, got null"},
+        ErrorCase{R"({"action":"read","tempos":[]})", "tempos: expected a JSON object, got an array"},
+        ErrorCase{R"({"action":"read","keepTracks":"1"})", "keepTracks: expected an array, got \"1\""},
+        ErrorCase{track_field("comment", "null"), "tracks[0].comment: expected a string, got null"},
+        ErrorCase{track_field("title", "false"), "tracks[0].title: expected a string, got false"},
+        ErrorCase{track_field("bpm", "\"128\""), "tracks[0].bpm: expected a number, got \"128\""},
+        ErrorCase{track_field("bpm", "null"), "tracks[0].bpm: expected a number, got null"},
+        ErrorCase{track_field("id", "\"1\""), "tracks[0].id: expected an unsigned 32-bit integer, got \"1\""},
+        ErrorCase{track_field("rating", "true"), "tracks[0].rating: expected an unsigned 8-bit integer, got true"},
+        ErrorCase{playlist_field("isFolder", "0"), "playlists[0].isFolder: expected true or false, got 0"},
+        ErrorCase{playlist_field("tracks", "null"), "playlists[0].tracks: expected an array, got null"},
+        // A long string is quoted back cut short, never inside a character.
+        ErrorCase{track_field("id", cat("\"", std::string(39, 'x'), "\xc3\xa9\"")),
+                  cat("tracks[0].id: expected an unsigned 32-bit integer, got \"", std::string(39, 'x'), "...\"")},
+        ErrorCase{track_field("id", "\"a\\nb\""), "tracks[0].id: expected an unsigned 32-bit integer, got \"a\\nb\""},
+        ErrorCase{"[]", "expected a JSON object, got an array"},
+        ErrorCase{"\"read\"", "expected a JSON object, got \"read\""},
+        ErrorCase{"null", "expected a JSON object, got null"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Duplicates, RequestError,
+    ::testing::Values(
+        ErrorCase{R"({"action":"read","action":"read"})", "duplicate field `action`"},
+        ErrorCase{R"({"action":"read","input":null,"input":"a"})", "duplicate field `input`"},
+        ErrorCase{R"({"x":1,"action":"read","x":2})", "duplicate field `x`"},
+        ErrorCase{R"({"action":"read","a\nb":1,"a\nb":2})", "duplicate field `a\\nb`"},
+        // The repeated key is found before its value is looked at...
+        ErrorCase{R"({"action":"read","action":5})", "duplicate field `action`"},
+        // ...but a bad value before the repetition fails first.
+        ErrorCase{R"({"action":5,"action":"read"})", "action: expected a string, got 5"},
+        ErrorCase{request_with_tracks({full_track(), [] {
+                                             Fields track = full_track();
+                                             track.emplace_back("title", "\"again\"");
+                                             return track;
+                                           }()}),
+                  "tracks[1]: duplicate field `title`"},
+        ErrorCase{request_with_tracks({[] {
+                    Fields track = full_track();
+                    track.emplace_back("unknown", "1");
+                    track.emplace_back("unknown", "2");
+                    return track;
+                  }()}),
+                  "tracks[0]: duplicate field `unknown`"},
+        ErrorCase{request_with_playlists({full_playlist(), [] {
+                                            Fields playlist = full_playlist();
+                                            playlist.emplace_back("name", "\"again\"");
+                                            return playlist;
+                                          }()}),
+                  "playlists[1]: duplicate field `name`"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Tempos, RequestError,
+    ::testing::Values(
+        ErrorCase{R"({"action":"patch","tempos":{"x":1}})", "tempos: key \"x\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"":1}})", "tempos: key \"\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"-1":1}})", "tempos: key \"-1\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"+1":1}})", "tempos: key \"+1\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{" 1":1}})", "tempos: key \" 1\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"1.0":1}})",
+                  "tempos: key \"1.0\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"4294967296":1}})",
+                  "tempos: key \"4294967296\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"99999999999999999999":1}})",
+                  "tempos: key \"99999999999999999999\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"\u0661":1}})",
+                  "tempos: key \"\xd9\xa1\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"7":120.5}})",
+                  "tempos[\"7\"]: expected an unsigned 32-bit integer, got 120.5"},
+        ErrorCase{R"({"action":"patch","tempos":{"7":-1}})",
+                  "tempos[\"7\"]: expected an unsigned 32-bit integer, got -1"},
+        ErrorCase{R"({"action":"patch","tempos":{"7":1,"7":null}})",
+                  "tempos[\"7\"]: expected an unsigned 32-bit integer, got null"}));
+
+TEST(Request, TemposKeysAreDecimalAndTheLaterValueWins) {
+  auto request = parse_request(R"({"action":"patch","tempos":{"7":1,"007":2,"4294967295":3,"0":4,"7":5}})");
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->tempos,
+            (std::unordered_map<std::uint32_t, std::uint32_t>{{7, 5}, {4294967295u, 3}, {0, 4}}));
+}
+
+TEST(Request, BpmTakesAnyNumber) {
+  for (auto [text, value] : std::vector<std::pair<std::string, double>>{
+           {"128", 128.0}, {"128.5", 128.5}, {"1e2", 100.0}, {"-3", -3.0}, {"0", 0.0},
+           {"18446744073709551615", 18446744073709551615.0}}) {
+    auto request = parse_request(track_field("bpm", text));
+    ASSERT_TRUE(request) << text << ": " << request.error().message;
+    EXPECT_EQ(request->tracks[0].bpm, value) << text;
+  }
+}
+
+TEST(Request, IntegerLimitsAreInclusive) {
+  auto request = parse_request(request_with_tracks(
+      {with(with(with(with(full_track(), "rating", "255"), "duration", "65535"), "sampleDepth", "65535"), "id",
+            "4294967295")}));
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->tracks[0].rating, 255);
+  EXPECT_EQ(request->tracks[0].duration, 65535);
+  EXPECT_EQ(request->tracks[0].sample_depth, 65535);
+  EXPECT_EQ(request->tracks[0].id, 4294967295u);
+  // -0 is the integer zero.
+  auto zero = parse_request(track_field("id", "-0"));
+  ASSERT_TRUE(zero) << zero.error().message;
+  EXPECT_EQ(zero->tracks[0].id, 0u);
+}
+
+TEST(Request, UnknownKeysAreIgnoredAtEveryLevel) {
+  Fields track = full_track();
+  track.emplace_back("label", "{\"nested\":[1,{\"a\":1,\"a\":2}]}");
+  track.emplace_back("Title", "5");
+  Fields playlist = full_playlist();
+  playlist.emplace_back("colour", "null");
+  std::string text = object({{"Action", "1"},
+                             {"action", "\"read\""},
+                             {"extra", "[null,true]"},
+                             {"tracks", one_item_array(object(track))},
+                             {"playlists", one_item_array(object(playlist))}});
+  auto request = parse_request(text);
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->tracks[0].title, "T");
+  EXPECT_EQ(request->playlists[0].name, "P");
+}
+
+TEST(Request, ActionIsNotJudgedByTheParser) {
+  for (const char* action : {"", "Read", "anything"}) {
+    auto request = parse_request(object({{"action", std::string("\"") + action + "\""}}));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->action, action);
+  }
+}
+
+TEST(Request, SurroundingWhitespaceIsAllowed) {
+  EXPECT_TRUE(parse_request(" \t\r\n{\"action\":\"read\"}\n\n "));
+}
+
+class InvalidJson : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(InvalidJson, FailsAsInvalidJson) {
+  EXPECT_TRUE(error_of(GetParam()).starts_with("invalid JSON: ")) << error_of(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, InvalidJson,
+                         ::testing::Values("", "   \n", "{", "{\"action\":\"read\"} x", "{\"action\":\"read\"}{}",
+                                           "{\"action\":\"read\",}", "{\"action\":'read'}", "{\"action\":\"read\"",
+                                           "{\"action\":\"\\ud800\"}", "{\"action\":\"read\",\"x\":nul}",
+                                           "{\"action\":\"read\",\"x\":123456789012345678901234567890}",
+                                           "{\"action\":\"a\tb\"}"));
+
+TEST(Request, EmptyInputNamesTheMissingDocument) {
+  EXPECT_EQ(error_of(""), "invalid JSON: Empty: no JSON found");
+}
+
+TEST(Request, DeepNestingIsRefused) {
+  std::string deep = "{\"action\":\"read\",\"x\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
+  EXPECT_EQ(error_of(deep), "invalid JSON: The JSON document was too deep (too many nested objects and arrays)");
+  std::string shallow = "{\"action\":\"read\",\"x\":" + std::string(500, '[') + std::string(500, ']') + "}";
+  EXPECT_TRUE(parse_request(shallow));
+}
+
+class InvalidUtf8 : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(InvalidUtf8, HasTheStreamMessage) { EXPECT_EQ(error_of(GetParam()), "stream did not contain valid UTF-8"); }
+
+INSTANTIATE_TEST_SUITE_P(Texts, InvalidUtf8,
+                         ::testing::Values("{\"action\":\"\xff\"}", "{\"action\":\"read\"}\xc3",
+                                           "{\"action\":\"read\",\"x\":\"\xc0\xaf\"}",
+                                           "{\"action\":\"\xed\xa0\x80\"}", "\x80", "{\"action\":\"\xf4\x90\x80\x80\"}",
+                                           // Invalid UTF-8 is reported even where the JSON is broken too.
+                                           "{\"acti\xfe"));
+
+TEST(Request, NonAsciiTextSurvives) {
+  auto request = parse_request("{\"action\":\"read\",\"input\":\"/m\xc3\xbasica/\\u2665\\ud83c\\udfb5.pdb\"}");
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->input, "/m\xc3\xbasica/\xe2\x99\xa5\xf0\x9f\x8e\xb5.pdb");
+}
+
+}  // namespace
+}  // namespace dovrel
