@@ -76,6 +76,9 @@ int main() {
   // A closed standard output must fail the write (EPIPE), not kill the run
   // before it can say so.
   std::signal(SIGPIPE, SIG_IGN);
+  // Likewise a file-size limit must fail the output write (EFBIG), so that
+  // the temporary file is removed and the old output stays as it was.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return run();
   } catch (const std::bad_alloc&) {
