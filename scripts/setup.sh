@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkgconf libsimdjson-dev libgtest-dev libbenchmark-dev)
+packages=(g++ cmake make pkgconf dpkg-dev python3 python3-jsonschema libsimdjson-dev libgtest-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,6 +2,9 @@
 // report goes to standard output and the exit status is 0; on failure the
 // error's message goes to standard error, nothing to standard output, and
 // the exit status is 1.
+//
+// The only arguments are --help and --version, which print to standard
+// output and exit 0; any other argument is a usage error.
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +54,36 @@ void print_error(std::string_view message, std::string_view detail = {}) {
   flush();
 }
 
+#ifndef DOVREL_VERSION
+#define DOVREL_VERSION "unknown"
+#endif
+
+constexpr std::string_view kUsage =
+    "Usage: dovrel < request.json\n"
+    "       dovrel --help | --version\n"
+    "\n"
+    "Reads one JSON request on standard input and performs its \"action\":\n"
+    "  read   decode the database at \"input\" and print its report\n"
+    "  build  make a new database at \"output\" from \"tracks\" and \"playlists\"\n"
+    "  patch  keep \"keepTracks\" and \"keepPlaylists\" of \"input\", rewrite \"tempos\",\n"
+    "         and write the result to \"output\"\n"
+    "On success one line of JSON (the report) goes to standard output and the\n"
+    "exit status is 0; on failure one line of text goes to standard error and\n"
+    "the exit status is 1. See dovrel(1).\n";
+
+// Handles the command-line arguments; returns the exit status when they
+// settle the run, or -1 when the request is to be read.
+int handle_arguments(int argc, char** argv) {
+  if (argc <= 1) return -1;
+  std::string_view arg = argv[1];
+  if (argc == 2 && arg == "--help") return write_all(STDOUT_FILENO, kUsage) == 0 ? 0 : 1;
+  if (argc == 2 && arg == "--version") {
+    return write_all(STDOUT_FILENO, "dovrel " DOVREL_VERSION "\n") == 0 ? 0 : 1;
+  }
+  print_error("usage: dovrel < request.json (or dovrel --help, dovrel --version); unexpected argument: ", arg);
+  return 1;
+}
+
 int run() {
   auto input = dovrel::read_descriptor(STDIN_FILENO);
   if (!input) {
@@ -72,7 +105,7 @@ int run() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   // A closed standard output must fail the write (EPIPE), not kill the run
   // before it can say so.
   std::signal(SIGPIPE, SIG_IGN);
@@ -80,6 +113,7 @@ int main() {
   // the temporary file is removed and the old output stays as it was.
   std::signal(SIGXFSZ, SIG_IGN);
   try {
+    if (int status = handle_arguments(argc, argv); status >= 0) return status;
     return run();
   } catch (const std::bad_alloc&) {
     print_error("out of memory");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,10 @@ std::string decode_all(const ByteVec& image, std::uint64_t pos = 0) {
 }
 
 ByteVec long_string(std::uint8_t kind, const ByteVec& body) {
-  ByteVec out = {kind, 0, 0, 0};
+  ByteVec out(4 + body.size(), 0);
+  out[0] = kind;
   encode_fixed16(out.data() + 1, static_cast<std::uint16_t>(body.size() + 4));
-  out.insert(out.end(), body.begin(), body.end());
+  std::copy(body.begin(), body.end(), out.begin() + 4);
   return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "testing/image_builder.h"
 
 namespace vantrel_pdb {
@@ -32,8 +34,8 @@ TrackRowSpec full_spec() {
 
 TEST(TrackParse, EveryFieldAtItsOffset) {
   auto row = testing::track_row(full_spec());
-  std::vector<std::uint8_t> image(10, 0xEE);
-  image.insert(image.end(), row.begin(), row.end());
+  std::vector<std::uint8_t> image(10 + row.size(), 0xEE);
+  std::copy(row.begin(), row.end(), image.begin() + 10);
   testing::put_u16(image, 10 + 2, 160);
   testing::put_u32(image, 10 + 4, 0x000C0700);
   testing::put_u32(image, 10 + 12, 11);
