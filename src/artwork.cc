@@ -39,7 +39,11 @@ std::uint64_t row_allocation(std::size_t path_length) { return f::round_up4(vant
 Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks) {
   std::vector<const Track*> selected;
   for (const Track& t : tracks) {
-    if (!t.artwork_path.empty()) selected.push_back(&t);
+    if (t.artwork_path.empty()) continue;
+    // artwork_id 0 means "no artwork": an artwork row with id 0 would be
+    // reported as the artwork of every track that has none.
+    if (t.id == 0) return fail("Track with artwork must not have ID 0");
+    selected.push_back(&t);
   }
   if (selected.empty()) return {};
 

@@ -16,9 +16,10 @@ namespace dovrel {
 // image of 4096-byte pages whose directory entry 13 is the artwork table,
 // which holds no data page yet. Tracks with an empty "artworkPath" are
 // skipped; when none is left the image is not even decoded. Fails with
-// "Missing artwork track" (a track's id is not in the image) or "Artwork
-// path must be short ASCII" (a byte >= 0x80, or more than 126 bytes); the
-// image is then half-changed and must be dropped.
+// "Track with artwork must not have ID 0" (before anything is read or
+// written), "Missing artwork track" (a track's id is not in the image) or
+// "Artwork path must be short ASCII" (a byte >= 0x80, or more than 126
+// bytes); the image is then half-changed and must be dropped.
 Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks);
 
 }  // namespace dovrel

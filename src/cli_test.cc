@@ -1,15 +1,9 @@
 // Runs the built dovrel binary as its driver would: request on standard
 // input, then the exact standard output, standard error and exit status.
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "cli_runner_test_util.h"
 #include "testing/image_builder.h"
 #include "vantrel_pdb/format.h"
-
-extern char** environ;
 
 namespace dovrel {
 namespace {
@@ -28,96 +21,9 @@ namespace {
 namespace t = vantrel_pdb::testing;
 namespace kind = vantrel_pdb::table_kind;
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status = -1;  // exit status, or -1 when the process did not exit normally
-};
-
-// Spawns DOVREL_BINARY with `input` on its standard input and collects both
-// output streams until it exits. Writing and reading are interleaved with
-// poll so that neither side can block the other on a full pipe.
-Outcome run_dovrel(const std::string& input) {
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe: " << errno;
-    return {};
-  }
-  // Partial writes instead of a blocked writer; a tool that stops reading
-  // early gives EPIPE here instead of killing the test.
-  ::fcntl(in[1], F_SETFL, O_NONBLOCK);
-  std::signal(SIGPIPE, SIG_IGN);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  char binary[] = DOVREL_BINARY;
-  char* argv[] = {binary, nullptr};
-  pid_t pid = -1;
-  int spawned = posix_spawn(&pid, binary, &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  Outcome run;
-  if (spawned != 0) {
-    ADD_FAILURE() << "posix_spawn: " << spawned;
-    ::close(in[1]);
-    ::close(out[0]);
-    ::close(err[0]);
-    return run;
-  }
-  std::size_t written = 0;
-  if (input.empty()) {
-    ::close(in[1]);
-    in[1] = -1;
-  }
-  std::string* sinks[] = {&run.out, &run.err};
-  int sources[] = {out[0], err[0]};
-  int open_sources = 2;
-  while (open_sources > 0 || in[1] >= 0) {
-    pollfd fds[3] = {{sources[0], POLLIN, 0}, {sources[1], POLLIN, 0}, {in[1], POLLOUT, 0}};
-    if (::poll(fds, 3, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[65536];
-      ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        ::close(sources[i]);
-        sources[i] = -1;
-        --open_sources;
-      }
-    }
-    if (in[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t put = ::write(in[1], input.data() + written, input.size() - written);
-      // The tool may stop reading early; a broken pipe just ends the input.
-      if (put > 0) written += static_cast<std::size_t>(put);
-      if (put < 0 && errno != EINTR && errno != EAGAIN) written = input.size();
-      if (written == input.size()) {
-        ::close(in[1]);
-        in[1] = -1;
-      }
-    }
-  }
-  int wait_status = 0;
-  while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-  }
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return run;
-}
-
-// A failure prints exactly one line on standard error and nothing else.
-void expect_failure(const Outcome& run, const std::string& message) {
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, message + "\n");
-}
+using cli_runner::expect_failure;
+using cli_runner::Outcome;
+using cli_runner::run_dovrel;
 
 class CommandLine : public ::testing::Test {
  protected:

@@ -17,9 +17,15 @@ namespace {
 
 // How many symbolic links a path may pass through before we give up, as the kernel does.
 constexpr int kMaxSymlinkHops = 40;
+// The temporary file's name carries at most this much of the target's name,
+// so that it stays within NAME_MAX (255) whatever the target's length.
+constexpr std::size_t kMaxTempStem = 200;
 
+Error output_error(const std::string& path, const std::string& reason) {
+  return Error("cannot write output " + path + ": " + reason);
+}
 Error output_error(const std::string& path, int error_number) {
-  return Error("cannot write output " + path + ": " + os_error_message(error_number));
+  return output_error(path, os_error_message(error_number));
 }
 
 std::string directory_of(const std::string& path) {
@@ -91,11 +97,15 @@ Result<void> write_output(const std::string& path, std::span<const std::uint8_t>
   bool exists = stat(target->c_str(), &existing) == 0;
   if (exists) {
     if (S_ISDIR(existing.st_mode)) return std::unexpected(output_error(path, EISDIR));
+    // A rename would put a regular file in the place of a device, FIFO or
+    // socket (as root even of /dev/null); such a target is left alone.
+    if (!S_ISREG(existing.st_mode)) return std::unexpected(output_error(path, "not a regular file"));
     mode = existing.st_mode & 07777;
   }
 
   // The new bytes go to a fresh file beside the target and replace it by rename.
-  std::string temp = directory_of(*target) + "/." + base_name_of(*target) + ".dovrel-XXXXXX";
+  std::string temp =
+      directory_of(*target) + "/." + base_name_of(*target).substr(0, kMaxTempStem) + ".dovrel-XXXXXX";
   int fd = mkstemp(temp.data());  // O_CREAT | O_EXCL: never follows an existing name
   if (fd < 0) return std::unexpected(output_error(path, errno));
   auto abandon = [&](int err) {

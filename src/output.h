@@ -18,8 +18,10 @@ namespace dovrel {
 // path and the operating system's text ("cannot write output PATH: ...").
 // A new file gets the mode an ordinary create gives it (0666 less the
 // umask); an existing one keeps its mode. When `path` is a symbolic link the
-// file it points to is replaced and the link stays. A path holding a NUL
-// byte fails without touching anything.
+// file it points to is replaced and the link stays. A directory fails with
+// "Is a directory", any other target that is not a regular file (a device,
+// FIFO or socket) with "not a regular file"; neither is touched. A path
+// holding a NUL byte fails without touching anything.
 Result<void> write_output(const std::string& path, std::span<const std::uint8_t> bytes);
 
 }  // namespace dovrel
