@@ -149,5 +149,34 @@ TEST_F(CommandLine, LargeRequestIsReadWhole) {
   expect_failure(run_dovrel(request), "Missing input");
 }
 
+// --help and --version answer on standard output; any other argument is a
+// usage error; without arguments the request is read as before.
+TEST(CommandLineArguments, HelpVersionAndUsageErrors) {
+  cli_runner::RunOptions help;
+  help.arguments = {"--help"};
+  Outcome h = run_dovrel("", help);
+  EXPECT_EQ(h.status, 0);
+  EXPECT_EQ(h.err, "");
+  EXPECT_TRUE(h.out.starts_with("Usage: dovrel < request.json\n")) << h.out;
+
+  cli_runner::RunOptions version;
+  version.arguments = {"--version"};
+  Outcome v = run_dovrel("", version);
+  EXPECT_EQ(v.status, 0);
+  EXPECT_TRUE(v.out.starts_with("dovrel ")) << v.out;
+  EXPECT_EQ(v.out.find('\n'), v.out.size() - 1);
+
+  for (std::vector<std::string> args : {std::vector<std::string>{"-h"}, {"--help", "extra"}, {"read"}, {"--version=1"}}) {
+    cli_runner::RunOptions bad;
+    bad.arguments = args;
+    Outcome b = run_dovrel(R"({"action":"read"})", bad);
+    EXPECT_EQ(b.status, 1);
+    EXPECT_EQ(b.out, "");
+    EXPECT_TRUE(b.err.starts_with("usage: dovrel")) << b.err;
+    EXPECT_EQ(b.err.find('\n'), b.err.size() - 1);
+  }
+  expect_failure(run_dovrel(R"({"action":"read"})"), "Missing input");
+}
+
 }  // namespace
 }  // namespace dovrel
