@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "index_lookup.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/track.h"
@@ -10,10 +11,6 @@
 namespace vantrel_pdb {
 
 namespace {
-
-PdbError no_lookup(std::uint32_t kind) {
-  return PdbError(pdb_error::Io{"the editor has no lookup for table kind " + std::to_string(kind)});
-}
 
 // Largest value of `field` over the records of `list` that pass `keep`.
 template <class List, class Field, class Keep>
@@ -54,7 +51,7 @@ class DecodingLookup final : public EditorLookup {
       case table_kind::labels: return largest_id_of(d.labels);
       case table_kind::keys: return largest_id_of(d.keys);
       case table_kind::playlist_tree: return largest_id_of(d.playlist_tree);
-      default: return std::unexpected(no_lookup(kind));
+      default: return std::unexpected(unsupported_lookup_kind(kind));
     }
   }
 
@@ -68,7 +65,7 @@ class DecodingLookup final : public EditorLookup {
       case table_kind::albums: return first_named(d.albums, name);
       case table_kind::labels: return first_named(d.labels, name);
       case table_kind::keys: return first_named(d.keys, name);
-      default: return std::unexpected(no_lookup(kind));
+      default: return std::unexpected(unsupported_lookup_kind(kind));
     }
   }
 
@@ -131,7 +128,11 @@ class DecodingLookup final : public EditorLookup {
 
 std::unique_ptr<EditorLookup> make_decoding_lookup() { return std::make_unique<DecodingLookup>(); }
 
-std::unique_ptr<EditorLookup> make_default_lookup() { return make_decoding_lookup(); }
+std::unique_ptr<EditorLookup> make_default_lookup() { return make_indexed_lookup(); }
+
+PdbError unsupported_lookup_kind(std::uint32_t kind) {
+  return PdbError(pdb_error::Io{"the editor has no lookup for table kind " + std::to_string(kind)});
+}
 
 std::expected<std::uint32_t, PdbError> next_number(std::optional<std::uint32_t> largest, std::string_view what) {
   if (!largest) return 1;

@@ -71,12 +71,17 @@ class EditorLookup {
 // answer, keeping one decoding until the next append.
 std::unique_ptr<EditorLookup> make_decoding_lookup();
 
-// The lookup that PdbEditor::from_bytes uses when none is given.
+// The lookup that PdbEditor::from_bytes uses when none is given: the
+// incremental index of index_lookup.h.
 std::unique_ptr<EditorLookup> make_default_lookup();
+
+// The error of a question about a table kind that no lookup answers.
+PdbError unsupported_lookup_kind(std::uint32_t kind);
 
 // The number after `largest`: largest + 1, or 1 when there is none. Fails
 // with ValueOutOfRange naming `what` when largest is 0xFFFFFFFF, where 32-bit
-// arithmetic would wrap to 0 and collide with "none" or the top level.
+// arithmetic would wrap to 0 and collide with "none" or the top level. For
+// ids and track_serial; positions (sort_order, entry_index) wrap instead.
 std::expected<std::uint32_t, PdbError> next_number(std::optional<std::uint32_t> largest, std::string_view what);
 
 }  // namespace vantrel_pdb

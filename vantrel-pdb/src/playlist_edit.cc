@@ -24,12 +24,9 @@ std::expected<std::uint32_t, PdbError> PdbEditor::create_playlist(std::string_vi
   if (!id) return id;
   auto largest_sort = lookup_->largest_sort_order(image_, parent_id);
   if (!largest_sort) return std::unexpected(largest_sort.error());
-  std::uint32_t sort_order = 0;
-  if (*largest_sort) {
-    auto next = next_number(*largest_sort, "sort_order");
-    if (!next) return next;
-    sort_order = *next;
-  }
+  // A position, not an id: it wraps like any 32-bit counter of the format
+  // (0xFFFFFFFF is followed by 0).
+  const std::uint32_t sort_order = *largest_sort ? **largest_sort + 1u : 0u;
   auto encoded = encode_string(name);
   if (!encoded) return std::unexpected(encoded.error());
 
@@ -55,9 +52,8 @@ std::expected<void, PdbError> PdbEditor::add_to_playlist(std::uint32_t playlist_
   if (!entry_index) {
     auto largest = lookup_->largest_entry_index(image_, playlist_id);
     if (!largest) return std::unexpected(largest.error());
-    auto next = next_number(*largest, "entry_index");
-    if (!next) return std::unexpected(next.error());
-    entry_index = *next;
+    // Wraps as sort orders do: an index after 0xFFFFFFFF is 0.
+    entry_index = *largest ? **largest + 1u : 1u;
   }
   std::vector<std::uint8_t> row(entry_row::kSize, 0);
   encode_fixed32(row.data() + entry_row::kEntryIndexOffset, *entry_index);

@@ -118,10 +118,31 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RefusalCase{"folder", tree({{0, 0, 3, true}}), 3, "no playlist with id 3"},
                       RefusalCase{"missing", tree({{0, 0, 3, false}}), 4, "no playlist with id 4"},
                       RefusalCase{"first_with_id_is_folder", tree({{0, 0, 3, true}, {0, 1, 3, false}}), 3,
-                                  "no playlist with id 3"},
-                      RefusalCase{"entry_index_at_max", tree({{0, 0, 3, false}}, {{0xFFFFFFFF, 1, 3}}), 3,
-                                  "entry_index=4294967296 does not fit in 4 byte(s)"}),
+                                  "no playlist with id 3"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Sort orders and computed entry indices are positions, not ids: they wrap
+// in 32 bits instead of failing, while ids still refuse to wrap to 0.
+TEST(PlaylistNumbering, PositionsWrapPastTheLargestValue) {
+  auto editor = PdbEditor::from_bytes(
+      tree({{0, 0xFFFFFFFF, 1, false}, {1, 0xFFFFFFFE, 2, false}}, {{0xFFFFFFFF, 7, 1}, {0xFFFFFFFE, 7, 2}}));
+  ASSERT_EQ(editor.create_playlist("a", 0, false).value(), 3u);  // sort_order 0xFFFFFFFF + 1 = 0
+  ASSERT_EQ(editor.create_playlist("b", 0, false).value(), 4u);  // 0xFFFFFFFF is still the largest: 0 again
+  ASSERT_EQ(editor.create_playlist("c", 1, false).value(), 5u);  // 0xFFFFFFFE + 1
+  ASSERT_TRUE(editor.add_to_playlist(1, 8, std::nullopt));       // 0xFFFFFFFF + 1 = 0
+  ASSERT_TRUE(editor.add_to_playlist(2, 8, std::nullopt));       // 0xFFFFFFFE + 1
+  ASSERT_TRUE(editor.add_to_playlist(2, 9, std::nullopt));       // then 0
+  auto db = Database::from_bytes(editor.image());
+  ASSERT_TRUE(db);
+  std::vector<std::uint32_t> sort_orders;
+  for (const auto& n : db->playlist_tree) sort_orders.push_back(n.sort_order);
+  EXPECT_EQ(sort_orders, (std::vector<std::uint32_t>{0xFFFFFFFF, 0xFFFFFFFE, 0, 0, 0xFFFFFFFF}));
+  std::vector<std::uint32_t> indices;
+  for (const auto& e : db->playlist_entries) indices.push_back(e.entry_index);
+  EXPECT_EQ(indices, (std::vector<std::uint32_t>{0xFFFFFFFF, 0xFFFFFFFE, 0, 0xFFFFFFFF, 0}));
+  // The wrapped sort order of node 3 in the bytes: third row of data page 3, after two 24-byte rows.
+  EXPECT_EQ(testing::get_u32(image_of(editor), 3 * kPage + 40 + 2 * 24 + 8), 0u);
+}
 
 TEST(AddToPlaylist, FirstNodeWithTheIdDecides) {
   auto editor = PdbEditor::from_bytes(tree({{0, 0, 3, false}, {0, 1, 3, true}}));
@@ -130,7 +151,6 @@ TEST(AddToPlaylist, FirstNodeWithTheIdDecides) {
 
 TEST(CreatePlaylist, RefusalsLeaveTheImageUnchanged) {
   ByteVec at_max = tree({{0, 0, 0xFFFFFFFF, false}});
-  ByteVec sort_at_max = tree({{0, 0xFFFFFFFF, 1, false}});
   testing::ImageBuilder b;
   b.add_row(b.add_table(7), ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x02, 4, 0, 0});
   ByteVec undecodable = b.finish();
@@ -141,7 +161,6 @@ TEST(CreatePlaylist, RefusalsLeaveTheImageUnchanged) {
   };
   for (const Case& c : {Case{testing::blank_image(), std::string(32764, 'x'), "string too long for PDB encoding"},
                         Case{at_max, "x", "playlist id=4294967296 does not fit in 4 byte(s)"},
-                        Case{sort_at_max, "x", "sort_order=4294967296 does not fit in 4 byte(s)"},
                         Case{undecodable, "x", "unknown PDB string kind 0x02 at offset 0x203c"}}) {
     auto editor = PdbEditor::from_bytes(c.image);
     auto r = editor.create_playlist(c.name, 0, false);

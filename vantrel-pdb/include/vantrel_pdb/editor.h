@@ -102,15 +102,17 @@ class PdbEditor {
   std::expected<std::uint32_t, PdbError> add_track(const NewTrack& track);
 
   // Appends a playlist tree node under `parent_id`; returns its new id (one
-  // more than the largest id in the whole tree). Its sort order is one more
-  // than the largest among the siblings, 0 for the first child.
+  // more than the largest id in the whole tree; a largest id of 0xFFFFFFFF
+  // fails with ValueOutOfRange, since 0 means the top level). Its sort order
+  // is one more than the largest among the siblings in 32-bit wrapping
+  // arithmetic (0xFFFFFFFF is followed by 0), 0 for the first child.
   std::expected<std::uint32_t, PdbError> create_playlist(std::string_view name, std::uint32_t parent_id,
                                                          bool is_folder);
 
   // Appends an entry for `track_id` to the playlist `playlist_id`; without
   // an entry index the next one after the playlist's largest is used (1 for
-  // an empty playlist). Fails with PlaylistNotFound when the first node with
-  // that id is missing or a folder.
+  // an empty playlist; wrapping, so 0xFFFFFFFF is followed by 0). Fails with
+  // PlaylistNotFound when the first node with that id is missing or a folder.
   std::expected<void, PdbError> add_to_playlist(std::uint32_t playlist_id, std::uint32_t track_id,
                                                 std::optional<std::uint32_t> entry_index);
 
