@@ -24,20 +24,6 @@ constexpr std::uint64_t kSlotStampFactor = 32;
 
 std::string table_name(std::uint32_t kind) { return "table kind " + std::to_string(kind); }
 
-// True when `page` is the first or last page of some directory entry.
-bool ends_a_chain(Bytes image, std::uint32_t page) {
-  std::uint64_t count = decode_fixed32(image.data() + f::kTableCountOffset);
-  for (std::uint64_t i = 0; i < count; ++i) {
-    std::uint64_t offset = f::kDirectoryOffset + f::kTableEntrySize * i;
-    if (!in_bounds(image, offset, f::kTableEntrySize)) break;
-    const std::uint8_t* e = image.data() + offset;
-    if (decode_fixed32(e + f::kEntryFirstPageOffset) == page || decode_fixed32(e + f::kEntryLastPageOffset) == page) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // Number of set present bits among the first n slots of the page at `page`.
 std::uint32_t count_present(const std::uint8_t* page, std::uint64_t page_size, std::uint64_t n) {
   std::uint32_t count = 0;
@@ -51,6 +37,31 @@ std::uint32_t count_present(const std::uint8_t* page, std::uint64_t page_size, s
 }
 
 }  // namespace
+
+std::expected<void, PdbError> PdbEditor::require_off_chain(std::uint32_t p) {
+  if (!chain_pages_) {
+    // A chain visits each page once, so a walk longer than the image has
+    // pages loops; it stops there, or where it leaves the image.
+    std::unordered_set<std::uint32_t> pages;
+    const std::uint64_t page_count = image_.size() / page_size_;
+    const std::uint64_t count = decode_fixed32(image_.data() + f::kTableCountOffset);
+    for (std::uint64_t i = 0; i < count; ++i) {
+      std::uint64_t offset = f::kDirectoryOffset + f::kTableEntrySize * i;
+      if (!in_bounds(image_, offset, f::kTableEntrySize)) break;
+      std::uint32_t page = decode_fixed32(image_.data() + offset + f::kEntryFirstPageOffset);
+      const std::uint32_t last = decode_fixed32(image_.data() + offset + f::kEntryLastPageOffset);
+      pages.insert(last);
+      for (std::uint64_t steps = 0; steps < page_count && page < page_count; ++steps) {
+        pages.insert(page);
+        if (page == last) break;
+        page = decode_fixed32(image_.data() + std::uint64_t{page} * page_size_ + f::kNextPageOffset);
+      }
+    }
+    chain_pages_ = std::move(pages);
+  }
+  if (chain_pages_->contains(p)) return std::unexpected(io("already belongs to a page chain"));
+  return {};
+}
 
 std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t kind) {
   if (auto max = max_alloc(); !max) return std::unexpected(max.error());
@@ -78,7 +89,7 @@ std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t ki
     return std::unexpected(io("last page " + std::to_string(last) + " of " + table_name(kind) +
                               " does not link to its empty_candidate " + std::to_string(u)));
   }
-  if (ends_a_chain(image_, u)) return std::unexpected(io(page_u + " already belongs to a page chain"));
+  if (auto ok = require_off_chain(u); !ok) return std::unexpected(io(page_u + " " + ok.error().as<pdb_error::Io>().message));
   // In a sound image every page past the end is some table's candidate, so
   // the gap that growing opens is bounded by the number of tables.
   const std::uint64_t page_count = image_.size() / page_size_;
@@ -108,6 +119,7 @@ std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t ki
     encode_fixed32(old_last + f::kFirstDataPageOffset, u);
   }
 
+  chain_pages_->insert(u);
   edit_first_slots_.insert_or_assign(u, 0);
   edit_row_counts_.insert_or_assign(u, 0);
   if (auto ok = mark_table_touched(kind, u); !ok) return std::unexpected(ok.error());

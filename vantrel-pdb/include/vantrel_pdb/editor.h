@@ -130,6 +130,10 @@ class PdbEditor {
   std::expected<void, PdbError> ensure_table_sequence(std::uint32_t kind);
   // Writes the stamps and the header sequence into the image.
   void stamp();
+  // Fails with Io when page `p` already belongs to some table's chain. The
+  // set of chain pages is walked once per edit and grows with each page
+  // this edit opens.
+  std::expected<void, PdbError> require_off_chain(std::uint32_t p);
   // The layout of a row that pairs an id with a name: `prefix` holds the
   // fixed bytes before the name (ids left zero), the new id is written at
   // each of `id_offsets`, and the allocation is round_up4(alloc_base + n)
@@ -154,6 +158,8 @@ class PdbEditor {
   std::unordered_map<std::uint32_t, std::uint32_t> table_sequences_;
   std::unordered_map<std::uint32_t, std::unordered_set<std::uint32_t>> touched_pages_;
   bool dirty_ = false;
+  // Every page on some directory entry's chain; filled by the first allocation.
+  std::optional<std::unordered_set<std::uint32_t>> chain_pages_;
   // Answers the id, name and position questions of the higher operations.
   std::unique_ptr<EditorLookup> lookup_;
 };
