@@ -62,7 +62,8 @@ namespace internal {
 // against all the reports the tests produce.
 inline void save_report(const Outcome& run) {
   const char* dir = std::getenv("DOVREL_REPORT_DIR");
-  if (dir == nullptr || run.status != 0 || run.out.empty()) return;
+  // --help and --version also succeed; only JSON reports are kept.
+  if (dir == nullptr || run.status != 0 || !run.out.starts_with("{")) return;
   static int count = 0;
   std::string path = std::string(dir) + "/report-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".json";
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
