@@ -16,3 +16,10 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# CI (which sets CI=true) adds a brief fuzz run: 20 s per target, then the
+# saved regression inputs. Local runs leave it to scripts/fuzz.sh.
+if [ -n "${CI:-}" ]; then
+  echo "== fuzz: 20 s per target" >&2
+  scripts/fuzz.sh 20
+fi

@@ -1,0 +1,23 @@
+// Fuzz target: the "read" action on arbitrary bytes as the image.
+//
+// dovrel::read (structure check, decoding, report) must never crash, read
+// outside the image or hang; when it fails its message is one line, and when
+// it succeeds the report is one line of compact, key-sorted, valid JSON.
+#include <simdjson.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "report.h"
+#include "report_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static simdjson::dom::parser parser;
+  auto report = dovrel::read(vantrel_pdb::Bytes(data, size));
+  if (!report) {
+    dovrel::fuzz::check_error_line(report.error().message);
+    return 0;
+  }
+  dovrel::fuzz::check_report_line(parser, *report);
+  return 0;
+}

@@ -1,0 +1,74 @@
+// Fuzz target: the request parser, and the actions that need no file.
+//
+// parse_request on arbitrary bytes must never crash; input that is not valid
+// UTF-8 fails with exactly "stream did not contain valid UTF-8"; every error
+// is one line. A parsed request whose action touches no file is then run:
+// "read" and "patch" without "input" must fail with "Missing input", other
+// actions than the three with "Unknown action"; "build" without "output" is
+// built and read, as run_action does before it reports "Missing output", and
+// its report must list every requested track and playlist.
+#include <simdjson.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "actions.h"
+#include "build.h"
+#include "report.h"
+#include "report_check.h"
+#include "request.h"
+
+namespace {
+
+using dovrel::fuzz::check;
+using dovrel::fuzz::check_error_line;
+
+void check_fails_with(const dovrel::Request& request, std::string_view message) {
+  auto result = dovrel::run_action(request);
+  check(!result.has_value(), "an action without its file succeeded");
+  check(result.error().message == message, "unexpected message for an action without its file",
+        result.error().message);
+}
+
+void check_build(const dovrel::Request& request) {
+  static simdjson::dom::parser parser;
+  auto image = dovrel::build(request);
+  if (!image) {
+    check_error_line(image.error().message);
+    return;
+  }
+  auto report = dovrel::read(*image);
+  check(report.has_value(), "read rejects a built image", report ? "" : report.error().message);
+  auto object = dovrel::fuzz::check_report_line(parser, *report);
+  check(object["tracks"].get_array().value_unsafe().size() == request.tracks.size(),
+        "report of a build lists another number of tracks than requested");
+  check(object["playlists"].get_array().value_unsafe().size() == request.playlists.size(),
+        "report of a build lists another number of playlists than requested");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  auto request = dovrel::parse_request(text);
+  if (!simdjson::validate_utf8(text.data(), text.size())) {
+    check(!request.has_value(), "a request that is not valid UTF-8 was accepted");
+    check(request.error().message == "stream did not contain valid UTF-8", "wrong message for invalid UTF-8",
+          request.error().message);
+    return 0;
+  }
+  if (!request) {
+    check_error_line(request.error().message);
+    return 0;
+  }
+  const std::string& action = request->action;
+  if (action == "read" || action == "patch") {
+    if (!request->input) check_fails_with(*request, dovrel::kMissingInput);
+  } else if (action == "build") {
+    if (!request->output) check_build(*request);
+  } else {
+    check_fails_with(*request, dovrel::kUnknownAction);
+  }
+  return 0;
+}
