@@ -158,12 +158,12 @@ Bytes crafted_long_chain() {
   const std::size_t tracks = b.add_table(kind::tracks);
   std::vector<std::uint32_t> pages;  // the page of each row, in row order
   for (std::uint32_t i = 1; i <= 60; ++i) {
-    t::TrackRowSpec spec;
-    spec.id = i;
-    spec.tempo = 10000 + i;
-    spec.title("Track " + std::to_string(i) + std::string(i % 7 == 0 ? 150 : 10, 'x'));
-    spec.path("/m/" + std::to_string(i) + ".mp3");
-    pages.push_back(static_cast<std::uint32_t>(b.add_row(tracks, t::track_row(spec)) / b.page_size()));
+    t::TrackRowSpec row_spec;
+    row_spec.id = i;
+    row_spec.tempo = 10000 + i;
+    row_spec.title("Track " + std::to_string(i) + std::string(i % 7 == 0 ? 150 : 10, 'x'));
+    row_spec.path("/m/" + std::to_string(i) + ".mp3");
+    pages.push_back(static_cast<std::uint32_t>(b.add_row(tracks, t::track_row(row_spec)) / b.page_size()));
   }
   // Every row of the second data page is deleted.
   const std::uint32_t middle = pages.front() + 1;
@@ -181,13 +181,13 @@ Bytes crafted_duplicate_kind() {
   const std::size_t first = b.add_table(kind::tracks);
   const std::size_t second = b.add_table(kind::tracks);
   b.add_table(kind::genres);
-  t::TrackRowSpec spec;
-  spec.id = 1;
-  spec.title("first").path("/a.mp3");
-  b.add_row(first, t::track_row(spec));
-  spec.id = 2;
-  spec.title("second").path("/b.mp3");
-  b.add_row(second, t::track_row(spec));
+  t::TrackRowSpec row_spec;
+  row_spec.id = 1;
+  row_spec.title("first").path("/a.mp3");
+  b.add_row(first, t::track_row(row_spec));
+  row_spec.id = 2;
+  row_spec.title("second").path("/b.mp3");
+  b.add_row(second, t::track_row(row_spec));
   return b.finish();
 }
 
