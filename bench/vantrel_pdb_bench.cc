@@ -1,6 +1,9 @@
 // Google Benchmark figures for the stages of the three actions, on libraries
-// made in memory: parsing a build request, building, decoding, rendering the
-// report and patching. Run: build/release/bench/vantrel_pdb_bench
+// made in memory: parsing a build request, building, decoding (with and
+// without keeping the records), rendering the report and patching, at 1,000,
+// 10,000 and 100,000 tracks. Run: build/bench-release/bench/vantrel_pdb_bench
+// (scripts/bench.sh builds it); --benchmark_filter=/100000 for the large
+// cases only.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -44,6 +47,59 @@ dovrel::Request library_request(std::int64_t tracks) {
   return r;
 }
 
+// The request of library_request as JSON text (its texts need no escapes).
+// Built by appending only: GCC 12 misjudges literal + temporary string in
+// optimised builds.
+std::string library_request_text(std::int64_t tracks) {
+  const dovrel::Request r = library_request(tracks);
+  std::string out = R"({"action":"build","output":"/tmp/library.pdb","tracks":[)";
+  auto field = [&out](const char* key, const std::string& text) {
+    out.append(",\"").append(key).append("\":\"").append(text).append("\"");
+  };
+  for (std::size_t i = 0; i < r.tracks.size(); ++i) {
+    const dovrel::Track& t = r.tracks[i];
+    out.append(i ? ",{" : "{").append(R"("id":)").append(std::to_string(t.id));
+    field("title", t.title);
+    field("artist", t.artist);
+    field("album", t.album);
+    field("genre", t.genre);
+    field("key", t.key);
+    field("audioPath", t.audio_path);
+    field("analysisPath", t.analysis_path);
+    field("artworkPath", t.artwork_path);
+    out.append(R"(,"bpm":120.5,"duration":300,"sampleRate":44100,"fileSize":5000000,"bitrate":320})");
+  }
+  out.append(R"(],"playlists":[)");
+  for (std::size_t p = 0; p < r.playlists.size(); ++p) {
+    const dovrel::Playlist& pl = r.playlists[p];
+    out.append(p ? ",{" : "{").append(R"("id":)").append(std::to_string(pl.id));
+    field("name", pl.name);
+    out.append(R"(,"parentId":0,"isFolder":false,"tracks":[)");
+    for (std::size_t e = 0; e < pl.tracks.size(); ++e) out.append(e ? "," : "").append(std::to_string(pl.tracks[e]));
+    out.append("]}");
+  }
+  return out.append("]}");
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+}
+
+void BM_ParseRequest(benchmark::State& state) {
+  const std::string text = library_request_text(state.range(0));
+  if (auto request = dovrel::parse_request(text); !request) {
+    state.SkipWithError(request.error().message.c_str());
+    return;
+  }
+  for (auto _ : state) {
+    auto request = dovrel::parse_request(text);
+    benchmark::DoNotOptimize(request);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ParseRequest)->Apply(Sizes);
+
 void BM_Build(benchmark::State& state) {
   auto request = library_request(state.range(0));
   for (auto _ : state) {
@@ -52,7 +108,7 @@ void BM_Build(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_Build)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Build)->Apply(Sizes);
 
 void BM_Decode(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
@@ -62,7 +118,18 @@ void BM_Decode(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
 }
-BENCHMARK(BM_Decode)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)->Apply(Sizes);
+
+// The patch's load: every row checked, no record kept.
+void BM_DecodeCheckedOnly(benchmark::State& state) {
+  auto image = *dovrel::build(library_request(state.range(0)));
+  for (auto _ : state) {
+    auto db = vantrel_pdb::Database::from_bytes(image, vantrel_pdb::Database::Records::kCheckedOnly);
+    benchmark::DoNotOptimize(db);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
+}
+BENCHMARK(BM_DecodeCheckedOnly)->Apply(Sizes);
 
 void BM_RenderReport(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
@@ -73,20 +140,33 @@ void BM_RenderReport(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_RenderReport)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderReport)->Apply(Sizes);
 
+// The read action on an image in memory: structure check, decoding, report.
+void BM_Read(benchmark::State& state) {
+  auto image = *dovrel::build(library_request(state.range(0)));
+  for (auto _ : state) {
+    auto report = dovrel::read(image);
+    benchmark::DoNotOptimize(report);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_Read)->Apply(Sizes);
+
+// Keeps half the tracks and sets 1,000 tempos, as scripts/bench.sh does.
 void BM_Patch(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
   dovrel::Request request;
   request.keep_tracks.emplace();
   for (std::int64_t i = 0; i < state.range(0); i += 2) request.keep_tracks->push_back(static_cast<std::uint32_t>(1000 + i));
+  for (std::uint32_t i = 0; i < 1000 && i < state.range(0); ++i) request.tempos.emplace(1000 + i, 12000 + i);
   for (auto _ : state) {
     auto patched = dovrel::patch(image, request);
     benchmark::DoNotOptimize(patched);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_Patch)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Patch)->Apply(Sizes);
 
 void BM_DecodeString(benchmark::State& state) {
   auto encoded = *vantrel_pdb::encode_string("Lumière Noire — 東京ミッドナイト 🎧");

@@ -1,34 +1,57 @@
 #!/usr/bin/env bash
 # Whole-tool benchmark: generates synthetic libraries (deterministic, seed 1)
 # at each size, then times "build", "read" and "patch" of the release binary
-# and prints a Markdown table of wall time, peak memory and throughput.
+# and prints a Markdown table of wall time, CPU time, peak memory and
+# throughput, and how each action's time grows from one size to the next.
 # Usage: scripts/bench.sh [TRACKS ...]   (default: 1000 10000 100000)
+# Environment: BENCH_RUNS (runs per cell, best kept; default 3),
+#              BENCH_BUILD_DIR (default build/bench-release),
+#              BENCH_JOBS (parallel compile jobs; default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build_dir=${BENCH_BUILD_DIR:-build/bench-release}
+runs=${BENCH_RUNS:-3}
+TIMEFORMAT="%3R %3U %3S"
+jobs=${BENCH_JOBS:-2}
+
 scripts/setup.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc 2>/dev/null || echo 2)" --target dovrel generate_library >&2
+# A build directory of its own, without the test suite, so that a benchmark
+# never races another build of the same tree.
+cmake --preset release -B "$build_dir" -DDOVREL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build_dir" -j "$jobs" --target dovrel generate_library vantrel_pdb_bench >&2
 sizes=("$@")
 ((${#sizes[@]})) || sizes=(1000 10000 100000)
-runs=${BENCH_RUNS:-3}
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"\
-     "$(free -g | awk '/Mem:/ {print $2}') GiB, $(g++ --version | head -n1), release build; best of $runs runs."
+     "$(free -g | awk '/Mem:/ {print $2}') GiB, $(g++ --version | head -n1), release build; best of $runs runs;"\
+     "load average at the start $(cut -d' ' -f1-3 /proc/loadavg)."
+# (It fails on purpose, so the pipeline's status is not looked at.)
+empty_kib=$( (echo '{"action":"build"}' | /usr/bin/time -f "%M" "$build_dir"/src/dovrel 2>&1 >/dev/null || true) | tail -n1)
+echo "An empty run (a build of nothing, which stops at \"Missing output\") peaks at"\
+     "$(awk -v k="$empty_kib" 'BEGIN {printf "%.1f", k / 1024}') MiB: the process itself, in every figure below."
 echo
-echo "| tracks | action | wall (s) | peak memory (MiB) | tracks/s | request (MB) | image (MB) | report (MB) | memory / (request + image + report) |"
-echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+echo "| tracks | action | wall (s) | cpu (s) | peak memory (MiB) | tracks/s | request (MB) | image (MB) | report (MB) | memory / (request + image + report) | wall / wall at previous size |"
+echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+declare -A previous
 for n in "${sizes[@]}"; do
   dir=build/bench/$n
   mkdir -p "$dir"
-  build/release/bench/generate_library "$n" 1 "$dir"
+  "$build_dir"/bench/generate_library "$n" 1 "$dir"
   for action in build read patch; do
-    best_wall="" best_mem=""
+    best_wall="" best_cpu="" best_mem=""
     for _ in $(seq "$runs"); do
-      /usr/bin/time -f "%e %M" -o "$dir/$action.time" build/release/src/dovrel <"$dir/$action.json" >"$dir/$action.report"
-      read -r wall mem <"$dir/$action.time"
-      if [ -z "$best_wall" ] || awk "BEGIN {exit !($wall < $best_wall)}"; then best_wall=$wall best_mem=$mem; fi
+      # The shell's own timer: real, user and system time to the millisecond,
+      # with no extra process in between.
+      { time "$build_dir"/src/dovrel <"$dir/$action.json" >"$dir/$action.report"; } 2>"$dir/$action.time"
+      read -r wall user sys <"$dir/$action.time"
+      if [ -z "$best_wall" ] || awk "BEGIN {exit !($wall < $best_wall)}"; then
+        best_wall=$wall best_cpu=$(awk "BEGIN {print $user + $sys}")
+      fi
     done
+    # Peak memory varies little from run to run: one more run measures it.
+    /usr/bin/time -f "%M" -o "$dir/$action.mem" "$build_dir"/src/dovrel <"$dir/$action.json" >/dev/null
+    best_mem=$(tail -n1 "$dir/$action.mem")
     request=$(stat -c %s "$dir/$action.json")
     case $action in
       build) image=$(stat -c %s "$dir/library.pdb") ;;
@@ -36,8 +59,13 @@ for n in "${sizes[@]}"; do
       patch) image=$(stat -c %s "$dir/patched.pdb") ;;
     esac
     report=$(stat -c %s "$dir/$action.report")
-    awk -v n="$n" -v a="$action" -v w="$best_wall" -v m="$best_mem" -v q="$request" -v i="$image" -v r="$report" 'BEGIN {
+    growth=${previous[$action]:-}
+    awk -v n="$n" -v a="$action" -v w="$best_wall" -v c="$best_cpu" -v m="$best_mem" -v q="$request" -v i="$image" \
+        -v r="$report" -v p="$growth" 'BEGIN {
       mb = 1000000; mib = m / 1024; t = (w > 0) ? n / w : 0;
-      printf "| %d | %s | %.3f | %.1f | %.0f | %.1f | %.1f | %.1f | %.2f |\n", n, a, w, mib, t, q / mb, i / mb, r / mb, (m * 1024) / (q + i + r) }'
+      g = (p != "" && p > 0) ? sprintf("%.1f", w / p) : "";
+      printf "| %d | %s | %.3f | %.3f | %.1f | %.0f | %.1f | %.1f | %.1f | %.2f | %s |\n",
+             n, a, w, c, mib, t, q / mb, i / mb, r / mb, (m * 1024) / (q + i + r), g }'
+    previous[$action]=$best_wall
   done
 done

@@ -19,11 +19,9 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
   return read_file(*request.input);
 }
 
-// The shared end of build and patch: report the new image as it will be on
-// disk, then write it.
-Result<std::string> report_and_write(const std::vector<std::uint8_t>& image, const Request& request) {
-  auto report = read(image);
-  if (!report) return report;
+// The shared end of build and patch: with the report of the new image as it
+// will be on disk, check for an output and write the image there.
+Result<std::string> write_reported(const std::vector<std::uint8_t>& image, std::string report, const Request& request) {
   if (!request.output) return fail(kMissingOutput);
   if (auto written = write_output(*request.output, image); !written) return std::unexpected(std::move(written.error()));
   return report;
@@ -35,18 +33,35 @@ Result<std::string> run_read(const Request& request) {
   return read(*image);
 }
 
+// Reports the new image as it will be on disk, then writes it.
+Result<std::string> report_and_write(const std::vector<std::uint8_t>& image, const Request& request) {
+  auto report = read(image);
+  if (!report) return report;
+  return write_reported(image, std::move(*report), request);
+}
+
 Result<std::string> run_build(const Request& request) {
   auto image = build(request);
   if (!image) return std::unexpected(std::move(image.error()));
   return report_and_write(*image, request);
 }
 
+Result<std::string> run_build(Request&& request) {
+  auto image = build(request);
+  if (!image) return std::unexpected(std::move(image.error()));
+  // Only "output" is still needed.
+  std::vector<Track>().swap(request.tracks);
+  std::vector<Playlist>().swap(request.playlists);
+  return report_and_write(*image, request);
+}
+
 Result<std::string> run_patch(const Request& request) {
   auto input = read_input(request);
   if (!input) return std::unexpected(std::move(input.error()));
-  auto image = patch(std::move(*input), request);
-  if (!image) return std::unexpected(std::move(image.error()));
-  return report_and_write(*image, request);
+  // The patch reads its result back, which gives the report as well.
+  auto patched = patch_and_report(std::move(*input), request);
+  if (!patched) return std::unexpected(std::move(patched.error()));
+  return write_reported(patched->image, std::move(patched->report), request);
 }
 
 }  // namespace
@@ -58,10 +73,15 @@ Result<std::string> run_action(const Request& request) {
   return fail(kUnknownAction);
 }
 
+Result<std::string> run_action(Request&& request) {
+  if (request.action == "build") return run_build(std::move(request));
+  return run_action(std::as_const(request));
+}
+
 Result<std::string> run_request_text(std::string_view text) {
   auto request = parse_request(text);
   if (!request) return std::unexpected(std::move(request.error()));
-  return run_action(*request);
+  return run_action(std::move(*request));
 }
 
 }  // namespace dovrel

@@ -26,6 +26,10 @@ inline constexpr char kUnknownAction[] = "Unknown action";
 // action" before a file is touched.
 Result<std::string> run_action(const Request& request);
 
+// As above, taking the request over: a build drops the request's tracks and
+// playlists once the image is made, so that their memory serves the report.
+Result<std::string> run_action(Request&& request);
+
 // Parses the request text whole, then runs it.
 Result<std::string> run_request_text(std::string_view text);
 

@@ -1,8 +1,9 @@
 #include "artwork.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <span>
 
+#include "id_map.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/format.h"
@@ -34,9 +35,8 @@ bool is_short_ascii(const std::string& path) {
 // Heap bytes of one artwork row: u32 id, short-string header, path; rounded to 4.
 std::uint64_t row_allocation(std::size_t path_length) { return f::round_up4(vantrel_pdb::id_name_row::kNameOffset + 1 + path_length); }
 
-}  // namespace
-
-Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks) {
+// The tracks that get artwork, in request order.
+Result<std::vector<const Track*>> select(const std::vector<Track>& tracks) {
   std::vector<const Track*> selected;
   for (const Track& t : tracks) {
     if (t.artwork_path.empty()) continue;
@@ -45,20 +45,23 @@ Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Tra
     if (t.id == 0) return fail("Track with artwork must not have ID 0");
     selected.push_back(&t);
   }
-  if (selected.empty()) return {};
+  return selected;
+}
 
-  auto db = vantrel_pdb::Database::from_bytes(image);
-  if (!db) return std::unexpected(Error(db.error()));
-
-  // Artwork ids: the first decoded track with the request id gets it.
-  std::unordered_map<std::uint32_t, std::size_t> first_track_with_id;
-  first_track_with_id.reserve(db->tracks.size());
-  for (std::size_t i = 0; i < db->tracks.size(); ++i) first_track_with_id.try_emplace(db->tracks[i].id, i);
-  auto track_rows = db->row_locations(vantrel_pdb::table_kind::tracks);
+// Writes the artwork ids and then the artwork rows of `selected`.
+// `track_ids[i]` is the id of the track row at `track_rows[i]`; the first
+// row with a selected track's id gets its artwork id.
+Result<void> attach(std::vector<std::uint8_t>& image, const std::vector<const Track*>& selected,
+                    std::span<const std::uint64_t> track_rows, std::span<const std::uint32_t> track_ids) {
+  // Row indices fit a u32: each track row takes 136 bytes of an image in memory.
+  IdMap first_track_with_id(IdMap::dense_bound_for(track_ids));
+  for (std::size_t i = 0; i < track_ids.size(); ++i) {
+    first_track_with_id.emplace(track_ids[i], static_cast<std::uint32_t>(i));
+  }
   for (const Track* t : selected) {
     auto found = first_track_with_id.find(t->id);
-    if (found == first_track_with_id.end() || found->second >= track_rows.size()) return fail("Missing artwork track");
-    std::uint64_t field = track_rows[found->second] + vantrel_pdb::track_row::kArtworkIdOffset;
+    if (!found || *found >= track_rows.size()) return fail("Missing artwork track");
+    std::uint64_t field = track_rows[*found] + vantrel_pdb::track_row::kArtworkIdOffset;
     if (!vantrel_pdb::in_bounds(image, field, 4)) return fail("Missing artwork track");
     encode_fixed32(image.data() + field, t->id);
   }
@@ -123,6 +126,37 @@ Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Tra
     w = u;
   }
   return {};
+}
+
+}  // namespace
+
+Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks) {
+  auto selected = select(tracks);
+  if (!selected) return std::unexpected(std::move(selected.error()));
+  if (selected->empty()) return {};
+
+  auto db = vantrel_pdb::Database::from_bytes(image);
+  if (!db) return std::unexpected(Error(db.error()));
+  std::vector<std::uint32_t> ids;
+  ids.reserve(db->tracks.size());
+  for (const auto& t : db->tracks) ids.push_back(t.id);
+  return attach(image, *selected, db->row_locations(vantrel_pdb::table_kind::tracks), ids);
+}
+
+Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks,
+                         std::span<const std::uint64_t> track_rows) {
+  auto selected = select(tracks);
+  if (!selected) return std::unexpected(std::move(selected.error()));
+  if (selected->empty()) return {};
+
+  std::vector<std::uint32_t> ids;
+  ids.reserve(track_rows.size());
+  for (std::uint64_t row : track_rows) {
+    const std::uint64_t field = row + vantrel_pdb::track_row::kIdOffset;
+    if (!vantrel_pdb::in_bounds(image, field, 4)) return fail("Missing artwork track");
+    ids.push_back(decode_fixed32(image.data() + field));
+  }
+  return attach(image, *selected, track_rows, ids);
 }
 
 }  // namespace dovrel

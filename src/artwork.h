@@ -5,6 +5,7 @@
 #define DOVREL_ARTWORK_H_
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "error.h"
@@ -21,6 +22,15 @@ namespace dovrel {
 // "Artwork path must be short ASCII" (a byte >= 0x80, or more than 126
 // bytes); the image is then half-changed and must be dropped.
 Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks);
+
+// As above for an image whose track rows the caller has already listed:
+// `track_rows` are the row locations of table kind 0 in table order (as
+// Database::row_locations gives them), and each row's id is read at its row
+// offset 72 instead of decoding the image. The build, which made every row
+// itself, uses this. Fails as above, and with "Missing artwork track" when a
+// listed row lies outside the image.
+Result<void> add_artwork(std::vector<std::uint8_t>& image, const std::vector<Track>& tracks,
+                         std::span<const std::uint64_t> track_rows);
 
 }  // namespace dovrel
 

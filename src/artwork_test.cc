@@ -183,6 +183,35 @@ TEST(Artwork, TrackMissingFromTheImageIsRefused) {
   EXPECT_EQ(add_artwork(image, {track(2, "/a.jpg")}).error().message, "Missing artwork track");
 }
 
+// Given the track rows the caller listed, the artwork step writes exactly
+// what it writes after decoding the image itself, failures included.
+TEST(Artwork, ListedTrackRowsGiveTheSameImage) {
+  std::vector<Track> tracks;
+  for (std::uint32_t n = 0; n < 80; ++n) tracks.push_back(track(500 - 3 * n, n % 3 ? "/art/" + std::to_string(n) + ".jpg" : ""));
+  const auto before = built(without_artwork(tracks));
+  const auto rows = decoded(before).row_locations_by_kind.at(kind::tracks);
+
+  auto decoding = before;
+  auto listing = before;
+  ASSERT_TRUE(add_artwork(decoding, tracks));
+  ASSERT_TRUE(add_artwork(listing, tracks, rows));
+  EXPECT_EQ(listing, decoding);
+  EXPECT_EQ(listing, built(tracks));
+
+  auto missing = before;
+  EXPECT_EQ(add_artwork(missing, {track(2, "/a.jpg")}, rows).error().message, "Missing artwork track");
+  auto outside = before;
+  const std::vector<std::uint64_t> past_the_end = {before.size() - 10};
+  EXPECT_EQ(add_artwork(outside, tracks, past_the_end).error().message, "Missing artwork track");
+  auto long_path = before;
+  EXPECT_EQ(add_artwork(long_path, {track(500, path_of(127))}, rows).error().message,
+            "Artwork path must be short ASCII");
+  // Nothing selected: the rows are not even looked at.
+  auto untouched = before;
+  EXPECT_TRUE(add_artwork(untouched, without_artwork(tracks), past_the_end));
+  EXPECT_EQ(untouched, before);
+}
+
 TEST(Artwork, RowsOverflowOntoPagesFromNextUnusedPage) {
   // 126-byte paths take 132 heap bytes: 30 rows fill a page
   // (40 + 30 * 132 + 2 * 30 + 4 * 2 = 4068; a 31st would need 4202).

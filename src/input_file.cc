@@ -14,6 +14,9 @@ namespace dovrel {
 namespace {
 
 constexpr std::size_t kMinimumChunk = 64 * 1024;
+// Room beyond a regular file's size: one byte to see its end without
+// growing, and enough for a parser to read past the end of a request.
+constexpr std::size_t kSpareBytes = 128;
 
 // Closes the descriptor on every path out of read_file.
 class FileCloser {
@@ -34,7 +37,7 @@ Result<std::vector<std::uint8_t>> read_descriptor(int fd) {
   // A regular file's size saves the regrowth; pipes report 0 and grow.
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
+    bytes.reserve(static_cast<std::size_t>(info.st_size) + kSpareBytes);
   }
   std::size_t size = 0;
   for (;;) {

@@ -1,11 +1,14 @@
 #include "json_writer.h"
 
 #include <algorithm>
-#include <cassert>
 #include <charconv>
 #include <cstring>
 #include <cmath>
 #include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace dovrel {
 
@@ -45,11 +48,56 @@ void append_escape(std::string& out, unsigned char c) {
   out.append(u, sizeof u);
 }
 
+// True when some byte of `text` needs an escape, eight bytes at a time (16
+// where SSE2 is there, as on every x86-64): the last block overlaps the one
+// before it, and a text shorter than a block is padded with spaces, which
+// need none.
+bool any_needs_escape(std::string_view text) {
+  const std::size_t n = text.size();
+#if defined(__SSE2__)
+  if (n >= 16) {
+    // SSE2 compares bytes as signed only; a byte is below 0x20 exactly when
+    // its unsigned minimum with 0x1F is the byte itself.
+    const __m128i limit = _mm_set1_epi8(0x1F);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    auto block_needs_escape = [&](const char* p) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, limit), v);
+      const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash));
+      return _mm_movemask_epi8(_mm_or_si128(control, special)) != 0;
+    };
+    for (std::size_t i = 0; i + 16 < n; i += 16) {
+      if (block_needs_escape(text.data() + i)) return true;
+    }
+    return block_needs_escape(text.data() + n - 16);
+  }
+#endif
+  std::uint64_t word;
+  if (n < sizeof word) {
+    char padded[sizeof word];
+    std::memset(padded, ' ', sizeof padded);
+    if (n > 0) std::memcpy(padded, text.data(), n);
+    std::memcpy(&word, padded, sizeof word);
+    return word_needs_escape(word);
+  }
+  for (std::size_t i = 0; i + sizeof word < n; i += sizeof word) {
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if (word_needs_escape(word)) return true;
+  }
+  std::memcpy(&word, text.data() + n - sizeof word, sizeof word);
+  return word_needs_escape(word);
+}
+
 }  // namespace
 
 void append_json_escaped(std::string& out, std::string_view text) {
-  // Runs of plain bytes are copied at once, found eight bytes at a time; most
-  // texts hold no escape at all.
+  // Most texts hold no escape at all and are copied whole.
+  if (!any_needs_escape(text)) {
+    out.append(text);
+    return;
+  }
+  // Runs of plain bytes are copied at once, found eight bytes at a time.
   const char* p = text.data();
   const std::size_t n = text.size();
   std::size_t run = 0;
@@ -75,6 +123,16 @@ void append_json_escaped(std::string& out, std::string_view text) {
   out.append(p + run, n - run);
 }
 
+void append_json_hundredths(std::string& out, std::uint32_t hundredths) {
+  char buffer[16];
+  char* end = std::to_chars(buffer, buffer + sizeof buffer, hundredths / 100).ptr;  // at most 8 digits
+  const std::uint32_t fraction = hundredths % 100;
+  *end++ = '.';
+  *end++ = static_cast<char>('0' + fraction / 10);
+  if (fraction % 10 != 0) *end++ = static_cast<char>('0' + fraction % 10);
+  out.append(buffer, end);
+}
+
 void append_json_double(std::string& out, double value) {
   if (!std::isfinite(value)) {
     out.append("null");
@@ -93,49 +151,26 @@ void append_json_double(std::string& out, double value) {
   if (digits.find('.') == std::string_view::npos) out.append(".0");
 }
 
-void JsonWriter::key(std::string_view name) {
-  assert(std::none_of(name.begin(), name.end(), [](char c) { return needs_escape(static_cast<unsigned char>(c)); }));
-  // Comma, quotes and colon go out with the name in one append.
-  constexpr std::size_t kShortKey = 32;
-  if (name.size() <= kShortKey) {
-    char piece[kShortKey + 4];
-    std::size_t n = 0;
-    if (need_comma_) piece[n++] = ',';
-    piece[n++] = '"';
-    std::memcpy(piece + n, name.data(), name.size());
-    n += name.size();
-    piece[n++] = '"';
-    piece[n++] = ':';
-    out_.append(piece, n);
-  } else {
+void JsonWriter::string_value(std::string_view text) {
+  if (any_needs_escape(text)) {
     separate();
     out_.push_back('"');
-    out_.append(name);
-    out_.append("\":");
+    append_json_escaped(out_, text);
+    out_.push_back('"');
+  } else {
+    // The usual case: comma, quotes and text in one step.
+    const bool comma = need_comma_;
+    const std::size_t at = out_.size();
+    const std::size_t size = at + comma + text.size() + 2;
+    out_.resize_and_overwrite(size, [&](char* p, std::size_t) {  // returns `size`, as key() does
+      p += at;
+      if (comma) *p++ = ',';
+      *p++ = '"';
+      if (!text.empty()) std::memcpy(p, text.data(), text.size());
+      p[text.size()] = '"';
+      return size;
+    });
   }
-  need_comma_ = false;
-}
-
-void JsonWriter::string_value(std::string_view text) {
-  separate();
-  out_.push_back('"');
-  append_json_escaped(out_, text);
-  out_.push_back('"');
-  need_comma_ = true;
-}
-
-void JsonWriter::uint_value(std::uint64_t value) {
-  char buffer[24];
-  char* start = buffer;
-  if (need_comma_) *start++ = ',';
-  auto result = std::to_chars(start, buffer + sizeof buffer, value);
-  out_.append(buffer, result.ptr);
-  need_comma_ = true;
-}
-
-void JsonWriter::bool_value(bool value) {
-  separate();
-  out_.append(value ? "true" : "false");
   need_comma_ = true;
 }
 

@@ -8,8 +8,10 @@
 #ifndef DOVREL_JSON_WRITER_H_
 #define DOVREL_JSON_WRITER_H_
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -26,6 +28,14 @@ void append_json_escaped(std::string& out, std::string_view text);
 // as null.
 void append_json_double(std::string& out, double value);
 
+// Appends what append_json_double(out, hundredths / 100.0) appends, without
+// the floating-point conversion: the exact decimal with its trailing zeros
+// cut, one fractional digit kept (12000 -> 120.0, 12850 -> 128.5, 5 ->
+// 0.05). The two agree for every u32: the quotient is correctly rounded and
+// doubles below 2^32 / 100 are far closer together than 0.01, so the exact
+// decimal is the one shortest form that reads back as it.
+void append_json_hundredths(std::string& out, std::uint32_t hundredths);
+
 class JsonWriter {
  public:
   JsonWriter() = default;
@@ -40,13 +50,50 @@ class JsonWriter {
 
   // Writes an object key; the next call writes its value. Requires: inside
   // an object, where a key is due, and a name that needs no escaping (keys
-  // are the program's own words, never data).
-  void key(std::string_view name);
+  // are the program's own words, never data). Inline, like the value
+  // writers below: the report calls them a few million times, with names
+  // whose length the compiler then knows.
+  void key(std::string_view name) {
+    // Comma, quotes, name and colon in one step.
+    const bool comma = need_comma_;
+    const std::size_t at = out_.size();
+    const std::size_t size = at + comma + name.size() + 3;
+    // The lambda returns `size`, never its second argument: libstdc++ 12
+    // passes the grown capacity there when the string has to grow.
+    out_.resize_and_overwrite(size, [&](char* p, std::size_t) {
+      p += at;
+      if (comma) *p++ = ',';
+      *p++ = '"';
+      std::memcpy(p, name.data(), name.size());
+      p += name.size();
+      *p++ = '"';
+      *p = ':';
+      return size;
+    });
+    need_comma_ = false;
+  }
 
   void string_value(std::string_view text);
-  void uint_value(std::uint64_t value);
-  void bool_value(bool value);
+  void uint_value(std::uint64_t value) {
+    char buffer[24];
+    char* start = buffer;
+    if (need_comma_) *start++ = ',';
+    auto result = std::to_chars(start, buffer + sizeof buffer, value);
+    out_.append(buffer, result.ptr);
+    need_comma_ = true;
+  }
+  void bool_value(bool value) {
+    separate();
+    out_.append(value ? "true" : "false");
+    need_comma_ = true;
+  }
   void double_value(double value);
+  // The value hundredths / 100, as append_json_hundredths writes it.
+  void hundredths_value(std::uint32_t hundredths) {
+    separate();
+    append_json_hundredths(out_, hundredths);
+    need_comma_ = true;
+  }
 
   // Appends raw text after the document (the report's closing line feed).
   void raw(std::string_view text) { out_.append(text); }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace dovrel {
 namespace {
@@ -117,8 +118,9 @@ TEST(JsonWriter, EscapesStringValues) {
 }
 
 TEST(JsonEscape, LongTextsWithEscapesAtEveryPosition) {
-  // The eight-byte scan must find an escape wherever it sits in a word.
-  for (std::size_t length = 1; length <= 24; ++length) {
+  // The block scan (eight or sixteen bytes) must find an escape wherever it
+  // sits in a block, the overlapping last block included.
+  for (std::size_t length = 1; length <= 40; ++length) {
     for (std::size_t at = 0; at < length; ++at) {
       for (char special : {'"', '\\', '\x1f', '\0'}) {
         std::string text(length, 'a');
@@ -131,6 +133,80 @@ TEST(JsonEscape, LongTextsWithEscapesAtEveryPosition) {
   // Bytes next to the special ones (0x20, '!', '#', '[', ']', 0x80, 0xff) pass.
   std::string near = " !#[]\x80\xff\x21\x23 \x5b\x5d";
   EXPECT_EQ(escaped(near), near);
+  // The same in blocks of sixteen, where bytes of 0x80 and more must not
+  // pass for control characters.
+  for (std::size_t length : {16u, 17u, 31u, 32u, 33u}) {
+    std::string high;
+    for (std::size_t i = 0; i < length; ++i) high += "\x20\x21\x23\x5b\x5d\x7f\x80\xa0\xdc\xff"[i % 10];
+    EXPECT_EQ(escaped(high), high) << length;
+  }
+}
+
+std::string hundredths(std::uint32_t n) {
+  std::string out;
+  append_json_hundredths(out, n);
+  return out;
+}
+
+// The integer form gives what the floating-point form gives, for every value
+// up to 400,000 (every tempo a track plausibly has), around the powers of
+// ten and of two, near the top, and for a spread of values in between.
+TEST(JsonHundredths, WritesWhatTheDoubleWrites) {
+  for (std::uint32_t n = 0; n <= 400000; ++n) ASSERT_EQ(hundredths(n), bpm(n)) << n;
+  std::vector<std::uint32_t> edges = {4294967295u, 4294967294u, 4294967200u, 4294967199u, 4294967290u};
+  for (std::uint64_t p = 10; p <= 1000000000u; p *= 10) {
+    for (std::uint64_t n : {p - 1, p, p + 1}) edges.push_back(static_cast<std::uint32_t>(n));
+  }
+  for (int b = 20; b < 32; ++b) {
+    const std::uint32_t p = 1u << b;
+    edges.insert(edges.end(), {p - 1, p, p + 1});
+  }
+  for (std::uint32_t n : edges) EXPECT_EQ(hundredths(n), bpm(n)) << n;
+  std::uint64_t x = 88172645463325252u;
+  for (int i = 0; i < 200000; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    const auto n = static_cast<std::uint32_t>(x);
+    ASSERT_EQ(hundredths(n), bpm(n)) << n;
+  }
+}
+
+TEST(JsonWriter, HundredthsValueIsSeparatedLikeAnyValue) {
+  JsonWriter w;
+  w.begin_array();
+  w.hundredths_value(12850);
+  w.hundredths_value(0);
+  w.hundredths_value(5);
+  w.end_array();
+  EXPECT_EQ(w.str(), "[128.5,0.0,0.05]");
+}
+
+// Keys and strings written one step at a time into a writer that has to
+// grow again and again (nothing reserved) come out whole and in order.
+TEST(JsonWriter, GrowingWithoutReserveKeepsEveryByte) {
+  JsonWriter w;
+  std::string expected = "[";
+  w.begin_array();
+  for (int i = 0; i < 5000; ++i) {
+    // Strings built by appending only: GCC 12 misjudges literal + temporary
+    // string in optimised builds.
+    std::string text(static_cast<std::size_t>(i % 37), static_cast<char>('a' + i % 26));
+    if (i % 5 == 0) text.append("\"\n");
+    const std::string number = std::to_string(i);
+    std::string key = "k";
+    key.append(number);
+    w.begin_object();
+    w.key(key);
+    w.string_value(text);
+    w.key("n");
+    w.uint_value(static_cast<std::uint64_t>(i));
+    w.end_object();
+    expected.append(i ? ",{\"" : "{\"").append(key).append("\":\"").append(escaped(text)).append("\",\"n\":");
+    expected.append(number).append("}");
+  }
+  w.end_array();
+  EXPECT_EQ(w.str(), expected + "]");
 }
 
 }  // namespace

@@ -13,10 +13,13 @@
 #include <initializer_list>
 #include <new>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "actions.h"
 #include "input_file.h"
 #include "os_error.h"
+#include "request.h"
 
 namespace {
 
@@ -90,8 +93,18 @@ int run() {
     print_error(input.error().message);
     return 1;
   }
-  std::string_view text(reinterpret_cast<const char*>(input->data()), input->size());
-  auto report = dovrel::run_request_text(text);
+  // Zero padding after the text lets the parser read it where it stands.
+  const std::size_t size = input->size();
+  input->resize(size + dovrel::kRequestPadding);
+  std::string_view text(reinterpret_cast<const char*>(input->data()), size);
+  auto request = dovrel::parse_request_padded(text);
+  // The request text is not needed once parsed; its memory serves the action.
+  std::vector<std::uint8_t>().swap(*input);
+  if (!request) {
+    print_error(request.error().message);
+    return 1;
+  }
+  auto report = dovrel::run_action(std::move(*request));
   if (!report) {
     print_error(report.error().message);
     return 1;

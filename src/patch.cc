@@ -1,12 +1,18 @@
 #include "patch.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <unordered_set>
+#include <limits>
+#include <span>
+#include <utility>
+#include <vector>
 
+#include "report.h"
 #include "validate.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/format.h"
+#include "vantrel_pdb/playlist_rows.h"
 #include "vantrel_pdb/track.h"
 
 namespace dovrel {
@@ -15,11 +21,75 @@ namespace {
 
 namespace f = vantrel_pdb::format;
 namespace kind = vantrel_pdb::table_kind;
-using IdSet = std::unordered_set<std::uint32_t>;
-using LocationSet = std::unordered_set<std::uint64_t>;
+
+// A set of u32 ids, made once and then only asked: the distinct ids sorted,
+// and when they are dense (as the ids of a library are) a bitmap over them,
+// so that each question is one bit test.
+class IdSet {
+ public:
+  explicit IdSet(std::vector<std::uint32_t> ids) : ids_(std::move(ids)) {
+    std::sort(ids_.begin(), ids_.end());
+    ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+    if (!ids_.empty() && ids_.back() <= kDenseSlack + kDenseFactor * std::uint64_t{ids_.size()}) {
+      bits_.assign(ids_.back() / 64 + 1, 0);
+      for (std::uint32_t id : ids_) bits_[id / 64] |= std::uint64_t{1} << (id % 64);
+    }
+  }
+
+  bool contains(std::uint32_t id) const {
+    if (!bits_.empty()) return id / 64 < bits_.size() && ((bits_[id / 64] >> (id % 64)) & 1u);
+    return std::binary_search(ids_.begin(), ids_.end(), id);
+  }
+  // The number of distinct ids.
+  std::size_t size() const { return ids_.size(); }
+
+ private:
+  // Dense: the largest id is at most this many times the count, plus the slack.
+  static constexpr std::uint64_t kDenseFactor = 64;
+  static constexpr std::uint64_t kDenseSlack = 1 << 16;
+
+  std::vector<std::uint32_t> ids_;
+  std::vector<std::uint64_t> bits_;
+};
+
+// The row locations to mark absent, sorted once all are known; each data
+// page then looks up only the locations its slots can name.
+class LocationSet {
+ public:
+  void insert(std::uint64_t location) { locations_.push_back(location); }
+  void seal() {
+    // Rows are added table by table in table order, so the list is a few
+    // ascending runs (one per table, more where a table's pages come back
+    // after a wrap): those are merged in linear time; anything else sorted.
+    constexpr std::size_t kMergedRuns = 16;
+    std::vector<std::size_t> run_ends;
+    for (std::size_t i = 1; i < locations_.size() && run_ends.size() < kMergedRuns; ++i) {
+      if (locations_[i] < locations_[i - 1]) run_ends.push_back(i);
+    }
+    if (run_ends.size() >= kMergedRuns) {
+      std::sort(locations_.begin(), locations_.end());
+      return;
+    }
+    run_ends.push_back(locations_.size());
+    for (std::size_t r = 0; r + 1 < run_ends.size(); ++r) {
+      std::inplace_merge(locations_.begin(), locations_.begin() + static_cast<std::ptrdiff_t>(run_ends[r]),
+                         locations_.begin() + static_cast<std::ptrdiff_t>(run_ends[r + 1]));
+    }
+  }
+  bool empty() const { return locations_.empty(); }
+  // The sealed locations from `first` up to, not including, `last`.
+  std::span<const std::uint64_t> range(std::uint64_t first, std::uint64_t last) const {
+    auto lo = std::lower_bound(locations_.begin(), locations_.end(), first);
+    auto hi = std::lower_bound(lo, locations_.end(), last);
+    return {lo, hi};
+  }
+
+ private:
+  std::vector<std::uint64_t> locations_;
+};
 
 // Clears the present bit of every slot whose row location is in `removed`
-// and rewrites every data page's packed counts from its flags.
+// (sealed) and rewrites every data page's packed counts from its flags.
 Result<void> mark_absent_and_recount(std::vector<std::uint8_t>& image, const LocationSet& removed) {
   const std::uint64_t page_size = f::kToolPageSize;
   const std::uint64_t page_count = image.size() / page_size;
@@ -27,6 +97,9 @@ Result<void> mark_absent_and_recount(std::vector<std::uint8_t>& image, const Loc
     std::uint8_t* page = image.data() + p * page_size;
     if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) continue;
     const std::uint32_t n = vantrel_pdb::decode_fixed24(page + f::kPackedCountsOffset) & f::kSlotCountMask;
+    // A slot names a location from the heap start up to a u16 offset past it.
+    const std::uint64_t heap = p * page_size + f::kPageHeaderSize;
+    const auto candidates = removed.range(heap, heap + std::numeric_limits<std::uint16_t>::max() + 1);
     std::uint32_t present_count = 0;
     for (std::uint32_t s = 0; s < n; ++s) {
       const std::uint64_t g = s / f::kSlotsPerGroup;
@@ -39,7 +112,7 @@ Result<void> mark_absent_and_recount(std::vector<std::uint8_t>& image, const Loc
       std::uint16_t flags = vantrel_pdb::decode_fixed16(end - f::kPresentFlagsFromGroupEnd);
       const std::uint16_t offset = vantrel_pdb::decode_fixed16(end - f::kSlotOffsetsFromGroupEnd - 2 * l);
       const auto bit = static_cast<std::uint16_t>(1u << l);
-      if (!removed.empty() && removed.contains(p * page_size + f::kPageHeaderSize + offset)) {
+      if (!candidates.empty() && std::binary_search(candidates.begin(), candidates.end(), heap + offset)) {
         flags = static_cast<std::uint16_t>(flags & ~bit);
         vantrel_pdb::encode_fixed16(end - f::kPresentFlagsFromGroupEnd, flags);
       }
@@ -50,30 +123,47 @@ Result<void> mark_absent_and_recount(std::vector<std::uint8_t>& image, const Loc
   return {};
 }
 
-}  // namespace
+// The u32 at `offset` of each row; a row that passed its decoder has it
+// inside the image, so the failure is only a guard.
+Result<std::vector<std::uint32_t>> u32_fields(vantrel_pdb::Bytes image, std::span<const std::uint64_t> rows,
+                                              std::uint64_t offset) {
+  std::vector<std::uint32_t> values;
+  values.reserve(rows.size());
+  for (std::uint64_t row : rows) {
+    auto value = vantrel_pdb::load_u32(image, row + offset);
+    if (!value) return std::unexpected(Error(value.error()));
+    values.push_back(*value);
+  }
+  return values;
+}
 
-Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const Request& request) {
+// The patch itself, without the check of its result.
+Result<std::vector<std::uint8_t>> apply_patch(std::vector<std::uint8_t> image, const Request& request) {
   if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
-  auto db = vantrel_pdb::Database::from_bytes(image);
+  // The decisions need only ids, so the load checks every row as a full
+  // decoding does (it fails where and as that fails) but keeps no record.
+  auto db = vantrel_pdb::Database::from_bytes(image, vantrel_pdb::Database::Records::kCheckedOnly);
   if (!db) return std::unexpected(Error(db.error()));
+  // Each row passed its decoder, so its fixed fields lie inside the image;
+  // they are read where the decoders read them, all before the first write.
+  const auto track_rows = db->row_locations(kind::tracks);
+  const auto tree_rows = db->row_locations(kind::playlist_tree);
+  const auto entry_rows = db->row_locations(kind::playlist_entries);
+  auto track_ids = u32_fields(image, track_rows, vantrel_pdb::track_row::kIdOffset);
+  if (!track_ids) return std::unexpected(std::move(track_ids.error()));
+  auto node_ids = u32_fields(image, tree_rows, vantrel_pdb::playlist_tree_row::kIdOffset);
+  if (!node_ids) return std::unexpected(std::move(node_ids.error()));
+  auto entry_playlists = u32_fields(image, entry_rows, vantrel_pdb::entry_row::kPlaylistIdOffset);
+  if (!entry_playlists) return std::unexpected(std::move(entry_playlists.error()));
+  auto entry_tracks = u32_fields(image, entry_rows, vantrel_pdb::entry_row::kTrackIdOffset);
+  if (!entry_tracks) return std::unexpected(std::move(entry_tracks.error()));
 
-  IdSet keep_tracks;
-  if (request.keep_tracks) {
-    keep_tracks.insert(request.keep_tracks->begin(), request.keep_tracks->end());
-  } else {
-    for (const auto& t : db->tracks) keep_tracks.insert(t.id);
-  }
-  IdSet keep_playlists;
-  if (request.keep_playlists) {
-    keep_playlists.insert(request.keep_playlists->begin(), request.keep_playlists->end());
-  } else {
-    for (const auto& node : db->playlist_tree) keep_playlists.insert(node.id);
-  }
+  const IdSet keep_tracks(request.keep_tracks ? *request.keep_tracks : *track_ids);
+  const IdSet keep_playlists(request.keep_playlists ? *request.keep_playlists : *node_ids);
 
   LocationSet removed;
-  auto track_rows = db->row_locations(kind::tracks);
-  for (std::size_t i = 0; i < track_rows.size() && i < db->tracks.size(); ++i) {
-    const std::uint32_t id = db->tracks[i].id;
+  for (std::size_t i = 0; i < track_rows.size(); ++i) {
+    const std::uint32_t id = (*track_ids)[i];
     if (!keep_tracks.contains(id)) {
       removed.insert(track_rows[i]);
       continue;
@@ -83,23 +173,48 @@ Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const R
       vantrel_pdb::encode_fixed32(image.data() + track_rows[i] + vantrel_pdb::track_row::kTempoOffset, tempo->second);
     }
   }
-  auto tree_rows = db->row_locations(kind::playlist_tree);
-  for (std::size_t i = 0; i < tree_rows.size() && i < db->playlist_tree.size(); ++i) {
-    if (!keep_playlists.contains(db->playlist_tree[i].id)) removed.insert(tree_rows[i]);
+  for (std::size_t i = 0; i < tree_rows.size(); ++i) {
+    if (!keep_playlists.contains((*node_ids)[i])) removed.insert(tree_rows[i]);
   }
-  auto entry_rows = db->row_locations(kind::playlist_entries);
-  for (std::size_t i = 0; i < entry_rows.size() && i < db->playlist_entries.size(); ++i) {
-    const auto& e = db->playlist_entries[i];
-    if (!keep_playlists.contains(e.playlist_id) || !keep_tracks.contains(e.track_id)) removed.insert(entry_rows[i]);
+  for (std::size_t i = 0; i < entry_rows.size(); ++i) {
+    if (!keep_playlists.contains((*entry_playlists)[i]) || !keep_tracks.contains((*entry_tracks)[i])) {
+      removed.insert(entry_rows[i]);
+    }
   }
   // The history goes whenever the kept tracks are not exactly as many as the decoded ones.
-  if (keep_tracks.size() != db->tracks.size()) {
+  if (keep_tracks.size() != track_rows.size()) {
     for (std::uint64_t row : db->row_locations(kind::history_entries)) removed.insert(row);
     for (std::uint64_t row : db->row_locations(kind::history_playlists)) removed.insert(row);
   }
 
+  removed.seal();
   if (auto ok = mark_absent_and_recount(image, removed); !ok) return std::unexpected(ok.error());
   return image;
+}
+
+std::unexpected<Error> would_not_read_back(const Error& error) {
+  return fail(std::string(kPatchWouldNotReadBack).append(error.message));
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const Request& request) {
+  auto patched = apply_patch(std::move(image), request);
+  if (!patched) return patched;
+  // The input passed the same reading; only overlapping bytes can make the
+  // result fail it.
+  if (auto ok = validate(*patched); !ok) return would_not_read_back(ok.error());
+  auto checked = vantrel_pdb::Database::from_bytes(*patched, vantrel_pdb::Database::Records::kCheckedOnly);
+  if (!checked) return would_not_read_back(Error(checked.error()));
+  return patched;
+}
+
+Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request) {
+  auto patched = apply_patch(std::move(image), request);
+  if (!patched) return std::unexpected(std::move(patched.error()));
+  auto report = read(*patched);
+  if (!report) return would_not_read_back(report.error());
+  return PatchedImage{std::move(*patched), std::move(*report)};
 }
 
 }  // namespace dovrel

@@ -56,11 +56,11 @@ Library make_library(t::ImageBuilder b = t::ImageBuilder()) {
   b.add_row(table[kind::artists], t::artist_row(1, "Artist"));
   for (std::uint32_t id = 1; id <= 3; ++id) {
     if (id == 3) b.add_data_page(table[kind::tracks]);
-    t::TrackRowSpec spec;
-    spec.id = id;
-    spec.artist_id = 1;
-    spec.tempo = default_tempo(id);
-    lib.track_rows.push_back(b.add_row(table[kind::tracks], t::track_row(spec.title("T" + std::to_string(id)))));
+    t::TrackRowSpec row_spec;
+    row_spec.id = id;
+    row_spec.artist_id = 1;
+    row_spec.tempo = default_tempo(id);
+    lib.track_rows.push_back(b.add_row(table[kind::tracks], t::track_row(row_spec.title("T" + std::to_string(id)))));
   }
   b.add_row(table[kind::playlist_tree], t::tree_row(0, 0, 10, true, "Folder"));
   b.add_row(table[kind::playlist_tree], t::tree_row(10, 0, 11, false, "Inside"));
@@ -274,10 +274,10 @@ TEST(Patch, TracksSharingAnIdLoseTheHistoryWithoutKeepLists) {
   t::ImageBuilder b;
   std::size_t table[kLastKind + 1];
   for (std::uint32_t k = 0; k <= kLastKind; ++k) table[k] = b.add_table(k);
-  t::TrackRowSpec spec;
-  spec.id = 5;
-  b.add_row(table[kind::tracks], t::track_row(spec));
-  b.add_row(table[kind::tracks], t::track_row(spec));
+  t::TrackRowSpec row_spec;
+  row_spec.id = 5;
+  b.add_row(table[kind::tracks], t::track_row(row_spec));
+  b.add_row(table[kind::tracks], t::track_row(row_spec));
   b.add_row(table[kind::history_playlists], t::id_name_row(1, "History"));
   b.add_row(table[kind::history_entries], t::entry_row(1, 5, 1));
   Image before = b.finish();
@@ -423,6 +423,77 @@ INSTANTIATE_TEST_SUITE_P(Patch, SlotCountLimit,
                          [](const auto& test) {
                            return std::to_string(test.param.slots) + (test.param.removes ? "Removing" : "Keeping");
                          });
+
+// Ids far apart (no bitmap of them is kept) and tables whose pages stand in
+// the file in the reverse of the order in which rows are marked.
+TEST(Patch, ScatteredIdsAndTablesInAnyPageOrder) {
+  t::ImageBuilder b;
+  auto entries = b.add_table(kind::playlist_entries);
+  auto tree = b.add_table(kind::playlist_tree);
+  auto tracks = b.add_table(kind::tracks);
+  const IdList ids = {4000000000u, 7, 3000000000u, 4294967295u};
+  for (std::uint32_t playlist : {1u, 2u}) {
+    for (std::uint32_t id : ids) b.add_row(entries, t::entry_row(1, id, playlist));
+  }
+  b.add_row(tree, t::tree_row(0, 0, 1, false, "One"));
+  b.add_row(tree, t::tree_row(0, 1, 2, false, "Two"));
+  std::vector<std::uint64_t> rows;
+  for (std::uint32_t id : ids) {
+    t::TrackRowSpec row_spec;
+    row_spec.id = id;
+    rows.push_back(b.add_row(tracks, t::track_row(row_spec.title("T"))));
+  }
+  const Image image = b.finish();
+  const Image after =
+      patched(image, patch_request(IdList{7, 7, 4000000000u, 123}, IdList{2, 2}, TempoMap{{4000000000u, 12850}}));
+  expect_only_flags_counts_and_tempos(image, after, {rows[0]});
+
+  Database db = decode(after);
+  IdList kept, tempos, playlists;
+  for (const auto& track : db.tracks) {
+    kept.push_back(track.id);
+    tempos.push_back(track.tempo);
+  }
+  for (const auto& node : db.playlist_tree) playlists.push_back(node.id);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> left;
+  for (const auto& e : db.playlist_entries) left.emplace_back(e.playlist_id, e.track_id);
+  EXPECT_EQ(kept, (IdList{4000000000u, 7}));
+  EXPECT_EQ(tempos, (IdList{12850, 0}));
+  EXPECT_EQ(playlists, IdList{2});
+  EXPECT_EQ(left, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{2, 4000000000u}, {2, 7}}));
+}
+
+// Slots that name their rows in the reverse of heap order list the rows to
+// remove in descending order, one run per row: the list is sorted in full.
+TEST(Patch, RowsListedInReverseHeapOrder) {
+  t::ImageBuilder b;
+  auto tracks = b.add_table(kind::tracks);
+  auto entries = b.add_table(kind::playlist_entries);
+  t::TrackRowSpec row_spec;
+  row_spec.id = 1;
+  b.add_row(tracks, t::track_row(row_spec.title("T")));
+  b.add_row(b.add_table(kind::playlist_tree), t::tree_row(0, 0, 1, false, "P"));
+  constexpr std::uint32_t kRows = 40;
+  std::vector<std::uint64_t> rows;
+  for (std::uint32_t i = 0; i < kRows; ++i) rows.push_back(b.add_row(entries, t::entry_row(i + 1, i % 2 ? 1 : 2, 1)));
+  Image image = b.finish();
+  const std::uint64_t page = rows[0] / kPage * kPage;
+  for (std::uint32_t slot = 0; slot < kRows; ++slot) {
+    const std::uint64_t end = page + f::group_end(kPage, slot / f::kSlotsPerGroup);
+    const std::uint64_t offset = rows[kRows - 1 - slot] - page - f::kPageHeaderSize;
+    t::put_u16(image, end - f::kSlotOffsetsFromGroupEnd - 2 * (slot % f::kSlotsPerGroup),
+               static_cast<std::uint16_t>(offset));
+  }
+  // Track 2 does not exist: the entries naming it go, those naming track 1 stay.
+  const Image after = patched(image, patch_request(IdList{1}));
+  expect_only_flags_counts_and_tempos(image, after);
+  Database db = decode(after);
+  ASSERT_EQ(db.playlist_entries.size(), kRows / 2);
+  for (const auto& e : db.playlist_entries) EXPECT_EQ(e.track_id, 1u);
+  // Table order is slot order: the entry indices come out descending.
+  EXPECT_EQ(db.playlist_entries.front().entry_index, kRows);
+  EXPECT_EQ(db.playlist_entries.back().entry_index, 2u);
+}
 
 // ---------------------------------------------------------------------------
 // Failures: the structure check's and the reader's errors come through.

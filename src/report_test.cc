@@ -30,7 +30,7 @@ class Library {
       table_[k] = b_.add_table(k);
     }
   }
-  std::uint64_t track(const TrackRowSpec& spec) { return b_.add_row(table_[kind::tracks], t::track_row(spec)); }
+  std::uint64_t track(const TrackRowSpec& row_spec) { return b_.add_row(table_[kind::tracks], t::track_row(row_spec)); }
   void artist(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::artists], t::artist_row(id, name)); }
   void album(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::albums], t::album_row(id, 0, name)); }
   void genre(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::genres], t::id_name_row(id, name)); }
@@ -82,26 +82,26 @@ TEST(Report, TrackCarriesEveryFieldInKeyOrder) {
   lib.genre(4, "Genre");
   lib.key(5, "Am");
   lib.artwork(6, "/art/6.jpg");
-  TrackRowSpec spec;
-  spec.id = 907;
-  spec.artist_id = 2;
-  spec.album_id = 3;
-  spec.genre_id = 4;
-  spec.key_id = 5;
-  spec.artwork_id = 6;
-  spec.label_id = 9;
-  spec.tempo = 12850;
-  spec.sample_rate = 48000;
-  spec.file_size = 4294967295u;
-  spec.bitrate = 320;
-  spec.duration = 65535;
-  spec.sample_depth = 24;
-  spec.rating = 255;
-  spec.strings[vantrel_pdb::track_row::kAnalysisPathSlot] = "/a/907.dat";
-  spec.strings[vantrel_pdb::track_row::kCommentSlot] = "nice";
-  spec.strings[vantrel_pdb::track_row::kFileNameSlot] = "907.mp3";
-  spec.title("Title").path("/m/907.mp3");
-  lib.track(spec);
+  TrackRowSpec row_spec;
+  row_spec.id = 907;
+  row_spec.artist_id = 2;
+  row_spec.album_id = 3;
+  row_spec.genre_id = 4;
+  row_spec.key_id = 5;
+  row_spec.artwork_id = 6;
+  row_spec.label_id = 9;
+  row_spec.tempo = 12850;
+  row_spec.sample_rate = 48000;
+  row_spec.file_size = 4294967295u;
+  row_spec.bitrate = 320;
+  row_spec.duration = 65535;
+  row_spec.sample_depth = 24;
+  row_spec.rating = 255;
+  row_spec.strings[vantrel_pdb::track_row::kAnalysisPathSlot] = "/a/907.dat";
+  row_spec.strings[vantrel_pdb::track_row::kCommentSlot] = "nice";
+  row_spec.strings[vantrel_pdb::track_row::kFileNameSlot] = "907.mp3";
+  row_spec.title("Title").path("/m/907.mp3");
+  lib.track(row_spec);
   EXPECT_EQ(lib.report(),
             tracks_line(R"({"album":"Album","analysisPath":"/a/907.dat","artist":"Artist","artworkPath":"/art/6.jpg",)"
                         R"("audioPath":"/m/907.mp3","bitrate":320,"bpm":128.5,"comment":"nice","duration":65535,)"
@@ -133,6 +133,31 @@ TEST(Report, NamesResolveByFirstMatchingIdOrToEmpty) {
                                       track_record("album seven", "zero", "", "0.0", 2, "b")));
 }
 
+// Ids far apart take the other way of looking names up; the rules stay:
+// the first row of an id wins, an id without a row gives "".
+TEST(Report, NamesResolveAlikeForScatteredIds) {
+  Library lib;
+  lib.artist(4000000000u, "first");
+  lib.artist(4000000000u, "second");
+  lib.artist(7, "seven");
+  lib.album(3999999999u, "far album");
+  lib.artwork(4294967295u, "/max.jpg");
+  TrackRowSpec a;
+  a.id = 1;
+  a.artist_id = 4000000000u;
+  a.album_id = 3999999999u;
+  a.artwork_id = 4294967295u;
+  lib.track(a.title("a"));
+  TrackRowSpec b;
+  b.id = 2;
+  b.artist_id = 7;
+  b.album_id = 8;  // no such album
+  b.artwork_id = 4294967294u;  // no such artwork
+  lib.track(b.title("b"));
+  EXPECT_EQ(lib.report(), tracks_line(track_record("far album", "first", "/max.jpg", "0.0", 1, "a") + "," +
+                                      track_record("", "seven", "", "0.0", 2, "b")));
+}
+
 TEST(Report, BpmIsTempoInHundredths) {
   struct Case {
     std::uint32_t tempo;
@@ -141,9 +166,9 @@ TEST(Report, BpmIsTempoInHundredths) {
   for (Case c : {Case{12000, "120.0"}, Case{12850, "128.5"}, Case{12345, "123.45"}, Case{0, "0.0"},
                  Case{1, "0.01"}, Case{4294967295u, "42949672.95"}}) {
     Library lib;
-    TrackRowSpec spec;
-    spec.tempo = c.tempo;
-    lib.track(spec);
+    TrackRowSpec row_spec;
+    row_spec.tempo = c.tempo;
+    lib.track(row_spec);
     EXPECT_EQ(lib.report(), tracks_line(track_record("", "", "", c.bpm, 1, ""))) << c.tempo;
   }
 }
@@ -151,9 +176,9 @@ TEST(Report, BpmIsTempoInHundredths) {
 TEST(Report, TextIsWrittenAsUtf8WithJsonEscapesOnly) {
   Library lib;
   lib.artist(1, "Bj\xc3\xb6rk \xe2\x99\xab");  // stored as UTF-16
-  TrackRowSpec spec;
-  spec.artist_id = 1;
-  lib.track(spec.title("a\"b\\c/d\x7f\x01\ne"));
+  TrackRowSpec row_spec;
+  row_spec.artist_id = 1;
+  lib.track(row_spec.title("a\"b\\c/d\x7f\x01\ne"));
   EXPECT_EQ(lib.report(),
             tracks_line(track_record("", "Bj\xc3\xb6rk \xe2\x99\xab", "", "0.0", 1, "a\\\"b\\\\c/d\x7f\\u0001\\ne")));
 }
@@ -213,10 +238,10 @@ TEST(Report, ManyEntriesAcrossPagesKeepTheirOrder) {
 
 TEST(Report, DeletedRowsAreNotReported) {
   Library lib;
-  TrackRowSpec spec;
-  std::uint64_t gone = lib.track(spec.title("gone"));
-  spec.id = 2;
-  lib.track(spec.title("kept"));
+  TrackRowSpec row_spec;
+  std::uint64_t gone = lib.track(row_spec.title("gone"));
+  row_spec.id = 2;
+  lib.track(row_spec.title("kept"));
   lib.builder().set_present(static_cast<std::uint32_t>(gone / 4096), 0, false);
   EXPECT_EQ(lib.report(), tracks_line(track_record("", "", "", "0.0", 2, "kept")));
 }
@@ -231,8 +256,8 @@ TEST(Report, ReadReportsValidateErrors) {
 
 TEST(Report, ReadReportsReaderErrors) {
   Library lib;
-  TrackRowSpec spec;
-  std::uint64_t row = lib.track(spec);
+  TrackRowSpec row_spec;
+  std::uint64_t row = lib.track(row_spec);
   auto image = lib.builder().finish();
   // The title string's kind byte becomes 0x02, which no string kind uses.
   std::uint64_t title = row + t::get_u16(image, row + vantrel_pdb::track_row::kStringOffsetsOffset +
@@ -253,9 +278,9 @@ TEST(Report, DamagedImagesFailCleanlyOrReport) {
   lib.artist(1, "a");
   lib.playlist(1, 0, false, "p");
   lib.entry(1, 1, 1);
-  TrackRowSpec spec;
-  spec.artist_id = 1;
-  lib.track(spec.title("t").path("/p"));
+  TrackRowSpec row_spec;
+  row_spec.artist_id = 1;
+  lib.track(row_spec.title("t").path("/p"));
   const auto pristine = lib.builder().finish();
   std::uint64_t state = 0x9E3779B97F4A7C15u;
   auto next = [&state] {

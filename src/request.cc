@@ -2,12 +2,14 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
 #include <unordered_set>
 
 #include "json_writer.h"
+#include "parse_diagnosis.h"
 
 namespace dovrel {
 
@@ -223,8 +225,12 @@ struct Fields {
   std::array<std::string_view, N> keys;
   std::size_t required;
 
-  std::size_t find(std::string_view key) const {
-    for (std::size_t i = 0; i < N; ++i) {
+  // The index of `key`, or N. The search starts at `hint` and wraps round:
+  // records usually list their keys in this order, so starting after the
+  // previous key's index finds the next one at the first comparison.
+  std::size_t find(std::string_view key, std::size_t hint = 0) const {
+    for (std::size_t k = 0; k < N; ++k) {
+      const std::size_t i = (hint + k) % N;
       if (keys[i] == key) return i;
     }
     return N;
@@ -241,8 +247,10 @@ Status walk_object(dom::object object, const Fields<N>& fields, const Where& whe
   std::uint32_t seen = 0;
   // Unknown keys are rare; the set allocates only when one appears.
   std::unordered_set<std::string_view> others;
+  std::size_t hint = 0;
   for (dom::key_value_pair field : object) {
-    std::size_t i = fields.find(field.key);
+    std::size_t i = fields.find(field.key, hint);
+    if (i < N) hint = i + 1;
     bool repeated;
     if (i < N) {
       repeated = (seen >> i) & 1u;
@@ -312,12 +320,17 @@ Status parse_playlist(dom::element value, const Where& where, Playlist& playlist
   });
 }
 
+// Records reserved ahead at most: an array of a million "{}" is three bytes
+// of request per element but hundreds of bytes per record, and fails at its
+// first element; beyond this the vector grows as records are made.
+constexpr std::size_t kMaxRecordsReserved = 4096;
+
 template <class Record, class ParseRecord>
 Status parse_records(dom::element value, const Where& where, std::vector<Record>& out, ParseRecord parse_record) {
   auto array = as_array(value, where);
   if (!array) return std::unexpected(std::move(array.error()));
   out.clear();
-  out.reserve(array->size());
+  out.reserve(std::min(array->size(), kMaxRecordsReserved));
   std::size_t i = 0;
   for (dom::element item : *array) {
     if (auto ok = parse_record(item, where.index(i), out.emplace_back()); !ok) return ok;
@@ -382,21 +395,29 @@ Status parse_request_object(dom::element value, Request& request) {
   });
 }
 
-}  // namespace
+static_assert(kRequestPadding >= simdjson::SIMDJSON_PADDING);
 
-Result<Request> parse_request(std::string_view text) {
+Result<Request> parse_request_text(std::string_view text, bool padded) {
   if (!simdjson::validate_utf8(text.data(), text.size())) return fail(kInvalidUtf8);
   dom::parser parser;
   dom::element document;
-  if (auto error = parser.parse(text.data(), text.size(), true).get(document); error) {
+  // Unpadded text is copied by the parser into a padded buffer of its own.
+  if (auto error = parser.parse(text.data(), text.size(), !padded).get(document); error) {
     if (error == simdjson::MEMALLOC || error == simdjson::CAPACITY) {
       return fail(std::string("cannot parse the request: ").append(simdjson::error_message(error)));
     }
-    return fail(std::string("invalid JSON: ").append(simdjson::error_message(error)));
+    auto diagnosis = diagnose_parse_failure(text);
+    return fail(std::string("invalid JSON: ").append(diagnosis ? *diagnosis : simdjson::error_message(error)));
   }
   Request request;
   if (auto ok = parse_request_object(document, request); !ok) return std::unexpected(std::move(ok.error()));
   return request;
 }
+
+}  // namespace
+
+Result<Request> parse_request(std::string_view text) { return parse_request_text(text, false); }
+
+Result<Request> parse_request_padded(std::string_view text) { return parse_request_text(text, true); }
 
 }  // namespace dovrel

@@ -80,6 +80,14 @@ struct Request {
 // the record's fields. "action" is not checked against the known actions.
 Result<Request> parse_request(std::string_view text);
 
+// Bytes that parse_request_padded may read past the end of its text.
+inline constexpr std::size_t kRequestPadding = 64;
+
+// As parse_request for a text that is followed in memory by at least
+// kRequestPadding readable bytes, which the parser may read but never uses:
+// the text is then parsed where it stands instead of being copied first.
+Result<Request> parse_request_padded(std::string_view text);
+
 }  // namespace dovrel
 
 #endif  // DOVREL_REQUEST_H_

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -416,6 +417,92 @@ TEST(Request, NonAsciiTextSurvives) {
   auto request = parse_request("{\"action\":\"read\",\"input\":\"/m\xc3\xbasica/\\u2665\\ud83c\\udfb5.pdb\"}");
   ASSERT_TRUE(request) << request.error().message;
   EXPECT_EQ(request->input, "/m\xc3\xbasica/\xe2\x99\xa5\xf0\x9f\x8e\xb5.pdb");
+}
+
+// The parse of a text followed by padding, read where it stands. The
+// padding's bytes never matter: zeros (as the tool pads) and others alike.
+std::string padded_error_of(std::string_view text) {
+  std::string message;
+  for (char pad : {'\0', '}'}) {
+    std::string buffer(text);
+    buffer.append(kRequestPadding, pad);
+    auto request = parse_request_padded(std::string_view(buffer.data(), text.size()));
+    std::string this_message = request ? "(parsed)" : request.error().message;
+    if (pad != '\0') {
+      EXPECT_EQ(this_message, message) << "padding with " << pad;
+    }
+    message = this_message;
+  }
+  return message;
+}
+
+TEST_P(RequestError, PaddedTextHasTheSameMessage) { EXPECT_EQ(padded_error_of(GetParam().text), GetParam().message); }
+TEST_P(InvalidJson, PaddedTextFailsAlike) { EXPECT_EQ(padded_error_of(GetParam()), error_of(GetParam())); }
+TEST_P(InvalidUtf8, PaddedTextFailsAlike) { EXPECT_EQ(padded_error_of(GetParam()), error_of(GetParam())); }
+
+TEST(Request, PaddedTextParsesTheSameRecords) {
+  const std::string text = cat(R"({"action":"build","output":"/o.pdb","tracks":)", one_item_array(object(full_track())),
+                               R"(,"playlists":)", one_item_array(object(full_playlist())),
+                               R"(,"keepTracks":[1,2],"tempos":{"7":12850}})");
+  std::string buffer = text + std::string(kRequestPadding, '\0');
+  auto padded = parse_request_padded(std::string_view(buffer.data(), text.size()));
+  auto plain = parse_request(text);
+  ASSERT_TRUE(padded) << padded.error().message;
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(padded->action, plain->action);
+  EXPECT_EQ(padded->output, plain->output);
+  EXPECT_EQ(padded->tracks, plain->tracks);
+  EXPECT_EQ(padded->playlists, plain->playlists);
+  EXPECT_EQ(padded->keep_tracks, plain->keep_tracks);
+  EXPECT_EQ(padded->tempos, plain->tempos);
+}
+
+Fields every_track_field() {
+  Fields fields = full_track();
+  fields.insert(fields.end(), {{"bitrate", "320"}, {"sampleDepth", "24"}, {"rating", "5"}, {"comment", "\"c\""}});
+  return fields;
+}
+
+// The key search starts after the previous key; any order of keys, unknown
+// ones among them, gives the same record.
+TEST(Request, TrackKeysInAnyOrderGiveTheSameRecord) {
+  auto parsed = [](const Fields& fields) {
+    auto request = parse_request(request_with_tracks({fields}));
+    EXPECT_TRUE(request) << request.error().message;
+    return request ? request->tracks.at(0) : Track{};
+  };
+  const Fields forward = every_track_field();
+  const Track expected = parsed(forward);
+  EXPECT_EQ(expected.comment, "c");
+  EXPECT_EQ(expected.sample_depth, 24);
+  Fields reversed(forward.rbegin(), forward.rend());
+  EXPECT_EQ(parsed(reversed), expected);
+  for (std::size_t shift = 1; shift < forward.size(); shift += 4) {
+    Fields rotated = forward;
+    std::rotate(rotated.begin(), rotated.begin() + static_cast<std::ptrdiff_t>(shift), rotated.end());
+    EXPECT_EQ(parsed(rotated), expected) << shift;
+  }
+  Fields with_unknown;
+  for (const auto& field : forward) {
+    with_unknown.push_back(field);
+    with_unknown.emplace_back("x" + field.first, "[1]");
+  }
+  EXPECT_EQ(parsed(with_unknown), expected);
+}
+
+TEST(Request, RepeatedTrackKeyIsFoundWhereverTheSearchStarts) {
+  for (const auto& [key, value] : every_track_field()) {
+    Fields right_after;
+    for (const auto& field : every_track_field()) {
+      right_after.push_back(field);
+      if (field.first == key) right_after.push_back(field);
+    }
+    Fields at_the_end = every_track_field();
+    at_the_end.emplace_back(key, value);
+    for (const Fields& fields : {right_after, at_the_end}) {
+      EXPECT_EQ(error_of(request_with_tracks({fields})), "tracks[0]: duplicate field `" + key + "`");
+    }
+  }
 }
 
 }  // namespace

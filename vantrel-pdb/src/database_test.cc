@@ -141,5 +141,112 @@ TEST(Database, MalformedImagesFailWithoutReadingOutside) {
   EXPECT_FALSE(Database::from_bytes(truncated));
 }
 
+// An image with rows of every decoded kind, the tracks spread over pages.
+std::vector<std::uint8_t> every_kind_image() {
+  ImageBuilder b;
+  auto tracks = b.add_table(table_kind::tracks);
+  for (std::uint32_t i = 1; i <= 40; ++i) {
+    testing::TrackRowSpec row_spec;
+    row_spec.id = i;
+    row_spec.title(i % 2 ? "Title " + std::to_string(i) : "T\xC3\xADtulo " + std::to_string(i));
+    row_spec.path("/music/" + std::to_string(i) + ".mp3");
+    b.add_row(tracks, testing::track_row(row_spec));
+  }
+  b.add_row(b.add_table(table_kind::genres), testing::id_name_row(1, "House"));
+  b.add_row(b.add_table(table_kind::artists), testing::artist_row(1, "Artist"));
+  b.add_row(b.add_table(table_kind::albums), testing::album_row(1, 1, "Album"));
+  b.add_row(b.add_table(table_kind::labels), testing::id_name_row(1, "Label"));
+  b.add_row(b.add_table(table_kind::keys), testing::key_row(1, "Am"));
+  b.add_row(b.add_table(table_kind::colors), testing::color_row(1, "Pink"));
+  b.add_row(b.add_table(table_kind::playlist_tree), testing::tree_row(0, 0, 1, false, "Warm-up"));
+  auto entries = b.add_table(table_kind::playlist_entries);
+  for (std::uint32_t i = 1; i <= 20; ++i) b.add_row(entries, testing::entry_row(i, i, 1));
+  b.add_row(b.add_table(table_kind::artwork), testing::id_name_row(1, "/art/a.jpg"));
+  b.add_row(b.add_table(table_kind::kind16_rows), testing::kind16_row(1, "K"));
+  b.add_row(b.add_table(table_kind::history_playlists), testing::id_name_row(1, "History"));
+  b.add_row(b.add_table(table_kind::history_entries), testing::entry_row(1, 1, 1));
+  return b.finish();
+}
+
+// A load that keeps no records fails exactly when and as a full load fails,
+// and otherwise finds the same tables and rows.
+void expect_checked_load_agrees(const std::vector<std::uint8_t>& image) {
+  auto full = Database::from_bytes(image);
+  auto checked = Database::from_bytes(image, Database::Records::kCheckedOnly);
+  ASSERT_EQ(checked.has_value(), full.has_value());
+  if (!full) {
+    EXPECT_EQ(checked.error().message(), full.error().message());
+    return;
+  }
+  EXPECT_EQ(checked->page_size, full->page_size);
+  EXPECT_EQ(checked->tables, full->tables);
+  EXPECT_EQ(checked->row_locations_by_kind, full->row_locations_by_kind);
+  EXPECT_TRUE(checked->tracks.empty());
+  EXPECT_TRUE(checked->genres.empty());
+  EXPECT_TRUE(checked->playlist_entries.empty());
+  EXPECT_TRUE(checked->history_entries.empty());
+}
+
+TEST(Database, CheckedOnlyLoadOfASoundImage) {
+  const auto image = every_kind_image();
+  ASSERT_TRUE(Database::from_bytes(image));
+  expect_checked_load_agrees(image);
+  auto checked = Database::from_bytes(image, Database::Records::kCheckedOnly);
+  ASSERT_TRUE(checked);
+  EXPECT_EQ(checked->row_locations(table_kind::tracks).size(), 40u);
+}
+
+// Damage a few bytes anywhere past the header page, over and over: whatever
+// the full load makes of it (an error, or rows), the checked load agrees.
+TEST(Database, CheckedOnlyLoadFailsAsTheFullLoadOnDamagedImages) {
+  const auto image = every_kind_image();
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  int failures = 0;
+  for (int round = 0; round < 3000; ++round) {
+    auto damaged = image;
+    const int bytes = 1 + static_cast<int>(next() % 4);
+    for (int k = 0; k < bytes; ++k) {
+      const std::uint64_t at = f::kToolPageSize + next() % (damaged.size() - f::kToolPageSize);
+      damaged[at] = static_cast<std::uint8_t>(next());
+    }
+    if (!Database::from_bytes(damaged)) ++failures;
+    expect_checked_load_agrees(damaged);
+    if (::testing::Test::HasFailure()) {
+      ADD_FAILURE() << "round " << round;
+      return;
+    }
+  }
+  EXPECT_GT(failures, 100);  // the damage reaches strings and row indices
+}
+
+// A page whose slots all name one row with long strings repeats its text
+// far beyond any sound file: both loads stop at the same budget.
+TEST(Database, CheckedOnlyLoadKeepsTheDecodeBudget) {
+  ImageBuilder b;
+  auto tracks = b.add_table(table_kind::tracks);
+  testing::TrackRowSpec row_spec;
+  for (auto& s : row_spec.strings) s = std::string(100, 'x');
+  const std::uint64_t row = b.add_row(tracks, testing::track_row(row_spec));
+  auto image = b.finish();
+  const std::uint64_t page = row / f::kToolPageSize * f::kToolPageSize;
+  const std::uint64_t slots = f::kMaxSlotsPerPage;
+  testing::put_u16(image, page + f::kPackedCountsOffset, static_cast<std::uint16_t>(slots));
+  for (std::uint64_t s = 0; s < slots; ++s) {
+    const std::uint64_t end = page + f::group_end(f::kToolPageSize, s / f::kSlotsPerGroup);
+    testing::put_u16(image, end - f::kSlotOffsetsFromGroupEnd - 2 * (s % f::kSlotsPerGroup), 0);
+    testing::put_u16(image, end - f::kPresentFlagsFromGroupEnd, 0xFFFF);
+  }
+  auto full = Database::from_bytes(image);
+  ASSERT_FALSE(full);
+  EXPECT_NE(full.error().message().find("exceed"), std::string::npos) << full.error().message();
+  expect_checked_load_agrees(image);
+}
+
 }  // namespace
 }  // namespace vantrel_pdb

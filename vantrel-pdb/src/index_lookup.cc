@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "track_check.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/named_rows.h"
 #include "vantrel_pdb/playlist_rows.h"
@@ -39,7 +40,7 @@ bool decodes(Bytes view, std::uint64_t location) {
 // to learn whether it decodes within `view`.
 bool decodes_as(std::uint32_t kind, Bytes view, std::uint64_t location) {
   switch (kind) {
-    case table_kind::tracks: return decodes<Track>(view, location);
+    case table_kind::tracks: return check_track_row(view, location).has_value();
     case table_kind::genres: return decodes<Genre>(view, location);
     case table_kind::artists: return decodes<Artist>(view, location);
     case table_kind::albums: return decodes<Album>(view, location);
@@ -86,7 +87,7 @@ void IndexedLookup::load(Bytes image) {
   last_pages_.clear();
   chain_pages_.clear();
   largest_ids_ = {};
-  for (NameMap& names : names_) names.clear();
+  for (NameTable& names : names_) names.clear();
   largest_sort_orders_.clear();
   largest_entry_indices_.clear();
   first_nodes_.clear();
@@ -100,11 +101,11 @@ void IndexedLookup::load(Bytes image) {
   }
   page_size_ = db->page_size;
   for (const Track& t : db->tracks) note_id(table_kind::tracks, t.id);
-  for (Genre& g : db->genres) note_name(table_kind::genres, std::move(g.name), g.id);
-  for (Artist& a : db->artists) note_name(table_kind::artists, std::move(a.name), a.id);
-  for (Album& a : db->albums) note_name(table_kind::albums, std::move(a.name), a.id);
-  for (Label& l : db->labels) note_name(table_kind::labels, std::move(l.name), l.id);
-  for (Key& k : db->keys) note_name(table_kind::keys, std::move(k.name), k.id);
+  for (const Genre& g : db->genres) note_name(table_kind::genres, g.name, g.id);
+  for (const Artist& a : db->artists) note_name(table_kind::artists, a.name, a.id);
+  for (const Album& a : db->albums) note_name(table_kind::albums, a.name, a.id);
+  for (const Label& l : db->labels) note_name(table_kind::labels, l.name, l.id);
+  for (const Key& k : db->keys) note_name(table_kind::keys, k.name, k.id);
   for (const PlaylistTreeNode& n : db->playlist_tree) note_node(n.id, n.parent_id, n.sort_order, n.is_folder);
   for (const PlaylistEntry& e : db->playlist_entries) note_entry(e.playlist_id, e.entry_index);
   for (std::uint64_t location : db->row_locations(table_kind::tracks)) {
@@ -183,41 +184,42 @@ bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t 
 bool IndexedLookup::take_row(Bytes view, std::uint32_t kind, std::uint64_t location) {
   switch (kind) {
     case table_kind::tracks: {
-      auto t = Track::parse(view, location);
-      if (!t) return false;
-      note_id(kind, t->id);
-      // Inside the 136 fixed bytes that the parse read.
+      // The index needs only the id and the serial; the texts are checked,
+      // not built.
+      if (!check_track_row(view, location)) return false;
+      // Both inside the 136 fixed bytes that the check found in the view.
+      note_id(kind, decode_fixed32(view.data() + location + track_row::kIdOffset));
       note_track_serial(decode_fixed32(view.data() + location + track_row::kTrackSerialOffset));
       return true;
     }
     case table_kind::genres: {
       auto r = Genre::parse(view, location);
       if (!r) return false;
-      note_name(kind, std::move(r->name), r->id);
+      note_name(kind, r->name, r->id);
       return true;
     }
     case table_kind::labels: {
       auto r = Label::parse(view, location);
       if (!r) return false;
-      note_name(kind, std::move(r->name), r->id);
+      note_name(kind, r->name, r->id);
       return true;
     }
     case table_kind::artists: {
       auto r = Artist::parse(view, location);
       if (!r) return false;
-      note_name(kind, std::move(r->name), r->id);
+      note_name(kind, r->name, r->id);
       return true;
     }
     case table_kind::albums: {
       auto r = Album::parse(view, location);
       if (!r) return false;
-      note_name(kind, std::move(r->name), r->id);
+      note_name(kind, r->name, r->id);
       return true;
     }
     case table_kind::keys: {
       auto r = Key::parse(view, location);
       if (!r) return false;
-      note_name(kind, std::move(r->name), r->id);
+      note_name(kind, r->name, r->id);
       return true;
     }
     case table_kind::playlist_tree: {
@@ -244,12 +246,12 @@ void IndexedLookup::note_id(std::uint32_t kind, std::uint32_t id) {
   if (!largest || id > *largest) largest = id;
 }
 
-void IndexedLookup::note_name(std::uint32_t kind, std::string name, std::uint32_t id) {
+void IndexedLookup::note_name(std::uint32_t kind, std::string_view name, std::uint32_t id) {
   note_id(kind, id);
   if (faults_.last_name_wins) {
-    names_[kind].insert_or_assign(std::move(name), id);
+    names_[kind].assign(name, id);
   } else {
-    names_[kind].try_emplace(std::move(name), id);  // the first row with the name wins
+    names_[kind].insert(name, id);  // the first row with the name wins
   }
 }
 
@@ -278,9 +280,7 @@ EditorLookup::MaybeU32 IndexedLookup::largest_id(Bytes image, std::uint32_t kind
 EditorLookup::MaybeU32 IndexedLookup::find_name(Bytes image, std::uint32_t kind, std::string_view name) {
   if (auto ok = ensure_loaded(image); !ok) return std::unexpected(ok.error());
   if (!has_name_index(kind)) return std::unexpected(unsupported_lookup_kind(kind));
-  auto found = names_[kind].find(name);
-  if (found == names_[kind].end()) return std::nullopt;
-  return found->second;
+  return names_[kind].find(name);
 }
 
 EditorLookup::MaybeU32 IndexedLookup::largest_sort_order(Bytes image, std::uint32_t parent_id) {

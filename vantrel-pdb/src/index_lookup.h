@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "editor_lookup.h"
+#include "name_table.h"
 #include "vantrel_pdb/database.h"
 
 namespace vantrel_pdb {
@@ -72,11 +73,6 @@ class IndexedLookup final : public EditorLookup {
   bool incremental() const { return !stale_ && incremental_; }
 
  private:
-  struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-  };
-  using NameMap = std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>>;
 
   // Where the editor puts rows of one kind, and whether the reader sees them.
   struct Placement {
@@ -100,7 +96,7 @@ class IndexedLookup final : public EditorLookup {
   bool is_chain_page(std::uint64_t page) const { return page < chain_pages_.size() && chain_pages_[page]; }
   void add_chain_page(std::uint64_t page);
 
-  void note_name(std::uint32_t kind, std::string name, std::uint32_t id);
+  void note_name(std::uint32_t kind, std::string_view name, std::uint32_t id);
   void note_id(std::uint32_t kind, std::uint32_t id);
   void note_node(std::uint32_t id, std::uint32_t parent_id, std::uint32_t sort_order, bool is_folder);
   void note_entry(std::uint32_t playlist_id, std::uint32_t entry_index);
@@ -121,7 +117,7 @@ class IndexedLookup final : public EditorLookup {
   // Indexed by table kind 0 to 7 (6 is unused).
   std::array<std::optional<std::uint32_t>, table_kind::playlist_tree + 1> largest_ids_{};
   // Indexed by table kind 1 to 5 (0 is unused).
-  std::array<NameMap, table_kind::keys + 1> names_{};
+  std::array<NameTable, table_kind::keys + 1> names_{};
   std::unordered_map<std::uint32_t, std::uint32_t> largest_sort_orders_;
   std::unordered_map<std::uint32_t, std::uint32_t> largest_entry_indices_;
   std::unordered_map<std::uint32_t, TreeNodeInfo> first_nodes_;

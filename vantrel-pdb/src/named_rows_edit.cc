@@ -1,6 +1,7 @@
 // Rows found or created by name: genres and labels through
 // get_or_create_named, artists, albums and keys through add_track. The first
 // row with the name wins; a new row takes the largest id + 1.
+#include <array>
 #include <string>
 
 #include "editor_lookup.h"
@@ -40,12 +41,19 @@ std::expected<std::uint32_t, PdbError> PdbEditor::get_or_create_named(std::uint3
     return std::unexpected(PdbError(pdb_error::Io{"table kind " + std::to_string(kind) +
                                                   " does not hold genre or label rows"}));
   }
-  NamedRowShape shape;
-  shape.prefix.assign(id_name_row::kNameOffset, 0);
-  shape.id_offsets = {id_name_row::kIdOffset};
-  shape.alloc_base = id_name_row::kNameOffset;
-  shape.id_name = kind == table_kind::genres ? "genre id" : "label id";
-  return find_or_create(kind, name, shape);
+  // Made once: the shapes are asked for once per track.
+  static const auto kShapes = [] {
+    std::array<NamedRowShape, 2> shapes;
+    for (NamedRowShape& shape : shapes) {
+      shape.prefix.assign(id_name_row::kNameOffset, 0);
+      shape.id_offsets = {id_name_row::kIdOffset};
+      shape.alloc_base = id_name_row::kNameOffset;
+    }
+    shapes[0].id_name = "genre id";
+    shapes[1].id_name = "label id";
+    return shapes;
+  }();
+  return find_or_create(kind, name, kShapes[kind == table_kind::genres ? 0 : 1]);
 }
 
 }  // namespace vantrel_pdb

@@ -2,7 +2,6 @@
 // changes a table. Both check everything they rely on before the first
 // write, so that a failure leaves the image as it was.
 #include <algorithm>
-#include <bit>
 #include <string>
 
 #include "editor_lookup.h"
@@ -24,6 +23,17 @@ constexpr std::uint64_t kSlotStampFactor = 32;
 
 std::string table_name(std::uint32_t kind) { return "table kind " + std::to_string(kind); }
 
+// Set bits of a 16-bit word, in a few register operations: the build
+// target has no population-count instruction, and std::popcount then calls
+// a library routine for every row group of every append.
+std::uint32_t bits_set(std::uint16_t word) {
+  std::uint32_t x = word;
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return (x + (x >> 8)) & 0x1Fu;
+}
+
 // Number of set present bits among the first n slots of the page at `page`.
 std::uint32_t count_present(const std::uint8_t* page, std::uint64_t page_size, std::uint64_t n) {
   std::uint32_t count = 0;
@@ -31,7 +41,7 @@ std::uint32_t count_present(const std::uint8_t* page, std::uint64_t page_size, s
     std::uint16_t bits = decode_fixed16(page + f::group_end(page_size, g) - f::kPresentFlagsFromGroupEnd);
     std::uint64_t in_use = std::min<std::uint64_t>(f::kSlotsPerGroup, n - g * f::kSlotsPerGroup);
     auto mask = static_cast<std::uint16_t>((1u << in_use) - 1);
-    count += static_cast<std::uint32_t>(std::popcount(static_cast<std::uint16_t>(bits & mask)));
+    count += bits_set(static_cast<std::uint16_t>(bits & mask));
   }
   return count;
 }

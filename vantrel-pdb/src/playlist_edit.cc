@@ -1,5 +1,6 @@
 // Playlists and folders in the playlist tree (kind 7) and their entries
 // (kind 8).
+#include <array>
 #include <string>
 
 #include "editor_lookup.h"
@@ -55,7 +56,7 @@ std::expected<void, PdbError> PdbEditor::add_to_playlist(std::uint32_t playlist_
     // Wraps as sort orders do: an index after 0xFFFFFFFF is 0.
     entry_index = *largest ? **largest + 1u : 1u;
   }
-  std::vector<std::uint8_t> row(entry_row::kSize, 0);
+  std::array<std::uint8_t, entry_row::kSize> row{};
   encode_fixed32(row.data() + entry_row::kEntryIndexOffset, *entry_index);
   encode_fixed32(row.data() + entry_row::kTrackIdOffset, track_id);
   encode_fixed32(row.data() + entry_row::kPlaylistIdOffset, playlist_id);

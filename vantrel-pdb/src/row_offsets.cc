@@ -19,6 +19,7 @@ void append_row_offsets(Bytes page, std::uint64_t page_end, std::uint64_t base, 
     std::uint64_t end = page_end - f::kRowGroupSize * j;
     if (!in_bounds(page, end - f::kPresentFlagsFromGroupEnd, 2)) return;
     std::uint16_t present = decode_fixed16(page.data() + end - f::kPresentFlagsFromGroupEnd);
+    if (present == 0) continue;  // a group of deleted slots: nothing to list
     std::uint64_t in_use = j + 1 < groups ? f::kSlotsPerGroup : ((n - 1) % f::kSlotsPerGroup) + 1;
     for (std::uint64_t l = 0; l < in_use; ++l) {
       if (!(present & (1u << l))) continue;

@@ -1,6 +1,9 @@
 #include "vantrel_pdb/strings.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "string_codec.h"
 
 namespace vantrel_pdb {
 
@@ -10,23 +13,8 @@ constexpr char32_t kReplacement = 0xFFFD;
 // Returned by next_code_point for an invalid sequence; outside Unicode.
 constexpr char32_t kInvalid = 0x110000;
 
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
+// U+FFFD in UTF-8.
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
 
 // Decodes one code point of UTF-8 at bytes[i]. Returns the code point (or
 // kInvalid) and sets `length` to the bytes consumed: a whole valid sequence,
@@ -66,37 +54,76 @@ char32_t next_code_point(std::string_view bytes, std::size_t i, std::size_t& len
   return cp;
 }
 
-std::string decode_utf16le(Bytes units) {
-  std::string out;
-  out.reserve(units.size() + units.size() / 2);
-  std::size_t count = units.size() / 2;  // an odd final byte is ignored
-  for (std::size_t i = 0; i < count; ++i) {
-    char32_t u = decode_fixed16(units.data() + 2 * i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
-      char32_t next = decode_fixed16(units.data() + 2 * (i + 1));
-      if (next >= 0xDC00 && next <= 0xDFFF) {
-        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+// Writes the UTF-8 form of `cp` at `p` (room for 4 bytes); returns the end.
+char* put_utf8(char* p, char32_t cp) {
+  if (cp < 0x80) {
+    *p++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *p++ = static_cast<char>(0xE0 | (cp >> 12));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
-  return out;
+  return p;
 }
 
-std::string decode_ascii_kind(Bytes text) {
-  std::string_view bytes(reinterpret_cast<const char*>(text.data()), text.size());
-  std::string out;
-  append_utf8_with_replacement(out, bytes);
-  return out;
+// Appends UTF-16LE units as UTF-8, unpaired surrogates as U+FFFD. One unit
+// never takes more than 3 bytes (a pair takes 4 for two units), so the text
+// is written in place into room for 3 bytes per unit and then cut to size.
+void append_utf16le(std::string& out, Bytes units) {
+  const std::size_t count = units.size() / 2;  // an odd final byte is ignored
+  const std::size_t old_size = out.size();
+  out.resize_and_overwrite(old_size + 3 * count, [&](char* buffer, std::size_t) {
+    char* p = buffer + old_size;
+    for (std::size_t i = 0; i < count; ++i) {
+      char32_t u = decode_fixed16(units.data() + 2 * i);
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+        char32_t next = decode_fixed16(units.data() + 2 * (i + 1));
+        if (next >= 0xDC00 && next <= 0xDFFF) {
+          p = put_utf8(p, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+          ++i;
+          continue;
+        }
+      }
+      p = put_utf8(p, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+    }
+    return static_cast<std::size_t>(p - buffer);
+  });
+}
+
+// True when no byte of `bytes` has its high bit set; eight bytes at a time.
+bool is_ascii(std::string_view bytes) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080;
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= bytes.size(); i += sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if (word & kHighBits) return false;
+  }
+  for (; i < bytes.size(); ++i) {
+    if (static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The error of a read past the end; only called once the bytes are known
+// to be missing, so that the checks in the hot path stay inline.
+[[gnu::cold]] PdbError past_end(Bytes image, std::uint64_t pos, std::uint64_t len) {
+  return require_bytes(image, pos, len).error();
 }
 
 }  // namespace
 
 void append_utf8_with_replacement(std::string& out, std::string_view bytes) {
   // Fast path: pure ASCII is copied as it is.
-  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (is_ascii(bytes)) {
     out.append(bytes);
     return;
   }
@@ -106,7 +133,7 @@ void append_utf8_with_replacement(std::string& out, std::string_view bytes) {
     std::size_t length;
     char32_t cp = next_code_point(bytes, i, length);
     if (cp == kInvalid) {
-      append_utf8(out, kReplacement);
+      out.append(kReplacementUtf8);
     } else {
       out.append(bytes.substr(i, length));
     }
@@ -114,51 +141,98 @@ void append_utf8_with_replacement(std::string& out, std::string_view bytes) {
   }
 }
 
-std::expected<std::string, PdbError> decode_string(Bytes image, std::uint64_t position) {
-  auto kind = load_u8(image, position);
-  if (!kind) return std::unexpected(kind.error());
-  std::uint8_t k = *kind;
+std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t position) {
+  if (!in_bounds(image, position, 1)) return std::unexpected(past_end(image, position, 1));
+  const std::uint8_t k = image[position];
   if (k & 1) {
     std::uint64_t length = k == 1 ? 0 : (k >> 1) - 1;
-    if (auto ok = require_bytes(image, position + 1, length); !ok) return std::unexpected(ok.error());
-    return decode_ascii_kind(image.subspan(position + 1, length));
+    if (!in_bounds(image, position + 1, length)) return std::unexpected(past_end(image, position + 1, length));
+    return StringSpan{k, image.subspan(position + 1, length)};
   }
   // Long strings: the length is settled before the kind is examined, so an
   // impossible length is a malformed string rather than an unknown kind.
-  auto total = load_u16(image, position + 1);
-  if (!total) return std::unexpected(total.error());
-  if (*total < kLongStringHeaderSize) {
+  if (!in_bounds(image, position + 1, 2)) return std::unexpected(past_end(image, position + 1, 2));
+  const std::uint16_t total = decode_fixed16(image.data() + position + 1);
+  if (total < kLongStringHeaderSize) {
     return std::unexpected(PdbError(pdb_error::Io{"string at offset " + std::to_string(position) +
                                                   " has a total length below its 4-byte header"}));
   }
-  std::uint64_t length = *total - kLongStringHeaderSize;
-  if (auto ok = require_bytes(image, position + kLongStringHeaderSize, length); !ok) {
-    return std::unexpected(ok.error());
+  std::uint64_t length = total - kLongStringHeaderSize;
+  if (!in_bounds(image, position + kLongStringHeaderSize, length)) {
+    return std::unexpected(past_end(image, position + kLongStringHeaderSize, length));
   }
-  Bytes text = image.subspan(position + kLongStringHeaderSize, length);
-  if (k == kLongAsciiKind) return decode_ascii_kind(text);
-  if (k == kUtf16Kind) return decode_utf16le(text);
-  return std::unexpected(PdbError(pdb_error::UnknownString{k, position}));
+  if (k != kLongAsciiKind && k != kUtf16Kind) return std::unexpected(PdbError(pdb_error::UnknownString{k, position}));
+  return StringSpan{k, image.subspan(position + kLongStringHeaderSize, length)};
 }
 
-std::expected<std::vector<std::uint8_t>, PdbError> encode_string(std::string_view text) {
-  bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  std::vector<std::uint8_t> out;
-  if (ascii) {
+void append_decoded_text(std::string& out, const StringSpan& span) {
+  if (span.text.empty()) return;  // most slots of a track row
+  std::string_view text(reinterpret_cast<const char*>(span.text.data()), span.text.size());
+  if (span.kind == kUtf16Kind) {
+    append_utf16le(out, span.text);
+  } else {
+    append_utf8_with_replacement(out, text);
+  }
+}
+
+std::uint64_t decoded_text_size(const StringSpan& span) {
+  if (span.kind == kUtf16Kind) {
+    // As append_utf16le: a pair gives 4 bytes, a lone surrogate U+FFFD (3).
+    const std::size_t count = span.text.size() / 2;
+    std::uint64_t size = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      char32_t u = decode_fixed16(span.text.data() + 2 * i);
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+        char32_t next = decode_fixed16(span.text.data() + 2 * (i + 1));
+        if (next >= 0xDC00 && next <= 0xDFFF) {
+          size += 4;
+          ++i;
+          continue;
+        }
+      }
+      size += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    }
+    return size;
+  }
+  std::string_view bytes(reinterpret_cast<const char*>(span.text.data()), span.text.size());
+  if (is_ascii(bytes)) return bytes.size();
+  // As append_utf8_with_replacement: valid sequences as they are, U+FFFD for
+  // each maximal invalid subsequence.
+  std::uint64_t size = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t length;
+    size += next_code_point(bytes, i, length) == kInvalid ? kReplacementUtf8.size() : length;
+    i += length;
+  }
+  return size;
+}
+
+std::expected<std::string, PdbError> decode_string(Bytes image, std::uint64_t position) {
+  auto span = locate_string(image, position);
+  if (!span) return std::unexpected(span.error());
+  std::string text;
+  append_decoded_text(text, *span);
+  return text;
+}
+
+std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& out, std::string_view text) {
+  const std::size_t start = out.size();
+  // The vector's own growth, never an exact reserve: callers append many
+  // strings to one buffer.
+  if (is_ascii(text)) {
     if (text.size() <= kMaxShortAsciiLength) {
-      out.reserve(text.size() + 1);
       out.push_back(static_cast<std::uint8_t>(2 * text.size() + 3));
       out.insert(out.end(), text.begin(), text.end());
-      return out;
+      return {};
     }
     if (text.size() > kMaxEncodedTextLength) return std::unexpected(PdbError(pdb_error::StringTooLong{}));
-    out.resize(kLongStringHeaderSize);
-    out[0] = kLongAsciiKind;
-    encode_fixed16(out.data() + 1, static_cast<std::uint16_t>(text.size() + kLongStringHeaderSize));
-    out.insert(out.end(), text.begin(), text.end());
-    return out;
+    out.resize(start + kLongStringHeaderSize + text.size());  // the pad byte stays 0
+    out[start] = kLongAsciiKind;
+    encode_fixed16(out.data() + start + 1, static_cast<std::uint16_t>(text.size() + kLongStringHeaderSize));
+    std::copy(text.begin(), text.end(), out.begin() + static_cast<std::ptrdiff_t>(start + kLongStringHeaderSize));
+    return {};
   }
-  // UTF-16LE: count the units first so that the output is allocated once.
+  // UTF-16LE: count the units first so that the output grows once.
   std::size_t units = 0;
   for (std::size_t i = 0; i < text.size();) {
     std::size_t length;
@@ -167,10 +241,10 @@ std::expected<std::vector<std::uint8_t>, PdbError> encode_string(std::string_vie
     i += length;
   }
   if (2 * units > kMaxEncodedTextLength) return std::unexpected(PdbError(pdb_error::StringTooLong{}));
-  out.resize(kLongStringHeaderSize + 2 * units);
-  out[0] = kUtf16Kind;
-  encode_fixed16(out.data() + 1, static_cast<std::uint16_t>(2 * units + kLongStringHeaderSize));
-  std::uint8_t* p = out.data() + kLongStringHeaderSize;
+  out.resize(start + kLongStringHeaderSize + 2 * units);
+  out[start] = kUtf16Kind;
+  encode_fixed16(out.data() + start + 1, static_cast<std::uint16_t>(2 * units + kLongStringHeaderSize));
+  std::uint8_t* p = out.data() + start + kLongStringHeaderSize;
   for (std::size_t i = 0; i < text.size();) {
     std::size_t length;
     char32_t cp = next_code_point(text, i, length);
@@ -186,6 +260,12 @@ std::expected<std::vector<std::uint8_t>, PdbError> encode_string(std::string_vie
     }
     i += length;
   }
+  return {};
+}
+
+std::expected<std::vector<std::uint8_t>, PdbError> encode_string(std::string_view text) {
+  std::vector<std::uint8_t> out;
+  if (auto ok = append_encoded_string(out, text); !ok) return std::unexpected(std::move(ok.error()));
   return out;
 }
 

@@ -1,19 +1,61 @@
 #include "vantrel_pdb/track.h"
 
-#include "vantrel_pdb/strings.h"
+#include "string_codec.h"
+#include "track_check.h"
 
 namespace vantrel_pdb {
 
-std::expected<Track, PdbError> Track::parse(Bytes image, std::uint64_t location) {
-  namespace r = track_row;
-  if (auto ok = require_bytes(image, location, r::kFixedSize); !ok) return std::unexpected(ok.error());
+namespace {
+
+namespace r = track_row;
+
+// Locates the 21 strings of the row at `location` in slot order and hands
+// each to take(slot, span); the first that cannot be located is the result.
+// Requires: the row's fixed part lies inside the image.
+template <class Take>
+std::expected<void, PdbError> for_each_string(Bytes image, std::uint64_t location, Take&& take) {
   const std::uint8_t* row = image.data() + location;
-  Track t;
   for (std::size_t i = 0; i < r::kStringCount; ++i) {
     std::uint16_t offset = decode_fixed16(row + r::kStringOffsetsOffset + 2 * i);
-    auto text = decode_string(image, location + offset);
-    if (!text) return std::unexpected(text.error());
-    t.strings[i] = std::move(*text);
+    auto span = locate_string(image, location + offset);
+    if (!span) return std::unexpected(std::move(span.error()));
+    take(i, *span);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::expected<void, PdbError> check_track_row(Bytes image, std::uint64_t location) {
+  if (auto ok = require_bytes(image, location, r::kFixedSize); !ok) return ok;
+  return for_each_string(image, location, [](std::size_t, const StringSpan&) {});
+}
+
+std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::uint64_t location) {
+  if (auto ok = require_bytes(image, location, r::kFixedSize); !ok) return std::unexpected(std::move(ok.error()));
+  std::uint64_t text = 0;
+  auto checked = for_each_string(image, location,
+                                 [&text](std::size_t, const StringSpan& span) { text += decoded_text_size(span); });
+  if (!checked) return std::unexpected(std::move(checked.error()));
+  return text;
+}
+
+std::expected<Track, PdbError> Track::parse(Bytes image, std::uint64_t location) {
+  // Every path returns this one object, so that the record is built in the
+  // caller's place instead of being moved there.
+  std::expected<Track, PdbError> result;
+  if (auto ok = require_bytes(image, location, r::kFixedSize); !ok) {
+    result = std::unexpected(std::move(ok.error()));
+    return result;
+  }
+  const std::uint8_t* row = image.data() + location;
+  Track& t = *result;
+  // Each text is decoded straight into its slot.
+  auto decoded = for_each_string(image, location,
+                                 [&t](std::size_t i, const StringSpan& span) { append_decoded_text(t.strings[i], span); });
+  if (!decoded) {
+    result = std::unexpected(std::move(decoded.error()));
+    return result;
   }
   t.slot_stamp = decode_fixed16(row + r::kSlotStampOffset);
   t.aux_word = decode_fixed32(row + r::kAuxWordOffset);
@@ -39,7 +81,7 @@ std::expected<Track, PdbError> Track::parse(Bytes image, std::uint64_t location)
   t.duration = decode_fixed16(row + r::kDurationOffset);
   t.aux_byte = row[r::kAuxByteOffset];
   t.rating = row[r::kRatingOffset];
-  return t;
+  return result;
 }
 
 }  // namespace vantrel_pdb

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "editor_lookup.h"
+#include "string_codec.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/named_rows.h"
@@ -77,10 +78,20 @@ struct NamedIds {
   std::uint32_t artist = 0, album = 0, genre = 0, key = 0, label = 0;
 };
 
+// The 21 slot strings, encoded back to back into one buffer.
+struct EncodedSlots {
+  std::vector<std::uint8_t> bytes;
+  std::array<std::size_t, r::kStringCount + 1> starts{};  // slot i is bytes[starts[i], starts[i + 1])
+
+  Bytes slot(std::size_t i) const { return Bytes(bytes).subspan(starts[i], starts[i + 1] - starts[i]); }
+};
+
+// `alloc` is the size estimate, which covers the row (4 spare bytes and
+// every string rounded up to 4 leave room for all alignment padding), so the
+// row is made at that size once and cut to its length.
 std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids, std::uint32_t id,
-                                          std::uint32_t serial,
-                                          const std::array<std::vector<std::uint8_t>, r::kStringCount>& strings) {
-  std::vector<std::uint8_t> row(r::kFixedSize, 0);
+                                          std::uint32_t serial, const EncodedSlots& strings, std::uint64_t alloc) {
+  std::vector<std::uint8_t> row(std::max<std::uint64_t>(alloc, r::kFixedSize), 0);
   std::uint8_t* p = row.data();
   encode_fixed16(p + r::kSubtypeOffset, kTrackSubtype);
   encode_fixed32(p + r::kAuxWordOffset, kAuxWord);
@@ -109,14 +120,18 @@ std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids
   encode_fixed16(p + r::kFileTypeOffset, file_type_of(t.file_path));
   encode_fixed16(p + r::kConstant92Offset, kConstant92);
 
+  std::uint64_t end = r::kFixedSize;
   for (std::size_t i = 0; i < r::kStringCount; ++i) {
-    const auto& s = strings[i];
-    // Long ASCII and UTF-16 strings (kind byte even) start 4-aligned; short
-    // ones follow at once.
-    if ((s.front() & 1) == 0) row.resize(format::round_up4(row.size()), 0);
-    encode_fixed16(row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(row.size()));
-    row.insert(row.end(), s.begin(), s.end());
+    const Bytes s = strings.slot(i);
+    // Long ASCII and UTF-16 strings (kind byte even) start 4-aligned, the
+    // padding left zero; short ones follow at once.
+    if ((s.front() & 1) == 0) end = format::round_up4(end);
+    if (end + s.size() > row.size()) row.resize(end + s.size(), 0);  // not reached: the estimate covers the row
+    encode_fixed16(row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(end));
+    std::copy(s.begin(), s.end(), row.begin() + static_cast<std::ptrdiff_t>(end));
+    end += s.size();
   }
+  row.resize(end);
   return row;
 }
 
@@ -126,15 +141,20 @@ std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& trac
   // Everything that can refuse the track row is settled before any named
   // row is written.
   std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
-  std::array<std::vector<std::uint8_t>, r::kStringCount> strings;
+  const auto texts = slot_texts(track, file_name);
+  EncodedSlots strings;
+  // An encoding takes at most 4 header bytes and 2 bytes per text byte, so
+  // the buffer grows once.
+  std::size_t bound = 0;
+  for (std::string_view text : texts) bound += kLongStringHeaderSize + 2 * text.size();
+  strings.bytes.reserve(bound);
   std::uint64_t estimate = kEstimateBase;
-  auto texts = slot_texts(track, file_name);
   for (std::size_t i = 0; i < r::kStringCount; ++i) {
-    auto encoded = encode_string(texts[i]);
-    if (!encoded) return std::unexpected(encoded.error());
-    strings[i] = std::move(*encoded);
-    estimate += format::round_up4(strings[i].size());
+    strings.starts[i] = strings.bytes.size();
+    if (auto ok = append_encoded_string(strings.bytes, texts[i]); !ok) return std::unexpected(ok.error());
+    estimate += format::round_up4(strings.bytes.size() - strings.starts[i]);
   }
+  strings.starts[r::kStringCount] = strings.bytes.size();
   auto max = max_alloc();
   if (!max) return std::unexpected(max.error());
   if (estimate > *max) return std::unexpected(PdbError(pdb_error::RowTooLarge{estimate, *max}));
@@ -143,34 +163,44 @@ std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& trac
   // rows the previous steps appended.
   NamedIds ids;
   if (track.artist) {
-    NamedRowShape shape;
-    shape.prefix.assign(artist_row::kNameStart, 0);
-    encode_fixed16(shape.prefix.data() + artist_row::kSubtypeOffset, artist_row::kNearSubtype);
-    shape.prefix[artist_row::kConstantOffset] = artist_row::kConstant;
-    shape.prefix[artist_row::kNearNameOffset] = artist_row::kNameStart;
-    shape.id_offsets = {artist_row::kIdOffset};
-    shape.alloc_base = kArtistAllocBase;
-    shape.stamp_row_index = true;
-    shape.id_name = "artist id";
-    auto id = find_or_create(table_kind::artists, *track.artist, shape);
+    static const NamedRowShape kArtistShape = [] {
+      NamedRowShape shape;
+      shape.prefix.assign(artist_row::kNameStart, 0);
+      encode_fixed16(shape.prefix.data() + artist_row::kSubtypeOffset, artist_row::kNearSubtype);
+      shape.prefix[artist_row::kConstantOffset] = artist_row::kConstant;
+      shape.prefix[artist_row::kNearNameOffset] = artist_row::kNameStart;
+      shape.id_offsets = {artist_row::kIdOffset};
+      shape.alloc_base = kArtistAllocBase;
+      shape.stamp_row_index = true;
+      shape.id_name = "artist id";
+      return shape;
+    }();
+    auto id = find_or_create(table_kind::artists, *track.artist, kArtistShape);
     if (!id) return id;
     ids.artist = *id;
   }
   if (track.album) {
-    // Found by name alone; a new album belongs to this track's artist.
-    NamedRowShape shape;
-    shape.prefix.assign(album_row::kNameStart, 0);
-    encode_fixed16(shape.prefix.data() + album_row::kSubtypeOffset, album_row::kSubtype);
-    encode_fixed32(shape.prefix.data() + album_row::kArtistIdOffset, ids.artist);
-    shape.prefix[album_row::kConstantOffset] = album_row::kConstant;
-    shape.prefix[album_row::kNearNameOffset] = album_row::kNameStart;
-    shape.id_offsets = {album_row::kIdOffset};
-    shape.alloc_base = kAlbumAllocBase;
-    shape.stamp_row_index = true;
-    shape.id_name = "album id";
-    auto id = find_or_create(table_kind::albums, *track.album, shape);
-    if (!id) return id;
-    ids.album = *id;
+    // Found by name alone; a new album belongs to this track's artist, so its
+    // shape is made only when the name is new.
+    auto found = lookup_->find_name(image_, table_kind::albums, *track.album);
+    if (!found) return std::unexpected(found.error());
+    if (*found) {
+      ids.album = **found;
+    } else {
+      NamedRowShape shape;
+      shape.prefix.assign(album_row::kNameStart, 0);
+      encode_fixed16(shape.prefix.data() + album_row::kSubtypeOffset, album_row::kSubtype);
+      encode_fixed32(shape.prefix.data() + album_row::kArtistIdOffset, ids.artist);
+      shape.prefix[album_row::kConstantOffset] = album_row::kConstant;
+      shape.prefix[album_row::kNearNameOffset] = album_row::kNameStart;
+      shape.id_offsets = {album_row::kIdOffset};
+      shape.alloc_base = kAlbumAllocBase;
+      shape.stamp_row_index = true;
+      shape.id_name = "album id";
+      auto id = find_or_create(table_kind::albums, *track.album, shape);
+      if (!id) return id;
+      ids.album = *id;
+    }
   }
   if (track.genre) {
     auto id = get_or_create_named(table_kind::genres, *track.genre);
@@ -178,12 +208,15 @@ std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& trac
     ids.genre = *id;
   }
   if (track.key) {
-    NamedRowShape shape;
-    shape.prefix.assign(key_row::kNameOffset, 0);
-    shape.id_offsets = {key_row::kIdOffset, key_row::kSecondIdOffset};
-    shape.alloc_base = key_row::kNameOffset;
-    shape.id_name = "key id";
-    auto id = find_or_create(table_kind::keys, *track.key, shape);
+    static const NamedRowShape kKeyShape = [] {
+      NamedRowShape shape;
+      shape.prefix.assign(key_row::kNameOffset, 0);
+      shape.id_offsets = {key_row::kIdOffset, key_row::kSecondIdOffset};
+      shape.alloc_base = key_row::kNameOffset;
+      shape.id_name = "key id";
+      return shape;
+    }();
+    auto id = find_or_create(table_kind::keys, *track.key, kKeyShape);
     if (!id) return id;
     ids.key = *id;
   }
@@ -206,7 +239,7 @@ std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& trac
     serial = *next;
   }
 
-  auto row = track_row_bytes(track, ids, *id, serial, strings);
+  auto row = track_row_bytes(track, ids, *id, serial, strings, estimate);
   if (auto ok = append_row(table_kind::tracks, row, estimate, true); !ok) return std::unexpected(ok.error());
   return *id;
 }

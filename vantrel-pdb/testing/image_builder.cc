@@ -86,6 +86,20 @@ void ImageBuilder::set_present(std::uint32_t page_index, std::uint32_t slot, boo
   encode_fixed16(page + end - f::kPresentFlagsFromGroupEnd, bits);
 }
 
+void ImageBuilder::set_row_index(std::uint32_t page_index, std::span<const std::uint16_t> offsets) {
+  if (offsets.size() > f::kMaxSlotsPerPage) throw std::length_error("more slots than a page holds");
+  std::uint8_t* page = image_.data() + std::uint64_t{page_index} * page_size_;
+  const auto slots = static_cast<std::uint32_t>(offsets.size());
+  for (std::uint32_t s = 0; s < slots; ++s) {
+    std::uint64_t end = f::group_end(page_size_, s / f::kSlotsPerGroup);
+    std::uint32_t l = s % f::kSlotsPerGroup;
+    encode_fixed16(page + end - f::kSlotOffsetsFromGroupEnd - 2 * l, offsets[s]);
+    std::uint16_t present = decode_fixed16(page + end - f::kPresentFlagsFromGroupEnd);
+    encode_fixed16(page + end - f::kPresentFlagsFromGroupEnd, static_cast<std::uint16_t>(present | (1u << l)));
+  }
+  encode_fixed24(page + f::kPackedCountsOffset, slots);
+}
+
 std::vector<std::uint8_t> ImageBuilder::finish() {
   auto page_count = static_cast<std::uint32_t>(image_.size() / page_size_);
   encode_fixed32(image_.data() + f::kTableCountOffset, static_cast<std::uint32_t>(tables_.size()));

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,11 @@ class ImageBuilder {
   std::uint64_t add_row(std::size_t table, Bytes row);
   // Clears (or sets) the present bit of slot `slot` of page `page`.
   void set_present(std::uint32_t page, std::uint32_t slot, bool present);
+  // Replaces the row index of data page `page`: slot s at heap offset
+  // offsets[s], every slot present, the slot count offsets.size() (at most
+  // 511). The rows are the caller's to write through bytes(); used_size is
+  // left alone. For pages whose slots share or misplace rows.
+  void set_row_index(std::uint32_t page, std::span<const std::uint16_t> offsets);
 
   // Writes the page counters, links the chains (each table's last page and
   // empty_candidate name a distinct page past the end) and returns the image.
@@ -76,7 +82,7 @@ struct TrackRowSpec {
   TrackRowSpec& title(std::string t) { strings[17] = std::move(t); return *this; }
   TrackRowSpec& path(std::string p) { strings[20] = std::move(p); return *this; }
 };
-std::vector<std::uint8_t> track_row(const TrackRowSpec& spec);
+std::vector<std::uint8_t> track_row(const TrackRowSpec& row_spec);
 
 // Little-endian stores at absolute positions, for corrupting images in tests.
 void put_u8(std::vector<std::uint8_t>& image, std::uint64_t pos, std::uint8_t v);

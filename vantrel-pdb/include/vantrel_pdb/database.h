@@ -18,6 +18,24 @@
 
 namespace vantrel_pdb {
 
+// What Database::from_bytes may spend on one image: its decoded text, its
+// records and its row locations together stay within 8 bytes per image byte
+// plus 1 MiB. Sound images need less than 5 (a page packed with the smallest
+// rows; text decodes to at most 3 bytes per stored byte). Only an image that
+// lists the same bytes again and again (slots sharing a row, strings sharing
+// bytes, tables sharing pages) goes beyond, and its load fails with Io
+// instead of taking memory out of all proportion to the file.
+inline constexpr std::uint64_t kDecodeBytesPerImageByte = 8;
+inline constexpr std::uint64_t kDecodeAllowance = std::uint64_t{1} << 20;
+// Each page that a chain walk passes counts as this many bytes, so that
+// walks of many tables over the same pages end too.
+inline constexpr std::uint64_t kDecodeCostPerPageWalked = 64;
+
+// The budget for an image of `image_size` bytes.
+constexpr std::uint64_t decode_budget(std::uint64_t image_size) {
+  return kDecodeBytesPerImageByte * image_size + kDecodeAllowance;
+}
+
 // Lists the live rows (absolute row locations) of the table that `entry`
 // describes, in table order: pages in chain order from first_page to
 // last_page, rows in slot order. Fails with Io when the chain leaves the
@@ -52,7 +70,17 @@ class Database {
   // 8, 13, 16, 11, 12 and the first row error ends the load. A malformed
   // image (short header, a directory or chain outside the image, a row or
   // string past its end) fails with a PdbError; it is never read outside.
-  static std::expected<Database, PdbError> from_bytes(Bytes image);
+  // An image whose decoding would exceed decode_budget(image.size()) fails
+  // with Io as soon as the budget runs out.
+  //
+  // With Records::kCheckedOnly every row is still decoded and checked as
+  // above (the same errors in the same order, the same budget), but no
+  // record is kept: the thirteen lists stay empty, while page_size, tables
+  // and the row locations are filled as always. Track texts are then only
+  // located, never built. For callers that must fail exactly as a full load
+  // fails but need no more than where the rows are.
+  enum class Records { kDecoded, kCheckedOnly };
+  static std::expected<Database, PdbError> from_bytes(Bytes image, Records records = Records::kDecoded);
 
   // The row locations of the table of `kind`, in table order; empty when the
   // directory has no entry of that kind.

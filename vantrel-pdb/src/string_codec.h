@@ -1,0 +1,48 @@
+// The PDB string codec in place: decode_string and encode_string each split
+// so that the hot paths need no temporary buffer. A string is located first
+// (where its text lies, and whether it decodes at all) and its text then
+// decoded straight into a record's own string; encoding appends to a buffer
+// that holds a whole row's strings. The split also lets a row be checked
+// (does every string of it decode?) without building any text.
+//
+// Internal to the library.
+#ifndef VANTREL_PDB_STRING_CODEC_H_
+#define VANTREL_PDB_STRING_CODEC_H_
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vantrel_pdb/coding.h"
+#include "vantrel_pdb/error.h"
+
+namespace vantrel_pdb {
+
+struct StringSpan {
+  std::uint8_t kind = 0;  // the string's kind byte: odd, 0x40 or 0x90
+  Bytes text;             // the encoded text, inside the image
+};
+
+// Finds the PDB string whose kind byte stands at `position` of `image`.
+// Fails exactly where and as decode_string fails (UnknownString, or Io for a
+// string that runs past the end of the image); allocates nothing on success.
+std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t position);
+
+// Appends the text of `span` to `out` as decode_string returns it: ASCII
+// kinds as UTF-8 with U+FFFD for invalid sequences, UTF-16 converted.
+// Requires: span came from locate_string.
+void append_decoded_text(std::string& out, const StringSpan& span);
+
+// The number of bytes append_decoded_text(out, span) appends, counted
+// without decoding. Requires: span came from locate_string.
+std::uint64_t decoded_text_size(const StringSpan& span);
+
+// Appends the bytes that encode_string(text) returns to `out`, growing it
+// once. Fails with StringTooLong as encode_string does, `out` unchanged.
+std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& out, std::string_view text);
+
+}  // namespace vantrel_pdb
+
+#endif  // VANTREL_PDB_STRING_CODEC_H_
