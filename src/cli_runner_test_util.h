@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -32,7 +33,21 @@ struct Outcome {
   std::string out;
   std::string err;
   int status = -1;  // exit status, or -1 when the process did not exit normally
+  // The child's largest resident set size, in KiB. It counts the pages the
+  // child shared with this process between fork and exec, so it is at least
+  // current_rss_kib() at the time of the run.
+  long peak_rss_kib = 0;
 };
+
+// This process's resident set size now, in KiB (0 when it cannot be read).
+inline long current_rss_kib() {
+  long pages = 0, resident = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
 
 struct RunOptions {
   // RLIMIT_FSIZE for the child, with SIGXFSZ ignored so that a write past it
@@ -159,9 +174,11 @@ inline Outcome run_dovrel(const std::string& input, const RunOptions& options = 
     }
   }
   int wait_status = 0;
-  while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (::wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
   }
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  run.peak_rss_kib = usage.ru_maxrss;
   internal::save_report(run);
   return run;
 }
