@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/xorshift.h"
+
 namespace dovrel {
 namespace {
 
@@ -162,12 +164,9 @@ TEST(JsonHundredths, WritesWhatTheDoubleWrites) {
     edges.insert(edges.end(), {p - 1, p, p + 1});
   }
   for (std::uint32_t n : edges) EXPECT_EQ(hundredths(n), bpm(n)) << n;
-  std::uint64_t x = 88172645463325252u;
+  vantrel_pdb::testing::XorShift64 next(88172645463325252u);
   for (int i = 0; i < 200000; ++i) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    const auto n = static_cast<std::uint32_t>(x);
+    const auto n = static_cast<std::uint32_t>(next());
     ASSERT_EQ(hundredths(n), bpm(n)) << n;
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "testing/image_builder.h"
+#include "testing/xorshift.h"
 #include "validate.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/track.h"
@@ -282,13 +283,7 @@ TEST(Report, DamagedImagesFailCleanlyOrReport) {
   row_spec.artist_id = 1;
   lib.track(row_spec.title("t").path("/p"));
   const auto pristine = lib.builder().finish();
-  std::uint64_t state = 0x9E3779B97F4A7C15u;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  vantrel_pdb::testing::XorShift64 next;
   simdjson::dom::parser parser;
   int failures = 0;
   for (int round = 0; round < 3000; ++round) {

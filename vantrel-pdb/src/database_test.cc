@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/image_builder.h"
+#include "testing/xorshift.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -200,13 +201,7 @@ TEST(Database, CheckedOnlyLoadOfASoundImage) {
 // the full load makes of it (an error, or rows), the checked load agrees.
 TEST(Database, CheckedOnlyLoadFailsAsTheFullLoadOnDamagedImages) {
   const auto image = every_kind_image();
-  std::uint64_t state = 0x9E3779B97F4A7C15u;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  testing::XorShift64 next;
   int failures = 0;
   for (int round = 0; round < 3000; ++round) {
     auto damaged = image;
