@@ -17,18 +17,7 @@ if ! [[ $seconds =~ ^[0-9]+$ ]]; then
   exit 2
 fi
 
-scripts/setup.sh
-missing=()
-for p in clang-19 libclang-rt-19-dev llvm-19; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}" >&2
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+scripts/setup.sh clang-19 libclang-rt-19-dev llvm-19
 
 # The machine is shared: at most two compile jobs, and the fuzzers run niced.
 jobs=$(nproc 2>/dev/null || echo 2)
