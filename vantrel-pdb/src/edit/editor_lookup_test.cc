@@ -1,4 +1,4 @@
-#include "editor_lookup.h"
+#include "edit/editor_lookup.h"
 
 #include <gtest/gtest.h>
 

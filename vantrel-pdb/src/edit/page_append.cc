@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "editor_lookup.h"
+#include "edit/editor_lookup.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "editor_lookup.h"
+#include "edit/editor_lookup.h"
 #include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {

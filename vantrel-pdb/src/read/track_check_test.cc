@@ -1,4 +1,4 @@
-#include "track_check.h"
+#include "read/track_check.h"
 
 #include <gtest/gtest.h>
 

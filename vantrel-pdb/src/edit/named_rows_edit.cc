@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "editor_lookup.h"
+#include "edit/editor_lookup.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/named_rows.h"

@@ -40,8 +40,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "editor_lookup.h"
-#include "name_table.h"
+#include "edit/editor_lookup.h"
+#include "edit/name_table.h"
 #include "vantrel_pdb/database.h"
 
 namespace vantrel_pdb {

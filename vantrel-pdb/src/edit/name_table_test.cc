@@ -1,4 +1,4 @@
-#include "name_table.h"
+#include "edit/name_table.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "string_codec.h"
+#include "format/string_codec.h"
 
 namespace vantrel_pdb {
 

@@ -1,9 +1,9 @@
-#include "index_lookup.h"
+#include "edit/index_lookup.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "track_check.h"
+#include "read/track_check.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/named_rows.h"
 #include "vantrel_pdb/playlist_rows.h"

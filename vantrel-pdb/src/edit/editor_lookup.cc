@@ -1,9 +1,9 @@
-#include "editor_lookup.h"
+#include "edit/editor_lookup.h"
 
 #include <algorithm>
 #include <string>
 
-#include "index_lookup.h"
+#include "edit/index_lookup.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/track.h"

@@ -1,7 +1,7 @@
 #include "vantrel_pdb/track.h"
 
-#include "string_codec.h"
-#include "track_check.h"
+#include "format/string_codec.h"
+#include "read/track_check.h"
 
 namespace vantrel_pdb {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <type_traits>
 
-#include "track_check.h"
+#include "read/track_check.h"
 #include "vantrel_pdb/row_offsets.h"
 
 namespace vantrel_pdb {

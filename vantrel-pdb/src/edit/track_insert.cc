@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "editor_lookup.h"
-#include "string_codec.h"
+#include "edit/editor_lookup.h"
+#include "format/string_codec.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/named_rows.h"

@@ -1,4 +1,4 @@
-#include "string_codec.h"
+#include "format/string_codec.h"
 
 #include <gtest/gtest.h>
 

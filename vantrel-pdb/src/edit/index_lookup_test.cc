@@ -3,7 +3,7 @@
 // through two editors, one per lookup, compared result by result and byte by
 // byte, with every answer of the index also compared with the decoding
 // lookup's after every operation.
-#include "index_lookup.h"
+#include "edit/index_lookup.h"
 
 #include <gtest/gtest.h>
 
