@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "build.h"
 #include "patch.h"
 #include "request.h"
@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
   CorpusWriter out(argv[2]);
 
   // Images.
-  out.write_image("blank", dovrel::make_blank_image());
+  out.write_image("blank", vantrel_pdb::make_blank_image());
   out.write_image("crafted-library", crafted_library());
   out.write_image("crafted-long-chain", crafted_long_chain());
   out.write_image("crafted-duplicate-kind", crafted_duplicate_kind());

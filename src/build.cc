@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "artwork.h"
-#include "blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "id_map.h"
 #include "table_rows.h"
 #include "vantrel_pdb/editor.h"
@@ -132,7 +132,7 @@ std::uint32_t tempo_from_bpm(double bpm) {
 }
 
 Result<std::vector<std::uint8_t>> build(const Request& request) {
-  std::vector<std::uint8_t> blank = make_blank_image();
+  std::vector<std::uint8_t> blank = vantrel_pdb::make_blank_image();
   // The image grows a page at a time; room reserved ahead saves copying it
   // on every doubling. Reserved but unused room is never touched, so a
   // generous bound costs address space, not memory.

@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "cli_runner_test_util.h"
 #include "report.h"
 #include "request.h"
@@ -107,7 +107,7 @@ std::uint64_t row_at(const vantrel_pdb::Database& db, std::uint32_t k, std::size
 TEST(Build, EmptyRequestGivesTheBlankImageUnchanged) {
   auto image = built(request({}));
   EXPECT_EQ(image.size(), 167936u);
-  EXPECT_EQ(image, make_blank_image());
+  EXPECT_EQ(image, vantrel_pdb::make_blank_image());
   EXPECT_EQ(get_u32(image, 20), 1u);  // sequence
 }
 
@@ -390,7 +390,7 @@ TEST(Build, SameRequestGivesSameBytes) {
   auto r = request(tracks, {playlist(2, 1, false, {1, 2, 3}), playlist(1, 0, true), playlist(3, 0, false, {40})});
   auto first = built(r);
   EXPECT_EQ(first, built(r));
-  EXPECT_GT(first.size(), make_blank_image().size());
+  EXPECT_GT(first.size(), vantrel_pdb::make_blank_image().size());
 }
 
 // The command line: which message a failing build prints, and that it

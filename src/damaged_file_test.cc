@@ -27,7 +27,7 @@
 #include "request.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
-#include "validate.h"
+#include "vantrel_pdb/validate.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/format.h"
@@ -747,8 +747,8 @@ Image tables_sharing_pages() {
     std::copy(row.begin(), row.end(), b.bytes().begin() + static_cast<std::ptrdiff_t>(p * kPage + f::kPageHeaderSize));
   }
   Image image = b.finish();
-  t::put_u32(image, f::kTableCountOffset, kMaxTableCount);
-  for (std::uint32_t i = 1; i < kMaxTableCount; ++i) {
+  t::put_u32(image, f::kTableCountOffset, vantrel_pdb::kMaxTableCount);
+  for (std::uint32_t i = 1; i < vantrel_pdb::kMaxTableCount; ++i) {
     std::copy_n(image.begin() + f::kDirectoryOffset, f::kTableEntrySize,
                 image.begin() + static_cast<std::ptrdiff_t>(f::kDirectoryOffset + f::kTableEntrySize * i));
   }
@@ -781,7 +781,7 @@ TEST_F(HostileFileCommand, MemoryStaysInProportionToTheFile) {
     std::size_t size = 0;
     {
       const Image image = make();
-      ASSERT_TRUE(validate(image)) << name;
+      ASSERT_TRUE(vantrel_pdb::validate(image)) << name;
       auto in_process = read(image);
       ASSERT_FALSE(in_process) << name;
       message = in_process.error().message;

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "cli_runner_test_util.h"
 #include "scratch_dir_test_util.h"
 
@@ -393,7 +393,7 @@ class FailedWrite : public WriteOutput, public ::testing::WithParamInterface<Fai
 
 TEST_P(FailedWrite, LeavesEverythingAsItWas) {
   const FailedWriteCase& c = GetParam();
-  Bytes image = make_blank_image();
+  Bytes image = vantrel_pdb::make_blank_image();
   ASSERT_GT(image.size(), 65536u);
   std::string input = scratch_.write("lib.pdb", image);
   std::string output = c.make(scratch_);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "report.h"
-#include "validate.h"
+#include "vantrel_pdb/validate.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/format.h"
@@ -139,7 +139,7 @@ Result<std::vector<std::uint32_t>> u32_fields(vantrel_pdb::Bytes image, std::spa
 
 // The patch itself, without the check of its result.
 Result<std::vector<std::uint8_t>> apply_patch(std::vector<std::uint8_t> image, const Request& request) {
-  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
+  if (auto ok = vantrel_pdb::validate(image); !ok) return std::unexpected(Error(ok.error()));
   // The decisions need only ids, so the load checks every row as a full
   // decoding does (it fails where and as that fails) but keeps no record.
   auto db = vantrel_pdb::Database::from_bytes(image, vantrel_pdb::Database::Records::kCheckedOnly);
@@ -203,7 +203,7 @@ Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const R
   if (!patched) return patched;
   // The input passed the same reading; only overlapping bytes can make the
   // result fail it.
-  if (auto ok = validate(*patched); !ok) return would_not_read_back(ok.error());
+  if (auto ok = vantrel_pdb::validate(*patched); !ok) return would_not_read_back(Error(ok.error()));
   auto checked = vantrel_pdb::Database::from_bytes(*patched, vantrel_pdb::Database::Records::kCheckedOnly);
   if (!checked) return would_not_read_back(Error(checked.error()));
   return patched;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "json_writer.h"
-#include "validate.h"
+#include "vantrel_pdb/validate.h"
 #include "vantrel_pdb/track.h"
 
 namespace dovrel {
@@ -233,7 +233,7 @@ std::string render_report(const Database& database) {
 }
 
 Result<std::string> read(vantrel_pdb::Bytes image) {
-  if (auto ok = validate(image); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = vantrel_pdb::validate(image); !ok) return std::unexpected(Error(ok.error()));
   auto database = Database::from_bytes(image);
   if (!database) return std::unexpected(Error(database.error()));
   return render_report(*database);

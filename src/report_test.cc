@@ -10,7 +10,7 @@
 
 #include "testing/image_builder.h"
 #include "testing/xorshift.h"
-#include "validate.h"
+#include "vantrel_pdb/validate.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/track.h"
 
@@ -248,11 +248,11 @@ TEST(Report, DeletedRowsAreNotReported) {
 }
 
 TEST(Report, ReadReportsValidateErrors) {
-  EXPECT_EQ(read(std::vector<std::uint8_t>(4095, 0)).error().message, kInvalidPageSize);
+  EXPECT_EQ(read(std::vector<std::uint8_t>(4095, 0)).error().message, vantrel_pdb::kInvalidPageSize);
   std::vector<std::uint8_t> image(4096, 0);
   t::put_u32(image, vantrel_pdb::format::kPageSizeOffset, 4096);
   t::put_u32(image, vantrel_pdb::format::kTableCountOffset, 201);
-  EXPECT_EQ(read(image).error().message, kInvalidTableCount);
+  EXPECT_EQ(read(image).error().message, vantrel_pdb::kInvalidTableCount);
 }
 
 TEST(Report, ReadReportsReaderErrors) {

@@ -10,14 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
-#include <span>
-
+#include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
-
-using Bytes = std::span<const std::uint8_t>;
-using MutableBytes = std::span<std::uint8_t>;
 
 // Requires: p points at 2 readable bytes.
 inline std::uint16_t decode_fixed16(const std::uint8_t* p) {

@@ -44,16 +44,27 @@ struct ValueOutOfRange {
 };
 struct TooManySlots {};
 struct StringTooLong {};
+// The image breaks a structural rule, or a requested change breaks a rule of
+// the database (a duplicate id, a missing parent, ...). The message is shown
+// as it stands.
+struct Invalid {
+  std::string message;
+};
+// A file could not be read or written; the message names the file and
+// carries the operating system's text.
+struct File {
+  std::string message;
+};
 }  // namespace pdb_error
 
 class PdbError {
  public:
-  // The alternatives, in their fixed order (index() gives 0 … 9).
+  // The alternatives, in their fixed order (index() gives 0 … 11).
   using Variant = std::variant<pdb_error::Io, pdb_error::UnknownString, pdb_error::NoTable,
                                pdb_error::UnknownField, pdb_error::TrackNotFound,
                                pdb_error::PlaylistNotFound, pdb_error::RowTooLarge,
                                pdb_error::ValueOutOfRange, pdb_error::TooManySlots,
-                               pdb_error::StringTooLong>;
+                               pdb_error::StringTooLong, pdb_error::Invalid, pdb_error::File>;
 
   template <class Alternative>
     requires std::is_constructible_v<Variant, Alternative>

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "testing/blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
 #include "vantrel_pdb/format.h"
 
@@ -12,7 +12,7 @@ namespace vantrel_pdb {
 namespace {
 
 namespace f = format;
-using testing::blank_image;
+
 using testing::get_u32;
 using testing::put_u32;
 using ByteVec = std::vector<std::uint8_t>;
@@ -26,7 +26,7 @@ std::uint32_t sequence_of(const ByteVec& image, std::uint32_t page) {
 }
 
 TEST(EditorImage, UntouchedEditorReturnsItsInput) {
-  ByteVec blank = blank_image();
+  ByteVec blank = make_blank_image();
   auto editor = PdbEditor::from_bytes(blank);
   EXPECT_EQ(editor.page_size(), 4096u);
   EXPECT_EQ(editor.to_bytes(), blank);
@@ -63,10 +63,10 @@ ByteVec with_u32(ByteVec image, std::uint64_t pos, std::uint32_t v) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TableEntryOffset,
     ::testing::Values(
-        EntryCase{"first", blank_image(), 0, 28, ""}, EntryCase{"last", blank_image(), 19, 28 + 16 * 19, ""},
-        EntryCase{"missing", blank_image(), 20, 0, "no table of type 20"},
-        EntryCase{"empty_directory", with_u32(blank_image(), f::kTableCountOffset, 0), 0, 0, "no table of type 0"},
-        EntryCase{"duplicate_kind_first_wins", with_u32(blank_image(), entry(3), 5), 5, entry(3), ""},
+        EntryCase{"first", make_blank_image(), 0, 28, ""}, EntryCase{"last", make_blank_image(), 19, 28 + 16 * 19, ""},
+        EntryCase{"missing", make_blank_image(), 20, 0, "no table of type 20"},
+        EntryCase{"empty_directory", with_u32(make_blank_image(), f::kTableCountOffset, 0), 0, 0, "no table of type 0"},
+        EntryCase{"duplicate_kind_first_wins", with_u32(make_blank_image(), entry(3), 5), 5, entry(3), ""},
         EntryCase{"directory_past_end", with_u32(ByteVec(40, 0), f::kTableCountOffset, 9), 1, 0,
                   "io error: table directory of 9 entries runs past the end of the image"},
         EntryCase{"no_header", ByteVec(8, 0), 0, 0,
@@ -106,7 +106,7 @@ TEST(EditorStamps, LargestSequenceWrapsToZero) {
 }
 
 TEST(EditorStamps, BlankBuildStampsOnlyOpenedPagesPerTable) {
-  ByteVec blank = blank_image();
+  ByteVec blank = make_blank_image();
   put_u32(blank, 15 * kPage + f::kPageSequenceOffset, 7);  // playlist tree header page
   auto editor = PdbEditor::from_bytes(blank);
   ASSERT_TRUE(editor.append_row(1, kRow, 12, false));
@@ -145,11 +145,11 @@ TEST(EditorStamps, ChainThatNeverReachesItsLastPageFails) {
 }
 
 TEST(EditorStamps, MarkTableTouchedRefusesMissingTablesAndPages) {
-  auto editor = PdbEditor::from_bytes(blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   EXPECT_EQ(editor.mark_table_touched(20, 4).error().message(), "no table of type 20");
   EXPECT_FALSE(editor.mark_table_touched(1, 41));
   EXPECT_FALSE(editor.mark_table_touched(1, 0));
-  EXPECT_EQ(editor.to_bytes(), blank_image());
+  EXPECT_EQ(editor.to_bytes(), make_blank_image());
   ASSERT_TRUE(editor.mark_table_touched(1, 4));
   EXPECT_EQ(get_u32(editor.to_bytes(), f::kSequenceOffset), 2u);
 }

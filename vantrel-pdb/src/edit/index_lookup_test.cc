@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "testing/blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
@@ -476,7 +476,7 @@ struct Variant {
 };
 
 std::vector<Variant> variants() {
-  return {{"blank", testing::blank_image, true},       {"populated", populated_image, true},
+  return {{"blank", make_blank_image, true},       {"populated", populated_image, true},
           {"shadowed", shadowed_image, true},          {"hidden_tree", hidden_tree_image, true},
           {"near_max", near_max_image, true},          {"sparse", sparse_image, true},
           {"shared_chain", shared_chain_image, false}, {"loose_heap", loose_heap_image, false},
@@ -513,7 +513,7 @@ TEST(IndexedLookupEquivalence, CatchesAPlantedFault) {
     bool raw_rows;  // a blank image gets duplicate names only from foreign rows
   };
   for (const Planted& p : {Planted{"last name wins", {.last_name_wins = true}, populated_image, false},
-                           Planted{"last name wins", {.last_name_wins = true}, testing::blank_image, true},
+                           Planted{"last name wins", {.last_name_wins = true}, make_blank_image, true},
                            Planted{"shadowed rows seen", {.index_shadowed_rows = true}, shadowed_image, false}}) {
     const ByteVec image = p.image();
     int caught = 0;
@@ -721,7 +721,7 @@ class ForeignRow : public ::testing::TestWithParam<ForeignRowCase> {};
 // decode, and read nothing a later append can change.
 TEST_P(ForeignRow, IsJudgedAsTheReaderJudgesIt) {
   const ForeignRowCase& c = GetParam();
-  Editors e(testing::blank_image());
+  Editors e(make_blank_image());
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Techno"); }), "ok 1");
   EXPECT_EQ(e.both([&](PdbEditor& x) { return x.append_row(1, c.row, c.alloc, false); }), "ok");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "House"); }), c.then);

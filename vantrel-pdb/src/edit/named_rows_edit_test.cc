@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "testing/blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
@@ -35,7 +35,7 @@ ByteVec named_table(std::uint32_t kind, const Rows& rows) {
 }
 
 TEST(GetOrCreateNamed, FirstNameInEmptyTableGetsIdOne) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   auto id = editor.get_or_create_named(1, "House");
   ASSERT_TRUE(id) << id.error().message();
   EXPECT_EQ(id.value(), 1u);
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(GetOrCreateNamed, AllocationIsRowLengthRoundedUpToFour) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   ASSERT_TRUE(editor.get_or_create_named(4, "abc"));   // 4 encoded bytes: row 8, allocation 8
   EXPECT_EQ(get_u16(image_of(editor), 10 * kPage + f::kUsedSizeOffset), 8);
   ASSERT_TRUE(editor.get_or_create_named(4, "abcd"));  // 5 encoded bytes: row 9, allocation 12
@@ -130,9 +130,9 @@ ByteVec undecodable_genre() {
 INSTANTIATE_TEST_SUITE_P(
     Cases, NamedFailure,
     ::testing::Values(
-        FailureCase{"name_too_long", testing::blank_image(), 1, std::string(32764, 'x'),
+        FailureCase{"name_too_long", make_blank_image(), 1, std::string(32764, 'x'),
                     "string too long for PDB encoding"},
-        FailureCase{"not_a_genre_or_label_table", testing::blank_image(), 2, "x",
+        FailureCase{"not_a_genre_or_label_table", make_blank_image(), 2, "x",
                     "io error: table kind 2 does not hold genre or label rows"},
         FailureCase{"undecodable_image", undecodable_genre(), 1, "x", "unknown PDB string kind 0x02 at offset 0x202c"},
         FailureCase{"largest_id_at_max", named_table(1, {{0xFFFFFFFF, "a"}}), 1, "b",
@@ -144,7 +144,7 @@ TEST(GetOrCreateNamed, RowsAppendedToAnEarlierDuplicateEntryStayInvisible) {
   // Kind 1 twice: the editor appends to the first entry, the reader lists
   // the second, so the name is never found and both calls number from an
   // empty list.
-  ByteVec image = testing::blank_image();
+  ByteVec image = make_blank_image();
   testing::put_u32(image, f::kDirectoryOffset + f::kTableEntrySize * 6, 1);
   auto editor = PdbEditor::from_bytes(image);
   EXPECT_EQ(editor.get_or_create_named(1, "House").value(), 1u);

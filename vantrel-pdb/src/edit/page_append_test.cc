@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "testing/blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
@@ -13,7 +13,7 @@ namespace vantrel_pdb {
 namespace {
 
 namespace f = format;
-using testing::blank_image;
+
 using testing::get_u16;
 using testing::get_u32;
 using testing::put_u16;
@@ -39,7 +39,7 @@ ByteVec page_with_rows(std::uint32_t rows, std::uint32_t kind = 8) {
 }
 
 TEST(AppendRow, TwelveByteRowIntoBlankTable) {
-  auto editor = PdbEditor::from_bytes(blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   ByteVec row = testing::entry_row(1, 2, 3);
   ASSERT_TRUE(editor.append_row(8, row, 12, false));
   ByteVec image = image_of(editor);
@@ -66,7 +66,7 @@ TEST(AppendRow, TwelveByteRowIntoBlankTable) {
   EXPECT_EQ(get_u32(image, entry(8) + f::kEntryEmptyCandidateOffset), 41u);
   EXPECT_EQ(get_u32(image, f::kNextUnusedPageOffset), 42u);
   // Nothing else of the blank image changed.
-  ByteVec expected = blank_image();
+  ByteVec expected = make_blank_image();
   std::copy(image.begin() + p, image.begin() + p + kPage, expected.begin() + p);
   put_u32(expected, 17 * kPage + f::kFirstDataPageOffset, 18);
   put_u32(expected, entry(8) + f::kEntryLastPageOffset, 18);
@@ -77,7 +77,7 @@ TEST(AppendRow, TwelveByteRowIntoBlankTable) {
 
 TEST(AppendRow, SecondAllocationGrowsTheImageAndLeavesTheFirstPageAlone) {
   // Kind 19 (never decoded): header page 39, first data page 40.
-  auto editor = PdbEditor::from_bytes(blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   ASSERT_TRUE(editor.append_row(19, ByteVec(4050, 7), 4050, false));  // fills page 40 exactly
   ByteVec before = image_of(editor);
   EXPECT_EQ(get_u16(before, 40 * kPage + f::kFreeSizeOffset), 0);
@@ -103,7 +103,7 @@ class FitBoundary : public ::testing::TestWithParam<std::pair<std::uint64_t, boo
 
 TEST_P(FitBoundary, ExactFitStaysOneByteMoreMovesOn) {
   auto [alloc, same_page] = GetParam();
-  auto editor = PdbEditor::from_bytes(blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   ASSERT_TRUE(editor.append_row(1, ByteVec(48, 1), 48, false));
   ASSERT_TRUE(editor.append_row(1, ByteVec(alloc, 2), alloc, false));
   ByteVec image = image_of(editor);
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FitBoundary,
                                            std::pair<std::uint64_t, bool>{4001, false}));
 
 TEST(AppendRow, LargestAllocationAndRowTooLarge) {
-  auto editor = PdbEditor::from_bytes(blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   ASSERT_TRUE(editor.append_row(2, ByteVec(4050, 1), 4050, false));
   ByteVec before = image_of(editor);
   auto r = editor.append_row(2, ByteVec(1, 1), 4051, false);
@@ -203,7 +203,7 @@ TEST(AppendRow, AllocationBeyondTheRowIsZeroedAndStampReplacesBytesTwoAndThree) 
 }
 
 TEST(AppendRow, FiveHundredTwelfthSlotIsRefusedBeforeAnyChange) {
-  auto editor = PdbEditor::from_bytes(blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   for (int i = 0; i < 511; ++i) ASSERT_TRUE(editor.append_row(19, ByteVec(4, 1), 4, false)) << i;
   ByteVec full = image_of(editor);
   EXPECT_EQ(packed_counts(full, 40), 511u | (511u << 13));
@@ -225,7 +225,7 @@ class AppendRefusal : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(AppendRefusal, FailsWithoutChangingTheImage) {
   const auto& c = GetParam();
-  ByteVec image = blank_image();
+  ByteVec image = make_blank_image();
   c.spoil(image);
   auto editor = PdbEditor::from_bytes(image);
   auto r = editor.append_row(1, ByteVec(c.row_size, 1), c.alloc, c.stamp);
@@ -265,11 +265,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(AppendRow, MissingTableAndDuplicateKind) {
-  auto editor = PdbEditor::from_bytes(blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   EXPECT_EQ(editor.append_row(20, ByteVec(12, 1), 12, false).error().message(), "no table of type 20");
-  EXPECT_EQ(editor.to_bytes(), blank_image());
+  EXPECT_EQ(editor.to_bytes(), make_blank_image());
   // With kind 1 twice, rows go to the first entry's chain.
-  ByteVec twice = blank_image();
+  ByteVec twice = make_blank_image();
   put_u32(twice, entry(6), 1);
   auto dup = PdbEditor::from_bytes(twice);
   ASSERT_TRUE(dup.append_row(1, ByteVec(12, 1), 12, false));
@@ -278,7 +278,7 @@ TEST(AppendRow, MissingTableAndDuplicateKind) {
 }
 
 TEST(AllocatePage, KeepsAFirstDataPageAlreadyRecorded) {
-  ByteVec image = blank_image();
+  ByteVec image = make_blank_image();
   put_u32(image, 3 * kPage + f::kFirstDataPageOffset, 77);
   auto editor = PdbEditor::from_bytes(image);
   auto page = editor.allocate_page(1);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "testing/blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
@@ -46,7 +46,7 @@ ByteVec tree(const std::vector<Node>& nodes, const std::vector<Entry>& entries =
 }
 
 TEST(CreatePlaylist, FirstNodesOfABlankImage) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   EXPECT_EQ(editor.create_playlist("abcd", 0, true).value(), 1u);
   EXPECT_EQ(editor.create_playlist("B", 0, false).value(), 2u);
   // 20 fixed bytes and a 5-byte name: row 25, allocation 28.
@@ -89,7 +89,7 @@ TEST(AddToPlaylist, EntryIndicesPerPlaylist) {
 }
 
 TEST(AddToPlaylist, RowBytesInABlankImage) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   ASSERT_EQ(editor.create_playlist("p", 0, false).value(), 1u);
   ASSERT_TRUE(editor.add_to_playlist(1, 0x01020304, std::nullopt));
   EXPECT_EQ(bytes(editor, kEntryRows, 12), (ByteVec{1, 0, 0, 0, 4, 3, 2, 1, 1, 0, 0, 0}));
@@ -159,7 +159,7 @@ TEST(CreatePlaylist, RefusalsLeaveTheImageUnchanged) {
     std::string name;
     std::string message;
   };
-  for (const Case& c : {Case{testing::blank_image(), std::string(32764, 'x'), "string too long for PDB encoding"},
+  for (const Case& c : {Case{make_blank_image(), std::string(32764, 'x'), "string too long for PDB encoding"},
                         Case{at_max, "x", "playlist id=4294967296 does not fit in 4 byte(s)"},
                         Case{undecodable, "x", "unknown PDB string kind 0x02 at offset 0x203c"}}) {
     auto editor = PdbEditor::from_bytes(c.image);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "testing/blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
@@ -43,7 +43,7 @@ std::uint32_t add(PdbEditor& e, const NewTrack& t) {
 }
 
 TEST(AddTrack, NumbersTracksAndSerialsFromOne) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   EXPECT_EQ(add(editor, NewTrack("a", "/a.mp3")), 1u);
   EXPECT_EQ(add(editor, NewTrack("b", "/b.mp3")), 2u);
   ByteVec image = image_of(editor);
@@ -87,7 +87,7 @@ class FileNameAndType : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(FileNameAndType, DerivedFromThePath) {
   const auto& c = GetParam();
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   NewTrack t("t", c.path);
   t.file_name = c.given_name;
   add(editor, t);
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FileNameAndType,
                                            PathCase{"/m/real.wav", "shown.mp3", 11, "shown.mp3"}));
 
 TEST(AddTrack, NamedRowsAreSharedByNameAndLaidOutExactly) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   NewTrack one("1", "/1.mp3"), two("2", "/2.mp3"), three("3", "/3.mp3"), four("4", "/4.mp3");
   one.artist = "X";
   one.album = "Alb";
@@ -151,7 +151,7 @@ TEST(AddTrack, NamedRowsAreSharedByNameAndLaidOutExactly) {
 }
 
 TEST(AddTrack, TrackWithoutNamesWritesOnlyTheTrackRow) {
-  ByteVec blank = testing::blank_image();
+  ByteVec blank = make_blank_image();
   auto editor = PdbEditor::from_bytes(blank);
   add(editor, NewTrack("t", "/t.mp3"));
   ByteVec image = image_of(editor);
@@ -166,7 +166,7 @@ TEST(AddTrack, TrackWithoutNamesWritesOnlyTheTrackRow) {
 }
 
 TEST(AddTrack, ShortStringsArePackedFrom136AndAllocationIsTheEstimate) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   NewTrack t("Title", "/m/t.mp3");
   t.comment = "c";
   add(editor, t);
@@ -189,7 +189,7 @@ class LongStringAlignment : public ::testing::TestWithParam<std::pair<std::size_
 
 TEST_P(LongStringAlignment, StartsAtAMultipleOfFour) {
   auto [comment_length, title_at] = GetParam();
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   NewTrack t(std::string(127, 'T'), "/a.mp3");
   t.comment = std::string(comment_length, 'c');
   add(editor, t);
@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LongStringAlignment,
                                            std::pair<std::size_t, std::uint64_t>{2, 164}));
 
 TEST(AddTrack, Utf16StringIsAligned) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   NewTrack t("t", "/a.mp3");
   t.aux_text_c = "ab";           // slot 14 would start at 158
   t.analysis_path = "\xC3\xA9";  // UTF-16, so at 160
@@ -229,7 +229,7 @@ class TrackRowTooLarge : public ::testing::TestWithParam<std::pair<std::size_t, 
 
 TEST_P(TrackRowTooLarge, RefusedBeforeAnyNamedRow) {
   auto [title_length, estimate] = GetParam();
-  ByteVec blank = testing::blank_image();
+  ByteVec blank = make_blank_image();
   auto editor = PdbEditor::from_bytes(blank);
   NewTrack t(std::string(title_length, 'x'), "/a.mp3");
   t.artist = "a";
@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, TrackRowTooLarge,
                                            std::pair<std::size_t, std::uint64_t>{4000, 4232}));
 
 TEST(AddTrack, TextTooLongIsRefusedBeforeAnyNamedRow) {
-  ByteVec blank = testing::blank_image();
+  ByteVec blank = make_blank_image();
   auto editor = PdbEditor::from_bytes(blank);
   NewTrack t("t", "/a.mp3");
   t.artist = "a";
@@ -264,7 +264,7 @@ TEST(AddTrack, TextTooLongIsRefusedBeforeAnyNamedRow) {
 }
 
 TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
-  auto editor = PdbEditor::from_bytes(testing::blank_image());
+  auto editor = PdbEditor::from_bytes(make_blank_image());
   NewTrack t("Title \xC3\xA9", "/music/dir/Song.Wav");
   t.comment = "comment";
   t.aux_text_c = "cc";

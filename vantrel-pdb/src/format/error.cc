@@ -66,6 +66,8 @@ std::string PdbError::message() const {
           },
           [](const TooManySlots&) { return std::string("slot count encoding caps at 511 per page"); },
           [](const StringTooLong&) { return std::string("string too long for PDB encoding"); },
+          [](const Invalid& e) { return e.message; },
+          [](const File& e) { return e.message; },
       },
       value_);
 }

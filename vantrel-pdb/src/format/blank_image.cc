@@ -1,13 +1,11 @@
-#include "blank_image.h"
+#include "vantrel_pdb/blank_image.h"
 
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/format.h"
 
-namespace dovrel {
+namespace vantrel_pdb {
 
-namespace f = vantrel_pdb::format;
-using vantrel_pdb::encode_fixed16;
-using vantrel_pdb::encode_fixed32;
+namespace f = format;
 
 namespace {
 
@@ -52,4 +50,4 @@ std::vector<std::uint8_t> make_blank_image() {
   return image;
 }
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb

@@ -1,19 +1,24 @@
-// validate: the structure check that every image the tool did not just
-// make passes before anything decodes it.
-#ifndef DOVREL_VALIDATE_H_
-#define DOVREL_VALIDATE_H_
+// validate: the structure check of a whole image. An image that a program
+// did not make itself should pass it before anything decodes it: the reader
+// is bounds-checked everywhere, but only this check rejects an image whose
+// page chains are unsound as a whole.
+#ifndef VANTREL_PDB_VALIDATE_H_
+#define VANTREL_PDB_VALIDATE_H_
 
-#include "error.h"
-#include "vantrel_pdb/coding.h"
+#include <cstdint>
+#include <expected>
 
-namespace dovrel {
+#include "vantrel_pdb/bytes.h"
+#include "vantrel_pdb/error.h"
+
+namespace vantrel_pdb {
 
 inline constexpr char kInvalidPageSize[] = "Invalid PDB page size/length";
 inline constexpr char kInvalidTableCount[] = "Invalid PDB table count";
 inline constexpr char kInvalidPageChain[] = "Invalid PDB page chain";
 inline constexpr char kPageIdentityMismatch[] = "PDB page identity mismatch";
 
-// The largest table directory the tool accepts.
+// The largest table directory the check accepts.
 inline constexpr std::uint32_t kMaxTableCount = 200;
 
 // Checks the file header, the table directory and every table's page chain:
@@ -25,10 +30,11 @@ inline constexpr std::uint32_t kMaxTableCount = 200;
 //   else kInvalidPageChain;
 // - each page of a chain carries its own index and its table's kind, else
 //   kPageIdentityMismatch.
-// Tables are checked in directory order; the first failure is the result.
+// Tables are checked in directory order; the first failure is the result,
+// as pdb_error::Invalid with one of the four messages above.
 // Tables may share pages. Runs in time linear in the pages walked.
-Result<void> validate(vantrel_pdb::Bytes image);
+std::expected<void, PdbError> validate(Bytes image);
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb
 
-#endif  // DOVREL_VALIDATE_H_
+#endif  // VANTREL_PDB_VALIDATE_H_

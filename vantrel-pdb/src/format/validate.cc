@@ -1,15 +1,19 @@
-#include "validate.h"
+#include "vantrel_pdb/validate.h"
 
 #include <vector>
 
+#include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/format.h"
 
-namespace dovrel {
+namespace vantrel_pdb {
 
-namespace f = vantrel_pdb::format;
-using vantrel_pdb::decode_fixed32;
+namespace f = format;
 
-Result<void> validate(vantrel_pdb::Bytes image) {
+namespace {
+std::unexpected<PdbError> fail(const char* message) { return std::unexpected(PdbError(pdb_error::Invalid{message})); }
+}  // namespace
+
+std::expected<void, PdbError> validate(Bytes image) {
   constexpr std::uint64_t kPageSize = f::kToolPageSize;
   const std::uint64_t length = image.size();
   if (length < kPageSize || length % kPageSize != 0 ||
@@ -48,4 +52,4 @@ Result<void> validate(vantrel_pdb::Bytes image) {
   return {};
 }
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb

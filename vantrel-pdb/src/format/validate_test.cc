@@ -1,4 +1,4 @@
-#include "validate.h"
+#include "vantrel_pdb/validate.h"
 
 #include <gtest/gtest.h>
 
@@ -9,19 +9,19 @@
 #include "testing/image_builder.h"
 #include "vantrel_pdb/format.h"
 
-namespace dovrel {
+namespace vantrel_pdb {
 namespace {
 
-namespace f = vantrel_pdb::format;
-using vantrel_pdb::testing::get_u32;
-using vantrel_pdb::testing::ImageBuilder;
-using vantrel_pdb::testing::put_u32;
+namespace f = format;
+using testing::get_u32;
+using testing::ImageBuilder;
+using testing::put_u32;
 
 using Image = std::vector<std::uint8_t>;
 
 std::string check(const Image& image) {
   auto ok = validate(image);
-  return ok ? "ok" : ok.error().message;
+  return ok ? "ok" : ok.error().message();
 }
 
 std::uint64_t entry(std::uint32_t i) { return f::kDirectoryOffset + f::kTableEntrySize * i; }
@@ -175,4 +175,4 @@ TEST(Validate, LongChainsAreWalkedWithoutFalseLoops) {
 }
 
 }  // namespace
-}  // namespace dovrel
+}  // namespace vantrel_pdb
