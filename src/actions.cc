@@ -21,7 +21,7 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
 
 // The shared end of build and patch: with the report of the new image as it
 // will be on disk, check for an output and write the image there.
-Result<std::string> write_reported(const std::vector<std::uint8_t>& image, std::string report, const Request& request) {
+Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request) {
   if (!request.output) return fail(kMissingOutput);
   if (auto written = write_output(*request.output, image); !written) return std::unexpected(std::move(written.error()));
   return report;
@@ -33,35 +33,38 @@ Result<std::string> run_read(const Request& request) {
   return read(*image);
 }
 
-// Reports the new image as it will be on disk, then writes it.
-Result<std::string> report_and_write(const std::vector<std::uint8_t>& image, const Request& request) {
-  auto report = read(image);
-  if (!report) return report;
-  return write_reported(image, std::move(*report), request);
+// Reports the library's image as it will be on disk, then writes it.
+Result<std::string> report_and_write(vantrel_pdb::Library& library, const Request& request) {
+  auto database = library.database();
+  if (!database) return std::unexpected(Error(database.error()));
+  std::string report = render_report(**database);
+  auto image = library.bytes();
+  if (!image) return std::unexpected(Error(image.error()));
+  return write_reported(*image, std::move(report), request);
 }
 
 Result<std::string> run_build(const Request& request) {
-  auto image = build(request);
-  if (!image) return std::unexpected(std::move(image.error()));
-  return report_and_write(*image, request);
+  auto library = build_library(request);
+  if (!library) return std::unexpected(std::move(library.error()));
+  return report_and_write(*library, request);
 }
 
 Result<std::string> run_build(Request&& request) {
-  auto image = build(request);
-  if (!image) return std::unexpected(std::move(image.error()));
+  auto library = build_library(request);
+  if (!library) return std::unexpected(std::move(library.error()));
   // Only "output" is still needed.
   std::vector<Track>().swap(request.tracks);
   std::vector<Playlist>().swap(request.playlists);
-  return report_and_write(*image, request);
+  return report_and_write(*library, request);
 }
 
 Result<std::string> run_patch(const Request& request) {
   auto input = read_input(request);
   if (!input) return std::unexpected(std::move(input.error()));
-  // The patch reads its result back, which gives the report as well.
-  auto patched = patch_and_report(std::move(*input), request);
-  if (!patched) return std::unexpected(std::move(patched.error()));
-  return write_reported(patched->image, std::move(patched->report), request);
+  // The patch reads its result back, which the report is made from.
+  auto library = patch_library(std::move(*input), request);
+  if (!library) return std::unexpected(std::move(library.error()));
+  return report_and_write(*library, request);
 }
 
 }  // namespace

@@ -1,220 +1,39 @@
 #include "patch.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <limits>
-#include <span>
 #include <utility>
-#include <vector>
 
 #include "report.h"
-#include "vantrel_pdb/validate.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
 
 namespace dovrel {
 
-namespace {
-
-namespace f = vantrel_pdb::format;
-namespace kind = vantrel_pdb::table_kind;
-
-// A set of u32 ids, made once and then only asked: the distinct ids sorted,
-// and when they are dense (as the ids of a library are) a bitmap over them,
-// so that each question is one bit test.
-class IdSet {
- public:
-  explicit IdSet(std::vector<std::uint32_t> ids) : ids_(std::move(ids)) {
-    std::sort(ids_.begin(), ids_.end());
-    ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
-    if (!ids_.empty() && ids_.back() <= kDenseSlack + kDenseFactor * std::uint64_t{ids_.size()}) {
-      bits_.assign(ids_.back() / 64 + 1, 0);
-      for (std::uint32_t id : ids_) bits_[id / 64] |= std::uint64_t{1} << (id % 64);
-    }
+Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, const Request& request) {
+  // The decisions need only ids and row locations, so the rows are checked
+  // as a full decoding checks them but no record is kept.
+  auto library = vantrel_pdb::Library::open(std::move(image), vantrel_pdb::Library::Decoding::kChecksOnly);
+  if (!library) return std::unexpected(Error(library.error()));
+  if (auto ok = library->keep_only(request.keep_tracks, request.keep_playlists, request.tempos); !ok) {
+    return std::unexpected(Error(ok.error()));
   }
-
-  bool contains(std::uint32_t id) const {
-    if (!bits_.empty()) return id / 64 < bits_.size() && ((bits_[id / 64] >> (id % 64)) & 1u);
-    return std::binary_search(ids_.begin(), ids_.end(), id);
-  }
-  // The number of distinct ids.
-  std::size_t size() const { return ids_.size(); }
-
- private:
-  // Dense: the largest id is at most this many times the count, plus the slack.
-  static constexpr std::uint64_t kDenseFactor = 64;
-  static constexpr std::uint64_t kDenseSlack = 1 << 16;
-
-  std::vector<std::uint32_t> ids_;
-  std::vector<std::uint64_t> bits_;
-};
-
-// The row locations to mark absent, sorted once all are known; each data
-// page then looks up only the locations its slots can name.
-class LocationSet {
- public:
-  void insert(std::uint64_t location) { locations_.push_back(location); }
-  void seal() {
-    // Rows are added table by table in table order, so the list is a few
-    // ascending runs (one per table, more where a table's pages come back
-    // after a wrap): those are merged in linear time; anything else sorted.
-    constexpr std::size_t kMergedRuns = 16;
-    std::vector<std::size_t> run_ends;
-    for (std::size_t i = 1; i < locations_.size() && run_ends.size() < kMergedRuns; ++i) {
-      if (locations_[i] < locations_[i - 1]) run_ends.push_back(i);
-    }
-    if (run_ends.size() >= kMergedRuns) {
-      std::sort(locations_.begin(), locations_.end());
-      return;
-    }
-    run_ends.push_back(locations_.size());
-    for (std::size_t r = 0; r + 1 < run_ends.size(); ++r) {
-      std::inplace_merge(locations_.begin(), locations_.begin() + static_cast<std::ptrdiff_t>(run_ends[r]),
-                         locations_.begin() + static_cast<std::ptrdiff_t>(run_ends[r + 1]));
-    }
-  }
-  bool empty() const { return locations_.empty(); }
-  // The sealed locations from `first` up to, not including, `last`.
-  std::span<const std::uint64_t> range(std::uint64_t first, std::uint64_t last) const {
-    auto lo = std::lower_bound(locations_.begin(), locations_.end(), first);
-    auto hi = std::lower_bound(lo, locations_.end(), last);
-    return {lo, hi};
-  }
-
- private:
-  std::vector<std::uint64_t> locations_;
-};
-
-// Clears the present bit of every slot whose row location is in `removed`
-// (sealed) and rewrites every data page's packed counts from its flags.
-Result<void> mark_absent_and_recount(std::vector<std::uint8_t>& image, const LocationSet& removed) {
-  const std::uint64_t page_size = f::kToolPageSize;
-  const std::uint64_t page_count = image.size() / page_size;
-  for (std::uint64_t p = 1; p < page_count; ++p) {
-    std::uint8_t* page = image.data() + p * page_size;
-    if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) continue;
-    const std::uint32_t n = vantrel_pdb::decode_fixed24(page + f::kPackedCountsOffset) & f::kSlotCountMask;
-    // A slot names a location from the heap start up to a u16 offset past it.
-    const std::uint64_t heap = p * page_size + f::kPageHeaderSize;
-    const auto candidates = removed.range(heap, heap + std::numeric_limits<std::uint16_t>::max() + 1);
-    std::uint32_t present_count = 0;
-    for (std::uint32_t s = 0; s < n; ++s) {
-      const std::uint64_t g = s / f::kSlotsPerGroup;
-      const std::uint32_t l = s % f::kSlotsPerGroup;
-      // The slot's offset word must lie at or above the end of the header.
-      if (f::kRowGroupSize * g + f::kPageHeaderSize + f::kSlotOffsetsFromGroupEnd + 2 * l > page_size) {
-        return fail("Invalid row directory");
-      }
-      std::uint8_t* end = page + f::group_end(page_size, g);
-      std::uint16_t flags = vantrel_pdb::decode_fixed16(end - f::kPresentFlagsFromGroupEnd);
-      const std::uint16_t offset = vantrel_pdb::decode_fixed16(end - f::kSlotOffsetsFromGroupEnd - 2 * l);
-      const auto bit = static_cast<std::uint16_t>(1u << l);
-      if (!candidates.empty() && std::binary_search(candidates.begin(), candidates.end(), heap + offset)) {
-        flags = static_cast<std::uint16_t>(flags & ~bit);
-        vantrel_pdb::encode_fixed16(end - f::kPresentFlagsFromGroupEnd, flags);
-      }
-      if (flags & bit) ++present_count;
-    }
-    vantrel_pdb::encode_fixed24(page + f::kPackedCountsOffset, n + (present_count << f::kPresentRowCountShift));
-  }
-  return {};
+  return std::move(*library);
 }
-
-// The u32 at `offset` of each row; a row that passed its decoder has it
-// inside the image, so the failure is only a guard.
-Result<std::vector<std::uint32_t>> u32_fields(vantrel_pdb::Bytes image, std::span<const std::uint64_t> rows,
-                                              std::uint64_t offset) {
-  std::vector<std::uint32_t> values;
-  values.reserve(rows.size());
-  for (std::uint64_t row : rows) {
-    auto value = vantrel_pdb::load_u32(image, row + offset);
-    if (!value) return std::unexpected(Error(value.error()));
-    values.push_back(*value);
-  }
-  return values;
-}
-
-// The patch itself, without the check of its result.
-Result<std::vector<std::uint8_t>> apply_patch(std::vector<std::uint8_t> image, const Request& request) {
-  if (auto ok = vantrel_pdb::validate(image); !ok) return std::unexpected(Error(ok.error()));
-  // The decisions need only ids, so the load checks every row as a full
-  // decoding does (it fails where and as that fails) but keeps no record.
-  auto db = vantrel_pdb::Database::from_bytes(image, vantrel_pdb::Database::Records::kCheckedOnly);
-  if (!db) return std::unexpected(Error(db.error()));
-  // Each row passed its decoder, so its fixed fields lie inside the image;
-  // they are read where the decoders read them, all before the first write.
-  const auto track_rows = db->row_locations(kind::tracks);
-  const auto tree_rows = db->row_locations(kind::playlist_tree);
-  const auto entry_rows = db->row_locations(kind::playlist_entries);
-  auto track_ids = u32_fields(image, track_rows, vantrel_pdb::track_row::kIdOffset);
-  if (!track_ids) return std::unexpected(std::move(track_ids.error()));
-  auto node_ids = u32_fields(image, tree_rows, vantrel_pdb::playlist_tree_row::kIdOffset);
-  if (!node_ids) return std::unexpected(std::move(node_ids.error()));
-  auto entry_playlists = u32_fields(image, entry_rows, vantrel_pdb::entry_row::kPlaylistIdOffset);
-  if (!entry_playlists) return std::unexpected(std::move(entry_playlists.error()));
-  auto entry_tracks = u32_fields(image, entry_rows, vantrel_pdb::entry_row::kTrackIdOffset);
-  if (!entry_tracks) return std::unexpected(std::move(entry_tracks.error()));
-
-  const IdSet keep_tracks(request.keep_tracks ? *request.keep_tracks : *track_ids);
-  const IdSet keep_playlists(request.keep_playlists ? *request.keep_playlists : *node_ids);
-
-  LocationSet removed;
-  for (std::size_t i = 0; i < track_rows.size(); ++i) {
-    const std::uint32_t id = (*track_ids)[i];
-    if (!keep_tracks.contains(id)) {
-      removed.insert(track_rows[i]);
-      continue;
-    }
-    if (request.tempos.empty()) continue;
-    if (auto tempo = request.tempos.find(id); tempo != request.tempos.end()) {
-      vantrel_pdb::encode_fixed32(image.data() + track_rows[i] + vantrel_pdb::track_row::kTempoOffset, tempo->second);
-    }
-  }
-  for (std::size_t i = 0; i < tree_rows.size(); ++i) {
-    if (!keep_playlists.contains((*node_ids)[i])) removed.insert(tree_rows[i]);
-  }
-  for (std::size_t i = 0; i < entry_rows.size(); ++i) {
-    if (!keep_playlists.contains((*entry_playlists)[i]) || !keep_tracks.contains((*entry_tracks)[i])) {
-      removed.insert(entry_rows[i]);
-    }
-  }
-  // The history goes whenever the kept tracks are not exactly as many as the decoded ones.
-  if (keep_tracks.size() != track_rows.size()) {
-    for (std::uint64_t row : db->row_locations(kind::history_entries)) removed.insert(row);
-    for (std::uint64_t row : db->row_locations(kind::history_playlists)) removed.insert(row);
-  }
-
-  removed.seal();
-  if (auto ok = mark_absent_and_recount(image, removed); !ok) return std::unexpected(ok.error());
-  return image;
-}
-
-std::unexpected<Error> would_not_read_back(const Error& error) {
-  return fail(std::string(kPatchWouldNotReadBack).append(error.message));
-}
-
-}  // namespace
 
 Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const Request& request) {
-  auto patched = apply_patch(std::move(image), request);
-  if (!patched) return patched;
-  // The input passed the same reading; only overlapping bytes can make the
-  // result fail it.
-  if (auto ok = vantrel_pdb::validate(*patched); !ok) return would_not_read_back(Error(ok.error()));
-  auto checked = vantrel_pdb::Database::from_bytes(*patched, vantrel_pdb::Database::Records::kCheckedOnly);
-  if (!checked) return would_not_read_back(Error(checked.error()));
-  return patched;
+  auto library = patch_library(std::move(image), request);
+  if (!library) return std::unexpected(std::move(library.error()));
+  auto bytes = std::move(*library).take_bytes();
+  if (!bytes) return std::unexpected(Error(bytes.error()));
+  return std::move(*bytes);
 }
 
 Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request) {
-  auto patched = apply_patch(std::move(image), request);
-  if (!patched) return std::unexpected(std::move(patched.error()));
-  auto report = read(*patched);
-  if (!report) return would_not_read_back(report.error());
-  return PatchedImage{std::move(*patched), std::move(*report)};
+  auto library = patch_library(std::move(image), request);
+  if (!library) return std::unexpected(std::move(library.error()));
+  auto database = library->database();
+  if (!database) return std::unexpected(Error(database.error()));
+  std::string report = render_report(**database);
+  auto bytes = std::move(*library).take_bytes();
+  if (!bytes) return std::unexpected(Error(bytes.error()));
+  return PatchedImage{std::move(*bytes), std::move(report)};
 }
 
 }  // namespace dovrel

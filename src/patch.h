@@ -1,6 +1,6 @@
 // The "patch" action: keeps the chosen tracks and playlists of an existing
 // image (the others are marked absent in place), removes the history when
-// tracks go, and rewrites tempos.
+// tracks go, and rewrites tempos, all through the library.
 #ifndef DOVREL_PATCH_H_
 #define DOVREL_PATCH_H_
 
@@ -10,24 +10,22 @@
 
 #include "error.h"
 #include "request.h"
+#include "vantrel_pdb/library.h"
 
 namespace dovrel {
 
-// The start of the message of a patch whose result would not read back.
-inline constexpr char kPatchWouldNotReadBack[] =
-    "Patched image would not read back (rows of the input overlap what the patch rewrites): ";
+using vantrel_pdb::kPatchWouldNotReadBack;
 
-// Changes `image` as "keepTracks", "keepPlaylists" and "tempos" say and
-// returns it. Only present flags, packed counts and tempo fields change:
-// the file keeps its length, chains, header and sequence numbers. Every data
-// page's present_row_count is recounted. Fails with the structure check's
-// messages, a reader error, or "Invalid row directory" for a data page whose
-// 13-bit slot count puts a slot's offset word inside the page header.
-//
-// The result always passes read. A damaged input whose rows or strings lie
-// over the bytes the patch rewrites (a page header, a row index, another
-// row's tempo) could otherwise come out unreadable; such a patch fails with
-// kPatchWouldNotReadBack followed by read's message instead.
+// Opens `image` (the structure check, then every row checked) and keeps
+// what "keepTracks", "keepPlaylists" and "tempos" say. Only present flags,
+// packed counts and tempo fields change. Fails with the structure check's
+// messages, a reader error, "Invalid row directory", or
+// kPatchWouldNotReadBack followed by read's message for a damaged input
+// whose rows overlap what the patch rewrites. The library holds the decoded
+// result, from which the report is made.
+Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, const Request& request);
+
+// As patch_library, and returns the image.
 Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const Request& request);
 
 // A patched image and its report line, as read gives it.
@@ -36,8 +34,8 @@ struct PatchedImage {
   std::string report;
 };
 
-// As patch, and also returns the report of the result, made by the same
-// reading that checks it (so the action decodes the result only once).
+// As patch, and also returns the report of the result, made from the same
+// decoding that checks it.
 Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request);
 
 }  // namespace dovrel

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "error.h"
-#include "vantrel_pdb/coding.h"
+#include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/database.h"
 
 namespace dovrel {

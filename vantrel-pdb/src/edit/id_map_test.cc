@@ -1,4 +1,4 @@
-#include "id_map.h"
+#include "edit/id_map.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-namespace dovrel {
+namespace vantrel_pdb {
 namespace {
 
 // The same calls on a table-backed map and a hash-backed one behave as
@@ -37,8 +37,8 @@ TEST_P(IdMapForms, BehavesAsOneMap) {
   for (auto [key, value] : model) EXPECT_EQ(back.find(value), key);
 }
 
-// No table, a table smaller than the keys (the rest overflow to the hash
-// map), a table covering every small key.
+// A growing table, a table smaller than the keys (the rest overflow to the
+// hash map), a table covering every small key.
 INSTANTIATE_TEST_SUITE_P(Forms, IdMapForms, ::testing::Values(std::nullopt, 10u, 101u));
 
 TEST(IdMap, DenseBoundOnlyForDenseIds) {
@@ -54,4 +54,4 @@ TEST(IdMap, DenseBoundOnlyForDenseIds) {
 }
 
 }  // namespace
-}  // namespace dovrel
+}  // namespace vantrel_pdb

@@ -1,11 +1,12 @@
-// IdMap: the build's maps from one id to another (request id -> editor id,
-// and back). The ids of a library run from small numbers upward with few
+// IdMap: maps from one id to another (the caller's id -> the editor's, and
+// back). The ids of a library run from small numbers upward with few
 // gaps, so a map whose keys are known to be dense is a table indexed by key:
 // one memory access per lookup, where a hash map of 100,000 ids costs a few
-// cache misses. Keys past the table, and all keys of a map made without a
-// bound, go to a hash map; either way it behaves as one map.
-#ifndef DOVREL_ID_MAP_H_
-#define DOVREL_ID_MAP_H_
+// cache misses. Keys past the table go to a hash map; either way it behaves
+// as one map. A map made without a bound grows its table as keys arrive, as
+// long as they stay dense.
+#ifndef VANTREL_PDB_EDIT_ID_MAP_H_
+#define VANTREL_PDB_EDIT_ID_MAP_H_
 
 #include <algorithm>
 #include <cstddef>
@@ -15,19 +16,20 @@
 #include <unordered_map>
 #include <vector>
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 class IdMap {
  public:
   // Keys up to `dense_bound` go to a table of dense_bound + 1 entries.
   // Requires: the caller has checked that the bound is worth a table
-  // (dense_bound_for below).
-  explicit IdMap(std::optional<std::uint32_t> dense_bound = std::nullopt) {
+  // (dense_bound_for below). Without a bound the table grows with the keys.
+  explicit IdMap(std::optional<std::uint32_t> dense_bound = std::nullopt) : growing_(!dense_bound) {
     if (dense_bound) table_.assign(std::size_t{*dense_bound} + 1, kAbsent);
   }
 
   // Adds key -> value unless the key is present; returns whether it did.
   bool emplace(std::uint32_t key, std::uint32_t value) {
+    if (growing_ && key >= table_.size() && key <= kDenseSlack + kDenseFactor * (std::uint64_t{size_} + 1)) grow(key);
     if (key < table_.size()) {
       if (table_[key] != kAbsent) return false;
       table_[key] = value;
@@ -85,6 +87,22 @@ class IdMap {
   }
 
  private:
+  // Widens the table to hold `key` (at least doubling it, so that growing
+  // costs amortised O(1) per key) and moves the keys it now covers out of
+  // the hash map: a key below the table's size is only ever in the table.
+  void grow(std::uint32_t key) {
+    const std::size_t size = std::max<std::size_t>(std::size_t{key} + 1, 2 * table_.size());
+    table_.resize(size, kAbsent);
+    for (auto it = others_.begin(); it != others_.end();) {
+      if (it->first < size) {
+        table_[it->first] = it->second;
+        it = others_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
   static constexpr std::uint64_t kAbsent = std::numeric_limits<std::uint64_t>::max();
   static constexpr std::uint64_t kDenseFactor = 4;
   static constexpr std::uint64_t kDenseSlack = 1024;
@@ -92,8 +110,9 @@ class IdMap {
   std::vector<std::uint64_t> table_;  // value of each key below its size, or kAbsent
   std::unordered_map<std::uint32_t, std::uint32_t> others_;
   std::size_t size_ = 0;
+  bool growing_ = false;
 };
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb
 
-#endif  // DOVREL_ID_MAP_H_
+#endif  // VANTREL_PDB_EDIT_ID_MAP_H_

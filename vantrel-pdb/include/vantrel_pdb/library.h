@@ -1,0 +1,254 @@
+// Library: a whole database as a program sees it: tracks with their names,
+// a playlist tree, and the changes a library tool makes (new tracks with
+// artwork, new playlists, keeping only some tracks and playlists, tempos).
+// It composes the reader, the editor and the structure check, and keeps the
+// database as one page image in memory; files are another unit (files.h).
+//
+//   auto library = vantrel_pdb::Library::open(std::move(image));
+//   for (const auto& track : *library->tracks()) ...
+//   library->add_track({.id = 7, .title = "Night Ferry", .audio_path = "/music/ferry.flac"});
+//   library->keep_only(std::vector<std::uint32_t>{7, 9}, std::nullopt);
+//   auto bytes = library->bytes();
+//
+// New tracks and playlists are added in one edit, which commit() finishes:
+// it writes the caller's ids over the editor's, sets each new track's file
+// type from its audio path, adds the artwork rows and checks the result as
+// "open" does. Reading, keep_only, set_tempo and bytes() commit first. An
+// edit whose addition or commit fails is dropped whole: the library is then
+// as it was before the edit's first addition.
+//
+// Every operation returns a value or a PdbError; nothing prints, throws or
+// touches a file.
+#ifndef VANTREL_PDB_LIBRARY_H_
+#define VANTREL_PDB_LIBRARY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "vantrel_pdb/bytes.h"
+#include "vantrel_pdb/database.h"
+#include "vantrel_pdb/error.h"
+
+namespace vantrel_pdb {
+
+// Messages of the changes a library refuses (pdb_error::Invalid).
+inline constexpr char kDuplicateTrackId[] = "Duplicate track ID";
+inline constexpr char kDuplicatePlaylistId[] = "Duplicate playlist ID";
+inline constexpr char kPlaylistReferencesAbsentTrack[] = "Playlist references absent track";
+inline constexpr char kPlaylistParentMissing[] = "Playlist parent cycle or missing parent";
+inline constexpr char kUnsupportedAudioExtension[] = "Unsupported audio extension";
+inline constexpr char kPatchWouldNotReadBack[] =
+    "Patched image would not read back (rows of the input overlap what the patch rewrites): ";
+
+// The file type code of an audio path's extension (the text after its last
+// ".", or the whole path without one; ASCII letters compared in lower
+// case): mp3 1, m4a and aac 4, flac 5, alac 6, wav 11, aif and aiff 12;
+// nullopt for any other.
+std::optional<std::uint16_t> file_type_for_path(std::string_view audio_path);
+
+// Beats per minute as the stored tempo (hundredths), rounded half away from
+// zero and clamped to 0 … 2^32 - 1 (NaN gives 0).
+std::uint32_t tempo_from_bpm(double bpm);
+
+// A track of the database, its names resolved: the first artist, album,
+// genre, key, label and artwork row (in table order) with the id the track
+// names, "" when there is none.
+struct TrackInfo {
+  std::uint32_t id = 0;
+  std::string title;
+  std::string artist;
+  std::string album;
+  std::string genre;
+  std::string key;
+  std::string label;
+  std::string artwork_path;
+  std::string audio_path;
+  std::string analysis_path;
+  std::string comment;
+  std::uint32_t tempo = 0;  // beats per minute × 100, as stored
+  double bpm = 0;           // tempo / 100
+  std::uint32_t bitrate = 0;
+  std::uint32_t sample_rate = 0;
+  std::uint32_t file_size = 0;
+  std::uint16_t duration = 0;  // seconds
+  std::uint16_t sample_depth = 0;
+  std::uint16_t file_type = 0;
+  std::uint8_t rating = 0;
+};
+
+// A playlist or folder of the tree.
+struct PlaylistInfo {
+  std::uint32_t id = 0;
+  std::uint32_t parent_id = 0;  // 0 at the top level
+  std::uint32_t sort_order = 0;
+  std::string name;
+  bool is_folder = false;
+  std::vector<std::uint32_t> tracks;    // track ids in playing order
+  std::vector<std::uint32_t> children;  // ids of the nodes under it, by sort order
+};
+
+// A track to add. Every name is stored, an empty one included (it then
+// names an artist, album, genre or key row with an empty name); the label
+// only when given.
+struct TrackInput {
+  std::uint32_t id = 0;
+  std::string title;
+  std::string artist;
+  std::string album;
+  std::string genre;
+  std::string key;
+  std::optional<std::string> label;
+  std::string audio_path;    // its extension chooses the file type
+  std::string analysis_path;
+  std::string artwork_path;  // "" for none; else short ASCII (at most 126 bytes)
+  std::string comment;
+  std::uint32_t tempo = 0;  // beats per minute × 100 (tempo_from_bpm)
+  std::uint32_t bitrate = 0;
+  std::uint32_t sample_rate = 44100;
+  std::uint32_t file_size = 0;
+  std::uint16_t duration = 0;  // seconds
+  std::uint16_t sample_depth = 16;
+  std::uint8_t rating = 0;
+};
+
+// A playlist or folder to add.
+struct PlaylistInput {
+  std::uint32_t id = 0;
+  std::string name;
+  std::uint32_t parent_id = 0;  // 0 for the top level
+  bool is_folder = false;
+  std::vector<std::uint32_t> tracks;  // track ids in playing order
+};
+
+// What an edit is about to add, so that the image can be reserved once.
+struct GrowthHint {
+  std::size_t tracks = 0;
+  std::size_t track_text_bytes = 0;  // title, comment, analysis path and twice the audio path
+  std::size_t name_bytes = 0;        // artist, album, genre and key
+  std::size_t artwork_path_bytes = 0;
+  std::size_t playlists = 0;
+  std::size_t playlist_name_bytes = 0;
+  std::size_t entries = 0;
+};
+
+class UndoLog;
+
+class Library {
+ public:
+  // How open() decodes: every record at once, or every row checked as a
+  // full decoding checks it but the records made only when first read.
+  enum class Decoding { kRecords, kChecksOnly };
+
+  // Takes over `image`, runs the structure check (validate) and decodes
+  // it. Fails with the check's message or the reader's error.
+  static std::expected<Library, PdbError> open(std::vector<std::uint8_t> image,
+                                               Decoding decoding = Decoding::kRecords);
+
+  // A new, empty database: the blank 41-page image.
+  static Library create();
+
+  Library(Library&&) noexcept;
+  Library& operator=(Library&&) noexcept;
+  ~Library();
+
+  // --- Reading (each commits a pending edit first) ---
+
+  // The tracks in table order, names resolved.
+  std::expected<std::vector<TrackInfo>, PdbError> tracks();
+  // The playlist tree's nodes in table order.
+  std::expected<std::vector<PlaylistInfo>, PdbError> playlists();
+  // The full decoding of the current image, made once per state. The
+  // pointer stays valid until the next change.
+  std::expected<const Database*, PdbError> database();
+
+  // --- Adding (one edit, finished by commit) ---
+
+  // Makes room for what an edit will add (a hint; never needed).
+  void reserve(const GrowthHint& hint);
+
+  // Adds a track with the caller's id. Fails with Invalid(kDuplicateTrackId)
+  // when a track of the database or of this edit has the id, or with the
+  // editor's error (RowTooLarge, StringTooLong, ...). The audio path's
+  // extension and the artwork are checked by commit.
+  std::expected<void, PdbError> add_track(TrackInput track);
+
+  // Adds a playlist or folder under `parent_id`, which must be 0 or a
+  // playlist of the database or of this edit, else it fails with
+  // Invalid(kPlaylistParentMissing). Fails with Invalid(kDuplicatePlaylistId)
+  // when the id is taken, with Invalid(kPlaylistReferencesAbsentTrack) when
+  // a track id is neither in the database nor in this edit, or with the
+  // editor's error. Its entries get indices 1, 2, ...
+  std::expected<void, PdbError> add_playlist(const PlaylistInput& playlist);
+
+  // Adds playlists in any order, parents first: each pass adds, in list
+  // order, those whose parent exists and defers the rest; when a pass adds
+  // none, it fails with Invalid(kPlaylistParentMissing).
+  std::expected<void, PdbError> add_playlists(std::span<const PlaylistInput> playlists);
+
+  // Finishes the edit: fails with Invalid(kUnsupportedAudioExtension) for
+  // the first new track whose extension is outside file_type_for_path's
+  // table, with Invalid("Track with artwork must not have ID 0"), or with
+  // Invalid("Artwork path must be short ASCII"); then writes the ids, file
+  // types and artwork and checks the image as open() does. Without a
+  // pending edit it does nothing.
+  std::expected<void, PdbError> commit();
+
+  // --- Changing in place (each commits a pending edit first) ---
+
+  // Keeps only the listed tracks and playlists (all of a kind when its list
+  // is absent): the rows of the others are marked absent, the entries of
+  // removed playlists or tracks too, and the play history when the kept
+  // track ids are not exactly as many as the track rows. Kept tracks whose
+  // id is in `tempos` get that tempo. The result is checked as open()
+  // checks; a damaged image whose rows overlap what this rewrites fails
+  // with Invalid(kPatchWouldNotReadBack + the check's message), unchanged.
+  std::expected<void, PdbError> keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
+                                          const std::optional<std::vector<std::uint32_t>>& playlists,
+                                          const std::unordered_map<std::uint32_t, std::uint32_t>& tempos = {});
+
+  // Sets the tempo of every track row with `track_id`; fails with
+  // TrackNotFound when there is none. Nothing else changes.
+  std::expected<void, PdbError> set_tempo(std::uint32_t track_id, std::uint32_t tempo);
+
+  // --- Saving ---
+
+  // The image, after committing a pending edit. The view stays valid until
+  // the next change.
+  std::expected<Bytes, PdbError> bytes();
+  // Hands the image over, after committing; the library is then empty and
+  // must not be used again.
+  std::expected<std::vector<std::uint8_t>, PdbError> take_bytes() &&;
+
+ private:
+  struct Edit;
+  Library();
+
+  // The ids of the committed image's tracks and playlists (folder or not).
+  std::expected<void, PdbError> begin_edit();
+  std::expected<void, PdbError> finish_edit();
+  std::expected<void, PdbError> add_playlist_now(const PlaylistInput& playlist);
+  // Checks the image after an in-place change as open() does; on failure
+  // undoes the change.
+  std::expected<void, PdbError> check_change(UndoLog& undo);
+  // Validates and decodes `image` in full; on success it becomes the state.
+  std::expected<void, PdbError> adopt(std::vector<std::uint8_t> image);
+
+  std::vector<std::uint8_t> image_;
+  // A decoding of image_: with records (full) or checks only.
+  std::optional<Database> decoded_;
+  bool records_ = false;
+  std::unique_ptr<Edit> edit_;
+  std::size_t reserve_bytes_ = 0;
+};
+
+}  // namespace vantrel_pdb
+
+#endif  // VANTREL_PDB_LIBRARY_H_

@@ -1,0 +1,181 @@
+#include "edit/artwork.h"
+
+#include <algorithm>
+#include <string>
+
+#include "vantrel_pdb/coding.h"
+#include "vantrel_pdb/editor.h"
+#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/named_rows.h"
+#include "vantrel_pdb/strings.h"
+#include "vantrel_pdb/track.h"
+
+namespace vantrel_pdb {
+
+namespace f = format;
+
+namespace {
+
+// New artwork pages carry this page_sequence: the step does not stamp them.
+constexpr std::uint32_t kArtworkPageSequence = 1;
+
+std::unexpected<PdbError> io(std::string what) { return std::unexpected(PdbError(pdb_error::Io{std::move(what)})); }
+
+bool is_short_ascii(std::string_view path) {
+  return path.size() <= kMaxShortAsciiLength &&
+         std::all_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Heap bytes of one artwork row: u32 id, short-string header, path; rounded to 4.
+std::uint64_t row_allocation(std::size_t path_length) {
+  return f::round_up4(id_name_row::kNameOffset + 1 + path_length);
+}
+
+// Present rows among the first n slots of `page`.
+std::uint32_t count_present(const std::uint8_t* page, std::uint64_t page_size, std::uint64_t n) {
+  std::uint32_t count = 0;
+  for (std::uint64_t s = 0; s < n; ++s) {
+    const std::uint8_t* end = page + f::group_end(page_size, s / f::kSlotsPerGroup);
+    count += (decode_fixed16(end - f::kPresentFlagsFromGroupEnd) >> (s % f::kSlotsPerGroup)) & 1u;
+  }
+  return count;
+}
+
+}  // namespace
+
+std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, std::span<const ArtworkRow> rows) {
+  if (rows.empty()) return {};
+  for (const ArtworkRow& row : rows) {
+    const std::uint64_t field = row.track_row + track_row::kArtworkIdOffset;
+    if (!in_bounds(image, field, 4)) return io("track row at " + std::to_string(row.track_row) + " lies outside the image");
+    encode_fixed32(image.data() + field, row.id);
+  }
+
+  auto entry = PdbEditor::table_entry_offset(image, table_kind::artwork);
+  if (!entry) return std::unexpected(entry.error());
+  const std::uint64_t page_size = decode_fixed32(image.data() + f::kPageSizeOffset);
+  if (page_size < f::kPageHeaderSize + f::kRowGroupSize + row_allocation(kMaxShortAsciiLength) || page_size > 65536) {
+    return io("page size " + std::to_string(page_size) + " cannot hold artwork rows");
+  }
+  const auto entry_field = [&](std::uint64_t offset) { return decode_fixed32(image.data() + *entry + offset); };
+  const std::uint64_t page_count = image.size() / page_size;
+  const std::uint64_t table_count = decode_fixed32(image.data() + f::kTableCountOffset);
+  const std::uint32_t last = entry_field(f::kEntryLastPageOffset);
+  if (last == 0 || last >= page_count) return io("artwork table's last page " + std::to_string(last) + " is not inside the image");
+
+  // Rows go onto the table's last page while it is a data page with room.
+  std::uint32_t w = last;
+  std::uint64_t used = 0;
+  std::uint32_t count = 0;
+  std::uint32_t appended = 0;
+  bool fresh = false;
+  {
+    const std::uint8_t* page = image.data() + std::uint64_t{last} * page_size;
+    if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) {
+      w = entry_field(f::kEntryEmptyCandidateOffset);
+      fresh = true;
+    } else {
+      count = decode_fixed24(page + f::kPackedCountsOffset) & f::kSlotCountMask;
+      used = decode_fixed16(page + f::kUsedSizeOffset);
+      appended = decode_fixed16(page + f::kEditRowCountOffset);
+      if (count > f::kMaxSlotsPerPage || f::kPageHeaderSize + used + f::row_index_size(count) > page_size) {
+        return io("last artwork page " + std::to_string(last) + " has an unsound row index");
+      }
+    }
+  }
+
+  std::size_t next = 0;  // first row still to place
+  while (next < rows.size()) {
+    std::uint8_t* page;
+    if (fresh) {
+      // The candidate must be a free page below next_unused_page, close to
+      // the end of the image (every page past it is some table's candidate).
+      const std::uint32_t u = decode_fixed32(image.data() + f::kNextUnusedPageOffset);
+      if (w == 0 || w >= u || u == UINT32_MAX || w > image.size() / page_size + table_count) {
+        return io("artwork table's empty_candidate " + std::to_string(w) + " is not a free page");
+      }
+      const std::uint64_t start = std::uint64_t{w} * page_size;
+      if (image.size() < start + page_size) image.resize(start + page_size, 0);
+      page = image.data() + start;
+      std::fill(page, page + page_size, std::uint8_t{0});
+      encode_fixed32(page + f::kPageIndexOffset, w);
+      encode_fixed32(page + f::kPageKindOffset, table_kind::artwork);
+      encode_fixed32(page + f::kPageSequenceOffset, kArtworkPageSequence);
+      page[f::kPageFlagsOffset] = f::kDataPageFlags;
+      used = 0;
+      count = 0;
+      appended = 0;
+    } else {
+      page = image.data() + std::uint64_t{w} * page_size;
+    }
+
+    const std::uint32_t before = count;
+    for (; next < rows.size(); ++next) {
+      const ArtworkRow& art = rows[next];
+      if (!is_short_ascii(art.path)) return std::unexpected(PdbError(pdb_error::Invalid{kArtworkPathNotShortAscii}));
+      const std::uint64_t alloc = row_allocation(art.path.size());
+      if (count >= f::kMaxSlotsPerPage ||
+          f::kPageHeaderSize + used + alloc + f::row_index_size(count + 1) > page_size) {
+        break;  // page full
+      }
+      std::uint8_t* row = page + f::kPageHeaderSize + used;
+      std::fill(row, row + alloc, std::uint8_t{0});
+      encode_fixed32(row + id_name_row::kIdOffset, art.id);
+      row[id_name_row::kNameOffset] = static_cast<std::uint8_t>(2 * art.path.size() + 3);
+      std::copy(art.path.begin(), art.path.end(), row + id_name_row::kNameOffset + 1);
+
+      const std::uint32_t l = count % f::kSlotsPerGroup;
+      std::uint8_t* end = page + f::group_end(page_size, count / f::kSlotsPerGroup);
+      if (l == 0) {
+        encode_fixed16(end - f::kPresentFlagsFromGroupEnd, 0);
+        encode_fixed16(end - f::kEditFlagsFromGroupEnd, 0);
+      }
+      encode_fixed16(end - f::kSlotOffsetsFromGroupEnd - 2 * l, static_cast<std::uint16_t>(used));
+      const auto bit = static_cast<std::uint16_t>(1u << l);
+      encode_fixed16(end - f::kPresentFlagsFromGroupEnd,
+                     static_cast<std::uint16_t>(decode_fixed16(end - f::kPresentFlagsFromGroupEnd) | bit));
+      encode_fixed16(end - f::kEditFlagsFromGroupEnd,
+                     static_cast<std::uint16_t>(decode_fixed16(end - f::kEditFlagsFromGroupEnd) | bit));
+      used += alloc;
+      ++count;
+    }
+    if (fresh && count == 0) return io("an artwork row does not fit an empty page");
+    appended += count - before;
+
+    const std::uint32_t present = count_present(page, page_size, count);
+    encode_fixed24(page + f::kPackedCountsOffset, count | (present << f::kPresentRowCountShift));
+    encode_fixed16(page + f::kFreeSizeOffset,
+                   static_cast<std::uint16_t>(page_size - f::kPageHeaderSize - used - f::row_index_size(count)));
+    encode_fixed16(page + f::kUsedSizeOffset, static_cast<std::uint16_t>(used));
+    encode_fixed16(page + f::kEditRowCountOffset, static_cast<std::uint16_t>(appended));
+
+    if (fresh) {
+      // Link: the next unused page becomes this page's successor and the
+      // table's empty_candidate; the table header page learns its first
+      // data page once.
+      const std::uint32_t u = decode_fixed32(image.data() + f::kNextUnusedPageOffset);
+      const std::uint32_t old_last = entry_field(f::kEntryLastPageOffset);
+      encode_fixed32(page + f::kNextPageOffset, u);
+      encode_fixed32(image.data() + f::kNextUnusedPageOffset, u + 1);
+      encode_fixed32(image.data() + *entry + f::kEntryEmptyCandidateOffset, u);
+      encode_fixed32(image.data() + *entry + f::kEntryLastPageOffset, w);
+      std::uint8_t* old = image.data() + std::uint64_t{old_last} * page_size;
+      if ((old[f::kPageFlagsOffset] & f::kPageFlagNoRows) && decode_fixed32(old + f::kFirstDataPageOffset) == f::kNoDataPage) {
+        encode_fixed32(old + f::kFirstDataPageOffset, w);
+      }
+      w = u;
+    } else {
+      // The last page is full: the next rows go to the table's candidate,
+      // which the last page must already name as its successor.
+      const std::uint32_t candidate = entry_field(f::kEntryEmptyCandidateOffset);
+      if (next < rows.size() && decode_fixed32(page + f::kNextPageOffset) != candidate) {
+        return io("last artwork page " + std::to_string(w) + " does not link to its empty_candidate");
+      }
+      w = candidate;
+      fresh = true;
+    }
+  }
+  return {};
+}
+
+}  // namespace vantrel_pdb

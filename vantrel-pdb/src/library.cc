@@ -1,0 +1,540 @@
+#include "vantrel_pdb/library.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "edit/artwork.h"
+#include "edit/id_map.h"
+#include "edit/keep_only.h"
+#include "vantrel_pdb/blank_image.h"
+#include "vantrel_pdb/catalog.h"
+#include "vantrel_pdb/coding.h"
+#include "vantrel_pdb/editor.h"
+#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/playlist_rows.h"
+#include "vantrel_pdb/track.h"
+#include "vantrel_pdb/validate.h"
+
+namespace vantrel_pdb {
+
+namespace {
+
+namespace kind = table_kind;
+
+std::unexpected<PdbError> invalid(std::string message) {
+  return std::unexpected(PdbError(pdb_error::Invalid{std::move(message)}));
+}
+std::unexpected<PdbError> internal(std::string what) {
+  return std::unexpected(PdbError(pdb_error::Io{"internal error: " + std::move(what)}));
+}
+
+// Bytes by which an edit can grow the image, as a bound that holds in
+// practice: every text encoded as UTF-16 (2 bytes per UTF-8 byte at most)
+// and padded, every name new, rows spread over pages that each leave up to
+// a quarter unused, and a page per table to spare.
+std::size_t growth_bound(const GrowthHint& hint) {
+  constexpr std::size_t kTrackRowFixed = 308;  // 136 fixed bytes, 21 string headers and paddings, spare
+  constexpr std::size_t kNamedRowFixed = 36;   // the largest named-row prefix and allocation slack
+  constexpr std::size_t kRowIndexPerRow = 3;   // 2 bytes of slot offset, a share of the group flags
+  constexpr std::size_t kEntryRow = entry_row::kSize + kRowIndexPerRow;
+  constexpr std::size_t kArtworkRowFixed = 8 + kRowIndexPerRow;
+  constexpr std::size_t kSpareTables = 20;
+  const std::size_t bytes =
+      hint.tracks * (kTrackRowFixed + 4 * (kNamedRowFixed + kRowIndexPerRow) + kArtworkRowFixed) +
+      2 * hint.track_text_bytes + 2 * hint.name_bytes + hint.artwork_path_bytes + hint.playlists * kNamedRowFixed +
+      2 * hint.playlist_name_bytes + kEntryRow * hint.entries;
+  return bytes + bytes / 3 + kSpareTables * format::kToolPageSize;
+}
+
+// The row locations of the last directory entry of `kind`, as the reader
+// lists them, found from the row indices alone.
+std::expected<std::vector<std::uint64_t>, PdbError> rows_of_kind(Bytes image, std::uint32_t kind) {
+  namespace f = format;
+  if (!in_bounds(image, 0, f::kFileHeaderSize)) return internal("image has no file header");
+  const std::uint32_t page_size = decode_fixed32(image.data() + f::kPageSizeOffset);
+  const std::uint32_t count = decode_fixed32(image.data() + f::kTableCountOffset);
+  if (!in_bounds(image, f::kDirectoryOffset, std::uint64_t{count} * f::kTableEntrySize)) {
+    return internal("table directory runs past the end of the image");
+  }
+  std::optional<TableEntry> last;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = image.data() + f::kDirectoryOffset + f::kTableEntrySize * i;
+    if (decode_fixed32(e + f::kEntryKindOffset) != kind) continue;
+    last = TableEntry{kind, decode_fixed32(e + f::kEntryEmptyCandidateOffset), decode_fixed32(e + f::kEntryFirstPageOffset),
+                      decode_fixed32(e + f::kEntryLastPageOffset)};
+  }
+  if (!last) return std::vector<std::uint64_t>{};
+  return table_row_offsets(image, page_size, *last);
+}
+
+// The last `n` of `rows`: the rows an edit appended, which stand at the end
+// of their table's list.
+std::expected<std::span<const std::uint64_t>, PdbError> appended(const std::vector<std::uint64_t>& rows,
+                                                                 std::size_t n) {
+  if (rows.size() < n) return internal("the edited image lost rows it appended");
+  return std::span<const std::uint64_t>(rows).last(n);
+}
+
+// Provisional ids handed out by the editor, one after another from the
+// first, each standing for a caller's id.
+class ProvisionalIds {
+ public:
+  void add(std::uint32_t provisional, std::uint32_t chosen) {
+    if (chosen_.empty()) first_ = provisional;
+    chosen_.push_back(chosen);
+  }
+  // The caller's id for a provisional one; other values (ids of rows that
+  // were there before the edit, or 0) stand for themselves.
+  std::uint32_t translate(std::uint32_t value) const {
+    const std::uint64_t k = std::uint64_t{value} - first_;
+    return value >= first_ && k < chosen_.size() ? chosen_[k] : value;
+  }
+  bool sequential(std::uint32_t provisional) const {
+    return chosen_.empty() || std::uint64_t{provisional} == std::uint64_t{first_} + chosen_.size();
+  }
+
+ private:
+  std::uint32_t first_ = 0;
+  std::vector<std::uint32_t> chosen_;
+};
+
+// Writes the u32 at `pos` of `image` through `ids`.
+void translate_field(std::vector<std::uint8_t>& image, std::uint64_t pos, const ProvisionalIds& ids) {
+  encode_fixed32(image.data() + pos, ids.translate(decode_fixed32(image.data() + pos)));
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> file_type_for_path(std::string_view audio_path) {
+  auto dot = audio_path.rfind('.');
+  std::string ext(dot == std::string_view::npos ? audio_path : audio_path.substr(dot + 1));
+  for (char& c : ext) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  struct Type {
+    std::string_view extension;
+    std::uint16_t code;
+  };
+  static constexpr Type kFileTypes[] = {{"mp3", 1}, {"m4a", 4},  {"aac", 4},  {"flac", 5},
+                                        {"alac", 6}, {"wav", 11}, {"aif", 12}, {"aiff", 12}};
+  for (const Type& type : kFileTypes) {
+    if (ext == type.extension) return type.code;
+  }
+  return std::nullopt;
+}
+
+std::uint32_t tempo_from_bpm(double bpm) {
+  double hundredths = std::round(bpm * 100.0);  // halves away from zero
+  if (!(hundredths > 0)) return 0;               // negative, zero and NaN
+  if (hundredths >= 4294967295.0) return 4294967295u;
+  return static_cast<std::uint32_t>(hundredths);
+}
+
+// One pending edit: the editor over a copy of the committed image, and what
+// commit must write over the editor's provisional values.
+struct Library::Edit {
+  explicit Edit(std::vector<std::uint8_t> image) : editor(PdbEditor::from_bytes(std::move(image))) {}
+
+  struct AddedTrack {
+    std::uint32_t id;
+    std::optional<std::uint16_t> file_type;
+    std::string artwork_path;
+  };
+
+  PdbEditor editor;
+  std::vector<AddedTrack> tracks;
+  IdMap track_ids;     // caller's id -> provisional id
+  IdMap playlist_ids;  // caller's id -> provisional id
+  ProvisionalIds track_provisional;
+  ProvisionalIds playlist_provisional;
+  std::size_t tree_rows = 0;
+  std::size_t entry_rows = 0;
+  // Ids of the committed image's rows, present ones only.
+  IdMap known_tracks;
+  IdMap known_playlists;
+};
+
+Library::Library() = default;
+Library::Library(Library&&) noexcept = default;
+Library& Library::operator=(Library&&) noexcept = default;
+Library::~Library() = default;
+
+std::expected<Library, PdbError> Library::open(std::vector<std::uint8_t> image, Decoding decoding) {
+  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
+  const bool records = decoding == Decoding::kRecords;
+  auto db = Database::from_bytes(image, records ? Database::Records::kDecoded : Database::Records::kCheckedOnly);
+  if (!db) return std::unexpected(db.error());
+  Library library;
+  library.image_ = std::move(image);
+  library.decoded_ = std::move(*db);
+  library.records_ = records;
+  return library;
+}
+
+Library Library::create() {
+  Library library;
+  library.image_ = make_blank_image();
+  return library;
+}
+
+std::expected<void, PdbError> Library::adopt(std::vector<std::uint8_t> image) {
+  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
+  auto db = Database::from_bytes(image);
+  if (!db) return std::unexpected(db.error());
+  image_ = std::move(image);
+  decoded_ = std::move(*db);
+  records_ = true;
+  return {};
+}
+
+std::expected<const Database*, PdbError> Library::database() {
+  if (auto ok = commit(); !ok) return std::unexpected(ok.error());
+  if (!decoded_ || !records_) {
+    // A checked image decodes without the check; a new one is checked too.
+    if (!decoded_) {
+      if (auto ok = validate(image_); !ok) return std::unexpected(ok.error());
+    }
+    auto db = Database::from_bytes(image_);
+    if (!db) return std::unexpected(db.error());
+    decoded_ = std::move(*db);
+    records_ = true;
+  }
+  return &*decoded_;
+}
+
+std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
+  auto db = database();
+  if (!db) return std::unexpected(db.error());
+  const Database& d = **db;
+  const Catalog catalog(d);
+  const auto rows = d.row_locations(kind::tracks);
+  std::vector<TrackInfo> out;
+  out.reserve(d.tracks.size());
+  for (std::size_t i = 0; i < d.tracks.size(); ++i) {
+    const Track& t = d.tracks[i];
+    TrackInfo info;
+    info.id = t.id;
+    info.title = t.strings[track_row::kTitleSlot];
+    info.artist = catalog.artist(t);
+    info.album = catalog.album(t);
+    info.genre = catalog.genre(t);
+    info.key = catalog.key(t);
+    info.label = catalog.label(t);
+    info.artwork_path = catalog.artwork_path(t);
+    info.audio_path = t.strings[track_row::kFilePathSlot];
+    info.analysis_path = t.strings[track_row::kAnalysisPathSlot];
+    info.comment = t.strings[track_row::kCommentSlot];
+    info.tempo = t.tempo;
+    info.bpm = t.tempo / 100.0;
+    info.bitrate = t.bitrate;
+    info.sample_rate = t.sample_rate;
+    info.file_size = t.file_size;
+    info.duration = t.duration;
+    info.sample_depth = t.sample_depth;
+    auto file_type = load_u16(image_, rows[i] + track_row::kFileTypeOffset);
+    if (!file_type) return std::unexpected(file_type.error());
+    info.file_type = *file_type;
+    info.rating = t.rating;
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
+  auto db = database();
+  if (!db) return std::unexpected(db.error());
+  const Database& d = **db;
+  const Catalog catalog(d);
+  std::vector<PlaylistInfo> out;
+  out.reserve(d.playlist_tree.size());
+  IdMap first_node;  // id -> index of the first node with it
+  for (const PlaylistTreeNode& node : d.playlist_tree) {
+    first_node.emplace(node.id, static_cast<std::uint32_t>(out.size()));
+    const auto tracks = catalog.playlist_tracks(node.id);
+    out.push_back({node.id, node.parent_id, node.sort_order, node.name, node.is_folder,
+                   std::vector<std::uint32_t>(tracks.begin(), tracks.end()), {}});
+  }
+  // Children by sort order, ties in table order.
+  std::vector<std::vector<std::uint32_t>> children(out.size());
+  for (std::uint32_t i = 0; i < out.size(); ++i) {
+    if (out[i].parent_id == 0) continue;
+    if (auto parent = first_node.find(out[i].parent_id); parent && *parent != i) children[*parent].push_back(i);
+  }
+  for (std::size_t p = 0; p < out.size(); ++p) {
+    std::stable_sort(children[p].begin(), children[p].end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return out[a].sort_order < out[b].sort_order; });
+    for (std::uint32_t c : children[p]) out[p].children.push_back(out[c].id);
+  }
+  return out;
+}
+
+void Library::reserve(const GrowthHint& hint) { reserve_bytes_ = growth_bound(hint); }
+
+std::expected<void, PdbError> Library::begin_edit() {
+  if (edit_) return {};
+  // The editor works on a copy: the committed image stays as it was until
+  // the edit is committed, so that a failed edit leaves nothing behind.
+  std::vector<std::uint8_t> work;
+  work.reserve(image_.size() + reserve_bytes_);
+  work.insert(work.end(), image_.begin(), image_.end());
+  reserve_bytes_ = 0;
+  auto edit = std::make_unique<Edit>(std::move(work));
+  if (decoded_) {
+    auto track_ids = u32_fields(image_, decoded_->row_locations(kind::tracks), track_row::kIdOffset);
+    if (!track_ids) return std::unexpected(track_ids.error());
+    for (std::uint32_t id : *track_ids) edit->known_tracks.emplace(id, id);
+    auto node_ids = u32_fields(image_, decoded_->row_locations(kind::playlist_tree), playlist_tree_row::kIdOffset);
+    if (!node_ids) return std::unexpected(node_ids.error());
+    for (std::uint32_t id : *node_ids) edit->known_playlists.emplace(id, id);
+  } else if (image_ != make_blank_image()) {
+    return internal("an undecoded image that is not blank");
+  }
+  edit_ = std::move(edit);
+  return {};
+}
+
+std::expected<void, PdbError> Library::add_track(TrackInput track) {
+  if (auto ok = begin_edit(); !ok) return ok;
+  Edit& edit = *edit_;
+  auto drop = [this](PdbError error) {
+    edit_.reset();
+    return std::unexpected(std::move(error));
+  };
+  if (edit.known_tracks.contains(track.id) || edit.track_ids.contains(track.id)) {
+    return drop(PdbError(pdb_error::Invalid{kDuplicateTrackId}));
+  }
+  NewTrack row(std::move(track.title), track.audio_path);
+  row.comment = std::move(track.comment);
+  row.analysis_path = std::move(track.analysis_path);
+  row.artist = std::move(track.artist);
+  row.album = std::move(track.album);
+  row.genre = std::move(track.genre);
+  row.key = std::move(track.key);
+  row.label = std::move(track.label);
+  row.tempo = track.tempo;
+  row.bitrate = track.bitrate;
+  row.sample_rate = track.sample_rate;
+  row.file_size = track.file_size;
+  row.duration = track.duration;
+  row.sample_depth = track.sample_depth;
+  row.rating = track.rating;
+  auto provisional = edit.editor.add_track(row);
+  if (!provisional) return drop(provisional.error());
+  if (!edit.track_provisional.sequential(*provisional)) return drop(internal("track ids out of sequence").error());
+  edit.track_provisional.add(*provisional, track.id);
+  edit.track_ids.emplace(track.id, *provisional);
+  edit.tracks.push_back({track.id, file_type_for_path(track.audio_path), std::move(track.artwork_path)});
+  return {};
+}
+
+std::expected<void, PdbError> Library::add_playlist_now(const PlaylistInput& p) {
+  Edit& edit = *edit_;
+  std::uint32_t parent = 0;
+  if (p.parent_id != 0) {
+    if (auto added = edit.playlist_ids.find(p.parent_id)) {
+      parent = *added;
+    } else if (edit.known_playlists.contains(p.parent_id)) {
+      parent = p.parent_id;
+    } else {
+      return invalid(kPlaylistParentMissing);
+    }
+  }
+  // Id 0 stands for the top level, so no playlist may take it.
+  if (p.id == 0 || edit.playlist_ids.contains(p.id) || edit.known_playlists.contains(p.id)) {
+    return invalid(kDuplicatePlaylistId);
+  }
+  auto id = edit.editor.create_playlist(p.name, parent, p.is_folder);
+  if (!id) return std::unexpected(id.error());
+  if (!edit.playlist_provisional.sequential(*id)) return internal("playlist ids out of sequence");
+  ++edit.tree_rows;
+  std::uint32_t entry_index = 1;
+  for (std::uint32_t track : p.tracks) {
+    std::uint32_t editor_track = track;
+    if (auto added = edit.track_ids.find(track)) {
+      editor_track = *added;
+    } else if (!edit.known_tracks.contains(track)) {
+      return invalid(kPlaylistReferencesAbsentTrack);
+    }
+    if (auto ok = edit.editor.add_to_playlist(*id, editor_track, entry_index++); !ok) return ok;
+    ++edit.entry_rows;
+  }
+  edit.playlist_provisional.add(*id, p.id);
+  edit.playlist_ids.emplace(p.id, *id);
+  return {};
+}
+
+std::expected<void, PdbError> Library::add_playlist(const PlaylistInput& playlist) {
+  if (auto ok = begin_edit(); !ok) return ok;
+  if (auto ok = add_playlist_now(playlist); !ok) {
+    edit_.reset();
+    return ok;
+  }
+  return {};
+}
+
+std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInput> playlists) {
+  if (auto ok = begin_edit(); !ok) return ok;
+  const auto parent_exists = [this](std::uint32_t parent) {
+    return parent == 0 || edit_->playlist_ids.contains(parent) || edit_->known_playlists.contains(parent);
+  };
+  std::vector<const PlaylistInput*> working;
+  working.reserve(playlists.size());
+  for (const PlaylistInput& p : playlists) working.push_back(&p);
+  while (!working.empty()) {
+    std::vector<const PlaylistInput*> deferred;
+    for (const PlaylistInput* p : working) {
+      if (!parent_exists(p->parent_id)) {
+        deferred.push_back(p);
+        continue;
+      }
+      if (auto ok = add_playlist_now(*p); !ok) {
+        edit_.reset();
+        return ok;
+      }
+    }
+    if (deferred.size() == working.size()) {
+      edit_.reset();
+      return invalid(kPlaylistParentMissing);
+    }
+    working = std::move(deferred);
+  }
+  return {};
+}
+
+std::expected<void, PdbError> Library::commit() {
+  if (!edit_) return {};
+  auto ok = finish_edit();
+  edit_.reset();
+  return ok;
+}
+
+std::expected<void, PdbError> Library::finish_edit() {
+  Edit& edit = *edit_;
+  for (const Edit::AddedTrack& t : edit.tracks) {
+    if (!t.file_type) return invalid(kUnsupportedAudioExtension);
+  }
+  std::vector<std::uint8_t> image = std::move(edit.editor).into_bytes();
+
+  // The ids and file types. The rows are found from the row indices alone:
+  // the editor made them, and the whole image is decoded below.
+  auto track_rows = rows_of_kind(image, kind::tracks);
+  if (!track_rows) return std::unexpected(track_rows.error());
+  auto new_tracks = appended(*track_rows, edit.tracks.size());
+  if (!new_tracks) return std::unexpected(new_tracks.error());
+  for (std::size_t k = 0; k < edit.tracks.size(); ++k) {
+    const std::uint64_t row = (*new_tracks)[k];
+    if (!in_bounds(image, row, track_row::kFixedSize)) return internal("track row outside the image");
+    encode_fixed32(image.data() + row + track_row::kIdOffset, edit.tracks[k].id);
+    encode_fixed16(image.data() + row + track_row::kFileTypeOffset, *edit.tracks[k].file_type);
+  }
+  auto entry_rows = rows_of_kind(image, kind::playlist_entries);
+  if (!entry_rows) return std::unexpected(entry_rows.error());
+  auto new_entries = appended(*entry_rows, edit.entry_rows);
+  if (!new_entries) return std::unexpected(new_entries.error());
+  for (std::uint64_t row : *new_entries) {
+    if (!in_bounds(image, row, entry_row::kSize)) return internal("entry row outside the image");
+    translate_field(image, row + entry_row::kTrackIdOffset, edit.track_provisional);
+    translate_field(image, row + entry_row::kPlaylistIdOffset, edit.playlist_provisional);
+  }
+  auto tree_rows = rows_of_kind(image, kind::playlist_tree);
+  if (!tree_rows) return std::unexpected(tree_rows.error());
+  auto new_nodes = appended(*tree_rows, edit.tree_rows);
+  if (!new_nodes) return std::unexpected(new_nodes.error());
+  for (std::uint64_t row : *new_nodes) {
+    if (!in_bounds(image, row, playlist_tree_row::kNameOffset)) return internal("tree row outside the image");
+    translate_field(image, row + playlist_tree_row::kParentIdOffset, edit.playlist_provisional);
+    translate_field(image, row + playlist_tree_row::kIdOffset, edit.playlist_provisional);
+  }
+
+  // The artwork rows take the track's id, unless an artwork row that was
+  // there before has it (the track it showed may have been removed): then
+  // the next id past every artwork row's.
+  std::vector<ArtworkRow> artwork;
+  for (std::size_t k = 0; k < edit.tracks.size(); ++k) {
+    const Edit::AddedTrack& t = edit.tracks[k];
+    if (t.artwork_path.empty()) continue;
+    if (t.id == 0) return invalid(kArtworkNeedsTrackId);
+    artwork.push_back({(*new_tracks)[k], t.id, t.artwork_path});
+  }
+  if (!artwork.empty() && decoded_ && !decoded_->row_locations(kind::artwork).empty()) {
+    auto taken_ids = u32_fields(image_, decoded_->row_locations(kind::artwork), id_name_row::kIdOffset);
+    if (!taken_ids) return std::unexpected(taken_ids.error());
+    IdMap taken;
+    std::uint64_t next = 1;
+    for (std::uint32_t id : *taken_ids) {
+      taken.emplace(id, id);
+      next = std::max<std::uint64_t>(next, std::uint64_t{id} + 1);
+    }
+    for (const ArtworkRow& row : artwork) next = std::max<std::uint64_t>(next, std::uint64_t{row.id} + 1);
+    for (ArtworkRow& row : artwork) {
+      if (!taken.contains(row.id)) continue;
+      if (next > UINT32_MAX) return std::unexpected(PdbError(pdb_error::ValueOutOfRange{"artwork id", next, 4}));
+      row.id = static_cast<std::uint32_t>(next++);
+    }
+  }
+  if (auto ok = attach_artwork(image, artwork); !ok) return ok;
+  return adopt(std::move(image));
+}
+
+std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
+                                                 const std::optional<std::vector<std::uint32_t>>& playlists,
+                                                 const std::unordered_map<std::uint32_t, std::uint32_t>& tempos) {
+  if (auto ok = commit(); !ok) return ok;
+  if (!decoded_) {
+    if (auto db = database(); !db) return std::unexpected(db.error());
+  }
+  UndoLog undo;
+  if (auto ok = vantrel_pdb::keep_only(image_, *decoded_, tracks, playlists, tempos, &undo); !ok) {
+    undo.undo(image_);
+    return ok;
+  }
+  return check_change(undo);
+}
+
+std::expected<void, PdbError> Library::check_change(UndoLog& undo) {
+  // The image passed the same check before; only rows that overlap the
+  // bytes the change rewrote can make it fail now.
+  auto fail = [&](const PdbError& error) {
+    undo.undo(image_);
+    return invalid(std::string(kPatchWouldNotReadBack).append(error.message()));
+  };
+  if (auto ok = validate(image_); !ok) return fail(ok.error());
+  auto db = Database::from_bytes(image_);
+  if (!db) return fail(db.error());
+  decoded_ = std::move(*db);
+  records_ = true;
+  return {};
+}
+
+std::expected<void, PdbError> Library::set_tempo(std::uint32_t track_id, std::uint32_t tempo) {
+  if (auto ok = commit(); !ok) return ok;
+  if (!decoded_) {
+    if (auto db = database(); !db) return std::unexpected(db.error());
+  }
+  const auto rows = decoded_->row_locations(kind::tracks);
+  auto ids = u32_fields(image_, rows, track_row::kIdOffset);
+  if (!ids) return std::unexpected(ids.error());
+  UndoLog undo;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if ((*ids)[i] != track_id) continue;
+    undo.save(image_, rows[i] + track_row::kTempoOffset, 4);
+    encode_fixed32(image_.data() + rows[i] + track_row::kTempoOffset, tempo);
+  }
+  if (undo.empty()) return std::unexpected(PdbError(pdb_error::TrackNotFound{track_id}));
+  return check_change(undo);
+}
+
+std::expected<Bytes, PdbError> Library::bytes() {
+  if (auto ok = commit(); !ok) return std::unexpected(ok.error());
+  return Bytes(image_);
+}
+
+std::expected<std::vector<std::uint8_t>, PdbError> Library::take_bytes() && {
+  if (auto ok = commit(); !ok) return std::unexpected(ok.error());
+  decoded_.reset();
+  return std::move(image_);
+}
+
+}  // namespace vantrel_pdb

@@ -1,0 +1,63 @@
+#include "vantrel_pdb/catalog.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace vantrel_pdb {
+
+namespace {
+
+struct Entry {
+  std::uint32_t entry_index;
+  std::uint32_t track_id;
+};
+
+}  // namespace
+
+Catalog::Catalog(const Database& database)
+    : artists_(database.artists),
+      albums_(database.albums),
+      genres_(database.genres),
+      keys_(database.keys),
+      labels_(database.labels),
+      artwork_(database.artwork) {
+  group_of_.reserve(database.playlist_tree.size());
+  for (const auto& node : database.playlist_tree) group_of_.try_emplace(node.id, group_of_.size());
+  constexpr std::size_t kNoGroup = std::numeric_limits<std::size_t>::max();
+
+  // Counting sort by group keeps each group's entries in table order.
+  const auto& entries = database.playlist_entries;
+  std::vector<std::size_t> group_of_entry(entries.size(), kNoGroup);
+  starts_.assign(group_of_.size() + 1, 0);
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    auto it = group_of_.find(entries[e].playlist_id);
+    if (it == group_of_.end()) continue;
+    group_of_entry[e] = it->second;
+    ++starts_[it->second + 1];
+  }
+  for (std::size_t g = 1; g < starts_.size(); ++g) starts_[g] += starts_[g - 1];
+  std::vector<Entry> grouped(starts_.back());
+  std::vector<std::size_t> cursor(starts_.begin(), starts_.end() - 1);
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    if (group_of_entry[e] == kNoGroup) continue;
+    grouped[cursor[group_of_entry[e]]++] = {entries[e].entry_index, entries[e].track_id};
+  }
+
+  auto by_index = [](const Entry& a, const Entry& b) { return a.entry_index < b.entry_index; };
+  for (std::size_t g = 0; g + 1 < starts_.size(); ++g) {
+    auto first = grouped.begin() + static_cast<std::ptrdiff_t>(starts_[g]);
+    auto last = grouped.begin() + static_cast<std::ptrdiff_t>(starts_[g + 1]);
+    if (!std::is_sorted(first, last, by_index)) std::stable_sort(first, last, by_index);
+  }
+  track_ids_.reserve(grouped.size());
+  for (const Entry& entry : grouped) track_ids_.push_back(entry.track_id);
+}
+
+std::span<const std::uint32_t> Catalog::playlist_tracks(std::uint32_t playlist_id) const {
+  auto it = group_of_.find(playlist_id);
+  if (it == group_of_.end()) return {};
+  const std::size_t g = it->second;
+  return std::span<const std::uint32_t>(track_ids_).subspan(starts_[g], starts_[g + 1] - starts_[g]);
+}
+
+}  // namespace vantrel_pdb
