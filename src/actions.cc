@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "build.h"
+#include "database_file.h"
 #include "input_file.h"
 #include "output.h"
 #include "patch.h"
@@ -18,7 +19,7 @@ namespace {
 
 Result<std::vector<std::uint8_t>> read_input(const Request& request) {
   if (!request.input) return fail(kMissingInput);
-  return read_file(*request.input);
+  return read_database_file(*request.input);
 }
 
 // The shared end of build and patch: with the report of the new image as it

@@ -130,6 +130,21 @@ TEST_F(CommandLine, ImageErrorsAreReported) {
   expect_failure(run_dovrel(read_request(write_file("chain.pdb", image))), "Invalid PDB page chain");
 }
 
+// A huge file of zeros is refused for its header after one page is read,
+// not after all of it is in memory. The file is sparse: it takes no disk.
+TEST_F(CommandLine, HugeFileOfZerosIsRefusedBeforeItIsRead) {
+  constexpr std::uintmax_t kHugeSize = std::uintmax_t{512} << 20;
+  constexpr long kMemoryAllowanceKib = 64 << 10;
+  const std::string file = write_file("zeros.pdb", {});
+  std::filesystem::resize_file(file, kHugeSize);
+  for (const std::string& request : {read_request(file), R"({"action":"patch","input":")" + file + "\"}"}) {
+    const long limit_kib = cli_runner::current_rss_kib() + kMemoryAllowanceKib;
+    Outcome run = run_dovrel(request);
+    expect_failure(run, "Invalid PDB page size/length");
+    EXPECT_LT(run.peak_rss_kib, limit_kib) << request;
+  }
+}
+
 TEST_F(CommandLine, FailedBuildOrPatchWritesNoOutput) {
   // Without "output" neither action may write anything, whatever stops it.
   std::string input = write_file("in.pdb", blank_like_image());
