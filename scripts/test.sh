@@ -22,4 +22,8 @@ done
 if [ -n "${CI:-}" ]; then
   echo "== fuzz: 20 s per target" >&2
   scripts/fuzz.sh 20
+  # A short crash and concurrency run (well under a minute): killed builds
+  # and patches, concurrent in-place patches.
+  echo "== crash test, short" >&2
+  scripts/crash-test.sh --short build/release/src/dovrel
 fi

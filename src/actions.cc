@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "build.h"
+#include "database_file.h"
 #include "input_file.h"
 #include "output.h"
 #include "patch.h"
 #include "report.h"
+#include "report_sink.h"
+#include "target_lock.h"
 
 namespace dovrel {
 
@@ -16,14 +19,14 @@ namespace {
 
 Result<std::vector<std::uint8_t>> read_input(const Request& request) {
   if (!request.input) return fail(kMissingInput);
-  return read_file(*request.input);
+  return read_database_file(*request.input);
 }
 
 // The shared end of build and patch: with the report of the new image as it
 // will be on disk, check for an output and write the image there.
 Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request) {
   if (!request.output) return fail(kMissingOutput);
-  if (auto written = write_output(*request.output, image); !written) return std::unexpected(std::move(written.error()));
+  if (auto written = write_output(*request.output, image, check_report_sink); !written) return std::unexpected(std::move(written.error()));
   return report;
 }
 
@@ -71,13 +74,18 @@ Result<std::string> run_patch(const Request& request) {
 
 Result<std::string> run_action(const Request& request) {
   if (request.action == "read") return run_read(request);
+  if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
+  // Writers of one output take turns, from before the input is read until after the rename.
+  TargetLock lock(request.output);
   if (request.action == "build") return run_build(request);
-  if (request.action == "patch") return run_patch(request);
-  return fail(kUnknownAction);
+  return run_patch(request);
 }
 
 Result<std::string> run_action(Request&& request) {
-  if (request.action == "build") return run_build(std::move(request));
+  if (request.action == "build") {
+    TargetLock lock(request.output);
+    return run_build(std::move(request));
+  }
   return run_action(std::as_const(request));
 }
 

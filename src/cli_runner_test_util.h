@@ -59,6 +59,11 @@ struct RunOptions {
   bool unprivileged = false;
   // Command-line arguments after the program name.
   std::vector<std::string> arguments;
+  // Standard output goes to this file (such as /dev/full) instead of being
+  // collected; or, with `stdout_reader_gone`, to a pipe whose reading end
+  // is closed. Either way Outcome::out stays empty.
+  std::optional<std::string> stdout_path;
+  bool stdout_reader_gone = false;
 };
 
 inline constexpr uid_t kNobody = 65534;
@@ -113,6 +118,15 @@ inline Outcome run_dovrel(const std::string& input, const RunOptions& options = 
   if (pid == 0) {
     if (::dup2(in[0], STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0 || ::dup2(err[1], STDERR_FILENO) < 0) {
       internal::child_fail("dup2 failed\n");
+    }
+    if (options.stdout_path) {
+      int fd = ::open(options.stdout_path->c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) internal::child_fail("cannot open the standard output\n");
+    }
+    if (options.stdout_reader_gone) {
+      int ends[2];
+      if (::pipe2(ends, O_CLOEXEC) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) internal::child_fail("pipe failed\n");
+      ::close(ends[0]);
     }
     if (options.file_size_limit) {
       rlimit limit{*options.file_size_limit, *options.file_size_limit};

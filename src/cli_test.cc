@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_runner_test_util.h"
@@ -129,6 +130,21 @@ TEST_F(CommandLine, ImageErrorsAreReported) {
   expect_failure(run_dovrel(read_request(write_file("chain.pdb", image))), "Invalid PDB page chain");
 }
 
+// A huge file of zeros is refused for its header after one page is read,
+// not after all of it is in memory. The file is sparse: it takes no disk.
+TEST_F(CommandLine, HugeFileOfZerosIsRefusedBeforeItIsRead) {
+  constexpr std::uintmax_t kHugeSize = std::uintmax_t{512} << 20;
+  constexpr long kMemoryAllowanceKib = 64 << 10;
+  const std::string file = write_file("zeros.pdb", {});
+  std::filesystem::resize_file(file, kHugeSize);
+  for (const std::string& request : {read_request(file), R"({"action":"patch","input":")" + file + "\"}"}) {
+    const long limit_kib = cli_runner::current_rss_kib() + kMemoryAllowanceKib;
+    Outcome run = run_dovrel(request);
+    expect_failure(run, "Invalid PDB page size/length");
+    EXPECT_LT(run.peak_rss_kib, limit_kib) << request;
+  }
+}
+
 TEST_F(CommandLine, FailedBuildOrPatchWritesNoOutput) {
   // Without "output" neither action may write anything, whatever stops it.
   std::string input = write_file("in.pdb", blank_like_image());
@@ -147,6 +163,78 @@ TEST_F(CommandLine, LargeRequestIsReadWhole) {
   // Far more than a pipe buffer, mostly an unknown key.
   std::string request = R"({"padding":")" + std::string(1 << 20, 'x') + R"(","action":"read"})";
   expect_failure(run_dovrel(request), "Missing input");
+}
+
+// A build request of `count` tracks (ids 1 to count, 90 bpm) writing `output`.
+std::string build_request(const std::string& output, int count) {
+  std::string tracks;
+  for (int id = 1; id <= count; ++id) {
+    if (id > 1) tracks += ",";
+    tracks += R"({"id":)" + std::to_string(id) +
+              R"(,"title":"Track","artist":"Someone","album":"Album","genre":"Genre","key":"Am",)"
+              R"("audioPath":"/music/t.mp3","analysisPath":"/music/t.dat","artworkPath":"","bpm":90,)"
+              R"("duration":200,"sampleRate":44100,"fileSize":1000})";
+  }
+  return R"({"action":"build","output":")" + output + R"(","tracks":[)" + tracks + "]}";
+}
+
+// Exit 1 means that the earlier output is untouched: a report that cannot
+// be printed is found out before the rename when it can be (no reader);
+// when it is only found out afterwards (a full disk) the message says that
+// the output was written.
+TEST_F(CommandLine, ReportThatCannotBePrinted) {
+  const std::vector<std::uint8_t> kOld = {'o', 'l', 'd'};
+  struct Case {
+    const char* name;
+    cli_runner::RunOptions options;
+    std::string message;
+    bool replaced;
+  };
+  cli_runner::RunOptions reader_gone;
+  reader_gone.stdout_reader_gone = true;
+  cli_runner::RunOptions full;
+  full.stdout_path = "/dev/full";
+  for (const Case& c : {Case{"ReaderGone", reader_gone, "cannot write the report: Broken pipe (os error 32)", false},
+                        Case{"DiskFull", full,
+                             "output written, but the report could not be printed: No space left on device (os error 28)",
+                             true}}) {
+    const std::string output = write_file("out.pdb", kOld);
+    expect_failure(run_dovrel(build_request(output, 2), c.options), c.message);
+    EXPECT_EQ(std::filesystem::file_size(output), c.replaced ? 167936u : kOld.size()) << c.name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1)
+        << c.name;
+  }
+  // "read" writes no file: its message stays as it was.
+  expect_failure(run_dovrel(read_request(write_file("blank.pdb", blank_like_image())), full),
+                 "cannot write the report: No space left on device (os error 28)");
+}
+
+// Concurrent in-place patches of one file, each retuning its own track,
+// take turns on the file's lock: every change survives.
+TEST_F(CommandLine, ConcurrentInPlacePatchesAllApply) {
+  constexpr std::size_t kPatches = 8;
+  constexpr int kTracks = 400;  // enough work per patch for the runs to overlap
+  const std::string file = path("lib.pdb");
+  ASSERT_EQ(run_dovrel(build_request(file, kTracks)).status, 0);
+  std::vector<Outcome> runs(kPatches);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < kPatches; ++i) {
+    threads.emplace_back([&, i] {
+      // Track i + 1 goes to 120 + i bpm.
+      runs[i] = run_dovrel(R"({"action":"patch","input":")" + file + R"(","output":")" + file + R"(","tempos":{")" +
+                           std::to_string(i + 1) + R"(":)" + std::to_string(12000 + 100 * i) + "}}");
+    });
+  }
+  for (auto& t : threads) t.join();
+  Outcome read = run_dovrel(read_request(file));
+  ASSERT_EQ(read.status, 0) << read.err;
+  for (std::size_t i = 0; i < kPatches; ++i) {
+    const std::string bpm = "\"bpm\":" + std::to_string(120 + i) + ".0,";
+    EXPECT_EQ(runs[i].status, 0) << runs[i].err;
+    EXPECT_NE(runs[i].out.find(bpm), std::string::npos) << i;
+    EXPECT_NE(read.out.find(bpm), std::string::npos) << "the change of patch " << i << " was lost";
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
 }
 
 // --help and --version answer on standard output; any other argument is a

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <functional>
 #include <string>
 #include <utility>
@@ -107,19 +108,35 @@ constexpr std::size_t kRequestMemoryFactor = 40;  // shadow memory and redzones 
 constexpr std::size_t kRequestMemoryFactor = 24;
 #endif
 
-const std::string kTooDeep = "invalid JSON: The JSON document was too deep (too many nested objects and arrays)";
+// The message for nesting beyond the parser's 1024 levels, at the bracket
+// that opens level 1025.
+std::string too_deep(std::size_t at) {
+  return "invalid JSON: objects and arrays nested deeper than 1024 levels at byte " + std::to_string(at);
+}
+constexpr std::size_t kDepthLimit = 1024;
+// Length of {"action":"read","x": before a value nested in an unknown key.
+constexpr std::size_t kUnknownKeyPrefix = 21;
 
 INSTANTIATE_TEST_SUITE_P(
     Nesting, HostileText,
     ::testing::Values(
         Case{"ArraysOf10InAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(10), "}"), "ok"},
         Case{"ArraysOf1000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(1000), "}"), "ok"},
-        Case{"ArraysOf100000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(100000), "}"), kTooDeep},
+        // The object itself is the first level.
+        Case{"ArraysToTheLimitInAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(kDepthLimit - 1), "}"), "ok"},
+        Case{"ArraysOneBeyondTheLimitInAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(kDepthLimit), "}"),
+             too_deep(kUnknownKeyPrefix + kDepthLimit - 1)},
+        Case{"ArraysOf100000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(100000), "}"),
+             too_deep(kUnknownKeyPrefix + kDepthLimit - 1)},
         Case{"ObjectsOf1000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_objects(1000), "}"), "ok"},
-        Case{"ObjectsOf100000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_objects(100000), "}"), kTooDeep},
+        Case{"ObjectsOf100000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_objects(100000), "}"),
+             too_deep(kUnknownKeyPrefix + 5 * (kDepthLimit - 1))},
         Case{"ArraysOf10AtTheTop", nested_arrays(10), "expected a JSON object, got an array"},
-        Case{"ArraysOf100000AtTheTop", nested_arrays(100000), kTooDeep},
-        Case{"ObjectsOf100000AtTheTop", nested_objects(100000), kTooDeep},
+        Case{"ArraysOf100000AtTheTop", nested_arrays(100000), too_deep(kDepthLimit)},
+        Case{"ObjectsOf100000AtTheTop", nested_objects(100000), too_deep(5 * kDepthLimit)},
+        Case{"BracketsInAStringDoNotCount", cat(R"({"action":"read","x":")", std::string(5000, '['), R"(","y":)",
+                                                nested_arrays(kDepthLimit), "}"),
+             too_deep(kUnknownKeyPrefix + 1 + 5000 + 6 + kDepthLimit - 1)},
         Case{"ArraysAsATrack", cat(R"({"action":"build","tracks":)", nested_arrays(10), "}"),
              "tracks[0]: expected a JSON object, got an array"},
         Case{"ArraysOf1000AsATrack", cat(R"({"action":"build","tracks":)", nested_arrays(1000), "}"),
@@ -154,13 +171,31 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Numbers, HostileText,
     ::testing::Values(
-        Case{"HugeExponentInAnUnknownKey", R"({"action":"read","x":1e400})",
-             "invalid JSON: Problem while parsing a number"},
+        // Valid JSON beyond the parser's own range: ignored where ignored, the
+        // usual error in an integer field, named as out of range as "bpm".
+        Case{"HugeExponentInAnUnknownKey", R"({"action":"read","x":1e400})", "ok"},
+        Case{"ThirtyDigitIntegerInAnUnknownKey", R"({"action":"read","x":[123456789012345678901234567890]})", "ok"},
+        Case{"HugeNegativeInAnUnknownKeyOfATrack", with_track(R"(,"x":-1e400)"), "ok"},
         Case{"HugeExponentAsBpm", cat(R"({"action":"build","tracks":[{)", track_fields_with("bpm", "1e400"), "}]}"),
-             "invalid JSON: Problem while parsing a number"},
+             "tracks[0].bpm: the number 1e400 is out of range"},
+        Case{"FourHundredDigitIntegerAsBpm",
+             cat(R"({"action":"build","tracks":[{)", track_fields_with("bpm", cat("1", std::string(400, '0'))), "}]}"),
+             cat("tracks[0].bpm: the number 1", std::string(400, '0'), " is out of range")},
+        Case{"ThirtyDigitIntegerAsBpm",
+             cat(R"({"action":"build","tracks":[{)", track_fields_with("bpm", "123456789012345678901234567890"), "}]}"),
+             "ok"},
         Case{"ThirtyDigitId", R"({"action":"patch","keepTracks":[123456789012345678901234567890]})",
-             "invalid JSON: Problem while parsing a number"},
+             "keepTracks[0]: expected an unsigned 32-bit integer, got 123456789012345678901234567890"},
         Case{"TwentyDigitIdBeyondU64", R"({"action":"patch","keepTracks":[18446744073709551616]})",
+             "keepTracks[0]: expected an unsigned 32-bit integer, got 18446744073709551616"},
+        Case{"BeyondMostNegativeI64AsDuration",
+             cat(R"({"action":"build","tracks":[{)", track_fields_with("duration", "-9223372036854775809"), "}]}"),
+             "tracks[0].duration: expected an unsigned 16-bit integer, got -9223372036854775809"},
+        Case{"HugeExponentAsTempo", R"({"action":"patch","tempos":{"1":1E+400}})",
+             "tempos[\"1\"]: expected an unsigned 32-bit integer, got 1E+400"},
+        Case{"HugeExponentAsAString", R"({"action":1e400})", "action: expected a string, got 1e400"},
+        // A big number does not excuse a malformed one elsewhere.
+        Case{"BigNumberAndALeadingZero", R"({"action":"read","x":1e400,"y":01})",
              "invalid JSON: Problem while parsing a number"},
         Case{"LargestU64", R"({"action":"patch","keepTracks":[18446744073709551615]})",
              "keepTracks[0]: expected an unsigned 32-bit integer, got 18446744073709551615"},
@@ -320,6 +355,21 @@ TEST(HostileRequest, EveryFieldRefusesEveryWrongKind) {
 // ---------------------------------------------------------------------------
 // Big texts: they parse in time and memory in proportion to their size.
 
+// A big integer as "bpm" is the nearest double; a number in the request
+// that happens to equal a stand-in for a big number keeps its own value.
+TEST(HostileRequest, BigIntegerBpmIsTheNearestDouble) {
+  auto request = parse_request(cat(R"({"action":"build","tracks":[{)",
+                                   track_fields_with("bpm", "123456789012345678901234567890"), "}]}"));
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->tracks[0].bpm, 123456789012345678901234567890.0);
+  char stand_in[32];
+  auto end = std::to_chars(stand_in, stand_in + sizeof stand_in, -0x1.5a5a5a5a5a5a5p-1000).ptr;
+  auto same = parse_request(cat(R"({"action":"build","x":1e999,"tracks":[{)",
+                                track_fields_with("bpm", std::string_view(stand_in, end)), "}]}"));
+  ASSERT_TRUE(same) << same.error().message;
+  EXPECT_EQ(same->tracks[0].bpm, -0x1.5a5a5a5a5a5a5p-1000);
+}
+
 TEST(HostileRequest, FiftyMegabyteStringInAnUnknownKeyIsIgnored) {
   const std::string text = cat(R"({"action":"read","input":"/x","big":")", std::string(50u << 20, 'a'), R"("})");
   auto request = parse_request(text);
@@ -405,13 +455,14 @@ TEST_F(HostileRequestCommand, FailsWithOneLineAndWritesNothing) {
     std::string message;
   };
   for (const Run& r : std::vector<Run>{
-           {cat(start, R"(,"x":)", nested_arrays(100000), "}"), kTooDeep},
+           {cat(start, R"(,"x":)", nested_arrays(100000), "}"), too_deep(start.size() + 5 + kDepthLimit - 1)},
            {cat("\xEF\xBB\xBF", start, "}"), "invalid JSON: a byte order mark (U+FEFF) precedes the request"},
            {trailing, kImproperStructure},
            {surrogate, cat("invalid JSON: unpaired surrogate \\udc00 at byte ", std::to_string(surrogate.find("\\udc00")))},
            {cat(R"({"action":"build","output":")", file, R"(\u0000"})"), "file path contains a NUL byte"},
            {cat(R"({"action":"read","input":")", file, R"(\u0000"})"), "file path contains a NUL byte"},
-           {cat(start, R"(,"tracks":[{)", kTrack, R"(,"id":1e400}]})"), "invalid JSON: Problem while parsing a number"},
+           {cat(start, R"(,"tracks":[{)", track_fields_with("id", "1e400"), "}]}"),
+            "tracks[0].id: expected an unsigned 32-bit integer, got 1e400"},
        }) {
     cli_runner::expect_failure(cli_runner::run_dovrel(r.text), r.message);
   }

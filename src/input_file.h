@@ -4,6 +4,8 @@
 #define DOVREL_INPUT_FILE_H_
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,18 @@ Result<std::vector<std::uint8_t>> read_descriptor(int fd);
 // "Is a directory (os error 21)". A path holding a NUL byte, which the
 // system would silently cut short, fails without opening anything.
 Result<std::vector<std::uint8_t>> read_file(const std::string& path);
+
+// A look at the start of a file before the rest is read: the first bytes
+// (fewer when the file is shorter) and the file's size.
+using HeadCheck = std::function<Result<void>(std::span<const std::uint8_t> head, std::uint64_t file_size)>;
+
+// As read_file, but for a regular file first reads its first `head_size`
+// bytes and calls `check` with them and the file's size; when the check
+// fails its error is the result and the rest of the file is never read, so
+// that a huge file is refused for its header without taking its size in
+// memory. Files whose size is not known (pipes) are read whole unchecked.
+Result<std::vector<std::uint8_t>> read_file_checked(const std::string& path, std::size_t head_size,
+                                                    const HeadCheck& check);
 
 }  // namespace dovrel
 

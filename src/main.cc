@@ -19,7 +19,9 @@
 #include "actions.h"
 #include "input_file.h"
 #include "os_error.h"
+#include "report_sink.h"
 #include "request.h"
+#include "signal_cleanup.h"
 
 namespace {
 
@@ -104,13 +106,16 @@ int run() {
     print_error(request.error().message);
     return 1;
   }
+  // A build or patch that succeeds has replaced its output.
+  const bool writes_output = request->action == "build" || request->action == "patch";
   auto report = dovrel::run_action(std::move(*request));
   if (!report) {
     print_error(report.error().message);
     return 1;
   }
   if (int error_number = write_all(STDOUT_FILENO, *report); error_number != 0) {
-    print_error("cannot write the report: ", dovrel::os_error_message(error_number));
+    print_error(writes_output ? dovrel::kReportLostAfterOutput : dovrel::kCannotWriteReport,
+                dovrel::os_error_message(error_number));
     return 1;
   }
   return 0;
@@ -125,6 +130,8 @@ int main(int argc, char** argv) {
   // Likewise a file-size limit must fail the output write (EFBIG), so that
   // the temporary file is removed and the old output stays as it was.
   std::signal(SIGXFSZ, SIG_IGN);
+  // A stop by SIGTERM, SIGINT or SIGHUP removes a half-written output file.
+  dovrel::install_temp_file_cleanup();
   try {
     if (int status = handle_arguments(argc, argv); status >= 0) return status;
     return run();

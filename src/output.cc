@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +9,10 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "os_error.h"
+#include "signal_cleanup.h"
 
 namespace dovrel {
 
@@ -17,9 +20,15 @@ namespace {
 
 // How many symbolic links a path may pass through before we give up, as the kernel does.
 constexpr int kMaxSymlinkHops = 40;
-// The temporary file's name carries at most this much of the target's name,
-// so that it stays within NAME_MAX (255) whatever the target's length.
-constexpr std::size_t kMaxTempStem = 200;
+// Fresh names tried before giving up on finding one that is free.
+constexpr int kNameAttempts = 100;
+// Temporary names are this prefix and random letters and digits: short, so
+// that they fit in any directory whatever the target's name.
+constexpr char kTempPrefix[] = ".dovrel-";
+constexpr int kTempRandomChars = 8;
+
+ScopedMetadataCallsForTesting::Fchmod g_fchmod = ::fchmod;
+ScopedMetadataCallsForTesting::Fchown g_fchown = ::fchown;
 
 Error output_error(const std::string& path, const std::string& reason) {
   return Error("cannot write output " + path + ": " + reason);
@@ -38,26 +47,6 @@ std::string directory_of(const std::string& path) {
 std::string base_name_of(const std::string& path) {
   auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Follows `path` through symbolic links to the file that a write through it
-// would replace (which need not exist yet). Fails with an errno value.
-std::expected<std::string, int> final_target(const std::string& path) {
-  std::string current = path;
-  for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
-    struct stat st;
-    if (lstat(current.c_str(), &st) != 0) {
-      if (errno == ENOENT) return current;  // a new file
-      return std::unexpected(errno);
-    }
-    if (!S_ISLNK(st.st_mode)) return current;
-    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
-    ssize_t n = readlink(current.c_str(), link.data(), link.size());
-    if (n < 0) return std::unexpected(errno);
-    link.resize(static_cast<std::size_t>(n));
-    current = (!link.empty() && link[0] == '/') ? link : directory_of(current) + "/" + link;
-  }
-  return std::unexpected(ELOOP);
 }
 
 bool write_all(int fd, std::span<const std::uint8_t> bytes) {
@@ -83,55 +72,260 @@ mode_t creation_mode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
+// A file system without Unix modes and owners (FAT, exFAT, some network
+// shares) refuses to change them in these ways; the file is still written.
+bool is_metadata_refusal(int error_number) {
+  return error_number == EPERM || error_number == ENOTSUP || error_number == EOPNOTSUPP ||
+         error_number == ENOSYS;
+}
+
+// Gives the new file `mode`, and the owner of `existing` when there is one.
+// Returns 0 or the errno of a failure that is not a refusal.
+int set_metadata(int fd, mode_t mode, const struct stat* existing) {
+  if (g_fchmod(fd, mode) != 0 && !is_metadata_refusal(errno)) return errno;
+  // An ordinary user cannot give files away (EPERM), which is fine.
+  if (existing != nullptr && g_fchown(fd, existing->st_uid, existing->st_gid) != 0 && !is_metadata_refusal(errno)) {
+    return errno;
+  }
+  return 0;
+}
+
+std::string fresh_temp_name() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[kTempRandomChars] = {};
+  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    // Without the kernel's randomness the names only need to differ between tries.
+    static unsigned counter = 0;
+    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u + ++counter * 40503u;
+    for (auto& r : random) {
+      seed = seed * 1103515245u + 12345u;
+      r = static_cast<unsigned char>(seed >> 16);
+    }
+  }
+  std::string name = kTempPrefix;
+  for (unsigned char r : random) name.push_back(kAlphabet[r % (sizeof kAlphabet - 1)]);
+  return name;
+}
+
+// Closes the descriptor when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { reset(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now; returns the errno of a failed close, else 0.
+  int reset() {
+    int error_number = 0;
+    if (fd_ >= 0 && ::close(fd_) != 0) error_number = errno;
+    fd_ = -1;
+    return error_number;
+  }
+  void adopt(int fd) {
+    reset();
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// The new file while it is written, in the directory open as `dir`.
+//
+// The preferred way is an unnamed file (O_TMPFILE): until it is complete it
+// has no name, so no kill can leave it behind. linkat gives it a name but
+// cannot replace an existing file, so publishing is two steps: link it to
+// a fresh short temporary name, then rename that over the target, which is
+// atomic. Both steps run with SIGTERM, SIGINT and SIGHUP blocked and the
+// name registered for removal, so only a SIGKILL in the instant between two
+// system calls can leave a name behind. Where O_TMPFILE or the link is not
+// available the file is created under a temporary name from the start
+// (O_CREAT | O_EXCL, never following an existing name), registered at once.
+class NewFile {
+ public:
+  explicit NewFile(int dir) : dir_(dir) {}
+  ~NewFile() { discard(); }
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+
+  // Opens an unnamed file when `unnamed` and the file system allows it,
+  // else a named one. Returns 0 or errno.
+  int open(bool unnamed) {
+    if (unnamed) {
+      int fd = ::openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        fd_.adopt(fd);
+        return 0;
+      }
+    }
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      std::string name = fresh_temp_name();
+      CleanupSignalsBlocked blocked;
+      int fd = ::openat(dir_, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        return errno;
+      }
+      fd_.adopt(fd);
+      name_ = std::move(name);
+      register_temp_file(dir_, name_);
+      return 0;
+    }
+    return EEXIST;
+  }
+
+  int fd() const { return fd_.get(); }
+  bool is_unnamed() const { return name_.empty(); }
+
+  // Gives the finished file the name `target` in the directory. Returns 0,
+  // or errno; kCannotLink when an unnamed file cannot be given a name here.
+  static constexpr int kCannotLink = -1;
+  int publish(const std::string& target) {
+    CleanupSignalsBlocked blocked;
+    if (name_.empty()) {
+      if (int error_number = link_unnamed(); error_number != 0) return error_number;
+    }
+    // A close can report a late write error (network file systems do).
+    if (int error_number = fd_.reset(); error_number != 0) return error_number;
+    if (::renameat(dir_, name_.c_str(), dir_, target.c_str()) != 0) return errno;
+    forget_temp_file();
+    name_.clear();
+    published_ = true;
+    return 0;
+  }
+
+ private:
+  // Links the unnamed file to a fresh temporary name and registers it.
+  // Requires: the signals are blocked.
+  int link_unnamed() {
+    const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd_.get());
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      std::string name = fresh_temp_name();
+      // AT_EMPTY_PATH needs a capability that root has; /proc serves everyone else.
+      int linked = ::linkat(fd_.get(), "", dir_, name.c_str(), AT_EMPTY_PATH);
+      if (linked != 0 && errno != EEXIST) {
+        linked = ::linkat(AT_FDCWD, by_descriptor.c_str(), dir_, name.c_str(), AT_SYMLINK_FOLLOW);
+      }
+      if (linked == 0) {
+        name_ = std::move(name);
+        register_temp_file(dir_, name_);
+        return 0;
+      }
+      if (errno == EEXIST) continue;
+      if (errno == ENOENT || errno == EPERM || errno == EINVAL || errno == EOPNOTSUPP || errno == EXDEV) {
+        return kCannotLink;
+      }
+      return errno;
+    }
+    return EEXIST;
+  }
+
+  void discard() {
+    fd_.reset();
+    if (!name_.empty() && !published_) {
+      CleanupSignalsBlocked blocked;
+      ::unlinkat(dir_, name_.c_str(), 0);
+      forget_temp_file();
+      name_.clear();
+    }
+  }
+
+  int dir_;
+  Descriptor fd_;
+  std::string name_;  // empty while the file is unnamed
+  bool published_ = false;
+};
+
 }  // namespace
 
-Result<void> write_output(const std::string& path, std::span<const std::uint8_t> bytes) {
+std::expected<std::string, int> output_target(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0) {
+      if (errno == ENOENT) return current;  // a new file
+      return std::unexpected(errno);
+    }
+    if (!S_ISLNK(st.st_mode)) return current;
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+    ssize_t n = readlink(current.c_str(), link.data(), link.size());
+    if (n < 0) return std::unexpected(errno);
+    link.resize(static_cast<std::size_t>(n));
+    current = (!link.empty() && link[0] == '/') ? link : directory_of(current) + "/" + link;
+  }
+  return std::unexpected(ELOOP);
+}
+
+Result<void> write_output(const std::string& path, std::span<const std::uint8_t> bytes,
+                          const BeforeReplace& before_replace) {
   if (path.find('\0') != std::string::npos) return fail("file path contains a NUL byte");
   if (path.empty()) return std::unexpected(output_error(path, ENOENT));
-  auto target = final_target(path);
+  auto target = output_target(path);
   if (!target) return std::unexpected(output_error(path, target.error()));
+
+  // What the path names when the kernel follows it: this also sees through
+  // links such as /dev/stdout and /proc/self/fd/N, whose text names no file.
+  struct stat named;
+  const bool named_exists = ::stat(path.c_str(), &named) == 0;
+  if (named_exists && S_ISDIR(named.st_mode)) return std::unexpected(output_error(path, EISDIR));
+  // A rename would put a regular file in the place of a device, FIFO or
+  // socket (as root even of /dev/null); such a target is left alone.
+  if (named_exists && !S_ISREG(named.st_mode)) return std::unexpected(output_error(path, "not a regular file"));
 
   // An existing file keeps its mode; a new one gets what an ordinary create gives.
   mode_t mode = creation_mode();
   struct stat existing;
-  bool exists = stat(target->c_str(), &existing) == 0;
+  const bool exists = ::stat(target->c_str(), &existing) == 0;
   if (exists) {
     if (S_ISDIR(existing.st_mode)) return std::unexpected(output_error(path, EISDIR));
-    // A rename would put a regular file in the place of a device, FIFO or
-    // socket (as root even of /dev/null); such a target is left alone.
     if (!S_ISREG(existing.st_mode)) return std::unexpected(output_error(path, "not a regular file"));
     mode = existing.st_mode & 07777;
+  } else if (named_exists) {
+    // A link to an open file that has no path (a deleted file behind /proc/self/fd/N).
+    return std::unexpected(output_error(path, "names an open file that has no path to replace"));
   }
 
-  // The new bytes go to a fresh file beside the target and replace it by rename.
-  std::string temp =
-      directory_of(*target) + "/." + base_name_of(*target).substr(0, kMaxTempStem) + ".dovrel-XXXXXX";
-  int fd = mkstemp(temp.data());  // O_CREAT | O_EXCL: never follows an existing name
-  if (fd < 0) return std::unexpected(output_error(path, errno));
-  auto abandon = [&](int err) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    return std::unexpected(output_error(path, err));
-  };
-  if (fchmod(fd, mode) != 0) return abandon(errno);
-  if (exists) {
-    // Keeps the owner when we may; an ordinary user cannot give files away, which is fine.
-    (void)!fchown(fd, existing.st_uid, existing.st_gid);
-  }
-  if (!write_all(fd, bytes)) return abandon(errno);
-  if (fsync(fd) != 0) return abandon(errno);
-  int closing = ::close(fd);
-  fd = -1;
-  if (closing != 0) return abandon(errno);
-  if (rename(temp.c_str(), target->c_str()) != 0) return abandon(errno);
+  const std::string dir_path = directory_of(*target);
+  const std::string name = base_name_of(*target);
+  Descriptor dir(::open(dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return std::unexpected(output_error(path, errno));
+  if (name.empty()) return std::unexpected(output_error(path, ENOENT));
 
-  // Makes the rename itself durable.
-  int dir = ::open(directory_of(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    (void)fsync(dir);
-    ::close(dir);
+  // The second round, with a named file, is for a file system that made an
+  // unnamed file but cannot give it a name.
+  for (bool unnamed : {true, false}) {
+    NewFile file(dir.get());
+    if (int error_number = file.open(unnamed); error_number != 0) {
+      // The directory is open, so "No such file" means that it takes no new files.
+      if (error_number == ENOENT) return std::unexpected(output_error(path, dir_path + " does not accept new files"));
+      return std::unexpected(output_error(path, error_number));
+    }
+    if (int error_number = set_metadata(file.fd(), mode, exists ? &existing : nullptr); error_number != 0) {
+      return std::unexpected(output_error(path, error_number));
+    }
+    if (!write_all(file.fd(), bytes) || ::fsync(file.fd()) != 0) return std::unexpected(output_error(path, errno));
+    if (before_replace) {
+      if (auto ready = before_replace(); !ready) return ready;
+    }
+    const int published = file.publish(name);
+    if (published == NewFile::kCannotLink && file.is_unnamed()) continue;
+    if (published != 0) return std::unexpected(output_error(path, published));
+    // Makes the rename itself durable; the new file is in place whatever this says.
+    (void)::fsync(dir.get());
+    return {};
   }
-  return {};
+  return std::unexpected(output_error(path, EOPNOTSUPP));
+}
+
+ScopedMetadataCallsForTesting::ScopedMetadataCallsForTesting(Fchmod fchmod_call, Fchown fchown_call) {
+  g_fchmod = fchmod_call;
+  g_fchown = fchown_call;
+}
+
+ScopedMetadataCallsForTesting::~ScopedMetadataCallsForTesting() {
+  g_fchmod = ::fchmod;
+  g_fchown = ::fchown;
 }
 
 }  // namespace dovrel

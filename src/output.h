@@ -2,7 +2,11 @@
 #ifndef DOVREL_OUTPUT_H_
 #define DOVREL_OUTPUT_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <expected>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -10,19 +14,53 @@
 
 namespace dovrel {
 
+// A last check before the new file replaces the old one; its error fails
+// the write and is returned unchanged.
+using BeforeReplace = std::function<Result<void>()>;
+
 // Writes `bytes` as the whole content of the file at `path`, never leaving
-// it half-written: the bytes go to a new temporary file in the same
-// directory (created exclusively), which is flushed, synced and renamed over
-// the path; then the directory is synced. On any failure the temporary file
-// is removed and the previous file is left as it was; the message names the
-// path and the operating system's text ("cannot write output PATH: ...").
-// A new file gets the mode an ordinary create gives it (0666 less the
-// umask); an existing one keeps its mode. When `path` is a symbolic link the
-// file it points to is replaced and the link stays. A directory fails with
-// "Is a directory", any other target that is not a regular file (a device,
-// FIFO or socket) with "not a regular file"; neither is touched. A path
+// it half-written: the bytes go to a new file in the same directory, which
+// is flushed, synced and renamed over the path; then the directory is
+// synced. Where the file system allows it the new file has no name until it
+// is complete (Linux O_TMPFILE), so that not even SIGKILL leaves it behind;
+// elsewhere it is a hidden ".dovrel-XXXXXXXX" file, removed on failure and
+// on SIGTERM, SIGINT and SIGHUP (see signal_cleanup.h). Names are relative
+// to the open directory, so any path the system accepts can be written.
+//
+// `before_replace`, when given, runs after the bytes are safely on disk and
+// just before the rename: nothing that can fail comes after the rename.
+//
+// On any failure the previous file is left as it was; the message names
+// the path and the operating system's text ("cannot write output PATH:
+// ..."). A new file gets the mode an ordinary create gives it (0666 less
+// the umask); an existing one keeps its mode and, where allowed, its owner.
+// A file system that refuses modes and owners (FAT, exFAT: EPERM, ENOTSUP)
+// does not fail the write; any other error of those calls does. When
+// `path` is a symbolic link the file it points to is replaced and the link
+// stays. A directory fails with "Is a directory", any other target that is
+// not a regular file (a device, FIFO or socket, such as /dev/stdout on a
+// pipe) with "not a regular file"; a directory that cannot hold new files
+// (/proc) with "DIR does not accept new files"; none is touched. A path
 // holding a NUL byte fails without touching anything.
-Result<void> write_output(const std::string& path, std::span<const std::uint8_t> bytes);
+Result<void> write_output(const std::string& path, std::span<const std::uint8_t> bytes,
+                          const BeforeReplace& before_replace = {});
+
+// The file that write_output(path, ...) would replace, after following
+// symbolic links; it need not exist. Fails with an errno value.
+std::expected<std::string, int> output_target(const std::string& path);
+
+// Test seam: the calls that give the new file its mode and owner, so that
+// tests can make them fail as a FAT file system does. Restores the real
+// calls when it goes.
+class ScopedMetadataCallsForTesting {
+ public:
+  using Fchmod = int (*)(int fd, mode_t mode);
+  using Fchown = int (*)(int fd, uid_t owner, gid_t group);
+  ScopedMetadataCallsForTesting(Fchmod fchmod_call, Fchown fchown_call);
+  ~ScopedMetadataCallsForTesting();
+  ScopedMetadataCallsForTesting(const ScopedMetadataCallsForTesting&) = delete;
+  ScopedMetadataCallsForTesting& operator=(const ScopedMetadataCallsForTesting&) = delete;
+};
 
 }  // namespace dovrel
 

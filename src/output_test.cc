@@ -1,11 +1,13 @@
 #include "output.h"
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -142,6 +144,76 @@ TEST_F(WriteOutput, LongestFileNameIsWritten) {
   EXPECT_EQ(read_whole(scratch_.path(name)), kNew);
   EXPECT_EQ(scratch_.list(), Names{name});
 }
+
+TEST_F(WriteOutput, PathJustShortOfPathMaxIsWritten) {
+  // Directories of 200-byte names, then a file name that brings the whole
+  // path to 4,090 bytes: the system takes it, so the temporary file's name
+  // must not push it over PATH_MAX.
+  constexpr std::size_t kPathLength = 4090;
+  fs::path dir = scratch_.dir();
+  while (dir.string().size() + 1 + 201 + 10 < kPathLength) dir /= std::string(200, 'd');
+  fs::create_directories(dir);
+  const std::string path = (dir / std::string(kPathLength - dir.string().size() - 1, 'f')).string();
+  ASSERT_EQ(path.size(), kPathLength);
+  ASSERT_EQ(write_error(path), "ok");
+  EXPECT_EQ(read_whole(path), kNew);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+// ---------------------------------------------------------------------------
+// File systems without Unix modes and owners (FAT, exFAT) refuse fchmod and
+// fchown; a refusal must not fail the write, any other error must.
+
+int g_metadata_errno = 0;
+int failing_fchmod(int, mode_t) {
+  errno = g_metadata_errno;
+  return -1;
+}
+int failing_fchown(int, uid_t, gid_t) {
+  errno = g_metadata_errno;
+  return -1;
+}
+
+struct MetadataCase {
+  const char* name;
+  int error_number;
+  bool fail_chmod;  // else fchown fails (which only an existing file calls)
+  std::string outcome;
+};
+
+void PrintTo(const MetadataCase& c, std::ostream* os) { *os << c.name; }
+
+const MetadataCase kMetadataCases[] = {
+    {"ChmodRefusedWithEperm", EPERM, true, "ok"},
+    {"ChmodRefusedWithEnotsup", ENOTSUP, true, "ok"},
+    {"ChmodNotImplemented", ENOSYS, true, "ok"},
+    {"ChownRefusedWithEperm", EPERM, false, "ok"},
+    {"ChownRefusedWithEopnotsupp", EOPNOTSUPP, false, "ok"},
+    {"ChmodInputOutputError", EIO, true, "Input/output error (os error 5)"},
+    {"ChownReadOnlyFileSystem", EROFS, false, "Read-only file system (os error 30)"},
+};
+
+class MetadataRefused : public WriteOutput, public ::testing::WithParamInterface<MetadataCase> {};
+
+TEST_P(MetadataRefused, FailsOnlyForRealErrors) {
+  const MetadataCase& c = GetParam();
+  g_metadata_errno = c.error_number;
+  ScopedMetadataCallsForTesting seam(c.fail_chmod ? failing_fchmod : ::fchmod,
+                                     c.fail_chmod ? ::fchown : failing_fchown);
+  for (bool existing : {false, true}) {
+    std::string path = scratch_.path("lib.pdb");
+    fs::remove(path);
+    if (existing) scratch_.write("lib.pdb", kOld);
+    const bool expect_ok = c.outcome == "ok" || (!existing && !c.fail_chmod);
+    const std::string result = write_error(path);
+    EXPECT_EQ(result, expect_ok ? "ok" : "cannot write output " + path + ": " + c.outcome) << existing;
+    EXPECT_EQ(read_whole(path), expect_ok ? kNew : existing ? kOld : Bytes{}) << existing;
+    EXPECT_EQ(scratch_.list(), existing || expect_ok ? Names{"lib.pdb"} : Names{}) << existing;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, MetadataRefused, ::testing::ValuesIn(kMetadataCases),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---------------------------------------------------------------------------
 // Symbolic links: the file at the end of the links is replaced, the links stay.
@@ -286,6 +358,17 @@ const BadPathCase kBadPaths[] = {
      },
      "not a regular file"},
     {"Empty", [](const scratch::ScratchDir&) { return std::string(); }, "No such file or directory (os error 2)"},
+    // The kernel's links to open files name no path: /dev/stdout on a pipe.
+    {"ProcLinkToAPipe",
+     [](const scratch::ScratchDir&) {
+       int ends[2];
+       EXPECT_EQ(::pipe(ends), 0);  // left open: the link must stay valid for the test
+       return "/proc/self/fd/" + std::to_string(ends[1]);
+     },
+     "not a regular file"},
+    // It exists, but its directory takes no new files.
+    {"ProcFile", [](const scratch::ScratchDir&) { return std::string("/proc/self/status"); },
+     "/proc/self does not accept new files"},
 };
 
 class UnwritablePath : public WriteOutput, public ::testing::WithParamInterface<BadPathCase> {};

@@ -104,4 +104,26 @@ std::optional<std::string> diagnose_parse_failure(std::string_view text) {
   return std::nullopt;
 }
 
+std::optional<std::size_t> find_excess_nesting(std::string_view text, std::size_t limit) {
+  bool in_string = false;
+  std::size_t depth = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > limit) return i;
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace dovrel

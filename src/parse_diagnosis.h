@@ -23,6 +23,11 @@ namespace dovrel {
 // parser's message stands for it. Reads the text once.
 std::optional<std::string> diagnose_parse_failure(std::string_view text);
 
+// Returns the position (in bytes from 0) of the first "{" or "[" outside
+// strings that opens more than `limit` objects and arrays nested at once,
+// or nothing when the text never nests that deep. Reads the text once.
+std::optional<std::size_t> find_excess_nesting(std::string_view text, std::size_t limit);
+
 }  // namespace dovrel
 
 #endif  // DOVREL_PARSE_DIAGNOSIS_H_

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <optional>
 #include <unordered_set>
 
+#include "big_numbers.h"
 #include "json_writer.h"
 #include "parse_diagnosis.h"
 
@@ -21,6 +25,26 @@ using Status = Result<void>;
 constexpr char kInvalidUtf8[] = "stream did not contain valid UTF-8";
 // Longest piece of an offending string quoted back in a message.
 constexpr std::size_t kQuotedTextLimit = 40;
+
+// The stand-ins of the numbers that were too big for the parser, while a
+// rewritten request is read (see big_numbers.h); null otherwise. The
+// request's walk reaches values through many small functions, so the one
+// parse in progress on this thread keeps its table here.
+thread_local const BigNumberRewrite* t_big_numbers = nullptr;
+
+class ScopedBigNumbers {
+ public:
+  explicit ScopedBigNumbers(const BigNumberRewrite* rewrite) { t_big_numbers = rewrite; }
+  ~ScopedBigNumbers() { t_big_numbers = nullptr; }
+  ScopedBigNumbers(const ScopedBigNumbers&) = delete;
+  ScopedBigNumbers& operator=(const ScopedBigNumbers&) = delete;
+};
+
+// The number as written when `value` stands for one too big for the parser.
+const BigNumber* big_number(dom::element value) {
+  if (t_big_numbers == nullptr || value.type() != dom::element_type::DOUBLE) return nullptr;
+  return t_big_numbers->find(value.get_double().value_unsafe());
+}
 
 // Where a value sits in the request: "tracks[3].duration", tempos["7"]. The
 // chain lives on the stack of the parse and is rendered only for a message.
@@ -82,6 +106,7 @@ std::string describe(dom::element value) {
     case dom::element_type::UINT64:
       return std::to_string(std::uint64_t(value.get_uint64().value_unsafe()));
     case dom::element_type::DOUBLE: {
+      if (const BigNumber* big = big_number(value)) return big->text;
       // Shortest form; a fraction-less one gets ".0" so that 1e2 does not
       // read as the integer it resembles.
       char buffer[64];
@@ -171,6 +196,13 @@ Status parse_number(dom::element value, const Where& where, double& out) {
       out = static_cast<double>(std::uint64_t(value.get_uint64().value_unsafe()));
       return {};
     case dom::element_type::DOUBLE:
+      if (const BigNumber* big = big_number(value)) {
+        // A big integer is the nearest double; a number beyond the doubles is refused.
+        const double nearest = big->integer ? std::strtod(big->text.c_str(), nullptr) : HUGE_VAL;
+        if (std::isinf(nearest)) return fail_at(where, "the number " + big->text + " is out of range");
+        out = nearest;
+        return {};
+      }
       out = value.get_double().value_unsafe();
       return {};
     default:
@@ -402,13 +434,29 @@ Result<Request> parse_request_text(std::string_view text, bool padded) {
   dom::parser parser;
   dom::element document;
   // Unpadded text is copied by the parser into a padded buffer of its own.
-  if (auto error = parser.parse(text.data(), text.size(), !padded).get(document); error) {
+  auto error = parser.parse(text.data(), text.size(), !padded).get(document);
+  // A number too big for the parser is still JSON: the text is parsed
+  // again with stand-ins for such numbers. Only then is it copied.
+  std::optional<BigNumberRewrite> big_numbers;
+  if (error == simdjson::NUMBER_ERROR && (big_numbers = rewrite_big_numbers(text))) {
+    error = parser.parse(big_numbers->text.data(), big_numbers->text.size(), true).get(document);
+  }
+  if (error) {
     if (error == simdjson::MEMALLOC || error == simdjson::CAPACITY) {
       return fail(std::string("cannot parse the request: ").append(simdjson::error_message(error)));
+    }
+    if (error == simdjson::DEPTH_ERROR) {
+      if (auto at = find_excess_nesting(text, parser.max_depth())) {
+        return fail(std::string("invalid JSON: objects and arrays nested deeper than ")
+                        .append(std::to_string(parser.max_depth()))
+                        .append(" levels at byte ")
+                        .append(std::to_string(*at)));
+      }
     }
     auto diagnosis = diagnose_parse_failure(text);
     return fail(std::string("invalid JSON: ").append(diagnosis ? *diagnosis : simdjson::error_message(error)));
   }
+  ScopedBigNumbers scoped_big_numbers(big_numbers ? &*big_numbers : nullptr);
   Request request;
   if (auto ok = parse_request_object(document, request); !ok) return std::unexpected(std::move(ok.error()));
   return request;

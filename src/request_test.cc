@@ -388,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, InvalidJson,
                          ::testing::Values("", "   \n", "{", "{\"action\":\"read\"} x", "{\"action\":\"read\"}{}",
                                            "{\"action\":\"read\",}", "{\"action\":'read'}", "{\"action\":\"read\"",
                                            "{\"action\":\"\\ud800\"}", "{\"action\":\"read\",\"x\":nul}",
-                                           "{\"action\":\"read\",\"x\":123456789012345678901234567890}",
+                                           "{\"action\":\"read\",\"x\":-}", "{\"action\":\"read\",\"x\":1.e400}",
                                            "{\"action\":\"a\tb\"}"));
 
 TEST(Request, EmptyInputNamesTheMissingDocument) {
@@ -397,7 +397,8 @@ TEST(Request, EmptyInputNamesTheMissingDocument) {
 
 TEST(Request, DeepNestingIsRefused) {
   std::string deep = "{\"action\":\"read\",\"x\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
-  EXPECT_EQ(error_of(deep), "invalid JSON: The JSON document was too deep (too many nested objects and arrays)");
+  // The parser's limit is 1024 levels, the request object being the first.
+  EXPECT_EQ(error_of(deep), "invalid JSON: objects and arrays nested deeper than 1024 levels at byte 1044");
   std::string shallow = "{\"action\":\"read\",\"x\":" + std::string(500, '[') + std::string(500, ']') + "}";
   EXPECT_TRUE(parse_request(shallow));
 }

@@ -1,0 +1,37 @@
+// An advisory lock that makes runs writing the same output take turns, so
+// that concurrent in-place patches apply one after another instead of the
+// last one undoing the others.
+#ifndef DOVREL_TARGET_LOCK_H_
+#define DOVREL_TARGET_LOCK_H_
+
+#include <optional>
+#include <string>
+
+namespace dovrel {
+
+// Holds an exclusive flock for the file that write_output(*output) would
+// replace, from construction until destruction (or the process's end, even
+// by a kill). The rename of a write replaces the file's inode, and a
+// waiter may hold the old one; so after each wait the lock is checked to
+// be on the file the path names now, and taken again when it is not. A
+// target that does not exist yet is locked through its directory (any new
+// file there then waits too). Does nothing when `output` is absent or the
+// target is not a regular file, and goes on unlocked when the lock cannot
+// be had (an unreadable file, a file system without flock): it is
+// advisory, and other programs do not take it.
+class TargetLock {
+ public:
+  explicit TargetLock(const std::optional<std::string>& output);
+  ~TargetLock();
+  TargetLock(const TargetLock&) = delete;
+  TargetLock& operator=(const TargetLock&) = delete;
+
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace dovrel
+
+#endif  // DOVREL_TARGET_LOCK_H_
