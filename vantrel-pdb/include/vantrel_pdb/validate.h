@@ -35,6 +35,15 @@ inline constexpr std::uint32_t kMaxTableCount = 200;
 // Tables may share pages. Runs in time linear in the pages walked.
 std::expected<void, PdbError> validate(Bytes image);
 
+// The bytes of a file that validate's first test needs.
+inline constexpr std::uint64_t kFileStartSize = 4096;
+
+// validate's first test (kInvalidPageSize) for a file of `file_size` bytes
+// whose first bytes are `start` (kFileStartSize of them, fewer when the file
+// is shorter), so that a file can be refused before the rest of it is read.
+// Whenever it fails, validate of the whole file fails with the same error.
+std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size);
+
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_VALIDATE_H_

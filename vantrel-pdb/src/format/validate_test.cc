@@ -174,5 +174,22 @@ TEST(Validate, LongChainsAreWalkedWithoutFalseLoops) {
   EXPECT_EQ(check(image), kInvalidPageChain);
 }
 
+// The check of a file's start refuses exactly what validate's length and
+// page-size test refuses, given only the first page and the size.
+TEST(Validate, FileStartAgreesWithTheWholeCheck) {
+  Image good = two_tables();
+  Image bad_size = good;
+  put_u32(bad_size, f::kPageSizeOffset, 2048);
+  Image cut = good;
+  cut.resize(cut.size() - 1);
+  for (const Image* image : {&good, &bad_size, &cut}) {
+    const Bytes start = Bytes(*image).first(std::min<std::size_t>(image->size(), kFileStartSize));
+    const bool whole_refused = !validate(*image) && validate(*image).error().message() == kInvalidPageSize;
+    EXPECT_EQ(!validate_file_start(start, image->size()), whole_refused);
+  }
+  EXPECT_FALSE(validate_file_start({}, 0));
+  EXPECT_FALSE(validate_file_start(Bytes(good).first(100), 4096));
+}
+
 }  // namespace
 }  // namespace vantrel_pdb
