@@ -7,7 +7,7 @@
 #include "build.h"
 #include "database_file.h"
 #include "input_file.h"
-#include "output.h"
+#include "vantrel_pdb/files.h"
 #include "patch.h"
 #include "report.h"
 #include "report_sink.h"
@@ -26,7 +26,14 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
 // will be on disk, check for an output and write the image there.
 Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request) {
   if (!request.output) return fail(kMissingOutput);
-  if (auto written = write_output(*request.output, image, check_report_sink); !written) return std::unexpected(std::move(written.error()));
+  // The report must still be printable when the new file replaces the old.
+  const auto report_sink_ready = []() -> std::expected<void, vantrel_pdb::PdbError> {
+    if (auto ok = check_report_sink(); !ok) return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
+    return {};
+  };
+  if (auto written = vantrel_pdb::write_file(*request.output, image, report_sink_ready); !written) {
+    return std::unexpected(Error(written.error()));
+  }
   return report;
 }
 

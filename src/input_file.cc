@@ -9,7 +9,7 @@
 #include <optional>
 #include <utility>
 
-#include "os_error.h"
+#include "vantrel_pdb/os_error.h"
 
 namespace dovrel {
 
@@ -65,7 +65,7 @@ Result<int> open_for_reading(const std::string& path) {
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(os_error_message(errno));
+  if (fd < 0) return fail(vantrel_pdb::os_error_message(errno));
   return fd;
 }
 
@@ -78,7 +78,7 @@ Result<std::vector<std::uint8_t>> read_descriptor(int fd) {
     bytes.reserve(static_cast<std::size_t>(*file_size) + kSpareBytes);
   }
   std::size_t size = 0;
-  if (int error_number = read_into(fd, bytes, size); error_number != 0) return fail(os_error_message(error_number));
+  if (int error_number = read_into(fd, bytes, size); error_number != 0) return fail(vantrel_pdb::os_error_message(error_number));
   bytes.resize(size);
   return bytes;
 }
@@ -101,14 +101,14 @@ Result<std::vector<std::uint8_t>> read_file_checked(const std::string& path, std
   bytes.reserve(head_size);
   std::size_t size = 0;
   if (int error_number = read_into(*fd, bytes, size, head_size); error_number != 0) {
-    return fail(os_error_message(error_number));
+    return fail(vantrel_pdb::os_error_message(error_number));
   }
   if (auto checked = check(std::span<const std::uint8_t>(bytes.data(), size), *file_size); !checked) {
     return std::unexpected(std::move(checked.error()));
   }
   bytes.resize(size);
   bytes.reserve(static_cast<std::size_t>(*file_size) + kSpareBytes);
-  if (int error_number = read_into(*fd, bytes, size); error_number != 0) return fail(os_error_message(error_number));
+  if (int error_number = read_into(*fd, bytes, size); error_number != 0) return fail(vantrel_pdb::os_error_message(error_number));
   bytes.resize(size);
   return bytes;
 }

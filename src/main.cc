@@ -18,10 +18,10 @@
 
 #include "actions.h"
 #include "input_file.h"
-#include "os_error.h"
+#include "vantrel_pdb/os_error.h"
 #include "report_sink.h"
 #include "request.h"
-#include "signal_cleanup.h"
+#include "vantrel_pdb/temp_file_cleanup.h"
 
 namespace {
 
@@ -115,7 +115,7 @@ int run() {
   }
   if (int error_number = write_all(STDOUT_FILENO, *report); error_number != 0) {
     print_error(writes_output ? dovrel::kReportLostAfterOutput : dovrel::kCannotWriteReport,
-                dovrel::os_error_message(error_number));
+                vantrel_pdb::os_error_message(error_number));
     return 1;
   }
   return 0;
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   // the temporary file is removed and the old output stays as it was.
   std::signal(SIGXFSZ, SIG_IGN);
   // A stop by SIGTERM, SIGINT or SIGHUP removes a half-written output file.
-  dovrel::install_temp_file_cleanup();
+  vantrel_pdb::install_temp_file_cleanup();
   try {
     if (int status = handle_arguments(argc, argv); status >= 0) return status;
     return run();

@@ -1,4 +1,4 @@
-#include "output.h"
+#include "vantrel_pdb/files.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -33,8 +33,8 @@ const Bytes kOld = {'o', 'l', 'd', ' ', 'b', 'y', 't', 'e', 's', '\n'};
 const Bytes kNew = {0, 1, 2, 0xFF, 0xFE, '\n', 0, 'n', 'e', 'w'};
 
 std::string write_error(const std::string& path, const Bytes& bytes = kNew) {
-  auto written = write_output(path, bytes);
-  return written ? "ok" : written.error().message;
+  auto written = vantrel_pdb::write_file(path, bytes);
+  return written ? "ok" : written.error().message();
 }
 
 mode_t mode_of(const std::string& path) {
@@ -198,7 +198,7 @@ class MetadataRefused : public WriteOutput, public ::testing::WithParamInterface
 TEST_P(MetadataRefused, FailsOnlyForRealErrors) {
   const MetadataCase& c = GetParam();
   g_metadata_errno = c.error_number;
-  ScopedMetadataCallsForTesting seam(c.fail_chmod ? failing_fchmod : ::fchmod,
+  vantrel_pdb::ScopedMetadataCallsForTesting seam(c.fail_chmod ? failing_fchmod : ::fchmod,
                                      c.fail_chmod ? ::fchown : failing_fchown);
   for (bool existing : {false, true}) {
     std::string path = scratch_.path("lib.pdb");

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "output.h"
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 
@@ -36,7 +36,7 @@ bool lock_exclusive(int fd) {
 TargetLock::TargetLock(const std::optional<std::string>& output) {
   if (!output || output->empty() || output->find('\0') != std::string::npos) return;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    auto target = output_target(*output);
+    auto target = vantrel_pdb::output_target(*output);
     if (!target) return;
     struct stat before;
     const bool exists = ::stat(target->c_str(), &before) == 0;
@@ -53,7 +53,7 @@ TargetLock::TargetLock(const std::optional<std::string>& output) {
       return;
     }
     // Is the lock still on what a write would replace?
-    auto now_target = output_target(*output);
+    auto now_target = vantrel_pdb::output_target(*output);
     struct stat now, held_file;
     bool current = false;
     if (now_target && *now_target == *target) {

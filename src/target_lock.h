@@ -9,7 +9,7 @@
 
 namespace dovrel {
 
-// Holds an exclusive flock for the file that write_output(*output) would
+// Holds an exclusive flock for the file that vantrel_pdb::write_file(*output) would
 // replace, from construction until destruction (or the process's end, even
 // by a kill). The rename of a write replaces the file's inode, and a
 // waiter may hold the old one; so after each wait the lock is checked to

@@ -1,14 +1,14 @@
 // Removal of a half-written temporary file when the run is stopped by
-// SIGTERM, SIGINT or SIGHUP. The file writer registers the name of its
+// SIGTERM, SIGINT or SIGHUP. The file writer (files.h) registers the name of its
 // temporary file while it exists; the handler removes that name and then
 // lets the signal end the process as it would have without a handler.
-#ifndef DOVREL_SIGNAL_CLEANUP_H_
-#define DOVREL_SIGNAL_CLEANUP_H_
+#ifndef VANTREL_PDB_TEMP_FILE_CLEANUP_H_
+#define VANTREL_PDB_TEMP_FILE_CLEANUP_H_
 
 #include <csignal>
 #include <string_view>
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 // Installs the handler for SIGTERM, SIGINT and SIGHUP. A signal that is
 // ignored when the process starts (as nohup leaves SIGHUP) stays ignored.
@@ -39,6 +39,6 @@ void register_temp_file(int directory_fd, std::string_view name);
 // signals are blocked.
 void forget_temp_file();
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb
 
-#endif  // DOVREL_SIGNAL_CLEANUP_H_
+#endif  // VANTREL_PDB_TEMP_FILE_CLEANUP_H_

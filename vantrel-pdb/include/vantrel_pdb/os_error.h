@@ -1,15 +1,15 @@
 // The operating system's text for an errno value, as file and stream errors
 // show it to the user: "No such file or directory (os error 2)".
-#ifndef DOVREL_OS_ERROR_H_
-#define DOVREL_OS_ERROR_H_
+#ifndef VANTREL_PDB_OS_ERROR_H_
+#define VANTREL_PDB_OS_ERROR_H_
 
 #include <string>
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 // Returns strerror's text for `error_number` followed by " (os error N)".
 std::string os_error_message(int error_number);
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb
 
-#endif  // DOVREL_OS_ERROR_H_
+#endif  // VANTREL_PDB_OS_ERROR_H_

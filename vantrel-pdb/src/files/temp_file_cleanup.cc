@@ -1,4 +1,4 @@
-#include "signal_cleanup.h"
+#include "vantrel_pdb/temp_file_cleanup.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 namespace {
 
@@ -71,4 +71,4 @@ void register_temp_file(int directory_fd, std::string_view name) {
 
 void forget_temp_file() { g_registered = 0; }
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb

@@ -1,4 +1,4 @@
-#include "output.h"
+#include "vantrel_pdb/files.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -11,10 +11,11 @@
 #include <string>
 #include <utility>
 
-#include "os_error.h"
-#include "signal_cleanup.h"
+#include "vantrel_pdb/library.h"
+#include "vantrel_pdb/os_error.h"
+#include "vantrel_pdb/temp_file_cleanup.h"
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 namespace {
 
@@ -30,10 +31,10 @@ constexpr int kTempRandomChars = 8;
 ScopedMetadataCallsForTesting::Fchmod g_fchmod = ::fchmod;
 ScopedMetadataCallsForTesting::Fchown g_fchown = ::fchown;
 
-Error output_error(const std::string& path, const std::string& reason) {
-  return Error("cannot write output " + path + ": " + reason);
+PdbError output_error(const std::string& path, const std::string& reason) {
+  return PdbError(pdb_error::File{"cannot write output " + path + ": " + reason});
 }
-Error output_error(const std::string& path, int error_number) {
+PdbError output_error(const std::string& path, int error_number) {
   return output_error(path, os_error_message(error_number));
 }
 
@@ -257,9 +258,11 @@ std::expected<std::string, int> output_target(const std::string& path) {
   return std::unexpected(ELOOP);
 }
 
-Result<void> write_output(const std::string& path, std::span<const std::uint8_t> bytes,
-                          const BeforeReplace& before_replace) {
-  if (path.find('\0') != std::string::npos) return fail("file path contains a NUL byte");
+std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
+                                         const BeforeReplace& before_replace) {
+  if (path.find('\0') != std::string::npos) {
+    return std::unexpected(PdbError(pdb_error::File{"file path contains a NUL byte"}));
+  }
   if (path.empty()) return std::unexpected(output_error(path, ENOENT));
   auto target = output_target(path);
   if (!target) return std::unexpected(output_error(path, target.error()));
@@ -328,4 +331,10 @@ ScopedMetadataCallsForTesting::~ScopedMetadataCallsForTesting() {
   g_fchown = ::fchown;
 }
 
-}  // namespace dovrel
+std::expected<void, PdbError> save(Library& library, const std::string& path) {
+  auto bytes = library.bytes();
+  if (!bytes) return std::unexpected(bytes.error());
+  return write_file(path, *bytes);
+}
+
+}  // namespace vantrel_pdb

@@ -1,8 +1,8 @@
-#include "os_error.h"
+#include "vantrel_pdb/os_error.h"
 
 #include <cstring>
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 std::string os_error_message(int error_number) {
   // The GNU strerror_r returns its text instead of filling the buffer in
@@ -21,4 +21,4 @@ std::string os_error_message(int error_number) {
   return text + " (os error " + std::to_string(error_number) + ")";
 }
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb

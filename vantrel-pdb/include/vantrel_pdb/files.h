@@ -1,6 +1,7 @@
-// Whole-file output: the image written to the "output" path.
-#ifndef DOVREL_OUTPUT_H_
-#define DOVREL_OUTPUT_H_
+// Files: a page image written whole to a path, never half-written. Kept
+// apart from the rest of the library, which touches no file.
+#ifndef VANTREL_PDB_FILES_H_
+#define VANTREL_PDB_FILES_H_
 
 #include <sys/types.h>
 
@@ -10,13 +11,13 @@
 #include <span>
 #include <string>
 
-#include "error.h"
+#include "vantrel_pdb/error.h"
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 // A last check before the new file replaces the old one; its error fails
 // the write and is returned unchanged.
-using BeforeReplace = std::function<Result<void>()>;
+using BeforeReplace = std::function<std::expected<void, PdbError>()>;
 
 // Writes `bytes` as the whole content of the file at `path`, never leaving
 // it half-written: the bytes go to a new file in the same directory, which
@@ -24,14 +25,14 @@ using BeforeReplace = std::function<Result<void>()>;
 // synced. Where the file system allows it the new file has no name until it
 // is complete (Linux O_TMPFILE), so that not even SIGKILL leaves it behind;
 // elsewhere it is a hidden ".dovrel-XXXXXXXX" file, removed on failure and
-// on SIGTERM, SIGINT and SIGHUP (see signal_cleanup.h). Names are relative
+// on SIGTERM, SIGINT and SIGHUP (see temp_file_cleanup.h). Names are relative
 // to the open directory, so any path the system accepts can be written.
 //
 // `before_replace`, when given, runs after the bytes are safely on disk and
 // just before the rename: nothing that can fail comes after the rename.
 //
-// On any failure the previous file is left as it was; the message names
-// the path and the operating system's text ("cannot write output PATH:
+// On any failure the previous file is left as it was; the error
+// (pdb_error::File) names the path and the operating system's text ("cannot write output PATH:
 // ..."). A new file gets the mode an ordinary create gives it (0666 less
 // the umask); an existing one keeps its mode and, where allowed, its owner.
 // A file system that refuses modes and owners (FAT, exFAT: EPERM, ENOTSUP)
@@ -42,10 +43,14 @@ using BeforeReplace = std::function<Result<void>()>;
 // pipe) with "not a regular file"; a directory that cannot hold new files
 // (/proc) with "DIR does not accept new files"; none is touched. A path
 // holding a NUL byte fails without touching anything.
-Result<void> write_output(const std::string& path, std::span<const std::uint8_t> bytes,
-                          const BeforeReplace& before_replace = {});
+std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
+                                         const BeforeReplace& before_replace = {});
 
-// The file that write_output(path, ...) would replace, after following
+class Library;
+// Commits `library` and writes its image to `path` with write_file.
+std::expected<void, PdbError> save(Library& library, const std::string& path);
+
+// The file that write_file(path, ...) would replace, after following
 // symbolic links; it need not exist. Fails with an errno value.
 std::expected<std::string, int> output_target(const std::string& path);
 
@@ -62,6 +67,6 @@ class ScopedMetadataCallsForTesting {
   ScopedMetadataCallsForTesting& operator=(const ScopedMetadataCallsForTesting&) = delete;
 };
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb
 
-#endif  // DOVREL_OUTPUT_H_
+#endif  // VANTREL_PDB_FILES_H_
