@@ -1,0 +1,196 @@
+#include "vantrel_pdb/library.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "vantrel_pdb/blank_image.h"
+
+namespace vantrel_pdb {
+namespace {
+
+TrackInput track(std::uint32_t id, std::string audio_path, std::string artwork_path = "") {
+  TrackInput t;
+  t.id = id;
+  t.title = "Title " + std::to_string(id);
+  t.artist = "Artist " + std::to_string(id % 3);
+  t.album = "Album";
+  t.genre = "Genre";
+  t.key = "Fm";
+  t.audio_path = std::move(audio_path);
+  t.artwork_path = std::move(artwork_path);
+  t.tempo = 12000 + id;
+  return t;
+}
+
+// A committed library of tracks 10, 20, 30 (30 with artwork) and a folder
+// 5 holding playlist 6 of tracks 30 and 10.
+Library small_library() {
+  auto library = Library::create();
+  EXPECT_TRUE(library.add_track(track(10, "/music/a.mp3")));
+  EXPECT_TRUE(library.add_track(track(20, "/music/b.wav")));
+  EXPECT_TRUE(library.add_track(track(30, "/music/c.m4a", "/art/c.jpg")));
+  const std::vector<PlaylistInput> playlists = {{6, "Evening", 5, false, {30, 10}}, {5, "Sets", 0, true, {}}};
+  EXPECT_TRUE(library.add_playlists(playlists));
+  EXPECT_TRUE(library.commit());
+  return library;
+}
+
+std::vector<std::uint8_t> bytes_of(Library& library) {
+  auto bytes = library.bytes();
+  EXPECT_TRUE(bytes) << bytes.error().message();
+  return bytes ? std::vector<std::uint8_t>(bytes->begin(), bytes->end()) : std::vector<std::uint8_t>{};
+}
+
+TEST(Library, MadeTracksAndPlaylistsReadBackWithTheirNames) {
+  auto library = small_library();
+  auto tracks = library.tracks();
+  ASSERT_TRUE(tracks) << tracks.error().message();
+  ASSERT_EQ(tracks->size(), 3u);
+  const TrackInfo& c = (*tracks)[2];
+  EXPECT_EQ(c.id, 30u);
+  EXPECT_EQ(c.title, "Title 30");
+  EXPECT_EQ(c.artist, "Artist 0");
+  EXPECT_EQ(c.key, "Fm");
+  EXPECT_EQ(c.artwork_path, "/art/c.jpg");
+  EXPECT_EQ(c.tempo, 12030u);
+  EXPECT_DOUBLE_EQ(c.bpm, 120.30);
+  EXPECT_EQ(c.file_type, 4u);
+  EXPECT_EQ((*tracks)[1].file_type, 11u);
+  EXPECT_EQ((*tracks)[0].artwork_path, "");
+
+  auto playlists = library.playlists();
+  ASSERT_TRUE(playlists);
+  ASSERT_EQ(playlists->size(), 2u);
+  // Parents first: the folder is made before its playlist.
+  EXPECT_EQ((*playlists)[0].id, 5u);
+  EXPECT_TRUE((*playlists)[0].is_folder);
+  EXPECT_EQ((*playlists)[0].children, std::vector<std::uint32_t>{6});
+  EXPECT_EQ((*playlists)[1].parent_id, 5u);
+  EXPECT_EQ((*playlists)[1].tracks, (std::vector<std::uint32_t>{30, 10}));
+
+  // A reopened image is the same library.
+  auto reopened = Library::open(bytes_of(library));
+  ASSERT_TRUE(reopened);
+  EXPECT_EQ(reopened->tracks()->size(), 3u);
+}
+
+// The file type comes from the extension table, not the editor's own
+// mapping (which gives an unknown extension such as flac the mp3 code).
+TEST(Library, FileTypeFromTheExtensionTable) {
+  const std::pair<const char*, std::uint16_t> cases[] = {{"/m/x.flac", 5}, {"/m/x.ALAC", 6}, {"/m/x.aac", 4},
+                                                        {"/m/x.aiff", 12}, {"/m/x.mp3", 1}};
+  for (auto [path, code] : cases) {
+    auto library = Library::create();
+    ASSERT_TRUE(library.add_track(track(1, path)));
+    auto tracks = library.tracks();
+    ASSERT_TRUE(tracks) << tracks.error().message();
+    EXPECT_EQ(tracks->at(0).file_type, code) << path;
+  }
+}
+
+// Refused changes leave the library as it was before the edit began.
+TEST(Library, RefusedEditsAreDroppedWhole) {
+  struct Case {
+    const char* name;
+    std::function<std::expected<void, PdbError>(Library&)> change;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"existing track id", [](Library& l) { return l.add_track(track(20, "/m/x.mp3")); }, kDuplicateTrackId},
+      {"id twice in one edit",
+       [](Library& l) {
+         (void)l.add_track(track(40, "/m/x.mp3"));
+         return l.add_track(track(40, "/m/y.mp3"));
+       },
+       kDuplicateTrackId},
+      {"existing playlist id", [](Library& l) { return l.add_playlist({6, "Again", 0, false, {}}); }, kDuplicatePlaylistId},
+      {"missing parent", [](Library& l) { return l.add_playlist({7, "Lost", 99, false, {}}); }, kPlaylistParentMissing},
+      {"absent track", [](Library& l) { return l.add_playlist({7, "Odd", 5, false, {10, 77}}); },
+       kPlaylistReferencesAbsentTrack},
+      {"extension",
+       [](Library& l) {
+         (void)l.add_track(track(41, "/m/x.ogg"));
+         return l.commit();
+       },
+       kUnsupportedAudioExtension},
+      {"artwork path",
+       [](Library& l) {
+         (void)l.add_track(track(42, "/m/x.mp3", "/art/\xc3\xa9.jpg"));
+         return l.commit();
+       },
+       "Artwork path must be short ASCII"},
+  };
+  for (const Case& c : cases) {
+    auto library = small_library();
+    const auto before = bytes_of(library);
+    auto result = c.change(library);
+    ASSERT_FALSE(result) << c.name;
+    EXPECT_EQ(result.error().message(), c.message) << c.name;
+    EXPECT_EQ(bytes_of(library), before) << c.name;
+  }
+}
+
+// Additions to an opened database: new ids may lie below existing ones,
+// playlists may hang under existing folders and hold existing tracks, and
+// artwork goes after the rows already in the artwork table.
+TEST(Library, AddsToAnOpenedDatabase) {
+  auto built = small_library();
+  auto library = Library::open(bytes_of(built), Library::Decoding::kChecksOnly);
+  ASSERT_TRUE(library) << library.error().message();
+  ASSERT_TRUE(library->add_track(track(3, "/music/d.flac", "/art/d.jpg")));
+  ASSERT_TRUE(library->add_playlist({4, "Late", 5, false, {3, 20}}));
+  auto tracks = library->tracks();
+  ASSERT_TRUE(tracks) << tracks.error().message();
+  ASSERT_EQ(tracks->size(), 4u);
+  EXPECT_EQ(tracks->at(3).id, 3u);
+  EXPECT_EQ(tracks->at(3).artwork_path, "/art/d.jpg");
+  EXPECT_EQ(tracks->at(2).artwork_path, "/art/c.jpg");
+  auto playlists = library->playlists();
+  ASSERT_TRUE(playlists);
+  EXPECT_EQ(playlists->at(0).children, (std::vector<std::uint32_t>{6, 4}));
+  EXPECT_EQ(playlists->at(2).tracks, (std::vector<std::uint32_t>{3, 20}));
+}
+
+// A removed track's artwork row stays present, so a new track with the same
+// id gets an artwork id of its own instead of showing the old picture.
+TEST(Library, ArtworkIdOfARemovedTrackIsNotReused) {
+  auto library = small_library();
+  ASSERT_TRUE(library.keep_only(std::vector<std::uint32_t>{10, 20}, std::nullopt));
+  ASSERT_TRUE(library.add_track(track(30, "/music/new.mp3", "/art/new.jpg")));
+  auto tracks = library.tracks();
+  ASSERT_TRUE(tracks) << tracks.error().message();
+  ASSERT_EQ(tracks->size(), 3u);
+  EXPECT_EQ(tracks->at(2).artwork_path, "/art/new.jpg");
+}
+
+TEST(Library, KeepOnlyAndTempos) {
+  auto library = small_library();
+  ASSERT_TRUE(library.keep_only(std::vector<std::uint32_t>{10, 30}, std::vector<std::uint32_t>{5, 6}, {{10, 9000}}));
+  ASSERT_TRUE(library.set_tempo(30, 13000));
+  auto tracks = library.tracks();
+  ASSERT_TRUE(tracks);
+  ASSERT_EQ(tracks->size(), 2u);
+  EXPECT_EQ(tracks->at(0).tempo, 9000u);
+  EXPECT_EQ(tracks->at(1).tempo, 13000u);
+  const auto before = bytes_of(library);
+  auto missing = library.set_tempo(20, 1);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().message(), "no track with id 20");
+  EXPECT_EQ(bytes_of(library), before);
+}
+
+TEST(Library, OpenRefusesWhatTheStructureCheckRefuses) {
+  auto opened = Library::open(std::vector<std::uint8_t>(100, 0));
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error().message(), "Invalid PDB page size/length");
+  auto blank = Library::open(make_blank_image());
+  ASSERT_TRUE(blank);
+  EXPECT_TRUE(blank->tracks()->empty());
+}
+
+}  // namespace
+}  // namespace vantrel_pdb
