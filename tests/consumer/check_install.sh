@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the built tree into a temporary prefix and builds a separate
-# consumer against it twice, through find_package and through pkg-config,
-# then lists the tracks of a database that the installed dovrel builds.
+# Installs the built tree into a temporary prefix and builds the library tour
+# of examples/ against it twice, through find_package and through
+# pkg-config. Each build runs on the database that the installed dovrel
+# builds from examples/library.json; dovrel "read" then checks what the tour
+# saved, and the two builds must print and save the same bytes.
 # Usage: check_install.sh BUILD_DIR SOURCE_DIR WORK_DIR
 set -euo pipefail
 build=$1 source=$2 work=$3
@@ -13,20 +15,45 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 "$prefix/bin/dovrel" --version
 test -f "$prefix/share/man/man1/dovrel.1"
 request=$(sed "s#\"out/library.pdb\"#\"$work/library.pdb\"#" "$source/examples/library.json")
-"$prefix/bin/dovrel" <<<"$request" >"$work/report.json"
-expected=$(grep -c '"audioPath"' "$source/examples/library.json")
+"$prefix/bin/dovrel" <<<"$request" >/dev/null
 
 # find_package(vantrel_pdb CONFIG)
-cmake -S "$source/tests/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$work/consumer" >/dev/null
-"$work/consumer/list_tracks" "$work/library.pdb" >"$work/cmake-list.txt"
-test "$(wc -l <"$work/cmake-list.txt")" -eq "$expected"
-grep -q $'^101\tEko Atlantic$' "$work/cmake-list.txt"
+cmake -S "$source/examples" -B "$work/tour-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/tour-cmake" >/dev/null
+"$work/tour-cmake/library_tour" "$work/library.pdb" "$work/cmake.pdb" >"$work/cmake.txt"
 
 # pkg-config
 pc_dir=$(dirname "$(find "$prefix" -name vantrel_pdb.pc | head -n 1)")
 flags=$(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs vantrel_pdb)
 # shellcheck disable=SC2086
-g++ "$source/tests/consumer/list_tracks.cc" -o "$work/list_tracks_pc" $flags
-"$work/list_tracks_pc" "$work/library.pdb" | cmp - "$work/cmake-list.txt"
+g++ "$source/examples/library_tour.cc" -o "$work/library_tour_pc" $flags
+"$work/library_tour_pc" "$work/library.pdb" "$work/pc.pdb" >"$work/pc.txt"
+cmp "$work/pc.txt" "$work/cmake.txt"
+cmp "$work/pc.pdb" "$work/cmake.pdb"
+
+# The listing resolves names, and the new track has FLAC's file type.
+grep -q $'^  101\tEko Atlantic\tNadia Okonkwo\tLagos Nights\tAfro House\tAm\t118.00$' "$work/cmake.txt"
+grep -q '^tracks: 30 ' "$work/cmake.txt"
+grep -q '^    file type 5, artwork /art/harbour-lights.jpg$' "$work/cmake.txt"
+
+# What dovrel reads back from the saved file.
+printf '{"action": "read", "input": "%s"}' "$work/cmake.pdb" | "$prefix/bin/dovrel" >"$work/read.json"
+/usr/bin/python3 - "$work/read.json" <<'EOF'
+import json, sys
+report = json.load(open(sys.argv[1]))
+tracks = {t["id"]: t for t in report["tracks"]}
+assert sorted(tracks) == [102, 106, 9001], sorted(tracks)
+new = tracks[9001]
+expected = {"title": "Harbour Lights", "artist": "Mira Solberg", "album": "Low Tide",
+            "genre": "Deep House", "key": "Dm", "artworkPath": "/art/harbour-lights.jpg",
+            "audioPath": "/music/mira-solberg/low-tide/harbour-lights.flac", "bpm": 121.25,
+            "duration": 372, "bitrate": 1411}
+for key, value in expected.items():
+    assert new[key] == value, (key, new[key], value)
+assert tracks[106]["bpm"] == 127.5, tracks[106]["bpm"]
+assert tracks[102]["bpm"] == 120.0 and tracks[102]["artworkPath"] == "/art/102.jpg", tracks[102]
+playlists = {p["id"]: p["tracks"] for p in report["playlists"]}
+assert sorted(playlists) == [10, 11, 12, 13, 14, 21, 22], sorted(playlists)
+assert playlists[12] == [106, 102, 102], playlists[12]
+EOF
 echo "install check: 1 passed, 0 failed"
