@@ -58,21 +58,17 @@ std::expected<std::uint64_t, PdbError> PdbEditor::page_start(std::uint32_t p) co
 }
 
 std::expected<std::uint64_t, PdbError> PdbEditor::table_entry_offset(Bytes image, std::uint32_t kind) {
-  auto directory = f::Directory::read(image);
-  if (!directory) return std::unexpected(directory.error());
-  auto found = directory->first_of(kind);
-  if (!found) return std::unexpected(PdbError(pdb_error::NoTable{kind}));
-  return f::entry_offset(*found);
+  auto found = f::find_first_entry(image, kind);
+  if (!found) return std::unexpected(found.error());
+  return f::entry_offset(found->index);
 }
 
 std::expected<void, PdbError> PdbEditor::ensure_table_sequence(std::uint32_t kind) {
   if (table_sequences_.contains(kind)) return {};
-  auto directory = f::Directory::read(image_);
-  if (!directory) return std::unexpected(directory.error());
-  auto found = directory->first_of(kind);
-  if (!found) return std::unexpected(PdbError(pdb_error::NoTable{kind}));
+  auto found = f::find_first_entry(image_, kind);
+  if (!found) return std::unexpected(found.error());
   std::uint32_t largest = 0;
-  f::PageChain chain(image_, page_size_, directory->entry(*found));
+  f::PageChain chain(image_, page_size_, found->entry);
   while (chain.next()) largest = std::max(largest, decode_fixed32(chain.page().data() + f::kPageSequenceOffset));
   if (auto walked = chain.status(); !walked) return walked;
   table_sequences_[kind] = largest + 1;  // wraps: 0xFFFFFFFF gives 0

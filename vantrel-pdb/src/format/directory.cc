@@ -62,4 +62,12 @@ std::optional<std::uint32_t> Directory::last_of(std::uint32_t kind) const {
   return std::nullopt;
 }
 
+std::expected<FoundEntry, PdbError> find_first_entry(Bytes image, std::uint32_t kind) {
+  auto directory = Directory::read(image);
+  if (!directory) return std::unexpected(directory.error());
+  auto found = directory->first_of(kind);
+  if (!found) return std::unexpected(PdbError(pdb_error::NoTable{kind}));
+  return FoundEntry{*found, directory->entry(*found)};
+}
+
 }  // namespace vantrel_pdb::format

@@ -63,6 +63,16 @@ class Directory {
   FileHeader header_;
 };
 
+// The first directory entry of a kind: the one the editor appends to.
+struct FoundEntry {
+  std::uint32_t index = 0;
+  TableEntry entry;
+};
+
+// Reads the directory of `image` and finds the first entry of `kind`.
+// Fails as Directory::read fails, or with NoTable carrying the kind.
+std::expected<FoundEntry, PdbError> find_first_entry(Bytes image, std::uint32_t kind);
+
 }  // namespace vantrel_pdb::format
 
 #endif  // VANTREL_PDB_FORMAT_DIRECTORY_H_
