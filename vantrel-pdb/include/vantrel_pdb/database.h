@@ -38,11 +38,27 @@ constexpr std::uint64_t decode_budget(std::uint64_t image_size) {
 
 // Lists the live rows (absolute row locations) of the table that `entry`
 // describes, in table order: pages in chain order from first_page to
-// last_page, rows in slot order. Fails with Io when the chain leaves the
-// image, the header is too short, or the walk passes more pages than the
+// last_page, rows in slot order. Fails with Io when the page size is below
+// 40, the chain leaves the image, or the walk passes more pages than the
 // image holds without reaching last_page (a loop).
-std::expected<std::vector<std::uint64_t>, PdbError> table_row_offsets(Bytes image, std::uint32_t page_size,
-                                                                      const TableEntry& entry);
+std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes image, std::uint32_t page_size,
+                                                                        const TableEntry& entry);
+
+// The former name of table_row_locations, kept only until the front end's
+// last caller moves to row_locations_of_kind.
+inline std::expected<std::vector<std::uint64_t>, PdbError> table_row_offsets(Bytes image, std::uint32_t page_size,
+                                                                             const TableEntry& entry) {
+  return table_row_locations(image, page_size, entry);
+}
+
+// The row locations that Database::from_bytes(image)->row_locations(kind)
+// lists, without decoding a single row: those of the table of the last
+// directory entry of `kind`, in table order, or none when no entry has that
+// kind. Reads the file header, the directory and that one table's chain and
+// row indices. Fails with Io when they lie outside the image or the chain
+// never reaches its last page. For callers that need where a table's rows
+// are (to read or rewrite fields in place), not what they say.
+std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes image, std::uint32_t kind);
 
 class Database {
  public:

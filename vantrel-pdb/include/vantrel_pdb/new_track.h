@@ -16,9 +16,13 @@ struct NewTrack {
   std::string title;
   std::string file_path;
   std::string comment;
+  // Written to string slot 12; no meaning is known to the library.
   std::string aux_text_c;
+  // Written to string slot 11; no meaning is known to the library.
   std::string aux_text_b;
   std::string analysis_path;
+  // Written to string slots 10 and 15, the same text in both; no meaning is
+  // known to the library.
   std::string aux_text_a;
   std::optional<std::string> file_name;  // derived from file_path when absent
   std::optional<std::string> artist;
@@ -30,14 +34,18 @@ struct NewTrack {
   std::uint32_t bitrate = 0;
   std::uint32_t sample_rate = 44100;
   std::uint32_t file_size = 0;
+  // The u32 at track row offset 52, written unchanged; meaning unknown.
   std::uint32_t aux_number = 0;
   std::uint32_t artwork_id = 0;
   std::uint16_t duration = 0;
+  // The u16 at track row offset 80, written unchanged; meaning unknown.
   std::uint16_t aux_short_c = 0;
   std::uint16_t sample_depth = 16;
+  // The u16s at track row offsets 76 and 78, written unchanged; meaning unknown.
   std::uint16_t aux_short_a = 0;
   std::uint16_t aux_short_b = 0;
   std::uint8_t rating = 0;
+  // The byte at track row offset 88, written unchanged; meaning unknown.
   std::uint8_t aux_byte = 0;
 };
 

@@ -17,9 +17,10 @@ namespace vantrel_pdb {
 // header or its row index the unreadable part yields no rows.
 std::vector<std::uint64_t> row_offsets(Bytes page, std::uint64_t page_end);
 
-// As row_offsets, but appends `base` + offset for each row to `out`, so that
-// a whole table can be listed without a vector per page.
-void append_row_offsets(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out);
+// As row_offsets, but appends `base` + offset for each row to `out`: with
+// `base` the page's start in the image, these are absolute row locations, and
+// a whole table is listed without a vector per page.
+void append_row_locations(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out);
 
 }  // namespace vantrel_pdb
 

@@ -63,10 +63,20 @@ inline constexpr std::size_t kFilePathSlot = 20;
 }  // namespace track_row
 
 struct Track {
+  // The 21 string slots by number, none given a meaning here: the tool reads
+  // 17 as the title, 20 as the audio path, 19 as its file name, 14 as the
+  // analysis path and 16 as the comment. Slots 10 and 15 (aux_text_a), 11
+  // (aux_text_b) and 12 (aux_text_c) carry texts of unknown meaning that the
+  // editor copies from NewTrack; it writes "2" to slots 2 and 3, "ON" to 6
+  // and 7, and leaves the others empty.
   std::array<std::string, track_row::kStringCount> strings;
   std::uint16_t slot_stamp = 0;
+  // The u32 at row offset 4; the editor writes 0x000C0700. Meaning unknown.
   std::uint32_t aux_word = 0;
   std::uint32_t sample_rate = 0;
+  // The u32s at row offsets 12 (aux_id_a), 36 (aux_id_b) and 44 (aux_id_c):
+  // they sit among the id fields, but nothing is known to name them; the
+  // editor writes 0 to all three.
   std::uint32_t aux_id_a = 0;
   std::uint32_t file_size = 0;
   std::uint32_t artwork_id = 0;
@@ -75,17 +85,21 @@ struct Track {
   std::uint32_t label_id = 0;
   std::uint32_t aux_id_c = 0;
   std::uint32_t bitrate = 0;
+  // The u32 at row offset 52, from NewTrack::aux_number. Meaning unknown.
   std::uint32_t aux_number = 0;
   std::uint32_t tempo = 0;
   std::uint32_t genre_id = 0;
   std::uint32_t album_id = 0;
   std::uint32_t artist_id = 0;
   std::uint32_t id = 0;
+  // The u16s at row offsets 76, 78 and 80, from the NewTrack fields of the
+  // same names. Meaning unknown.
   std::uint16_t aux_short_a = 0;
   std::uint16_t aux_short_b = 0;
   std::uint16_t aux_short_c = 0;
   std::uint16_t sample_depth = 0;
   std::uint16_t duration = 0;
+  // The byte at row offset 88, from NewTrack::aux_byte. Meaning unknown.
   std::uint8_t aux_byte = 0;
   std::uint8_t rating = 0;
 

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "edit/editor_lookup.h"
+#include "format/directory.h"
+#include "format/page_chain.h"
 #include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
@@ -56,39 +58,19 @@ std::expected<std::uint64_t, PdbError> PdbEditor::page_start(std::uint32_t p) co
 }
 
 std::expected<std::uint64_t, PdbError> PdbEditor::table_entry_offset(Bytes image, std::uint32_t kind) {
-  auto count = load_u32(image, f::kTableCountOffset);
-  if (!count) return std::unexpected(count.error());
-  for (std::uint64_t i = 0; i < *count; ++i) {
-    std::uint64_t offset = f::kDirectoryOffset + f::kTableEntrySize * i;
-    if (!in_bounds(image, offset, f::kTableEntrySize)) {
-      return std::unexpected(io("table directory of " + std::to_string(*count) +
-                                " entries runs past the end of the image"));
-    }
-    if (decode_fixed32(image.data() + offset + f::kEntryKindOffset) == kind) return offset;
-  }
-  return std::unexpected(PdbError(pdb_error::NoTable{kind}));
+  auto found = f::find_first_entry(image, kind);
+  if (!found) return std::unexpected(found.error());
+  return f::entry_offset(found->index);
 }
 
 std::expected<void, PdbError> PdbEditor::ensure_table_sequence(std::uint32_t kind) {
   if (table_sequences_.contains(kind)) return {};
-  auto entry = table_entry_offset(image_, kind);
-  if (!entry) return std::unexpected(entry.error());
-  const std::uint8_t* e = image_.data() + *entry;
-  std::uint32_t p = decode_fixed32(e + f::kEntryFirstPageOffset);
-  const std::uint32_t last = decode_fixed32(e + f::kEntryLastPageOffset);
-  const std::uint64_t page_count = page_size_ == 0 ? 0 : image_.size() / page_size_;
-  // A chain that reaches its last page visits at most every page once.
+  auto found = f::find_first_entry(image_, kind);
+  if (!found) return std::unexpected(found.error());
   std::uint32_t largest = 0;
-  for (std::uint64_t steps = 0;; ++steps) {
-    if (steps >= page_count || p >= page_count) {
-      return std::unexpected(io("page chain of table kind " + std::to_string(kind) +
-                                " leaves the image or never reaches its last page"));
-    }
-    const std::uint8_t* page = image_.data() + std::uint64_t{p} * page_size_;
-    largest = std::max(largest, decode_fixed32(page + f::kPageSequenceOffset));
-    if (p == last) break;
-    p = decode_fixed32(page + f::kNextPageOffset);
-  }
+  f::PageChain chain(image_, page_size_, found->entry);
+  while (chain.next()) largest = std::max(largest, decode_fixed32(chain.page().data() + f::kPageSequenceOffset));
+  if (auto walked = chain.status(); !walked) return walked;
   table_sequences_[kind] = largest + 1;  // wraps: 0xFFFFFFFF gives 0
   return {};
 }

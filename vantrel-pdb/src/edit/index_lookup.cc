@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "format/directory.h"
+#include "format/page_chain.h"
 #include "read/track_check.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/named_rows.h"
@@ -126,20 +128,19 @@ void IndexedLookup::load(Bytes image) {
 
 bool IndexedLookup::check_sound(Bytes image, const Database& db) {
   const std::uint64_t page_size = db.page_size;
-  if (page_size < f::kPageHeaderSize || f::kDirectoryOffset + f::kTableEntrySize * db.tables.size() > page_size) {
-    return false;
-  }
-  const std::uint64_t page_count = image.size() / page_size;
-  chain_pages_.assign(page_count, false);
+  if (page_size < f::kPageHeaderSize || f::entry_offset(db.tables.size()) > page_size) return false;
+  chain_pages_.assign(image.size() / page_size, false);
   for (std::size_t i = 0; i < db.tables.size(); ++i) {
     const TableEntry& entry = db.tables[i];
-    std::uint64_t p = entry.first_page;
-    for (std::uint64_t steps = 0;; ++steps) {
-      if (steps >= page_count || p >= page_count || p == 0 || chain_pages_[p]) return false;
+    // Beyond the walk's own bounds: no chain passes page 0 or a page that
+    // an earlier chain (or this one) already holds.
+    f::PageChain chain(image, page_size, entry);
+    while (chain.next()) {
+      const std::uint32_t p = chain.index();
+      if (p == 0 || chain_pages_[p]) return false;
       chain_pages_[p] = true;
-      if (p == entry.last_page) break;
-      p = decode_fixed32(image.data() + p * page_size + f::kNextPageOffset);
     }
+    if (!chain.status()) return false;
     last_pages_.push_back(entry.last_page);
     auto [placement, fresh] = placements_.try_emplace(entry.kind, Placement{i, true});
     if (!fresh) placement->second.seen = false;
@@ -168,9 +169,9 @@ bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t 
   if (page != last_pages_[entry]) {
     // The row opened a page: a fresh one, now the last of the entry's chain
     // and linked from the old last page.
-    const std::uint64_t entry_offset = f::kDirectoryOffset + f::kTableEntrySize * entry;
+    const std::uint64_t entry_at = f::entry_offset(entry);
     auto old_next = load_u32(image, std::uint64_t{last_pages_[entry]} * page_size_ + f::kNextPageOffset);
-    auto last = load_u32(image, entry_offset + f::kEntryLastPageOffset);
+    auto last = load_u32(image, entry_at + f::kEntryLastPageOffset);
     if (page == 0 || is_chain_page(page) || !old_next || *old_next != page || !last || *last != page) return false;
     add_chain_page(page);
     last_pages_[entry] = static_cast<std::uint32_t>(page);

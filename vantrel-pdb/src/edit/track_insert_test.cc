@@ -269,7 +269,7 @@ TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
   t.comment = "comment";
   t.aux_text_c = "cc";
   t.aux_text_b = "bb";
-  t.analysis_path = "/anlz/x.DAT";
+  t.analysis_path = "/analysis/x.bin";
   t.aux_text_a = "aa";
   t.artist = "Artist";
   t.album = "Album";
@@ -294,7 +294,7 @@ TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
   ASSERT_EQ(db.tracks.size(), 1u);
   const Track& got = db.tracks[0];
   std::array<std::string, r::kStringCount> strings{"", "", "2", "2", "", "", "ON", "ON", "", "", "aa", "bb", "cc", "",
-                                                   "/anlz/x.DAT", "aa", "comment", t.title, "", "Song.Wav", t.file_path};
+                                                   "/analysis/x.bin", "aa", "comment", t.title, "", "Song.Wav", t.file_path};
   EXPECT_EQ(got.strings, strings);
   EXPECT_EQ(got.slot_stamp, 0);
   EXPECT_EQ(got.aux_word, 0x000C0700u);

@@ -6,7 +6,7 @@ namespace vantrel_pdb {
 
 namespace f = format;
 
-void append_row_offsets(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out) {
+void append_row_locations(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out) {
   if (page.size() < f::kPageFlagsOffset + 1) return;
   if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) return;
   // The library reads slot_count as 9 bits: byte 24 and bit 0 of byte 25.
@@ -33,7 +33,7 @@ void append_row_offsets(Bytes page, std::uint64_t page_end, std::uint64_t base, 
 
 std::vector<std::uint64_t> row_offsets(Bytes page, std::uint64_t page_end) {
   std::vector<std::uint64_t> out;
-  append_row_offsets(page, page_end, 0, out);
+  append_row_locations(page, page_end, 0, out);
   return out;
 }
 

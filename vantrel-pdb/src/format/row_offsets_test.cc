@@ -80,7 +80,7 @@ TEST(RowOffsets, SlotCountReadAsNineBits) {
 
 TEST(RowOffsets, AppendAddsBase) {
   std::vector<std::uint64_t> out = {7};
-  append_row_offsets(page_with_slots(2), 4096, 8192, out);
+  append_row_locations(page_with_slots(2), 4096, 8192, out);
   EXPECT_EQ(out, (std::vector<std::uint64_t>{7, 8192 + 40, 8192 + 44}));
 }
 

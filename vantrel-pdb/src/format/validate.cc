@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "format/directory.h"
+#include "format/page_chain.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/format.h"
 
@@ -26,38 +28,38 @@ std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t fil
 std::expected<void, PdbError> validate(Bytes image) {
   constexpr std::uint64_t kPageSize = f::kToolPageSize;
   const std::uint64_t length = image.size();
-  if (length < kPageSize || length % kPageSize != 0 ||
-      decode_fixed32(image.data() + f::kPageSizeOffset) != kPageSize) {
-    return fail(kInvalidPageSize);
-  }
-  const std::uint32_t table_count = decode_fixed32(image.data() + f::kTableCountOffset);
-  if (table_count > kMaxTableCount) return fail(kInvalidTableCount);
-  // 200 entries end at byte 3228, inside page 0, so the directory is always
-  // readable once the length check has passed.
-  static_assert(f::kDirectoryOffset + f::kTableEntrySize * kMaxTableCount <= kPageSize);
+  if (length < kPageSize || length % kPageSize != 0) return fail(kInvalidPageSize);
+  // A whole page holds the file header, so neither read below can fail.
+  auto header = f::FileHeader::read(image);
+  if (!header || header->page_size != kPageSize) return fail(kInvalidPageSize);
+  if (header->table_count > kMaxTableCount) return fail(kInvalidTableCount);
+  // 200 entries end at byte 3228, inside page 0.
+  static_assert(f::entry_offset(kMaxTableCount) <= kPageSize);
+  auto directory = f::Directory::read(image);
+  if (!directory) return fail(kInvalidTableCount);
 
   // visited[p] holds the number (1-based) of the last table whose chain
   // reached page p: one byte per page serves every table without clearing.
   static_assert(kMaxTableCount <= 255);
-  const std::uint64_t page_count = length / kPageSize;
-  std::vector<std::uint8_t> visited(page_count, 0);
+  std::vector<std::uint8_t> visited(length / kPageSize, 0);
 
-  for (std::uint32_t i = 0; i < table_count; ++i) {
-    const std::uint8_t* entry = image.data() + f::kDirectoryOffset + f::kTableEntrySize * i;
-    const std::uint32_t kind = decode_fixed32(entry + f::kEntryKindOffset);
-    const std::uint32_t last_page = decode_fixed32(entry + f::kEntryLastPageOffset);
+  for (std::uint32_t i = 0; i < directory->size(); ++i) {
+    const TableEntry entry = directory->entry(i);
     const auto mark = static_cast<std::uint8_t>(i + 1);
-    std::uint32_t p = decode_fixed32(entry + f::kEntryFirstPageOffset);
-    for (;;) {
-      if (p == 0 || p >= page_count || visited[p] == mark) return fail(kInvalidPageChain);
+    // The walk itself stops where the chain leaves the image; the rules of
+    // this check add that it never passes page 0 nor revisits a page. With
+    // those, the chain ends or breaks before the walk's step limit.
+    f::PageChain chain(image, kPageSize, entry);
+    while (chain.next()) {
+      const std::uint32_t p = chain.index();
+      if (p == 0 || visited[p] == mark) return fail(kInvalidPageChain);
       visited[p] = mark;
-      const std::uint8_t* page = image.data() + std::uint64_t{p} * kPageSize;
-      if (decode_fixed32(page + f::kPageIndexOffset) != p || decode_fixed32(page + f::kPageKindOffset) != kind) {
+      const std::uint8_t* page = chain.page().data();
+      if (decode_fixed32(page + f::kPageIndexOffset) != p || decode_fixed32(page + f::kPageKindOffset) != entry.kind) {
         return fail(kPageIdentityMismatch);
       }
-      if (p == last_page) break;
-      p = decode_fixed32(page + f::kNextPageOffset);
     }
+    if (!chain.status()) return fail(kInvalidPageChain);
   }
   return {};
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <type_traits>
 
+#include "format/directory.h"
+#include "format/page_chain.h"
 #include "read/track_check.h"
 #include "vantrel_pdb/row_offsets.h"
 
@@ -52,32 +54,22 @@ std::uint64_t text_bytes(const Record& record) {
   }
 }
 
-// The walk of table_row_offsets; with a budget, each page walked and each
+// The walk of table_row_locations; with a budget, each page walked and each
 // row found is charged to it.
 std::expected<std::vector<std::uint64_t>, PdbError> walk_table(Bytes image, std::uint32_t page_size,
                                                                const TableEntry& entry, DecodeBudget* budget) {
-  if (page_size < f::kPageHeaderSize) return std::unexpected(malformed("page size " + std::to_string(page_size) + " is too small"));
-  std::uint64_t page_count = image.size() / page_size;
   std::vector<std::uint64_t> result;
-  std::uint32_t p = entry.first_page;
-  // A sound chain visits each page at most once, so more steps than pages
-  // means it loops or never reaches last_page.
-  for (std::uint64_t steps = 0;; ++steps) {
-    if (steps >= page_count || p >= page_count) {
-      return std::unexpected(malformed("page chain of table kind " + std::to_string(entry.kind) +
-                                       " leaves the image or never reaches its last page"));
-    }
-    std::uint64_t start = std::uint64_t{p} * page_size;
-    Bytes page = image.subspan(start, page_size);
-    std::size_t before = result.size();
-    append_row_offsets(page, page_size, start, result);
+  f::PageChain chain(image, page_size, entry);
+  while (chain.next()) {
+    const std::size_t before = result.size();
+    append_row_locations(chain.page(), page_size, chain.start(), result);
     if (budget) {
       auto ok = budget->charge(kDecodeCostPerPageWalked + sizeof(std::uint64_t) * (result.size() - before));
       if (!ok) return std::unexpected(ok.error());
     }
-    if (p == entry.last_page) return result;
-    p = decode_fixed32(page.data() + f::kNextPageOffset);
   }
+  if (auto walked = chain.status(); !walked) return std::unexpected(walked.error());
+  return result;
 }
 
 // Checks one row as Record::parse decodes it; returns the bytes of text the
@@ -121,29 +113,27 @@ std::expected<void, PdbError> decode_table(Bytes image, const Database& db, std:
 
 }  // namespace
 
-std::expected<std::vector<std::uint64_t>, PdbError> table_row_offsets(Bytes image, std::uint32_t page_size,
-                                                                      const TableEntry& entry) {
+std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes image, std::uint32_t page_size,
+                                                                        const TableEntry& entry) {
   return walk_table(image, page_size, entry, nullptr);
 }
 
+std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes image, std::uint32_t kind) {
+  auto directory = f::Directory::read(image);
+  if (!directory) return std::unexpected(directory.error());
+  // The reader keeps the rows of the later entry when a kind occurs twice.
+  auto last = directory->last_of(kind);
+  if (!last) return std::vector<std::uint64_t>{};
+  return table_row_locations(image, directory->page_size(), directory->entry(*last));
+}
+
 std::expected<Database, PdbError> Database::from_bytes(Bytes image, Records records) {
+  auto directory = f::Directory::read(image);
+  if (!directory) return std::unexpected(directory.error());
   Database db;
-  if (!in_bounds(image, 0, f::kFileHeaderSize)) {
-    return std::unexpected(malformed("image of " + std::to_string(image.size()) + " bytes has no file header"));
-  }
   DecodeBudget budget(decode_budget(image.size()));
-  db.page_size = decode_fixed32(image.data() + f::kPageSizeOffset);
-  std::uint32_t table_count = decode_fixed32(image.data() + f::kTableCountOffset);
-  if (!in_bounds(image, f::kDirectoryOffset, std::uint64_t{table_count} * f::kTableEntrySize)) {
-    return std::unexpected(malformed("table directory of " + std::to_string(table_count) +
-                                     " entries runs past the end of the image"));
-  }
-  db.tables.reserve(table_count);
-  for (std::uint32_t i = 0; i < table_count; ++i) {
-    const std::uint8_t* e = image.data() + f::kDirectoryOffset + f::kTableEntrySize * i;
-    db.tables.push_back({decode_fixed32(e + f::kEntryKindOffset), decode_fixed32(e + f::kEntryEmptyCandidateOffset),
-                         decode_fixed32(e + f::kEntryFirstPageOffset), decode_fixed32(e + f::kEntryLastPageOffset)});
-  }
+  db.page_size = directory->page_size();
+  db.tables = directory->entries();
   for (const TableEntry& entry : db.tables) {
     auto rows = walk_table(image, db.page_size, entry, &budget);
     if (!rows) return std::unexpected(rows.error());

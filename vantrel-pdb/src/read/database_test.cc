@@ -245,3 +245,81 @@ TEST(Database, CheckedOnlyLoadKeepsTheDecodeBudget) {
 
 }  // namespace
 }  // namespace vantrel_pdb
+
+namespace vantrel_pdb {
+namespace {
+
+namespace f = format;
+namespace t = testing;
+
+// For every kind 0 to 20, the rows listed without decoding are the rows the
+// reader lists.
+void expect_same_rows_as_the_reader(const std::vector<std::uint8_t>& image) {
+  auto db = Database::from_bytes(image);
+  ASSERT_TRUE(db) << db.error().message();
+  for (std::uint32_t k = 0; k <= 20; ++k) {
+    auto rows = row_locations_of_kind(image, k);
+    ASSERT_TRUE(rows) << rows.error().message();
+    auto expected = db->row_locations(k);
+    EXPECT_EQ(*rows, std::vector<std::uint64_t>(expected.begin(), expected.end())) << "kind " << k;
+  }
+}
+
+TEST(RowLocationsOfKind, RowsOfEveryTableInTableOrder) {
+  t::ImageBuilder b;
+  auto tracks = b.add_table(table_kind::tracks);
+  auto entries = b.add_table(table_kind::playlist_entries);
+  for (std::uint32_t i = 1; i <= 60; ++i) {
+    t::TrackRowSpec row_spec;
+    row_spec.id = i;
+    b.add_row(tracks, t::track_row(row_spec.title(std::string(100, 't'))));  // several pages
+    b.add_row(entries, t::entry_row(i, i, 1));
+  }
+  b.add_row(b.add_table(19), t::id_name_row(1, "undecoded kind"));
+  auto image = b.finish();
+  expect_same_rows_as_the_reader(image);
+  EXPECT_EQ(row_locations_of_kind(image, table_kind::tracks)->size(), 60u);
+}
+
+TEST(RowLocationsOfKind, DeletedRowsAndEmptyPagesAreSkipped) {
+  t::ImageBuilder b;
+  auto genres = b.add_table(table_kind::genres);
+  b.add_row(genres, t::id_name_row(1, "a"));
+  b.add_row(genres, t::id_name_row(2, "b"));
+  auto loc = b.add_row(genres, t::id_name_row(3, "c"));
+  b.add_data_page(genres);
+  b.add_row(b.add_table(table_kind::tracks), t::track_row(t::TrackRowSpec{}));
+  b.set_present(static_cast<std::uint32_t>(loc / 4096), 1, false);
+  expect_same_rows_as_the_reader(b.finish());
+}
+
+TEST(RowLocationsOfKind, LaterEntryOfAKindWinsAndAMissingKindHasNoRows) {
+  t::ImageBuilder b;
+  b.add_row(b.add_table(table_kind::genres), t::id_name_row(1, "earlier"));
+  auto later = b.add_row(b.add_table(table_kind::genres), t::id_name_row(2, "later"));
+  auto image = b.finish();
+  expect_same_rows_as_the_reader(image);
+  EXPECT_EQ(*row_locations_of_kind(image, table_kind::genres), std::vector<std::uint64_t>{later});
+  EXPECT_TRUE(row_locations_of_kind(image, table_kind::tracks)->empty());
+}
+
+TEST(RowLocationsOfKind, MalformedImagesFailInsideTheImage) {
+  t::ImageBuilder b;
+  b.add_row(b.add_table(table_kind::genres), t::id_name_row(1, "x"));
+  const auto good = b.finish();
+  EXPECT_EQ(row_locations_of_kind(std::vector<std::uint8_t>(27, 0), table_kind::genres).error().message(),
+            "io error: image of 27 bytes has no file header");
+  auto huge_count = good;
+  t::put_u32(huge_count, f::kTableCountOffset, 0xFFFFFFFF);
+  EXPECT_EQ(row_locations_of_kind(huge_count, table_kind::genres).error().message(),
+            "io error: table directory of 4294967295 entries runs past the end of the image");
+  auto past_end = good;
+  t::put_u32(past_end, f::kDirectoryOffset + f::kEntryFirstPageOffset, 99);
+  EXPECT_EQ(row_locations_of_kind(past_end, table_kind::genres).error().message(),
+            "io error: page chain of table kind 1 leaves the image or never reaches its last page");
+  // Only the asked kind's chain is walked.
+  EXPECT_TRUE(row_locations_of_kind(past_end, table_kind::tracks));
+}
+
+}  // namespace
+}  // namespace vantrel_pdb

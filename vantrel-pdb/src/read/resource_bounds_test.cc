@@ -404,7 +404,7 @@ TEST(ChainWalk, LoopsAndRunawayChainsEndWithAnError) {
     // last_page never reached: the walk has to stop by itself.
     testing::put_u32(image, f::kDirectoryOffset + f::kEntryLastPageOffset, 0x7FFFFFFF);
     TableEntry entry{table_kind::genres, 0, 1, 0x7FFFFFFF};
-    auto rows = table_row_offsets(image, kPage, entry);
+    auto rows = table_row_locations(image, kPage, entry);
     ASSERT_FALSE(rows) << d.what;
     EXPECT_EQ(rows.error().message(), kRunaway) << d.what;
     const Load result = load(image);
