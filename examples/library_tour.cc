@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -96,9 +97,11 @@ int main(int argc, char** argv) {
       .album = "Low Tide",
       .genre = "Deep House",
       .key = "Dm",
+      .label = std::nullopt,  // no label row; the names above are always stored
       .audio_path = "/music/mira-solberg/low-tide/harbour-lights.flac",
       .analysis_path = "/analysis/harbour-lights.dat",
       .artwork_path = "/art/harbour-lights.jpg",
+      .comment = "added by library_tour",
       .tempo = vantrel_pdb::tempo_from_bpm(121.25),
       .bitrate = 1411,
       .sample_rate = 44100,

@@ -8,6 +8,7 @@
 set -euo pipefail
 build=$1 source=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
+work=$(cd "$work" && pwd)  # absolute: cmake and dovrel run elsewhere
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
@@ -47,7 +48,7 @@ new = tracks[9001]
 expected = {"title": "Harbour Lights", "artist": "Mira Solberg", "album": "Low Tide",
             "genre": "Deep House", "key": "Dm", "artworkPath": "/art/harbour-lights.jpg",
             "audioPath": "/music/mira-solberg/low-tide/harbour-lights.flac", "bpm": 121.25,
-            "duration": 372, "bitrate": 1411}
+            "duration": 372, "bitrate": 1411, "comment": "added by library_tour"}
 for key, value in expected.items():
     assert new[key] == value, (key, new[key], value)
 assert tracks[106]["bpm"] == 127.5, tracks[106]["bpm"]

@@ -48,27 +48,6 @@ std::size_t growth_bound(const GrowthHint& hint) {
   return bytes + bytes / 3 + kSpareTables * format::kToolPageSize;
 }
 
-// The row locations of the last directory entry of `kind`, as the reader
-// lists them, found from the row indices alone.
-std::expected<std::vector<std::uint64_t>, PdbError> rows_of_kind(Bytes image, std::uint32_t kind) {
-  namespace f = format;
-  if (!in_bounds(image, 0, f::kFileHeaderSize)) return internal("image has no file header");
-  const std::uint32_t page_size = decode_fixed32(image.data() + f::kPageSizeOffset);
-  const std::uint32_t count = decode_fixed32(image.data() + f::kTableCountOffset);
-  if (!in_bounds(image, f::kDirectoryOffset, std::uint64_t{count} * f::kTableEntrySize)) {
-    return internal("table directory runs past the end of the image");
-  }
-  std::optional<TableEntry> last;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = image.data() + f::kDirectoryOffset + f::kTableEntrySize * i;
-    if (decode_fixed32(e + f::kEntryKindOffset) != kind) continue;
-    last = TableEntry{kind, decode_fixed32(e + f::kEntryEmptyCandidateOffset), decode_fixed32(e + f::kEntryFirstPageOffset),
-                      decode_fixed32(e + f::kEntryLastPageOffset)};
-  }
-  if (!last) return std::vector<std::uint64_t>{};
-  return table_row_offsets(image, page_size, *last);
-}
-
 // The last `n` of `rows`: the rows an edit appended, which stand at the end
 // of their table's list.
 std::expected<std::span<const std::uint64_t>, PdbError> appended(const std::vector<std::uint64_t>& rows,
@@ -419,7 +398,7 @@ std::expected<void, PdbError> Library::finish_edit() {
 
   // The ids and file types. The rows are found from the row indices alone:
   // the editor made them, and the whole image is decoded below.
-  auto track_rows = rows_of_kind(image, kind::tracks);
+  auto track_rows = row_locations_of_kind(image, kind::tracks);
   if (!track_rows) return std::unexpected(track_rows.error());
   auto new_tracks = appended(*track_rows, edit.tracks.size());
   if (!new_tracks) return std::unexpected(new_tracks.error());
@@ -429,7 +408,7 @@ std::expected<void, PdbError> Library::finish_edit() {
     encode_fixed32(image.data() + row + track_row::kIdOffset, edit.tracks[k].id);
     encode_fixed16(image.data() + row + track_row::kFileTypeOffset, *edit.tracks[k].file_type);
   }
-  auto entry_rows = rows_of_kind(image, kind::playlist_entries);
+  auto entry_rows = row_locations_of_kind(image, kind::playlist_entries);
   if (!entry_rows) return std::unexpected(entry_rows.error());
   auto new_entries = appended(*entry_rows, edit.entry_rows);
   if (!new_entries) return std::unexpected(new_entries.error());
@@ -438,7 +417,7 @@ std::expected<void, PdbError> Library::finish_edit() {
     translate_field(image, row + entry_row::kTrackIdOffset, edit.track_provisional);
     translate_field(image, row + entry_row::kPlaylistIdOffset, edit.playlist_provisional);
   }
-  auto tree_rows = rows_of_kind(image, kind::playlist_tree);
+  auto tree_rows = row_locations_of_kind(image, kind::playlist_tree);
   if (!tree_rows) return std::unexpected(tree_rows.error());
   auto new_nodes = appended(*tree_rows, edit.tree_rows);
   if (!new_nodes) return std::unexpected(new_nodes.error());

@@ -44,13 +44,6 @@ constexpr std::uint64_t decode_budget(std::uint64_t image_size) {
 std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes image, std::uint32_t page_size,
                                                                         const TableEntry& entry);
 
-// The former name of table_row_locations, kept only until the front end's
-// last caller moves to row_locations_of_kind.
-inline std::expected<std::vector<std::uint64_t>, PdbError> table_row_offsets(Bytes image, std::uint32_t page_size,
-                                                                             const TableEntry& entry) {
-  return table_row_locations(image, page_size, entry);
-}
-
 // The row locations that Database::from_bytes(image)->row_locations(kind)
 // lists, without decoding a single row: those of the table of the last
 // directory entry of `kind`, in table order, or none when no entry has that

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "format/page_writer.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
@@ -29,16 +30,6 @@ bool is_short_ascii(std::string_view path) {
 // Heap bytes of one artwork row: u32 id, short-string header, path; rounded to 4.
 std::uint64_t row_allocation(std::size_t path_length) {
   return f::round_up4(id_name_row::kNameOffset + 1 + path_length);
-}
-
-// Present rows among the first n slots of `page`.
-std::uint32_t count_present(const std::uint8_t* page, std::uint64_t page_size, std::uint64_t n) {
-  std::uint32_t count = 0;
-  for (std::uint64_t s = 0; s < n; ++s) {
-    const std::uint8_t* end = page + f::group_end(page_size, s / f::kSlotsPerGroup);
-    count += (decode_fixed16(end - f::kPresentFlagsFromGroupEnd) >> (s % f::kSlotsPerGroup)) & 1u;
-  }
-  return count;
 }
 
 }  // namespace
@@ -85,8 +76,8 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
   }
 
   std::size_t next = 0;  // first row still to place
+  std::vector<std::uint8_t> row;
   while (next < rows.size()) {
-    std::uint8_t* page;
     if (fresh) {
       // The candidate must be a free page below next_unused_page, close to
       // the end of the image (every page past it is some table's candidate).
@@ -96,79 +87,43 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
       }
       const std::uint64_t start = std::uint64_t{w} * page_size;
       if (image.size() < start + page_size) image.resize(start + page_size, 0);
-      page = image.data() + start;
-      std::fill(page, page + page_size, std::uint8_t{0});
-      encode_fixed32(page + f::kPageIndexOffset, w);
-      encode_fixed32(page + f::kPageKindOffset, table_kind::artwork);
-      encode_fixed32(page + f::kPageSequenceOffset, kArtworkPageSequence);
-      page[f::kPageFlagsOffset] = f::kDataPageFlags;
+      f::init_data_page(MutableBytes(image).subspan(start, page_size), {w, table_kind::artwork, kArtworkPageSequence});
       used = 0;
       count = 0;
       appended = 0;
-    } else {
-      page = image.data() + std::uint64_t{w} * page_size;
     }
+    const MutableBytes page = MutableBytes(image).subspan(std::uint64_t{w} * page_size, page_size);
 
     const std::uint32_t before = count;
     for (; next < rows.size(); ++next) {
       const ArtworkRow& art = rows[next];
       if (!is_short_ascii(art.path)) return std::unexpected(PdbError(pdb_error::Invalid{kArtworkPathNotShortAscii}));
       const std::uint64_t alloc = row_allocation(art.path.size());
-      if (count >= f::kMaxSlotsPerPage ||
-          f::kPageHeaderSize + used + alloc + f::row_index_size(count + 1) > page_size) {
-        break;  // page full
-      }
-      std::uint8_t* row = page + f::kPageHeaderSize + used;
-      std::fill(row, row + alloc, std::uint8_t{0});
-      encode_fixed32(row + id_name_row::kIdOffset, art.id);
-      row[id_name_row::kNameOffset] = static_cast<std::uint8_t>(2 * art.path.size() + 3);
-      std::copy(art.path.begin(), art.path.end(), row + id_name_row::kNameOffset + 1);
-
-      const std::uint32_t l = count % f::kSlotsPerGroup;
-      std::uint8_t* end = page + f::group_end(page_size, count / f::kSlotsPerGroup);
-      if (l == 0) {
-        encode_fixed16(end - f::kPresentFlagsFromGroupEnd, 0);
-        encode_fixed16(end - f::kEditFlagsFromGroupEnd, 0);
-      }
-      encode_fixed16(end - f::kSlotOffsetsFromGroupEnd - 2 * l, static_cast<std::uint16_t>(used));
-      const auto bit = static_cast<std::uint16_t>(1u << l);
-      encode_fixed16(end - f::kPresentFlagsFromGroupEnd,
-                     static_cast<std::uint16_t>(decode_fixed16(end - f::kPresentFlagsFromGroupEnd) | bit));
-      encode_fixed16(end - f::kEditFlagsFromGroupEnd,
-                     static_cast<std::uint16_t>(decode_fixed16(end - f::kEditFlagsFromGroupEnd) | bit));
+      if (count >= f::kMaxSlotsPerPage || !f::row_fits(page_size, count, used, alloc)) break;  // page full
+      row.assign(id_name_row::kNameOffset + 1, 0);
+      encode_fixed32(row.data() + id_name_row::kIdOffset, art.id);
+      row[id_name_row::kNameOffset] = static_cast<std::uint8_t>(2 * art.path.size() + 3);  // short ASCII kind
+      row.insert(row.end(), art.path.begin(), art.path.end());
+      f::put_row(page, count, used, row, alloc);
       used += alloc;
       ++count;
     }
     if (fresh && count == 0) return io("an artwork row does not fit an empty page");
     appended += count - before;
-
-    const std::uint32_t present = count_present(page, page_size, count);
-    encode_fixed24(page + f::kPackedCountsOffset, count | (present << f::kPresentRowCountShift));
-    encode_fixed16(page + f::kFreeSizeOffset,
-                   static_cast<std::uint16_t>(page_size - f::kPageHeaderSize - used - f::row_index_size(count)));
-    encode_fixed16(page + f::kUsedSizeOffset, static_cast<std::uint16_t>(used));
-    encode_fixed16(page + f::kEditRowCountOffset, static_cast<std::uint16_t>(appended));
+    f::recount(page, count);
+    f::set_heap_use(page, count, used);
+    f::set_edit_counts(page, appended, fresh ? 0 : decode_fixed16(page.data() + f::kEditFirstSlotOffset));
 
     if (fresh) {
-      // Link: the next unused page becomes this page's successor and the
-      // table's empty_candidate; the table header page learns its first
-      // data page once.
-      const std::uint32_t u = decode_fixed32(image.data() + f::kNextUnusedPageOffset);
-      const std::uint32_t old_last = entry_field(f::kEntryLastPageOffset);
-      encode_fixed32(page + f::kNextPageOffset, u);
-      encode_fixed32(image.data() + f::kNextUnusedPageOffset, u + 1);
-      encode_fixed32(image.data() + *entry + f::kEntryEmptyCandidateOffset, u);
-      encode_fixed32(image.data() + *entry + f::kEntryLastPageOffset, w);
-      std::uint8_t* old = image.data() + std::uint64_t{old_last} * page_size;
-      if ((old[f::kPageFlagsOffset] & f::kPageFlagNoRows) && decode_fixed32(old + f::kFirstDataPageOffset) == f::kNoDataPage) {
-        encode_fixed32(old + f::kFirstDataPageOffset, w);
-      }
-      w = u;
+      // The next unused page becomes this page's successor and the table's
+      // empty_candidate, where the rows that did not fit go.
+      f::link_page(image, page_size, *entry, w, entry_field(f::kEntryLastPageOffset));
+      w = entry_field(f::kEntryEmptyCandidateOffset);
     } else {
       // The last page is full: the next rows go to the table's candidate,
       // which the last page must already name as its successor.
       const std::uint32_t candidate = entry_field(f::kEntryEmptyCandidateOffset);
-      if (next < rows.size() && decode_fixed32(page + f::kNextPageOffset) != candidate) {
+      if (next < rows.size() && decode_fixed32(page.data() + f::kNextPageOffset) != candidate) {
         return io("last artwork page " + std::to_string(w) + " does not link to its empty_candidate");
       }
       w = candidate;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "format/page_writer.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/playlist_rows.h"
@@ -89,33 +90,26 @@ std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>&
   const std::uint64_t page_size = f::kToolPageSize;
   const std::uint64_t page_count = image.size() / page_size;
   for (std::uint64_t p = 1; p < page_count; ++p) {
-    std::uint8_t* page = image.data() + p * page_size;
+    const MutableBytes page = MutableBytes(image).subspan(p * page_size, page_size);
     if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) continue;
-    const std::uint32_t n = decode_fixed24(page + f::kPackedCountsOffset) & f::kSlotCountMask;
+    const std::uint32_t n = f::slot_count(page);
+    // Every slot's offset word must lie at or above the end of the header.
+    if (!f::row_index_in_page(page_size, n)) return std::unexpected(PdbError(pdb_error::Invalid{kInvalidRowDirectory}));
     // A slot names a location from the heap start up to a u16 offset past it.
     const std::uint64_t heap = p * page_size + f::kPageHeaderSize;
     const auto candidates = removed.range(heap, heap + std::numeric_limits<std::uint16_t>::max() + 1);
-    std::uint32_t present_count = 0;
-    for (std::uint32_t s = 0; s < n; ++s) {
-      const std::uint64_t g = s / f::kSlotsPerGroup;
-      const std::uint32_t l = s % f::kSlotsPerGroup;
-      // The slot's offset word must lie at or above the end of the header.
-      if (f::kRowGroupSize * g + f::kPageHeaderSize + f::kSlotOffsetsFromGroupEnd + 2 * l > page_size) {
-        return std::unexpected(PdbError(pdb_error::Invalid{kInvalidRowDirectory}));
+    if (!candidates.empty()) {
+      for (std::uint32_t s = 0; s < n; ++s) {
+        if (!std::binary_search(candidates.begin(), candidates.end(), heap + f::slot_row_offset(page, s))) continue;
+        if (undo) {
+          const std::uint64_t group_end = f::group_end(page_size, s / f::kSlotsPerGroup);
+          undo->save(image, p * page_size + group_end - f::kPresentFlagsFromGroupEnd, 2);
+        }
+        f::clear_present(page, s);
       }
-      std::uint8_t* end = page + f::group_end(page_size, g);
-      std::uint16_t flags = decode_fixed16(end - f::kPresentFlagsFromGroupEnd);
-      const std::uint16_t offset = decode_fixed16(end - f::kSlotOffsetsFromGroupEnd - 2 * l);
-      const auto bit = static_cast<std::uint16_t>(1u << l);
-      if (!candidates.empty() && std::binary_search(candidates.begin(), candidates.end(), heap + offset)) {
-        flags = static_cast<std::uint16_t>(flags & ~bit);
-        if (undo) undo->save(image, static_cast<std::uint64_t>(end - image.data()) - f::kPresentFlagsFromGroupEnd, 2);
-        encode_fixed16(end - f::kPresentFlagsFromGroupEnd, flags);
-      }
-      if (flags & bit) ++present_count;
     }
     if (undo) undo->save(image, p * page_size + f::kPackedCountsOffset, 3);
-    encode_fixed24(page + f::kPackedCountsOffset, n + (present_count << f::kPresentRowCountShift));
+    f::recount(page, n);
   }
   return {};
 }
