@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "vantrel_pdb/api.h"
+
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 inline constexpr std::uint32_t kBlankPageCount = 41;
 inline constexpr std::uint32_t kBlankTableCount = 20;
@@ -15,6 +18,7 @@ inline constexpr std::uint32_t kBlankTableCount = 20;
 // Returns the blank image, byte for byte (167,936 bytes, sequence 1).
 std::vector<std::uint8_t> make_blank_image();
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_BLANK_IMAGE_H_

@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <span>
 
+#include "vantrel_pdb/api.h"
+
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 using Bytes = std::span<const std::uint8_t>;
 using MutableBytes = std::span<std::uint8_t>;
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_BYTES_H_

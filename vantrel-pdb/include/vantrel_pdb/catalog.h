@@ -16,9 +16,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/database.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 // Id -> name over one table of id-and-name rows, the first row of an id
 // winning. The views point into the rows, which must outlive the index.
@@ -88,6 +90,7 @@ class Catalog {
   std::vector<std::uint32_t> track_ids_;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_CATALOG_H_

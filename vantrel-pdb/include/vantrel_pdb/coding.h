@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 // Requires: p points at 2 readable bytes.
 inline std::uint16_t decode_fixed16(const std::uint8_t* p) {
@@ -77,6 +79,7 @@ inline std::expected<std::uint32_t, PdbError> load_u32(Bytes image, std::uint64_
   return decode_fixed32(image.data() + pos);
 }
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_CODING_H_

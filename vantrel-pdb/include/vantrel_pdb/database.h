@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
 #include "vantrel_pdb/format.h"
@@ -17,6 +18,7 @@
 #include "vantrel_pdb/track.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 // What Database::from_bytes may spend on one image: its decoded text, its
 // records and its row locations together stay within 8 bytes per image byte
@@ -96,6 +98,7 @@ class Database {
   std::span<const std::uint64_t> row_locations(std::uint32_t kind) const;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_DATABASE_H_

@@ -22,15 +22,21 @@
 #include <unordered_set>
 #include <vector>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
 #include "vantrel_pdb/new_track.h"
 
 namespace vantrel_pdb {
 
-// Answers the editor's id, name and position questions (editor_lookup.h,
-// internal to the library).
+// Answers the editor's id, name and position questions; internal to the
+// library, which chooses how (edit/editor_lookup.h), and not exported.
 class EditorLookup;
+class PdbEditor;
+PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
+
+VANTREL_PDB_API_BEGIN
+
 
 class PdbEditor {
  public:
@@ -38,9 +44,6 @@ class PdbEditor {
   // checked. Requires: the image is at least 8 bytes (a shorter one gets
   // page_size 0 and every later operation fails).
   static PdbEditor from_bytes(std::vector<std::uint8_t> image);
-  // As above, with the lookup that answers the higher operations' questions.
-  // Requires: lookup is not null.
-  static PdbEditor from_bytes(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
 
   PdbEditor(PdbEditor&&) noexcept;
   PdbEditor& operator=(PdbEditor&&) noexcept;
@@ -117,6 +120,7 @@ class PdbEditor {
                                                 std::optional<std::uint32_t> entry_index);
 
  private:
+  friend PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
   PdbEditor() = default;
 
   // page_size - 46, or Io when the page size is outside what the editor can
@@ -164,6 +168,7 @@ class PdbEditor {
   std::unique_ptr<EditorLookup> lookup_;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_EDITOR_H_

@@ -6,9 +6,14 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 
+#include "vantrel_pdb/api.h"
+
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 namespace pdb_error {
 // An input/output failure, carried with its own message. The library raises
@@ -92,6 +97,7 @@ class PdbError {
   Variant value_;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_ERROR_H_

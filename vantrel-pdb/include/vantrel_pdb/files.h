@@ -11,9 +11,11 @@
 #include <span>
 #include <string>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 // A last check before the new file replaces the old one; its error fails
 // the write and is returned unchanged.
@@ -67,6 +69,7 @@ class ScopedMetadataCallsForTesting {
   ScopedMetadataCallsForTesting& operator=(const ScopedMetadataCallsForTesting&) = delete;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_FILES_H_

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 
+#include "vantrel_pdb/api.h"
+
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 // Table kinds: the u32 that names a table.
 namespace table_kind {
@@ -112,6 +115,7 @@ constexpr std::uint64_t group_end(std::uint64_t page_size, std::uint64_t g) { re
 constexpr std::uint64_t round_up4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 
 }  // namespace format
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_FORMAT_H_

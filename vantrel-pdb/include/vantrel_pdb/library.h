@@ -6,9 +6,15 @@
 //
 //   auto library = vantrel_pdb::Library::open(std::move(image));
 //   for (const auto& track : *library->tracks()) ...
-//   library->add_track({.id = 7, .title = "Night Ferry", .audio_path = "/music/ferry.flac"});
+//   vantrel_pdb::TrackInput track;
+//   track.id = 7;
+//   track.title = "Night Ferry";
+//   track.audio_path = "/music/ferry.flac";
+//   library->add_track(std::move(track));
 //   library->keep_only(std::vector<std::uint32_t>{7, 9}, std::nullopt);
 //   auto bytes = library->bytes();
+//
+// docs/library.md walks through a whole program.
 //
 // New tracks and playlists are added in one edit, which commit() finishes:
 // it writes the caller's ids over the editor's, sets each new track's file
@@ -33,11 +39,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 // Messages of the changes a library refuses (pdb_error::Invalid).
 inline constexpr char kDuplicateTrackId[] = "Duplicate track ID";
@@ -249,6 +257,7 @@ class Library {
   std::size_t reserve_bytes_ = 0;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_LIBRARY_H_

@@ -7,10 +7,12 @@
 #include <expected>
 #include <string>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 namespace artist_row {
 inline constexpr std::uint64_t kSubtypeOffset = 0;
@@ -111,6 +113,7 @@ struct Kind16Row {
   friend bool operator==(const Kind16Row&, const Kind16Row&) = default;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_NAMED_ROWS_H_

@@ -6,7 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "vantrel_pdb/api.h"
+
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 struct NewTrack {
   // Every field other than the title and the file path takes its default.
@@ -49,6 +52,7 @@ struct NewTrack {
   std::uint8_t aux_byte = 0;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_NEW_TRACK_H_

@@ -7,10 +7,12 @@
 #include <expected>
 #include <string>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 namespace playlist_tree_row {
 inline constexpr std::uint64_t kParentIdOffset = 0;
@@ -50,6 +52,7 @@ struct EntryRecord {
 using PlaylistEntry = EntryRecord<struct PlaylistEntryTag>;
 using HistoryEntry = EntryRecord<struct HistoryEntryTag>;
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_PLAYLIST_ROWS_H_

@@ -12,10 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 inline constexpr std::uint8_t kLongAsciiKind = 0x40;
 inline constexpr std::uint8_t kUtf16Kind = 0x90;
@@ -40,6 +42,7 @@ std::expected<std::vector<std::uint8_t>, PdbError> encode_string(std::string_vie
 // subsequence replaced by U+FFFD.
 void append_utf8_with_replacement(std::string& out, std::string_view bytes);
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_STRINGS_H_

@@ -8,7 +8,10 @@
 #include <csignal>
 #include <string_view>
 
+#include "vantrel_pdb/api.h"
+
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 // Installs the handler for SIGTERM, SIGINT and SIGHUP. A signal that is
 // ignored when the process starts (as nohup leaves SIGHUP) stays ignored.
@@ -39,6 +42,7 @@ void register_temp_file(int directory_fd, std::string_view name);
 // signals are blocked.
 void forget_temp_file();
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_TEMP_FILE_CLEANUP_H_

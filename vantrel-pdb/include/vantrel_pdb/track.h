@@ -10,10 +10,12 @@
 #include <expected>
 #include <string>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 namespace track_row {
 inline constexpr std::uint64_t kSubtypeOffset = 0;
@@ -111,6 +113,7 @@ struct Track {
   friend bool operator==(const Track&, const Track&) = default;
 };
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_TRACK_H_

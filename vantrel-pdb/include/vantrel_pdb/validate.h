@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <expected>
 
+#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+VANTREL_PDB_API_BEGIN
 
 inline constexpr char kInvalidPageSize[] = "Invalid PDB page size/length";
 inline constexpr char kInvalidTableCount[] = "Invalid PDB table count";
@@ -44,6 +46,7 @@ inline constexpr std::uint64_t kFileStartSize = 4096;
 // Whenever it fails, validate of the whole file fails with the same error.
 std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size);
 
+VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
 #endif  // VANTREL_PDB_VALIDATE_H_

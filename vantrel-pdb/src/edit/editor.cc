@@ -24,10 +24,10 @@ PdbError io(std::string what) { return PdbError(pdb_error::Io{std::move(what)});
 }  // namespace
 
 PdbEditor PdbEditor::from_bytes(std::vector<std::uint8_t> image) {
-  return from_bytes(std::move(image), make_default_lookup());
+  return editor_with_lookup(std::move(image), make_default_lookup());
 }
 
-PdbEditor PdbEditor::from_bytes(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup) {
+PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup) {
   PdbEditor editor;
   editor.image_ = std::move(image);
   if (in_bounds(editor.image_, f::kPageSizeOffset, 4)) {

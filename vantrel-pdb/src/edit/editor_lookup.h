@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "vantrel_pdb/coding.h"
+#include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -70,6 +71,10 @@ class EditorLookup {
 // The literal lookup: decodes the whole image with Database::from_bytes to
 // answer, keeping one decoding until the next append.
 std::unique_ptr<EditorLookup> make_decoding_lookup();
+
+// An editor of `image` whose higher operations ask `lookup` (not null);
+// PdbEditor::from_bytes gives it make_default_lookup().
+PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
 
 // The lookup that PdbEditor::from_bytes uses when none is given: the
 // incremental index of index_lookup.h.

@@ -88,7 +88,7 @@ class FixedLookup final : public EditorLookup {
 
 TEST(EditorLookupSeam, TheGivenLookupAnswersAndHearsEveryAppend) {
   std::vector<std::pair<std::uint32_t, std::uint64_t>> log;
-  auto editor = PdbEditor::from_bytes(make_blank_image(), std::make_unique<FixedLookup>(&log));
+  auto editor = editor_with_lookup(make_blank_image(), std::make_unique<FixedLookup>(&log));
   EXPECT_EQ(editor.get_or_create_named(4, "x").value(), 42u);
   EXPECT_EQ(editor.get_or_create_named(4, "x").value(), 42u);  // the lookup, not the image, decides
   EXPECT_EQ(editor.create_playlist("p", 0, false).value(), 42u);

@@ -435,8 +435,8 @@ SequenceResult run_sequence(const ByteVec& image, std::uint32_t seed, int ops, b
   IndexedLookup* index = owned.get();
   auto owned_oracle = make_decoding_lookup();
   EditorLookup* oracle = owned_oracle.get();
-  auto decoding = PdbEditor::from_bytes(image, std::move(owned_oracle));
-  auto indexed = PdbEditor::from_bytes(image, std::move(owned));
+  auto decoding = editor_with_lookup(image, std::move(owned_oracle));
+  auto indexed = editor_with_lookup(image, std::move(owned));
   std::vector<std::uint32_t> nodes;
   Probes probes{name_pool(), {0, 1, 2, 3, 4, 5, 6, 9, 0xFFFFFFFD, 0xFFFFFFFF}};
   SequenceResult result;
@@ -531,12 +531,12 @@ TEST(IndexedLookupEquivalence, CatchesAPlantedFault) {
 PdbEditor editor_with_index(const ByteVec& image, IndexedLookup*& index) {
   auto owned = std::make_unique<IndexedLookup>();
   index = owned.get();
-  return PdbEditor::from_bytes(image, std::move(owned));
+  return editor_with_lookup(image, std::move(owned));
 }
 
 struct Editors {
   explicit Editors(const ByteVec& image)
-      : decoding(PdbEditor::from_bytes(image, make_decoding_lookup())), indexed(editor_with_index(image, index)) {}
+      : decoding(editor_with_lookup(image, make_decoding_lookup())), indexed(editor_with_index(image, index)) {}
   // Runs `fn` on both editors; expects the same outcome and returns it.
   template <class Fn>
   std::string both(Fn fn) {
