@@ -64,15 +64,16 @@ class PdbEditor {
   std::uint32_t page_size() const { return page_size_; }
 
   // Byte offset of the first directory entry of `kind`, or NoTable. Fails
-  // with Io when the header or the directory runs past the end of `image`
-  // before a matching entry is found.
+  // with Io when the 28-byte file header or the directory runs past the end
+  // of `image`.
   static std::expected<std::uint64_t, PdbError> table_entry_offset(Bytes image, std::uint32_t kind);
 
   // Records that the edit changed `page_index` of table `kind`; the first
   // call for a kind computes its stamp (largest page_sequence over the chain
-  // + 1, wrapping). Fails with NoTable, or with Io when the chain leaves the
-  // image or does not reach its last page within as many steps as the image
-  // has pages, or when the page is not inside the image.
+  // + 1, wrapping). Fails with NoTable, or with Io when the page size is
+  // below 40, the chain leaves the image or does not reach its last page
+  // within as many steps as the image has pages, or when the page is not
+  // inside the image.
   std::expected<void, PdbError> mark_table_touched(std::uint32_t kind, std::uint32_t page_index);
 
   // Links the table's empty_candidate page onto its chain as a fresh data
