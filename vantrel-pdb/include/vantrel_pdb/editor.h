@@ -29,14 +29,16 @@
 
 namespace vantrel_pdb {
 
+VANTREL_PDB_API_BEGIN
+class PdbEditor;
+VANTREL_PDB_API_END
+
 // Answers the editor's id, name and position questions; internal to the
 // library, which chooses how (edit/editor_lookup.h), and not exported.
 class EditorLookup;
-class PdbEditor;
 PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
 
 VANTREL_PDB_API_BEGIN
-
 
 class PdbEditor {
  public:
