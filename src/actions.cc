@@ -62,7 +62,8 @@ Result<std::string> run_build(const Request& request) {
 Result<std::string> run_build(Request&& request) {
   auto library = build_library(request);
   if (!library) return std::unexpected(std::move(library.error()));
-  // Only "output" is still needed.
+  // Only "output" is still needed: the memory of the rest serves the
+  // commit and the report.
   std::vector<Track>().swap(request.tracks);
   std::vector<Playlist>().swap(request.playlists);
   return report_and_write(*library, request);

@@ -56,7 +56,6 @@ Result<vantrel_pdb::Library> build_library(const Request& request) {
   playlists.reserve(request.playlists.size());
   for (const Playlist& p : request.playlists) playlists.push_back({p.id, p.name, p.parent_id, p.is_folder, p.tracks});
   if (auto ok = library.add_playlists(playlists); !ok) return std::unexpected(Error(ok.error()));
-  if (auto ok = library.commit(); !ok) return std::unexpected(Error(ok.error()));
   return library;
 }
 

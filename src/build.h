@@ -15,16 +15,18 @@ namespace dovrel {
 using vantrel_pdb::file_type_for_path;
 using vantrel_pdb::tempo_from_bpm;
 
-// Builds the database for `request`: tracks in request order, then the
-// playlists parents first (in passes), then the library's commit (ids, file
-// types, artwork, and the check that the image reads). Fails with the
+// Adds the request's tracks (in request order) and playlists (parents
+// first, in passes) to a new library, as one pending edit. Fails with the
 // library's messages: "Duplicate track ID", "Duplicate playlist ID",
 // "Playlist references absent track", "Playlist parent cycle or missing
-// parent", "Unsupported audio extension", the artwork messages, or another
-// library error; nothing of a failed build is kept.
+// parent", or another library error. The request is not needed afterwards:
+// the edit is committed (ids, file types, artwork, and the check that the
+// image reads, failing with "Unsupported audio extension", the artwork
+// messages or a reader error) by the library's first read or bytes().
 Result<vantrel_pdb::Library> build_library(const Request& request);
 
-// As build_library, and returns the image.
+// As build_library, committed, and returns the image; nothing of a failed
+// build is kept.
 Result<std::vector<std::uint8_t>> build(const Request& request);
 
 }  // namespace dovrel

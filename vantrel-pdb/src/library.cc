@@ -385,7 +385,7 @@ std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInp
 std::expected<void, PdbError> Library::commit() {
   if (!edit_) return {};
   auto ok = finish_edit();
-  edit_.reset();
+  edit_.reset();  // finished or failed, the edit is over
   return ok;
 }
 
@@ -454,6 +454,9 @@ std::expected<void, PdbError> Library::finish_edit() {
     }
   }
   if (auto ok = attach_artwork(image, artwork); !ok) return ok;
+  // What the edit recorded is spent; its memory serves the decoding.
+  artwork = {};
+  edit_.reset();
   return adopt(std::move(image));
 }
 
