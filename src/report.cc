@@ -1,19 +1,13 @@
 #include "report.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
-#include <span>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <vector>
 
 #include "json_writer.h"
-#include "vantrel_pdb/validate.h"
 #include "vantrel_pdb/catalog.h"
 #include "vantrel_pdb/track.h"
+#include "vantrel_pdb/validate.h"
 
 namespace dovrel {
 
