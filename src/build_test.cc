@@ -127,7 +127,7 @@ TEST(Build, RequestTrackIdsAreStoredInRequestOrder) {
 
 TEST(Build, RequestFieldsReachTheTrackRow) {
   Track t = track(907, "/music/Artist/Song.wav");
-  t.analysis_path = "/ANLZ/907.DAT";
+  t.analysis_path = "/analysis/907.bin";
   t.comment = "warm \xe2\x80\x94 up";
   t.bitrate = 1411;
   t.sample_rate = 96000;
@@ -155,7 +155,7 @@ TEST(Build, RequestFieldsReachTheTrackRow) {
   EXPECT_EQ(s[row::kTitleSlot], "Title 907");
   EXPECT_EQ(s[row::kFilePathSlot], "/music/Artist/Song.wav");
   EXPECT_EQ(s[row::kFileNameSlot], "Song.wav");
-  EXPECT_EQ(s[row::kAnalysisPathSlot], "/ANLZ/907.DAT");
+  EXPECT_EQ(s[row::kAnalysisPathSlot], "/analysis/907.bin");
   EXPECT_EQ(s[row::kCommentSlot], "warm \xe2\x80\x94 up");
 }
 

@@ -88,7 +88,7 @@ std::string spanning_request() {
     r << (i > 1 ? "," : "") << R"({"id":)" << 1000 + i << R"(,"title":"Title )" << n << text << R"(","artist":"Artist )"
       << n << name << (i % 3 == 0 ? "\u00e9" : "") << R"(","album":"Album )" << n << name << R"(","genre":"Genre )"
       << n << name << R"(","key":"K)" << i % 12 << R"(","audioPath":"/Contents/)" << n << text << text
-      << R"(.mp3","analysisPath":"/A/)" << n << R"(.DAT","artworkPath":")"
+      << R"(.mp3","analysisPath":"/analysis/)" << n << R"(.bin","artworkPath":")"
       << (i % 4 == 0 ? "" : "/art/" + n + std::string(100, 'x') + ".jpg") << R"(","bpm":)" << 100 + i
       << R"(.25,"duration":)" << 100 + i << R"(,"sampleRate":44100,"fileSize":)" << 1000000 + i
       << R"(,"comment":"\u2665 )" << text << R"("})";
@@ -147,7 +147,7 @@ Image crafted_library() {
     row_spec.key_id = 1;
     row_spec.artwork_id = id % 3 == 0 ? 1 : 0;
     row_spec.tempo = 12000 + id;
-    row_spec.strings[tr::kAnalysisPathSlot] = "/ANLZ/" + std::to_string(id) + ".DAT";
+    row_spec.strings[tr::kAnalysisPathSlot] = "/analysis/" + std::to_string(id) + ".bin";
     row_spec.strings[tr::kCommentSlot] = id == 5 ? std::string(300, 'c') : "comment";
     row_spec.title("Track " + std::to_string(id)).path("/t/" + std::to_string(id) + ".mp3");
     tracks.push_back(b.add_row(table[kind::tracks], t::track_row(row_spec)));
