@@ -53,6 +53,20 @@ void operator delete(void* p) noexcept { counted_delete(p); }
 void operator delete[](void* p) noexcept { counted_delete(p); }
 void operator delete(void* p, std::size_t) noexcept { counted_delete(p); }
 void operator delete[](void* p, std::size_t) noexcept { counted_delete(p); }
+// The nothrow forms too (std::stable_sort takes its buffer through them):
+// a block from the library's own nothrow new must never reach the counted
+// delete, which reads a size in front of it.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  void* block = std::malloc(size + kHeader);
+  if (!block) return nullptr;
+  *static_cast<std::size_t*>(block) = size;
+  g_live += size;
+  if (g_live > g_peak) g_peak = g_live;
+  return static_cast<char*>(block) + kHeader;
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { counted_delete(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_delete(p); }
 
 namespace vantrel_pdb {
 namespace {
