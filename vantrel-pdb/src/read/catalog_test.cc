@@ -1,0 +1,57 @@
+#include "vantrel_pdb/catalog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantrel_pdb {
+namespace {
+
+// Ids close together are indexed in a table, scattered ids in a hash map;
+// both must answer alike: the first row of an id wins, an unknown id is "".
+class CatalogNames : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(CatalogNames, FirstRowOfAnIdWins) {
+  const std::uint32_t base = GetParam();
+  Database db;
+  db.artists = {{"First", base + 2, 0}, {"Second", base + 2, 0}, {"Other", base + 5, 0}};
+  db.genres = {{"House", base + 1}};
+  db.labels = {{"Label", base + 7}};
+  db.artwork = {{"/art/a.jpg", base + 9}};
+  const Catalog catalog(db);
+  Track t;
+  t.artist_id = base + 2;
+  t.genre_id = base + 1;
+  t.label_id = base + 7;
+  t.artwork_id = base + 9;
+  t.album_id = base + 2;  // no album rows at all
+  t.key_id = 0;
+  EXPECT_EQ(catalog.artist(t), "First");
+  EXPECT_EQ(catalog.genre(t), "House");
+  EXPECT_EQ(catalog.label(t), "Label");
+  EXPECT_EQ(catalog.artwork_path(t), "/art/a.jpg");
+  EXPECT_EQ(catalog.album(t), "");
+  EXPECT_EQ(catalog.key(t), "");
+  t.artist_id = base + 3;
+  EXPECT_EQ(catalog.artist(t), "");
+  t.artist_id = 4000000000u;
+  EXPECT_EQ(catalog.artist(t), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, CatalogNames, ::testing::Values(0u, 1u, 3000000000u));
+
+TEST(Catalog, PlaylistTracksByEntryIndexTiesInTableOrder) {
+  Database db;
+  db.playlist_tree = {{"Folder", 1, 0, 0, true}, {"List", 2, 1, 0, false}, {"Twin", 2, 0, 1, false}};
+  db.playlist_entries = {{3, 30, 2}, {1, 10, 2}, {3, 31, 2}, {2, 20, 2}, {1, 99, 7}};
+  const Catalog catalog(db);
+  const auto tracks = catalog.playlist_tracks(2);
+  EXPECT_EQ(std::vector<std::uint32_t>(tracks.begin(), tracks.end()), (std::vector<std::uint32_t>{10, 20, 30, 31}));
+  EXPECT_TRUE(catalog.playlist_tracks(1).empty());
+  EXPECT_TRUE(catalog.playlist_tracks(7).empty());  // entries of an id not in the tree
+}
+
+}  // namespace
+}  // namespace vantrel_pdb
