@@ -3,6 +3,9 @@
 # at each size, then times "build", "read" and "patch" of the release binary
 # and prints a Markdown table of wall time, CPU time, peak memory and
 # throughput, and how each action's time grows from one size to the next.
+# Beside each action it times, in the same run and as often, its floor: a
+# command that only moves the same bytes (reads the request and the input,
+# writes the image with fsync, writes the report), and prints the ratio.
 # Usage: scripts/bench.sh [TRACKS ...]   (default: 1000 10000 100000)
 # Environment: BENCH_RUNS (runs per cell, best kept; default 3),
 #              BENCH_BUILD_DIR (default build/bench-release),
@@ -31,15 +34,32 @@ empty_kib=$( (echo '{"action":"build"}' | /usr/bin/time -f "%M" "$build_dir"/src
 echo "An empty run (a build of nothing, which stops at \"Missing output\") peaks at"\
      "$(awk -v k="$empty_kib" 'BEGIN {printf "%.1f", k / 1024}') MiB: the process itself, in every figure below."
 echo
-echo "| tracks | action | wall (s) | cpu (s) | peak memory (MiB) | tracks/s | request (MB) | image (MB) | report (MB) | memory / (request + image + report) | wall / wall at previous size |"
-echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+echo "| tracks | action | wall (s) | floor (s) | wall / floor | cpu (s) | peak memory (MiB) | tracks/s | request (MB) | image (MB) | report (MB) | memory / (request + image + report) | wall / wall at previous size |"
+echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+
+# The floor of an action: the same bytes moved by the cheapest commands.
+# "read": the image read, the report written; "build": the request read,
+# the image written and synced, the report written; "patch": the request
+# and the input read, the patched image written and synced, the report
+# written. The report goes where dovrel's does (a file beside it).
+floor() {
+  local action=$1 dir=$2
+  case $action in
+    read) cat "$dir/library.pdb" >/dev/null ;;
+    build) cat "$dir/build.json" >/dev/null
+           dd if="$dir/library.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+    patch) cat "$dir/patch.json" "$dir/library.pdb" >/dev/null
+           dd if="$dir/patched.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+  esac
+  cat "$dir/$action.report" >"$dir/floor.report"
+}
 declare -A previous
 for n in "${sizes[@]}"; do
   dir=build/bench/$n
   mkdir -p "$dir"
   "$build_dir"/bench/generate_library "$n" 1 "$dir"
   for action in build read patch; do
-    best_wall="" best_cpu="" best_mem=""
+    best_wall="" best_cpu="" best_mem="" best_floor=""
     for _ in $(seq "$runs"); do
       # The shell's own timer: real, user and system time to the millisecond,
       # with no extra process in between.
@@ -48,7 +68,11 @@ for n in "${sizes[@]}"; do
       if [ -z "$best_wall" ] || awk "BEGIN {exit !($wall < $best_wall)}"; then
         best_wall=$wall best_cpu=$(awk "BEGIN {print $user + $sys}")
       fi
+      { time floor "$action" "$dir"; } 2>"$dir/floor.time"
+      read -r floor_wall _ <"$dir/floor.time"
+      if [ -z "$best_floor" ] || awk "BEGIN {exit !($floor_wall < $best_floor)}"; then best_floor=$floor_wall; fi
     done
+    rm -f "$dir/floor.pdb" "$dir/floor.report"
     # Peak memory varies little from run to run: one more run measures it.
     /usr/bin/time -f "%M" -o "$dir/$action.mem" "$build_dir"/src/dovrel <"$dir/$action.json" >/dev/null
     best_mem=$(tail -n1 "$dir/$action.mem")
@@ -60,12 +84,13 @@ for n in "${sizes[@]}"; do
     esac
     report=$(stat -c %s "$dir/$action.report")
     growth=${previous[$action]:-}
-    awk -v n="$n" -v a="$action" -v w="$best_wall" -v c="$best_cpu" -v m="$best_mem" -v q="$request" -v i="$image" \
-        -v r="$report" -v p="$growth" 'BEGIN {
+    awk -v n="$n" -v a="$action" -v w="$best_wall" -v f="$best_floor" -v c="$best_cpu" -v m="$best_mem" \
+        -v q="$request" -v i="$image" -v r="$report" -v p="$growth" 'BEGIN {
       mb = 1000000; mib = m / 1024; t = (w > 0) ? n / w : 0;
       g = (p != "" && p > 0) ? sprintf("%.1f", w / p) : "";
-      printf "| %d | %s | %.3f | %.3f | %.1f | %.0f | %.1f | %.1f | %.1f | %.2f | %s |\n",
-             n, a, w, c, mib, t, q / mb, i / mb, r / mb, (m * 1024) / (q + i + r), g }'
+      x = (f > 0) ? sprintf("%.1f", w / f) : "";
+      printf "| %d | %s | %.3f | %.3f | %s | %.3f | %.1f | %.0f | %.1f | %.1f | %.1f | %.2f | %s |\n",
+             n, a, w, f, x, c, mib, t, q / mb, i / mb, r / mb, (m * 1024) / (q + i + r), g }'
     previous[$action]=$best_wall
   done
 done

@@ -45,12 +45,13 @@ Result<std::string> run_read(const Request& request) {
 
 // Reports the library's image as it will be on disk, then writes it.
 Result<std::string> report_and_write(vantrel_pdb::Library& library, const Request& request) {
-  auto database = library.database();
+  auto database = library.decoding(vantrel_pdb::Database::Records::kExceptTracks);
   if (!database) return std::unexpected(Error(database.error()));
-  std::string report = render_report(**database);
   auto image = library.bytes();
   if (!image) return std::unexpected(Error(image.error()));
-  return write_reported(*image, std::move(report), request);
+  auto report = render_report(*image, **database);
+  if (!report) return std::unexpected(std::move(report.error()));
+  return write_reported(*image, std::move(*report), request);
 }
 
 Result<std::string> run_build(const Request& request) {

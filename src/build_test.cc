@@ -292,6 +292,26 @@ TEST(BuildPlaylists, ReadyPlaylistsAreCreatedInRequestOrderPassByPass) {
   EXPECT_EQ(order, (std::vector<std::uint32_t>{1, 4, 5, 2, 3}));
 }
 
+TEST(BuildPlaylists, ChildFirstChainIsAddedOnePassPerLevel) {
+  // Folders 1 (top) to 300 (deepest), listed deepest first, with playlist
+  // 1000 under folder 150 listed after it and 1001 under folder 200 before
+  // everything: each level waits one pass; 1000 joins its parent's pass and
+  // 1001 the pass after its parent's.
+  std::vector<Playlist> playlists = {playlist(1001, 200, false)};
+  for (std::uint32_t id = 300; id >= 1; --id) playlists.push_back(playlist(id, id - 1, true));
+  playlists.push_back(playlist(1000, 150, false));
+  auto db = decoded(built(request({}, playlists)));
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t id = 1; id <= 300; ++id) {
+    expected.push_back(id);
+    if (id == 150) expected.push_back(1000);
+    if (id == 200) expected.push_back(1001);
+  }
+  std::vector<std::uint32_t> order;
+  for (const auto& node : db.playlist_tree) order.push_back(node.id);
+  EXPECT_EQ(order, expected);
+}
+
 TEST(BuildPlaylists, RepeatedTrackGetsAnEntryEachTime) {
   auto image = built(request({track(4), track(9)}, {playlist(30, 0, false, {9, 4, 9})}));
   auto db = decoded(image);

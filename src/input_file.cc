@@ -9,6 +9,7 @@
 #include <optional>
 #include <utility>
 
+#include "vantrel_pdb/memory_hints.h"
 #include "vantrel_pdb/os_error.h"
 
 namespace dovrel {
@@ -76,6 +77,7 @@ Result<std::vector<std::uint8_t>> read_descriptor(int fd) {
   // A regular file's size saves the regrowth; pipes report 0 and grow.
   if (auto file_size = regular_file_size(fd); file_size && *file_size > 0) {
     bytes.reserve(static_cast<std::size_t>(*file_size) + kSpareBytes);
+    vantrel_pdb::advise_huge_pages(bytes.data(), bytes.capacity());
   }
   std::size_t size = 0;
   if (int error_number = read_into(fd, bytes, size); error_number != 0) return fail(vantrel_pdb::os_error_message(error_number));
@@ -108,6 +110,7 @@ Result<std::vector<std::uint8_t>> read_file_checked(const std::string& path, std
   }
   bytes.resize(size);
   bytes.reserve(static_cast<std::size_t>(*file_size) + kSpareBytes);
+  vantrel_pdb::advise_huge_pages(bytes.data(), bytes.capacity());
   if (int error_number = read_into(*fd, bytes, size); error_number != 0) return fail(vantrel_pdb::os_error_message(error_number));
   bytes.resize(size);
   return bytes;

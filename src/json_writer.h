@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "vantrel_pdb/memory_hints.h"
+
 namespace dovrel {
 
 // Appends `text` to `out` with JSON string escapes, without surrounding
@@ -41,7 +43,10 @@ class JsonWriter {
   JsonWriter() = default;
 
   // Reserves room for `bytes` more bytes of output.
-  void reserve(std::size_t bytes) { out_.reserve(out_.size() + bytes); }
+  void reserve(std::size_t bytes) {
+    out_.reserve(out_.size() + bytes);
+    vantrel_pdb::advise_huge_pages(out_.data() + out_.size(), out_.capacity() - out_.size());
+  }
 
   void begin_object() { open('{'); }
   void end_object() { close('}'); }
@@ -92,6 +97,16 @@ class JsonWriter {
   void hundredths_value(std::uint32_t hundredths) {
     separate();
     append_json_hundredths(out_, hundredths);
+    need_comma_ = true;
+  }
+
+  // Appends the values that another writer wrote at its top level (a run
+  // of comma-separated array elements) as the next elements of the array
+  // being written here. Lets two writers fill halves of one array.
+  void splice(const JsonWriter& values) {
+    if (values.out_.empty()) return;
+    separate();
+    out_.append(values.out_);
     need_comma_ = true;
   }
 

@@ -28,12 +28,15 @@ Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const R
 Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request) {
   auto library = patch_library(std::move(image), request);
   if (!library) return std::unexpected(std::move(library.error()));
-  auto database = library->database();
+  auto database = library->decoding(vantrel_pdb::Database::Records::kExceptTracks);
   if (!database) return std::unexpected(Error(database.error()));
-  std::string report = render_report(**database);
+  auto patched = library->bytes();
+  if (!patched) return std::unexpected(Error(patched.error()));
+  auto report = render_report(*patched, **database);
+  if (!report) return std::unexpected(std::move(report.error()));
   auto bytes = std::move(*library).take_bytes();
   if (!bytes) return std::unexpected(Error(bytes.error()));
-  return PatchedImage{std::move(*bytes), std::move(report)};
+  return PatchedImage{std::move(*bytes), std::move(*report)};
 }
 
 }  // namespace dovrel

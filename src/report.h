@@ -23,9 +23,13 @@
 
 namespace dovrel {
 
-// Returns the report line of `database`, ending in one line feed. Time and
-// memory are linear in the database (plus sorting each playlist's entries).
-std::string render_report(const vantrel_pdb::Database& database);
+// Returns the report line of `image`, ending in one line feed. `database`
+// is a decoding of `image` that holds at least every record but the
+// tracks' (Records::kExceptTracks); the tracks are read from their rows.
+// Fails only where the decoding's checks would have failed (a track row or
+// text past the end of the image). Time and memory are linear in the
+// database (plus sorting each playlist's entries).
+Result<std::string> render_report(vantrel_pdb::Bytes image, const vantrel_pdb::Database& database);
 
 // Checks the image with validate, decodes it and returns its report line.
 // Fails with validate's message or the reader's error.

@@ -1,6 +1,9 @@
 #include "vantrel_pdb/library.h"
 
 #include <algorithm>
+#include <functional>
+#include <queue>
+#include <unordered_map>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -13,8 +16,10 @@
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
+#include "vantrel_pdb/memory_hints.h"
 #include "vantrel_pdb/playlist_rows.h"
 #include "vantrel_pdb/track.h"
+#include "vantrel_pdb/track_view.h"
 #include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
@@ -148,7 +153,7 @@ std::expected<Library, PdbError> Library::open(std::vector<std::uint8_t> image, 
   Library library;
   library.image_ = std::move(image);
   library.decoded_ = std::move(*db);
-  library.records_ = records;
+  library.level_ = records ? Database::Records::kDecoded : Database::Records::kCheckedOnly;
   return library;
 }
 
@@ -158,71 +163,95 @@ Library Library::create() {
   return library;
 }
 
+namespace {
+
+// How much of the image a decoding level holds: row locations only, every
+// record but the tracks', every record.
+int rank(Database::Records records) {
+  switch (records) {
+    case Database::Records::kCheckedOnly:
+      return 0;
+    case Database::Records::kExceptTracks:
+      return 1;
+    case Database::Records::kDecoded:
+      break;
+  }
+  return 2;
+}
+
+}  // namespace
+
 std::expected<void, PdbError> Library::adopt(std::vector<std::uint8_t> image) {
+  // The check of a full decoding, without the track records: most callers
+  // never read them, and database() makes them when one does.
   if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
-  auto db = Database::from_bytes(image);
+  auto db = Database::from_bytes(image, Database::Records::kExceptTracks);
   if (!db) return std::unexpected(db.error());
   image_ = std::move(image);
   decoded_ = std::move(*db);
-  records_ = true;
+  level_ = Database::Records::kExceptTracks;
   return {};
 }
 
-std::expected<const Database*, PdbError> Library::database() {
+std::expected<const Database*, PdbError> Library::decoding(Database::Records records) {
   if (auto ok = commit(); !ok) return std::unexpected(ok.error());
-  if (!decoded_ || !records_) {
+  if (!decoded_ || rank(level_) < rank(records)) {
     // A checked image decodes without the check; a new one is checked too.
     if (!decoded_) {
       if (auto ok = validate(image_); !ok) return std::unexpected(ok.error());
     }
-    auto db = Database::from_bytes(image_);
+    auto db = Database::from_bytes(image_, records);
     if (!db) return std::unexpected(db.error());
     decoded_ = std::move(*db);
-    records_ = true;
+    level_ = records;
   }
   return &*decoded_;
 }
 
+std::expected<const Database*, PdbError> Library::database() { return decoding(Database::Records::kDecoded); }
+
 std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
-  auto db = database();
+  // Read from the rows where they lie: no Track record is made on the way.
+  auto db = decoding(Database::Records::kExceptTracks);
   if (!db) return std::unexpected(db.error());
   const Database& d = **db;
   const Catalog catalog(d);
   const auto rows = d.row_locations(kind::tracks);
   std::vector<TrackInfo> out;
-  out.reserve(d.tracks.size());
-  for (std::size_t i = 0; i < d.tracks.size(); ++i) {
-    const Track& t = d.tracks[i];
+  out.reserve(rows.size());
+  for (std::uint64_t location : rows) {
+    auto t = TrackView::at(image_, location);
+    if (!t) return std::unexpected(t.error());
     TrackInfo info;
-    info.id = t.id;
-    info.title = t.strings[track_row::kTitleSlot];
-    info.artist = catalog.artist(t);
-    info.album = catalog.album(t);
-    info.genre = catalog.genre(t);
-    info.key = catalog.key(t);
-    info.label = catalog.label(t);
-    info.artwork_path = catalog.artwork_path(t);
-    info.audio_path = t.strings[track_row::kFilePathSlot];
-    info.analysis_path = t.strings[track_row::kAnalysisPathSlot];
-    info.comment = t.strings[track_row::kCommentSlot];
-    info.tempo = t.tempo;
-    info.bpm = t.tempo / 100.0;
-    info.bitrate = t.bitrate;
-    info.sample_rate = t.sample_rate;
-    info.file_size = t.file_size;
-    info.duration = t.duration;
-    info.sample_depth = t.sample_depth;
-    auto file_type = load_u16(image_, rows[i] + track_row::kFileTypeOffset);
-    if (!file_type) return std::unexpected(file_type.error());
-    info.file_type = *file_type;
-    info.rating = t.rating;
+    for (auto [slot, text] : {std::pair{track_row::kTitleSlot, &info.title},
+                              std::pair{track_row::kFilePathSlot, &info.audio_path},
+                              std::pair{track_row::kAnalysisPathSlot, &info.analysis_path},
+                              std::pair{track_row::kCommentSlot, &info.comment}}) {
+      if (auto ok = t->append_text(slot, *text); !ok) return std::unexpected(ok.error());
+    }
+    info.id = t->id();
+    info.artist = catalog.artist(*t);
+    info.album = catalog.album(*t);
+    info.genre = catalog.genre(*t);
+    info.key = catalog.key(*t);
+    info.label = catalog.label(*t);
+    info.artwork_path = catalog.artwork_path(*t);
+    info.tempo = t->tempo();
+    info.bpm = info.tempo / 100.0;
+    info.bitrate = t->bitrate();
+    info.sample_rate = t->sample_rate();
+    info.file_size = t->file_size();
+    info.duration = t->duration();
+    info.sample_depth = t->sample_depth();
+    info.file_type = t->file_type();
+    info.rating = t->rating();
     out.push_back(std::move(info));
   }
   return out;
 }
 
 std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
-  auto db = database();
+  auto db = decoding(Database::Records::kExceptTracks);
   if (!db) return std::unexpected(db.error());
   const Database& d = **db;
   const Catalog catalog(d);
@@ -257,6 +286,7 @@ std::expected<void, PdbError> Library::begin_edit() {
   // the edit is committed, so that a failed edit leaves nothing behind.
   std::vector<std::uint8_t> work;
   work.reserve(image_.size() + reserve_bytes_);
+  advise_huge_pages(work.data(), work.capacity());
   work.insert(work.end(), image_.begin(), image_.end());
   reserve_bytes_ = 0;
   auto edit = std::make_unique<Edit>(std::move(work));
@@ -355,29 +385,47 @@ std::expected<void, PdbError> Library::add_playlist(const PlaylistInput& playlis
 
 std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInput> playlists) {
   if (auto ok = begin_edit(); !ok) return ok;
+  // The passes, without rescanning the list: each pass adds, in list order,
+  // the playlists whose parent exists by then, so a playlist is added in
+  // its parent's pass when it stands after the parent in the list and in
+  // the next pass when before. That gives each playlist a (pass, position)
+  // key once its parent id is first added; adding in key order is adding
+  // pass by pass. Keys are handed out smallest first, so an id is first
+  // added by the input with the smallest key of that id.
+  using PassKey = std::pair<std::size_t, std::size_t>;  // (pass, position in the list)
   const auto parent_exists = [this](std::uint32_t parent) {
     return parent == 0 || edit_->playlist_ids.contains(parent) || edit_->known_playlists.contains(parent);
   };
-  std::vector<const PlaylistInput*> working;
-  working.reserve(playlists.size());
-  for (const PlaylistInput& p : playlists) working.push_back(&p);
-  while (!working.empty()) {
-    std::vector<const PlaylistInput*> deferred;
-    for (const PlaylistInput* p : working) {
-      if (!parent_exists(p->parent_id)) {
-        deferred.push_back(p);
-        continue;
-      }
-      if (auto ok = add_playlist_now(*p); !ok) {
-        edit_.reset();
-        return ok;
-      }
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> waiting;  // parent id -> positions
+  std::priority_queue<PassKey, std::vector<PassKey>, std::greater<>> ready;
+  for (std::size_t i = 0; i < playlists.size(); ++i) {
+    if (parent_exists(playlists[i].parent_id)) {
+      ready.emplace(1, i);
+    } else {
+      waiting[playlists[i].parent_id].push_back(i);
     }
-    if (deferred.size() == working.size()) {
+  }
+  std::vector<std::size_t> order;
+  order.reserve(playlists.size());
+  while (!ready.empty()) {
+    const auto [pass, position] = ready.top();
+    ready.pop();
+    order.push_back(position);
+    auto children = waiting.find(playlists[position].id);
+    if (children == waiting.end()) continue;
+    for (std::size_t child : children->second) ready.emplace(child > position ? pass : pass + 1, child);
+    waiting.erase(children);
+  }
+  for (std::size_t position : order) {
+    if (auto ok = add_playlist_now(playlists[position]); !ok) {
       edit_.reset();
-      return invalid(kPlaylistParentMissing);
+      return ok;
     }
-    working = std::move(deferred);
+  }
+  // The rest wait for a parent that never comes: a pass would add none.
+  if (order.size() != playlists.size()) {
+    edit_.reset();
+    return invalid(kPlaylistParentMissing);
   }
   return {};
 }
@@ -464,9 +512,7 @@ std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector
                                                  const std::optional<std::vector<std::uint32_t>>& playlists,
                                                  const std::unordered_map<std::uint32_t, std::uint32_t>& tempos) {
   if (auto ok = commit(); !ok) return ok;
-  if (!decoded_) {
-    if (auto db = database(); !db) return std::unexpected(db.error());
-  }
+  if (auto db = decoding(Database::Records::kCheckedOnly); !db) return std::unexpected(db.error());
   UndoLog undo;
   if (auto ok = vantrel_pdb::keep_only(image_, *decoded_, tracks, playlists, tempos, &undo); !ok) {
     undo.undo(image_);
@@ -483,18 +529,16 @@ std::expected<void, PdbError> Library::check_change(UndoLog& undo) {
     return invalid(std::string(kPatchWouldNotReadBack).append(error.message()));
   };
   if (auto ok = validate(image_); !ok) return fail(ok.error());
-  auto db = Database::from_bytes(image_);
+  auto db = Database::from_bytes(image_, Database::Records::kExceptTracks);
   if (!db) return fail(db.error());
   decoded_ = std::move(*db);
-  records_ = true;
+  level_ = Database::Records::kExceptTracks;
   return {};
 }
 
 std::expected<void, PdbError> Library::set_tempo(std::uint32_t track_id, std::uint32_t tempo) {
   if (auto ok = commit(); !ok) return ok;
-  if (!decoded_) {
-    if (auto db = database(); !db) return std::unexpected(db.error());
-  }
+  if (auto db = decoding(Database::Records::kCheckedOnly); !db) return std::unexpected(db.error());
   const auto rows = decoded_->row_locations(kind::tracks);
   auto ids = u32_fields(image_, rows, track_row::kIdOffset);
   if (!ids) return std::unexpected(ids.error());

@@ -18,6 +18,7 @@
 
 #include "vantrel_pdb/api.h"
 #include "vantrel_pdb/database.h"
+#include "vantrel_pdb/track_view.h"
 
 namespace vantrel_pdb {
 VANTREL_PDB_API_BEGIN
@@ -77,6 +78,13 @@ class Catalog {
   std::string_view key(const Track& track) const { return keys_[track.key_id]; }
   std::string_view label(const Track& track) const { return labels_[track.label_id]; }
   std::string_view artwork_path(const Track& track) const { return artwork_[track.artwork_id]; }
+  // The same, for a track read where its row lies.
+  std::string_view artist(const TrackView& track) const { return artists_[track.artist_id()]; }
+  std::string_view album(const TrackView& track) const { return albums_[track.album_id()]; }
+  std::string_view genre(const TrackView& track) const { return genres_[track.genre_id()]; }
+  std::string_view key(const TrackView& track) const { return keys_[track.key_id()]; }
+  std::string_view label(const TrackView& track) const { return labels_[track.label_id()]; }
+  std::string_view artwork_path(const TrackView& track) const { return artwork_[track.artwork_id()]; }
 
   // The track ids of the playlist `playlist_id` in playing order; empty for
   // an id that is not in the tree (and for a folder, which has no entries).

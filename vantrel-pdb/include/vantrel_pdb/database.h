@@ -90,7 +90,13 @@ class Database {
   // and the row locations are filled as always. Track texts are then only
   // located, never built. For callers that must fail exactly as a full load
   // fails but need no more than where the rows are.
-  enum class Records { kDecoded, kCheckedOnly };
+  //
+  // With Records::kExceptTracks every table is decoded as with kDecoded but
+  // the tracks, which are checked as with kCheckedOnly (the same errors, the
+  // same budget): `tracks` stays empty. The small tables that name what a
+  // track refers to are there; the track rows themselves are read where
+  // they lie (TrackView), which spares a large library its biggest records.
+  enum class Records { kDecoded, kCheckedOnly, kExceptTracks };
   static std::expected<Database, PdbError> from_bytes(Bytes image, Records records = Records::kDecoded);
 
   // The row locations of the table of `kind`, in table order; empty when the

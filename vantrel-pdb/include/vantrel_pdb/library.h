@@ -176,6 +176,12 @@ class Library {
   // The full decoding of the current image, made once per state. The
   // pointer stays valid until the next change.
   std::expected<const Database*, PdbError> database();
+  // A decoding of the current image that holds at least the records that
+  // `records` names: kCheckedOnly (row locations only), kExceptTracks (all
+  // but the track records, which TrackView reads from the rows) or kDecoded
+  // (database()). Made once per state unless a fuller one is asked for; the
+  // pointer stays valid until the next change.
+  std::expected<const Database*, PdbError> decoding(Database::Records records);
 
   // --- Adding (one edit, finished by commit) ---
 
@@ -250,9 +256,9 @@ class Library {
   std::expected<void, PdbError> adopt(std::vector<std::uint8_t> image);
 
   std::vector<std::uint8_t> image_;
-  // A decoding of image_: with records (full) or checks only.
+  // A decoding of image_, holding the records that level_ says.
   std::optional<Database> decoded_;
-  bool records_ = false;
+  Database::Records level_ = Database::Records::kCheckedOnly;
   std::unique_ptr<Edit> edit_;
   std::size_t reserve_bytes_ = 0;
 };

@@ -142,8 +142,10 @@ std::expected<Database, PdbError> Database::from_bytes(Bytes image, Records reco
 
   namespace k = table_kind;
   std::expected<void, PdbError> ok;
-  const bool keep = records == Records::kDecoded;
-  auto decode = [&](std::uint32_t kind, auto& out) { return ok = decode_table(image, db, kind, out, budget, keep); };
+  auto decode = [&](std::uint32_t kind, auto& out) {
+    const bool keep = records == Records::kDecoded || (records == Records::kExceptTracks && kind != k::tracks);
+    return ok = decode_table(image, db, kind, out, budget, keep);
+  };
   if (!decode(k::tracks, db.tracks) || !decode(k::genres, db.genres) || !decode(k::artists, db.artists) ||
       !decode(k::albums, db.albums) || !decode(k::labels, db.labels) || !decode(k::keys, db.keys) ||
       !decode(k::colors, db.colors) || !decode(k::playlist_tree, db.playlist_tree) ||
