@@ -1,11 +1,14 @@
 // Google Benchmark figures for the stages of the three actions, on libraries
 // made in memory: parsing a build request, building, decoding (with and
-// without keeping the records), rendering the report and patching, at 1,000,
+// without keeping the records), rendering the report, writing the file and
+// patching, at 1,000,
 // 10,000 and 100,000 tracks. Run: build/bench-release/bench/vantrel_pdb_bench
 // (scripts/bench.sh builds it); --benchmark_filter=/100000 for the large
 // cases only.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "build.h"
@@ -13,6 +16,7 @@
 #include "report.h"
 #include "request.h"
 #include "vantrel_pdb/database.h"
+#include "vantrel_pdb/files.h"
 #include "vantrel_pdb/strings.h"
 
 namespace {
@@ -167,6 +171,24 @@ void BM_Patch(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_Patch)->Apply(Sizes);
+
+// Writing the image as the actions do: a new file, synced, renamed over
+// the old (under TMPDIR, /tmp by default).
+void BM_WriteFile(benchmark::State& state) {
+  auto image = *dovrel::build(library_request(state.range(0)));
+  const char* dir = std::getenv("TMPDIR");
+  const std::string path = std::string(dir && *dir ? dir : "/tmp") + "/vantrel_pdb_bench_write.pdb";
+  for (auto _ : state) {
+    auto written = vantrel_pdb::write_file(path, image);
+    if (!written) {
+      state.SkipWithError(written.error().message().c_str());
+      break;
+    }
+  }
+  std::remove(path.c_str());
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
+}
+BENCHMARK(BM_WriteFile)->Apply(Sizes);
 
 void BM_DecodeString(benchmark::State& state) {
   auto encoded = *vantrel_pdb::encode_string("Lumière Noire — 東京ミッドナイト 🎧");

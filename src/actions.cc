@@ -9,6 +9,7 @@
 #include "input_file.h"
 #include "vantrel_pdb/files.h"
 #include "patch.h"
+#include "mapped_file.h"
 #include "report.h"
 #include "report_sink.h"
 #include "target_lock.h"
@@ -38,6 +39,12 @@ Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report,
 }
 
 Result<std::string> run_read(const Request& request) {
+  if (!request.input) return fail(kMissingInput);
+  // A regular file is mapped: "read" changes nothing, so the page cache's
+  // pages serve as the image.
+  auto mapped = map_database_file(*request.input);
+  if (!mapped) return std::unexpected(std::move(mapped.error()));
+  if (*mapped) return read((*mapped)->bytes());
   auto image = read_input(request);
   if (!image) return std::unexpected(std::move(image.error()));
   return read(*image);
