@@ -169,14 +169,17 @@ std::vector<std::uint8_t> every_kind_image() {
   return b.finish();
 }
 
-// A load that keeps no records fails exactly when and as a full load fails,
-// and otherwise finds the same tables and rows.
+// A load that keeps no records, or none of the tracks', fails exactly when
+// and as a full load fails, and otherwise finds the same tables and rows.
 void expect_checked_load_agrees(const std::vector<std::uint8_t>& image) {
   auto full = Database::from_bytes(image);
   auto checked = Database::from_bytes(image, Database::Records::kCheckedOnly);
+  auto except_tracks = Database::from_bytes(image, Database::Records::kExceptTracks);
   ASSERT_EQ(checked.has_value(), full.has_value());
+  ASSERT_EQ(except_tracks.has_value(), full.has_value());
   if (!full) {
     EXPECT_EQ(checked.error().message(), full.error().message());
+    EXPECT_EQ(except_tracks.error().message(), full.error().message());
     return;
   }
   EXPECT_EQ(checked->page_size, full->page_size);
@@ -186,6 +189,24 @@ void expect_checked_load_agrees(const std::vector<std::uint8_t>& image) {
   EXPECT_TRUE(checked->genres.empty());
   EXPECT_TRUE(checked->playlist_entries.empty());
   EXPECT_TRUE(checked->history_entries.empty());
+
+  // Without the track records only: every other list as the full load's.
+  auto except = Database::from_bytes(image, Database::Records::kExceptTracks);
+  ASSERT_TRUE(except) << except.error().message();
+  EXPECT_EQ(except->row_locations_by_kind, full->row_locations_by_kind);
+  EXPECT_TRUE(except->tracks.empty());
+  EXPECT_EQ(except->genres, full->genres);
+  EXPECT_EQ(except->artists, full->artists);
+  EXPECT_EQ(except->albums, full->albums);
+  EXPECT_EQ(except->labels, full->labels);
+  EXPECT_EQ(except->keys, full->keys);
+  EXPECT_EQ(except->colors, full->colors);
+  EXPECT_EQ(except->playlist_tree, full->playlist_tree);
+  EXPECT_EQ(except->playlist_entries, full->playlist_entries);
+  EXPECT_EQ(except->artwork, full->artwork);
+  EXPECT_EQ(except->kind16_rows, full->kind16_rows);
+  EXPECT_EQ(except->history_playlists, full->history_playlists);
+  EXPECT_EQ(except->history_entries, full->history_entries);
 }
 
 TEST(Database, CheckedOnlyLoadOfASoundImage) {
