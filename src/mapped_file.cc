@@ -27,20 +27,20 @@ void on_bus_error(int) {
   ::_exit(1);
 }
 
-void watch_bus_errors() {
-  if (live_mappings.fetch_add(1) != 0) return;
+void set_bus_error_handler(void (*handler)(int)) {
   struct sigaction action {};
-  action.sa_handler = on_bus_error;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGBUS, &action, nullptr);
 }
 
+// The handler stands while any mapping lives.
+void watch_bus_errors() {
+  if (live_mappings.fetch_add(1) == 0) set_bus_error_handler(on_bus_error);
+}
+
 void unwatch_bus_errors() {
-  if (live_mappings.fetch_sub(1) != 1) return;
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGBUS, &action, nullptr);
+  if (live_mappings.fetch_sub(1) == 1) set_bus_error_handler(SIG_DFL);
 }
 
 // Reads up to `size` bytes at offset 0; returns the count or -errno.

@@ -1,8 +1,11 @@
 #include "mapped_file.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,25 @@ TEST(MappedFile, RefusesABadFirstPageAsReadingDoes) {
     ASSERT_FALSE(read) << bytes.size();
     EXPECT_EQ(mapped.error().message, read.error().message);
   }
+}
+
+// Another program cutting the file short under the mapping: the next touch
+// of a page past the new end is a bus error, which ends the run as a
+// failure with one line, instead of a crash.
+TEST(MappedFileDeathTest, FileCutShortUnderTheMappingEndsTheRunWithExitOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  scratch::ScratchDir dir;
+  const std::string path = dir.write("cut.pdb", vantrel_pdb::make_blank_image());
+  EXPECT_EXIT(
+      {
+        auto mapped = map_database_file(path);
+        if (!mapped || !*mapped) std::_Exit(3);
+        if (::truncate(path.c_str(), 0) != 0) std::_Exit(4);
+        volatile std::uint8_t byte = (*mapped)->bytes()[3 * 4096];
+        (void)byte;
+        std::_Exit(5);
+      },
+      ::testing::ExitedWithCode(1), "input file was cut short while it was being read");
 }
 
 }  // namespace
