@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and any named as arguments
-# (the fuzzing toolchain, say), when any is missing.
+# (the fuzzing toolchain, say), when any is missing. dpkg-dev and file serve
+# the Debian packages (dpkg-buildflags, dpkg-shlibdeps, CPack's search for
+# binaries).
 # Usage: scripts/setup.sh [PACKAGE ...]
 set -euo pipefail
 
-packages=(g++ cmake make pkgconf dpkg-dev python3 python3-jsonschema libsimdjson-dev libgtest-dev libbenchmark-dev "$@")
+packages=(g++ cmake make pkgconf dpkg-dev file python3 python3-jsonschema libsimdjson-dev libgtest-dev libbenchmark-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

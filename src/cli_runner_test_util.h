@@ -64,6 +64,9 @@ struct RunOptions {
   // is closed. Either way Outcome::out stays empty.
   std::optional<std::string> stdout_path;
   bool stdout_reader_gone = false;
+  // Standard input comes from this file (such as a terminal) instead of
+  // the request pipe, which then goes unused.
+  std::optional<std::string> stdin_path;
 };
 
 inline constexpr uid_t kNobody = 65534;
@@ -122,6 +125,10 @@ inline Outcome run_dovrel(const std::string& input, const RunOptions& options = 
     if (options.stdout_path) {
       int fd = ::open(options.stdout_path->c_str(), O_WRONLY | O_CLOEXEC);
       if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) internal::child_fail("cannot open the standard output\n");
+    }
+    if (options.stdin_path) {
+      int fd = ::open(options.stdin_path->c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+      if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) internal::child_fail("cannot open the standard input\n");
     }
     if (options.stdout_reader_gone) {
       int ends[2];

@@ -1,5 +1,7 @@
 // Runs the built dovrel binary as its driver would: request on standard
 // input, then the exact standard output, standard error and exit status.
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -237,33 +239,63 @@ TEST_F(CommandLine, ConcurrentInPlacePatchesAllApply) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
 }
 
-// --help and --version answer on standard output; any other argument is a
-// usage error; without arguments the request is read as before.
+// -h/--help and -V/--version answer on standard output; any other argument
+// is a usage error (status 2, one line that points to --help); without
+// arguments the request is read as before.
 TEST(CommandLineArguments, HelpVersionAndUsageErrors) {
-  cli_runner::RunOptions help;
-  help.arguments = {"--help"};
-  Outcome h = run_dovrel("", help);
-  EXPECT_EQ(h.status, 0);
-  EXPECT_EQ(h.err, "");
-  EXPECT_TRUE(h.out.starts_with("Usage: dovrel < request.json\n")) << h.out;
+  for (const char* flag : {"--help", "-h"}) {
+    cli_runner::RunOptions help;
+    help.arguments = {flag};
+    Outcome h = run_dovrel("", help);
+    EXPECT_EQ(h.status, 0) << flag;
+    EXPECT_EQ(h.err, "") << flag;
+    EXPECT_TRUE(h.out.starts_with("Usage: dovrel < request.json\n")) << h.out;
+  }
+  for (const char* flag : {"--version", "-V"}) {
+    cli_runner::RunOptions version;
+    version.arguments = {flag};
+    Outcome v = run_dovrel("", version);
+    EXPECT_EQ(v.status, 0) << flag;
+    EXPECT_TRUE(v.out.starts_with("dovrel ")) << v.out;
+    EXPECT_EQ(v.out.find('\n'), v.out.size() - 1);
+  }
 
-  cli_runner::RunOptions version;
-  version.arguments = {"--version"};
-  Outcome v = run_dovrel("", version);
-  EXPECT_EQ(v.status, 0);
-  EXPECT_TRUE(v.out.starts_with("dovrel ")) << v.out;
-  EXPECT_EQ(v.out.find('\n'), v.out.size() - 1);
-
-  for (std::vector<std::string> args : {std::vector<std::string>{"-h"}, {"--help", "extra"}, {"read"}, {"--version=1"}}) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string named;  // the argument the message names
+  };
+  for (const Case& c : {Case{{"-x"}, "-x"}, Case{{"--help", "extra"}, "extra"}, Case{{"-V", "-h"}, "-h"},
+                        Case{{"read"}, "read"}, Case{{"--version=1"}, "--version=1"}, Case{{"-hV"}, "-hV"}}) {
     cli_runner::RunOptions bad;
-    bad.arguments = args;
+    bad.arguments = c.args;
     Outcome b = run_dovrel(R"({"action":"read"})", bad);
-    EXPECT_EQ(b.status, 1);
+    EXPECT_EQ(b.status, 2) << c.named;
     EXPECT_EQ(b.out, "");
-    EXPECT_TRUE(b.err.starts_with("usage: dovrel")) << b.err;
-    EXPECT_EQ(b.err.find('\n'), b.err.size() - 1);
+    EXPECT_EQ(b.err, "usage: dovrel < request.json; unexpected argument: " + c.named +
+                         "; try 'dovrel --help' for more information\n");
   }
   expect_failure(run_dovrel(R"({"action":"read"})"), "Missing input");
+}
+
+// A request typed at a terminal is read as from a pipe, after one line on
+// standard error that says what the tool waits for.
+TEST(CommandLineArguments, TerminalInputGetsAHint) {
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  cli_runner::RunOptions typed;
+  typed.stdin_path = ::ptsname(master);
+  // The line and an end-of-file (Ctrl-D) wait in the terminal's queue.
+  const std::string keys = "{\"action\":\"read\"}\n\x04";
+  ASSERT_EQ(::write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  Outcome run = run_dovrel("", typed);
+  ::close(master);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "dovrel: reading a JSON request from standard input (end it with Ctrl-D; see dovrel --help)\n"
+            "Missing input\n");
 }
 
 }  // namespace

@@ -3,8 +3,9 @@
 // error's message goes to standard error, nothing to standard output, and
 // the exit status is 1.
 //
-// The only arguments are --help and --version, which print to standard
-// output and exit 0; any other argument is a usage error.
+// The only arguments are -h/--help and -V/--version, which print to standard
+// output and exit 0; any other argument is a usage error, exit status 2, so
+// that a caller can tell a mistaken command line from a failed request.
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,14 +42,14 @@ int write_all(int fd, std::string_view text) {
 // Prints the message and a line feed on standard error, any line break in
 // it turned into a space so that it stays one line. Allocates nothing, so it
 // serves after an allocation failure too.
-void print_error(std::string_view message, std::string_view detail = {}) {
+void print_error(std::string_view message, std::string_view detail = {}, std::string_view tail = {}) {
   char buffer[512];
   std::size_t used = 0;
   auto flush = [&] {
     write_all(STDERR_FILENO, std::string_view(buffer, used));
     used = 0;
   };
-  for (std::string_view part : {message, detail}) {
+  for (std::string_view part : {message, detail, tail}) {
     for (char c : part) {
       if (used == sizeof buffer) flush();
       buffer[used++] = (c == '\n' || c == '\r') ? ' ' : c;
@@ -63,9 +64,13 @@ void print_error(std::string_view message, std::string_view detail = {}) {
 #define DOVREL_VERSION "unknown"
 #endif
 
+// Exit status of a command line the tool does not take; 1 is a failed request.
+constexpr int kUsageErrorStatus = 2;
+
 constexpr std::string_view kUsage =
     "Usage: dovrel < request.json\n"
-    "       dovrel --help | --version\n"
+    "       dovrel -h | --help\n"
+    "       dovrel -V | --version\n"
     "\n"
     "Reads one JSON request on standard input and performs its \"action\":\n"
     "  read   decode the database at \"input\" and print its report\n"
@@ -74,22 +79,34 @@ constexpr std::string_view kUsage =
     "         and write the result to \"output\"\n"
     "On success one line of JSON (the report) goes to standard output and the\n"
     "exit status is 0; on failure one line of text goes to standard error and\n"
-    "the exit status is 1. See dovrel(1).\n";
+    "the exit status is 1. A usage error exits with status 2. See dovrel(1).\n";
+
+// Shown when standard input is a terminal: someone typed the bare command
+// and would otherwise face a silent wait.
+constexpr std::string_view kTerminalHint =
+    "dovrel: reading a JSON request from standard input (end it with Ctrl-D; see dovrel --help)";
+
+bool is_help(std::string_view arg) { return arg == "-h" || arg == "--help"; }
+bool is_version(std::string_view arg) { return arg == "-V" || arg == "--version"; }
 
 // Handles the command-line arguments; returns the exit status when they
 // settle the run, or -1 when the request is to be read.
 int handle_arguments(int argc, char** argv) {
   if (argc <= 1) return -1;
   std::string_view arg = argv[1];
-  if (argc == 2 && arg == "--help") return write_all(STDOUT_FILENO, kUsage) == 0 ? 0 : 1;
-  if (argc == 2 && arg == "--version") {
+  if (argc == 2 && is_help(arg)) return write_all(STDOUT_FILENO, kUsage) == 0 ? 0 : 1;
+  if (argc == 2 && is_version(arg)) {
     return write_all(STDOUT_FILENO, "dovrel " DOVREL_VERSION "\n") == 0 ? 0 : 1;
   }
-  print_error("usage: dovrel < request.json (or dovrel --help, dovrel --version); unexpected argument: ", arg);
-  return 1;
+  // After a valid option the surplus argument is the one to name.
+  std::string_view unexpected = (is_help(arg) || is_version(arg)) ? std::string_view(argv[2]) : arg;
+  print_error("usage: dovrel < request.json; unexpected argument: ", unexpected,
+              "; try 'dovrel --help' for more information");
+  return kUsageErrorStatus;
 }
 
 int run() {
+  if (::isatty(STDIN_FILENO) == 1) print_error(kTerminalHint);
   auto input = dovrel::read_descriptor(STDIN_FILENO);
   if (!input) {
     print_error(input.error().message);

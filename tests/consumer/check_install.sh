@@ -23,11 +23,11 @@ cmake -S "$source/examples" -B "$work/tour-cmake" -DCMAKE_PREFIX_PATH="$prefix" 
 cmake --build "$work/tour-cmake" >/dev/null
 "$work/tour-cmake/library_tour" "$work/library.pdb" "$work/cmake.pdb" >"$work/cmake.txt"
 
-# pkg-config
+# pkg-config: the consumer chooses C++23 itself, as the .pc file leaves it to it
 pc_dir=$(dirname "$(find "$prefix" -name vantrel_pdb.pc | head -n 1)")
 flags=$(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs vantrel_pdb)
 # shellcheck disable=SC2086
-g++ "$source/examples/library_tour.cc" -o "$work/library_tour_pc" $flags
+g++ -std=c++23 "$source/examples/library_tour.cc" -o "$work/library_tour_pc" $flags
 "$work/library_tour_pc" "$work/library.pdb" "$work/pc.pdb" >"$work/pc.txt"
 cmp "$work/pc.txt" "$work/cmake.txt"
 cmp "$work/pc.pdb" "$work/cmake.pdb"

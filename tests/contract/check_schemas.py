@@ -5,8 +5,11 @@ Usage: check_schemas.py DOVREL SOURCE_DIR WORK_DIR [REPORT_DIR]
 
 Validates every bundled example request against docs/request.schema.json,
 runs the examples in order (build, patch, read) in WORK_DIR and validates each
-report against docs/report.schema.json, then validates every *.json report
-file in REPORT_DIR (reports saved by the command-line tests), if given.
+report against docs/report.schema.json, then checks the request schema both
+ways on a table of requests: each one the schema accepts, dovrel carries out
+(exit 0, a report the report schema accepts), and each one it rejects, dovrel
+refuses (exit 1). Last it validates every *.json report file in REPORT_DIR
+(reports saved by the command-line tests), if given.
 Uses Debian's python3-jsonschema (draft 2020-12).
 """
 import json
@@ -35,6 +38,95 @@ def check(v, instance, what):
     return not errors
 
 
+# A track that dovrel builds; cases change one field at a time.
+TRACK = {"id": 1, "title": "Low Sun", "artist": "Ines Varga", "album": "Coastline", "genre": "Dub", "key": "Fm",
+         "audioPath": "/music/low-sun.mp3", "analysisPath": "/analysis/low-sun.dat", "artworkPath": "",
+         "bpm": 118.5, "duration": 250, "sampleRate": 44100, "fileSize": 9000000}
+PLAYLIST = {"id": 1, "name": "Evening", "parentId": 0, "isFolder": False, "tracks": [1]}
+# Placeholders for paths in WORK_DIR: an existing database and a fresh output.
+IN, OUT = "@in@", "@out@"
+
+
+def build(track_changes=None, playlist_changes=None, **request):
+    track = dict(TRACK, **(track_changes or {}))
+    playlist = dict(PLAYLIST, **(playlist_changes or {}))
+    return {"action": "build", "output": OUT, "tracks": [track], "playlists": [playlist], **request}
+
+
+# (what, request, whether the schema and dovrel accept it). Each rejected
+# case breaks one rule that the schema states and dovrel enforces.
+CASES = [
+    ("read", {"action": "read", "input": IN}, True),
+    ("read, unknown key and null output ignored", {"action": "read", "input": IN, "output": None, "x": [1]}, True),
+    ("read without input", {"action": "read"}, False),
+    ("read with null input", {"action": "read", "input": None}, False),
+    ("unknown action", {"action": "Read", "input": IN}, False),
+    ("empty action", {"action": "", "input": IN}, False),
+    ("no action", {"input": IN}, False),
+    ("patch", {"action": "patch", "input": IN, "output": OUT, "keepTracks": None, "tempos": {"1": 12000}}, True),
+    ("patch without output", {"action": "patch", "input": IN}, False),
+    ("patch without input", {"action": "patch", "output": OUT}, False),
+    ("build, nothing in it", {"action": "build", "output": OUT}, True),
+    ("build", build(), True),
+    ("build without output", {k: v for k, v in build().items() if k != "output"}, False),
+    ("build with null output", build(output=None), False),
+    ("extension in another case", build({"audioPath": "/music/a.FlAc"}), True),
+    ("every extension", {"action": "build", "output": OUT, "tracks": [
+        dict(TRACK, id=i, audioPath=f"/m/t.{ext}") for i, ext in enumerate(
+            ["mp3", "m4a", "aac", "flac", "alac", "wav", "aif", "AIFF"], start=1)]}, True),
+    ("extension alone, no dot", build({"audioPath": "wav"}), True),
+    ("extension outside the table", build({"audioPath": "/music/a.ogg"}), False),
+    ("extension name without its dot", build({"audioPath": "/music/flac"}), False),
+    ("extension before the last dot", build({"audioPath": "/music/a.mp3.bak"}), False),
+    ("no extension", build({"audioPath": ""}), False),
+    ("artwork of 126 ASCII bytes", build({"artworkPath": "/" + "a" * 125}), True),
+    ("artwork of 127 bytes", build({"artworkPath": "/" + "a" * 126}), False),
+    ("artwork not ASCII", build({"artworkPath": "/art/caf\u00e9.jpg"}), False),
+    ("track id 0 without artwork", build({"id": 0}, {"tracks": [0]}), True),
+    ("track id 0 with artwork", build({"id": 0, "artworkPath": "/art/0.jpg"}, {"tracks": [0]}), False),
+    ("playlist id 0", build(None, {"id": 0}), False),
+    ("track without fileSize", {"action": "build", "output": OUT,
+                                "tracks": [{k: v for k, v in TRACK.items() if k != "fileSize"}]}, False),
+    ("duration beyond 16 bits", build({"duration": 65536}), False),
+    ("rating beyond 8 bits", build({"rating": 256}), False),
+    ("negative sample rate", build({"sampleRate": -1}), False),
+    ("bpm as a string", build({"bpm": "120"}), False),
+    ("tempo key not decimal", {"action": "patch", "input": IN, "output": OUT, "tempos": {"x": 1}}, False),
+]
+
+
+def fill(value, paths):
+    if isinstance(value, dict):
+        return {k: fill(v, paths) for k, v in value.items()}
+    if isinstance(value, list):
+        return [fill(v, paths) for v in value]
+    return paths.get(value, value) if isinstance(value, str) else value
+
+
+def check_cases(dovrel, request_v, report_v, work, database):
+    """Runs CASES; returns (passed, failed)."""
+    passed = failed = 0
+    for number, (what, request, accepted) in enumerate(CASES):
+        output = work / f"case-{number}.pdb"
+        request = fill(request, {IN: str(database), OUT: str(output)})
+        errors = list(request_v.iter_errors(request))
+        run = subprocess.run([dovrel], input=json.dumps(request).encode(), capture_output=True)
+        problems = []
+        if accepted != (not errors):
+            problems.append("schema " + ("rejects it: " + errors[0].message if errors else "accepts it"))
+        if accepted and run.returncode != 0:
+            problems.append(f"dovrel refuses it: {run.stderr.decode().strip()}")
+        elif accepted and not check(report_v, json.loads(run.stdout), f"report of case '{what}'"):
+            problems.append("its report does not validate")
+        if not accepted and run.returncode != 1:
+            problems.append(f"dovrel exits {run.returncode} instead of refusing it")
+        for problem in problems:
+            print(f"case '{what}': {problem}", file=sys.stderr)
+        passed += not problems
+        failed += bool(problems)
+    return passed, failed
+
+
 def main():
     dovrel, source, work = sys.argv[1], pathlib.Path(sys.argv[2]), pathlib.Path(sys.argv[3])
     report_dir = pathlib.Path(sys.argv[4]) if len(sys.argv) > 4 else None
@@ -58,12 +150,16 @@ def main():
         ok &= check(report_v, json.loads(run.stdout), f"report of examples/{name}")
         checked += 2
 
+    passed, failed = check_cases(dovrel, request_v, report_v, work, work / "library.pdb")
+    checked += passed
+    ok &= failed == 0
+
     if report_dir is not None:
         for path in sorted(report_dir.glob("*.json")):
             ok &= check(report_v, load(path), f"report {path.name}")
             checked += 1
 
-    print(f"{checked} passed, {0 if ok else 1} failed")
+    print(f"{checked} passed, {0 if ok else max(failed, 1)} failed")
     return 0 if ok else 1
 
 
