@@ -233,8 +233,9 @@ void bind_database(py::module_& module) {
             value_or_raise(db.run([&](Library& library) { return save(library, target); }));
           },
           arg("path"),
-          "Commits and writes the image to path (str or os.PathLike) whole or not at all: a\n"
-          "new file beside it, synced, then renamed over it. An existing file keeps its mode.");
+          "Commits and writes the image to path (str, bytes or os.PathLike) whole or not at\n"
+          "all: a new file beside it, synced, then renamed over it. An existing file keeps\n"
+          "its mode.");
 
   module.def("open", &open_database, arg("source"),
              "Opens a database from a path (str or os.PathLike) or from the bytes of an image\n"

@@ -147,7 +147,7 @@ class Database:
         """Sets the tempo (beats per minute × 100) of the track; Error when there is none."""
     def to_bytes(self) -> bytes:
         """The page image, after committing."""
-    def save(self, path: str | os.PathLike[str]) -> None:
+    def save(self, path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None:
         """Commits and writes the image to path whole or not at all."""
 
 def open(source: str | os.PathLike[str] | bytes | bytearray | memoryview) -> Database:

@@ -20,6 +20,9 @@ namespace fs = std::filesystem;
 
 // A directory of its own per test, removed afterwards.
 class ReadFile : public ::testing::Test {
+ public:
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -30,8 +33,6 @@ class ReadFile : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
   fs::path dir_;
 };
@@ -107,7 +108,7 @@ const BadPath kBadPaths[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Files, UnreadablePath, ::testing::ValuesIn(kBadPaths),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace vantrel_pdb
