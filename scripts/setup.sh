@@ -6,7 +6,9 @@
 # Usage: scripts/setup.sh [PACKAGE ...]
 set -euo pipefail
 
-packages=(g++ cmake make pkgconf dpkg-dev file python3 python3-jsonschema libsimdjson-dev libgtest-dev libbenchmark-dev "$@")
+packages=(g++ cmake make pkgconf dpkg-dev file python3 python3-jsonschema libsimdjson-dev libgtest-dev libbenchmark-dev
+  python3-dev pybind11-dev python3-pytest  # the Python module (python/) and its tests
+  "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

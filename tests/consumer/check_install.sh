@@ -18,6 +18,19 @@ test -f "$prefix/share/man/man1/dovrel.1"
 request=$(sed "s#\"out/library.pdb\"#\"$work/library.pdb\"#" "$source/examples/library.json")
 "$prefix/bin/dovrel" <<<"$request" >/dev/null
 
+# The Python package, in builds that have it: installed under /usr, the
+# interpreter would find it; it imports from the prefix, with its stubs
+# beside it, and reads what dovrel built.
+package=$(find "$prefix" -path '*/vantrel_pdb/__init__.py' | head -n 1)
+if [ -n "$package" ]; then
+  site=$(dirname "$(dirname "$package")")
+  /usr/bin/python3 -c 'import sys; assert "/usr/" + sys.argv[1] in sys.path, sys.argv[1]' "${site#"$prefix"/}"
+  test -f "$site/vantrel_pdb/__init__.pyi" && test -f "$site/vantrel_pdb/py.typed"
+  PYTHONPATH=$site /usr/bin/python3 -c '
+import sys, vantrel_pdb
+assert len(vantrel_pdb.open(sys.argv[1]).tracks) == 30' "$work/library.pdb"
+fi
+
 # find_package(vantrel_pdb CONFIG)
 cmake -S "$source/examples" -B "$work/tour-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/tour-cmake" >/dev/null

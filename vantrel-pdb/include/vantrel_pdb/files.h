@@ -1,5 +1,6 @@
-// Files: a page image written whole to a path, never half-written. Kept
-// apart from the rest of the library, which touches no file.
+// Files: a page image read whole from a path, and written whole to a path,
+// never half-written. Kept apart from the rest of the library, which
+// touches no file.
 #ifndef VANTREL_PDB_FILES_H_
 #define VANTREL_PDB_FILES_H_
 
@@ -10,12 +11,21 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "vantrel_pdb/api.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
 VANTREL_PDB_API_BEGIN
+
+// Reads the whole file at `path` to its end (a pipe or a device too), for
+// Library::open. Fails with pdb_error::File carrying the operating system's
+// text as dovrel shows it for its input: "No such file or directory (os
+// error 2)", "Is a directory (os error 21)". A path holding a NUL byte,
+// which the system would cut short, fails with "file path contains a NUL
+// byte" without opening anything.
+std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path);
 
 // A last check before the new file replaces the old one; its error fails
 // the write and is returned unchanged.

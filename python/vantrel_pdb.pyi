@@ -1,0 +1,163 @@
+# Type stubs of the vantrel_pdb package (installed as vantrel_pdb/__init__.pyi).
+import os
+from collections.abc import Iterable, Mapping
+from typing import final
+
+__version__: str
+
+class Error(Exception):
+    """A failure of the library; str() is its one-line message."""
+
+@final
+class Track:
+    """A track of a database, its names resolved ("" when it names none). Read-only."""
+    @property
+    def id(self) -> int: ...
+    @property
+    def title(self) -> str: ...
+    @property
+    def artist(self) -> str: ...
+    @property
+    def album(self) -> str: ...
+    @property
+    def genre(self) -> str: ...
+    @property
+    def key(self) -> str: ...
+    @property
+    def label(self) -> str: ...
+    @property
+    def artwork_path(self) -> str: ...
+    @property
+    def audio_path(self) -> str: ...
+    @property
+    def analysis_path(self) -> str: ...
+    @property
+    def comment(self) -> str: ...
+    @property
+    def tempo(self) -> int:
+        """Beats per minute × 100, as stored."""
+    @property
+    def bpm(self) -> float:
+        """Beats per minute: tempo / 100."""
+    @property
+    def bitrate(self) -> int: ...
+    @property
+    def sample_rate(self) -> int: ...
+    @property
+    def file_size(self) -> int: ...
+    @property
+    def duration(self) -> int:
+        """Seconds."""
+    @property
+    def sample_depth(self) -> int: ...
+    @property
+    def file_type(self) -> int:
+        """The code of the audio path's extension (mp3 1, flac 5, ...)."""
+    @property
+    def rating(self) -> int: ...
+
+@final
+class Playlist:
+    """A playlist or folder of a database's tree. Read-only."""
+    @property
+    def id(self) -> int: ...
+    @property
+    def parent_id(self) -> int:
+        """0 at the top level."""
+    @property
+    def sort_order(self) -> int: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def is_folder(self) -> bool: ...
+    @property
+    def tracks(self) -> tuple[int, ...]:
+        """Track ids in playing order."""
+    @property
+    def children(self) -> tuple[int, ...]:
+        """Ids of the nodes under it, by sort order."""
+
+@final
+class Database:
+    """A whole database in memory: one page image, its tracks and its playlist tree.
+
+    Made by open() or create(). Additions form one edit, finished by commit();
+    reading, keep_only, set_tempo, to_bytes and save commit a pending edit first.
+    Safe to share between threads: calls on one database take turns.
+    """
+    @property
+    def tracks(self) -> tuple[Track, ...]:
+        """The tracks in table order (committing first)."""
+    @property
+    def playlists(self) -> tuple[Playlist, ...]:
+        """The playlist tree's nodes in table order."""
+    def add_track(
+        self,
+        *,
+        id: int,
+        title: str = "",
+        artist: str = "",
+        album: str = "",
+        genre: str = "",
+        key: str = "",
+        label: str | None = None,
+        audio_path: str = "",
+        analysis_path: str = "",
+        artwork_path: str = "",
+        comment: str = "",
+        bpm: float | None = None,
+        tempo: int | None = None,
+        bitrate: int = 0,
+        sample_rate: int = 44100,
+        file_size: int = 0,
+        duration: int = 0,
+        sample_depth: int = 16,
+        rating: int = 0,
+    ) -> None:
+        """Adds a track with the caller's id to the edit.
+
+        The audio path's extension gives the file type; artwork_path ("" for none)
+        gets an artwork row; a label is stored only when given. The tempo is bpm or
+        tempo (hundredths), not both. Raises Error for a taken id; the extension and
+        the artwork are checked by commit(). A failed addition drops the whole edit.
+        """
+    def add_playlist(
+        self, *, id: int, name: str, parent_id: int = 0, is_folder: bool = False, tracks: Iterable[int] = ()
+    ) -> None:
+        """Adds a playlist (or a folder) under parent_id, 0 for the top level.
+
+        The parent must exist already, in the database or this edit. Raises Error
+        for a taken id, a missing parent or an absent track.
+        """
+    def commit(self) -> None:
+        """Finishes the edit; on Error the whole edit is dropped."""
+    def keep_only(
+        self,
+        *,
+        tracks: Iterable[int] | None = None,
+        playlists: Iterable[int] | None = None,
+        tempos: Mapping[int, int] | None = None,
+    ) -> None:
+        """Keeps only the listed track and playlist ids (None keeps all of a kind).
+
+        Kept tracks whose id is a key of tempos (id to tempo in hundredths) get that
+        tempo. On Error nothing changes.
+        """
+    def set_tempo(self, track_id: int, tempo: int) -> None:
+        """Sets the tempo (beats per minute × 100) of the track; Error when there is none."""
+    def to_bytes(self) -> bytes:
+        """The page image, after committing."""
+    def save(self, path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None:
+        """Commits and writes the image to path whole or not at all."""
+
+def open(source: str | os.PathLike[str] | bytes | bytearray | memoryview) -> Database:
+    """Opens a database from a path or from the bytes of an image; Error when damaged."""
+
+def create() -> Database:
+    """A new, empty database."""
+
+def tempo_from_bpm(bpm: float) -> int:
+    """Beats per minute as the stored tempo (hundredths), rounded half away from zero."""
+
+def file_type_for_path(audio_path: str) -> int | None:
+    """The file type code of an audio path's extension, or None for an unknown one."""

@@ -1,0 +1,34 @@
+"""Reads, makes and changes track-library page databases.
+
+    import vantrel_pdb
+    db = vantrel_pdb.open("library.pdb")
+    for track in db.tracks:
+        print(track.id, track.title, track.artist, track.bpm)
+
+The database is one page image in memory; open() reads a file or takes
+bytes, save() writes it back whole. Every failure of the library raises
+vantrel_pdb.Error with the library's message.
+"""
+
+from vantrel_pdb._vantrel_pdb import (
+    Database,
+    Error,
+    Playlist,
+    Track,
+    __version__,
+    create,
+    file_type_for_path,
+    open,
+    tempo_from_bpm,
+)
+
+__all__ = [
+    "Database",
+    "Error",
+    "Playlist",
+    "Track",
+    "create",
+    "file_type_for_path",
+    "open",
+    "tempo_from_bpm",
+]

@@ -1,0 +1,114 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vantrel_pdb/files.h"
+
+namespace vantrel_pdb {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A directory of its own per test, removed afterwards.
+class ReadFile : public ::testing::Test {
+ public:
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->name()) + "_" + std::to_string(::getpid());
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised names hold one
+    dir_ = fs::path(::testing::TempDir()) / ("vantrel_read_" + name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path dir_;
+};
+
+// Bytes that tell their positions apart.
+std::vector<std::uint8_t> pattern(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return bytes;
+}
+
+void write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class ReadFileSize : public ReadFile, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(ReadFileSize, GivesExactlyTheBytes) {
+  const auto bytes = pattern(GetParam());
+  write(path("image"), bytes);
+  auto read = read_file(path("image"));
+  ASSERT_TRUE(read) << read.error().message();
+  EXPECT_EQ(*read, bytes);
+}
+
+// Empty, one byte, whole pages, and past the first chunk of a file of
+// unknown size.
+INSTANTIATE_TEST_SUITE_P(Files, ReadFileSize, ::testing::Values(0u, 1u, 4096u, 3 * 4096u + 5u, 200'000u));
+
+TEST_F(ReadFile, ReadsAPipeToItsEnd) {
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  const auto bytes = pattern(300'000);  // several chunks
+  std::thread writer([&] { write(path("pipe"), bytes); });
+  auto read = read_file(path("pipe"));
+  writer.join();
+  ASSERT_TRUE(read) << read.error().message();
+  EXPECT_EQ(*read, bytes);
+}
+
+struct BadPath {
+  const char* name;
+  std::string (*make)(const ReadFile&);
+  const char* message;
+};
+
+class UnreadablePath : public ReadFile, public ::testing::WithParamInterface<BadPath> {};
+
+TEST_P(UnreadablePath, FailsWithTheSystemsText) {
+  auto read = read_file(GetParam().make(*this));
+  ASSERT_FALSE(read);
+  EXPECT_TRUE(read.error().is<pdb_error::File>());
+  EXPECT_EQ(read.error().message(), GetParam().message);
+}
+
+const BadPath kBadPaths[] = {
+    {"Missing", [](const ReadFile& t) { return t.path("absent.pdb"); }, "No such file or directory (os error 2)"},
+    {"Empty", [](const ReadFile&) { return std::string(); }, "No such file or directory (os error 2)"},
+    {"Directory", [](const ReadFile& t) { return t.path(""); }, "Is a directory (os error 21)"},
+    {"UnderAFile",
+     [](const ReadFile& t) {
+       write(t.path("plain"), {1});
+       return t.path("plain/deeper.pdb");
+     },
+     "Not a directory (os error 20)"},
+    // The system would read "plain" instead.
+    {"NulInPath",
+     [](const ReadFile& t) {
+       write(t.path("plain"), {1});
+       return t.path("plain") + std::string(1, '\0') + "x";
+     },
+     "file path contains a NUL byte"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, UnreadablePath, ::testing::ValuesIn(kBadPaths),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+}  // namespace
+}  // namespace vantrel_pdb
