@@ -20,6 +20,7 @@
 #include "vantrel_pdb/playlist_rows.h"
 #include "vantrel_pdb/track.h"
 #include "vantrel_pdb/track_view.h"
+#include "track_table_state.h"
 #include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
@@ -147,13 +148,17 @@ Library::~Library() = default;
 
 std::expected<Library, PdbError> Library::open(std::vector<std::uint8_t> image, Decoding decoding) {
   if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
-  const bool records = decoding == Decoding::kRecords;
-  auto db = Database::from_bytes(image, records ? Database::Records::kDecoded : Database::Records::kCheckedOnly);
+  // The track records are left out either way: tracks() reads the rows in
+  // place, and database() makes the records when it is first called. Their
+  // rows are checked here all the same.
+  const auto level =
+      decoding == Decoding::kRecords ? Database::Records::kExceptTracks : Database::Records::kCheckedOnly;
+  auto db = Database::from_bytes(image, level);
   if (!db) return std::unexpected(db.error());
   Library library;
   library.image_ = std::move(image);
   library.decoded_ = std::move(*db);
-  library.level_ = records ? Database::Records::kDecoded : Database::Records::kCheckedOnly;
+  library.level_ = level;
   return library;
 }
 
@@ -219,35 +224,20 @@ std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
   const auto rows = d.row_locations(kind::tracks);
   std::vector<TrackInfo> out;
   out.reserve(rows.size());
+  advise_huge_pages(out.data(), out.capacity() * sizeof(TrackInfo));
   for (std::uint64_t location : rows) {
-    auto t = TrackView::at(image_, location);
-    if (!t) return std::unexpected(t.error());
-    TrackInfo info;
-    for (auto [slot, text] : {std::pair{track_row::kTitleSlot, &info.title},
-                              std::pair{track_row::kFilePathSlot, &info.audio_path},
-                              std::pair{track_row::kAnalysisPathSlot, &info.analysis_path},
-                              std::pair{track_row::kCommentSlot, &info.comment}}) {
-      if (auto ok = t->append_text(slot, *text); !ok) return std::unexpected(ok.error());
-    }
-    info.id = t->id();
-    info.artist = catalog.artist(*t);
-    info.album = catalog.album(*t);
-    info.genre = catalog.genre(*t);
-    info.key = catalog.key(*t);
-    info.label = catalog.label(*t);
-    info.artwork_path = catalog.artwork_path(*t);
-    info.tempo = t->tempo();
-    info.bpm = info.tempo / 100.0;
-    info.bitrate = t->bitrate();
-    info.sample_rate = t->sample_rate();
-    info.file_size = t->file_size();
-    info.duration = t->duration();
-    info.sample_depth = t->sample_depth();
-    info.file_type = t->file_type();
-    info.rating = t->rating();
-    out.push_back(std::move(info));
+    auto info = read_track_info(image_, location, catalog, TrackFields::kAll);
+    if (!info) return std::unexpected(info.error());
+    out.push_back(std::move(*info));
   }
   return out;
+}
+
+std::expected<std::shared_ptr<const TrackTable>, PdbError> Library::track_table() {
+  auto db = decoding(Database::Records::kExceptTracks);
+  if (!db) return std::unexpected(db.error());
+  auto state = std::make_unique<const TrackTable::State>(image_, **db);
+  return std::shared_ptr<const TrackTable>(new TrackTable(std::move(state)));
 }
 
 std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "vantrel_pdb/blank_image.h"
@@ -89,6 +91,53 @@ TEST(Library, FileTypeFromTheExtensionTable) {
     auto tracks = library.tracks();
     ASSERT_TRUE(tracks) << tracks.error().message();
     EXPECT_EQ(tracks->at(0).file_type, code) << path;
+  }
+}
+
+// A track table reads what tracks() gives, field by field, and keeps
+// showing the state it was made from after the library changes.
+TEST(Library, TrackTableReadsTheTracksOfItsState) {
+  auto library = small_library();
+  TrackInput every_text = track(50, "/music/e.aiff", "/art/e.jpg");
+  every_text.label = "Harbour Records";
+  every_text.analysis_path = "/scans/50.dat";
+  every_text.comment = "Ñandú 夜";
+  ASSERT_TRUE(library.add_track(std::move(every_text)));
+  auto table = library.track_table();
+  ASSERT_TRUE(table) << table.error().message();
+  const auto before = *library.tracks();
+  ASSERT_TRUE(library.set_tempo(20, 9000));
+  ASSERT_TRUE(library.keep_only(std::vector<std::uint32_t>{20}, std::nullopt));
+  ASSERT_TRUE(library.add_track(track(40, "/music/d.flac")));
+  ASSERT_TRUE(library.commit());
+  ASSERT_EQ(library.tracks()->size(), 2u);
+
+  const TrackTable& t = **table;
+  ASSERT_EQ(before.back().comment, "Ñandú 夜");
+  ASSERT_EQ(t.size(), before.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const TrackInfo& want = before[i];
+    auto info = t.info(i);
+    ASSERT_TRUE(info) << info.error().message();
+    EXPECT_EQ(info->id, want.id);
+    EXPECT_EQ(info->tempo, want.tempo);
+    const std::pair<TrackText, const std::string*> texts[] = {
+        {TrackText::kTitle, &want.title},           {TrackText::kArtist, &want.artist},
+        {TrackText::kAlbum, &want.album},           {TrackText::kGenre, &want.genre},
+        {TrackText::kKey, &want.key},               {TrackText::kLabel, &want.label},
+        {TrackText::kArtworkPath, &want.artwork_path}, {TrackText::kAudioPath, &want.audio_path},
+        {TrackText::kAnalysisPath, &want.analysis_path}, {TrackText::kComment, &want.comment}};
+    for (auto [field, value] : texts) EXPECT_EQ(t.text(i, field).value(), *value) << i << " " << static_cast<int>(field);
+    EXPECT_EQ(info->artwork_path, want.artwork_path);
+    auto numbers = t.numbers(i);
+    ASSERT_TRUE(numbers);
+    EXPECT_EQ(numbers->title, "");
+    EXPECT_EQ(numbers->artist, "");
+    EXPECT_EQ(std::tuple(numbers->id, numbers->tempo, numbers->bpm, numbers->bitrate, numbers->sample_rate,
+                         numbers->file_size, numbers->duration, numbers->sample_depth, numbers->file_type,
+                         numbers->rating),
+              std::tuple(want.id, want.tempo, want.bpm, want.bitrate, want.sample_rate, want.file_size,
+                         want.duration, want.sample_depth, want.file_type, want.rating));
   }
 }
 

@@ -92,6 +92,50 @@ struct TrackInfo {
   std::uint8_t rating = 0;
 };
 
+// A text of a track, as TrackTable::text reads it.
+enum class TrackText {
+  kTitle,
+  kArtist,
+  kAlbum,
+  kGenre,
+  kKey,
+  kLabel,
+  kArtworkPath,
+  kAudioPath,
+  kAnalysisPath,
+  kComment,
+};
+
+// The tracks of one state of a library (Library::track_table), each field
+// read from the track's row when asked for. The table holds its own copy of
+// the image and of the name tables, so a later change of the library leaves
+// it as it was; it makes no record per track, so a listing that reads one
+// field of every track pays for that field alone. Its methods are const and
+// safe to call from several threads at once.
+class TrackTable {
+ public:
+  TrackTable(const TrackTable&) = delete;
+  TrackTable& operator=(const TrackTable&) = delete;
+  ~TrackTable();
+
+  // The number of tracks, in table order.
+  std::size_t size() const;
+
+  // Track `index` (which must be below size()) as Library::tracks() gives
+  // it. Fails as tracks() fails on that track.
+  std::expected<TrackInfo, PdbError> info(std::size_t index) const;
+  // Its fixed fields (id, tempo, bpm, bitrate, ...); every text is "".
+  std::expected<TrackInfo, PdbError> numbers(std::size_t index) const;
+  // One of its texts, as info() gives it.
+  std::expected<std::string, PdbError> text(std::size_t index, TrackText field) const;
+
+ private:
+  friend class Library;
+  struct State;
+  explicit TrackTable(std::unique_ptr<const State> state);
+  std::unique_ptr<const State> state_;
+};
+
 // A playlist or folder of the tree.
 struct PlaylistInfo {
   std::uint32_t id = 0;
@@ -151,8 +195,11 @@ class UndoLog;
 
 class Library {
  public:
-  // How open() decodes: every record at once, or every row checked as a
-  // full decoding checks it but the records made only when first read.
+  // How open() decodes: every record but the tracks' at once (the track
+  // rows are read in place by tracks(); database() makes their records on
+  // its first call), or only the row locations, the records made when first
+  // read. Either way every row is checked as a full decoding checks it, so
+  // a damaged image fails here.
   enum class Decoding { kRecords, kChecksOnly };
 
   // Takes over `image`, runs the structure check (validate) and decodes
@@ -171,6 +218,9 @@ class Library {
 
   // The tracks in table order, names resolved.
   std::expected<std::vector<TrackInfo>, PdbError> tracks();
+  // The tracks as a TrackTable, which later changes leave as it is. Costs a
+  // copy of the image and of the name tables, not a record per track.
+  std::expected<std::shared_ptr<const TrackTable>, PdbError> track_table();
   // The playlist tree's nodes in table order.
   std::expected<std::vector<PlaylistInfo>, PdbError> playlists();
   // The full decoding of the current image, made once per state. The

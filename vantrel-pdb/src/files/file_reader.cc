@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <string>
 
+#include "vantrel_pdb/memory_hints.h"
 #include "vantrel_pdb/os_error.h"
 
 namespace vantrel_pdb {
@@ -51,7 +52,9 @@ std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& 
   struct stat info {};
   // A regular file's size spares the regrowth; pipes and devices grow.
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    bytes.resize(static_cast<std::size_t>(info.st_size) + kSpareBytes);
+    bytes.reserve(static_cast<std::size_t>(info.st_size) + kSpareBytes);
+    advise_huge_pages(bytes.data(), bytes.capacity());
+    bytes.resize(bytes.capacity());
   }
   std::size_t size = 0;
   for (;;) {
