@@ -86,6 +86,15 @@ set(DOVREL_DEB_COMPONENTS tool runtime dev)
 get_cmake_property(DOVREL_INSTALL_COMPONENTS COMPONENTS)
 if("python" IN_LIST DOVREL_INSTALL_COMPONENTS)
   list(APPEND DOVREL_DEB_COMPONENTS python)
+  # The extension is built for one interpreter's ABI (its file name says
+  # which): the package needs that version of python3, as dh-python would
+  # write it. CPack adds the shared libraries' dependencies to these.
+  string(REPLACE "." ";" version_parts ${VANTREL_PDB_PYTHON_VERSION})
+  list(GET version_parts 0 major)
+  list(GET version_parts 1 minor)
+  math(EXPR next_minor "${minor} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${major}.${minor}~), python3 (<< ${major}.${next_minor})")
 endif()
 # The packages are not uploaded to Debian, so their first changelog entry
 # closes no ITP bug; each package says so to lintian.
@@ -113,6 +122,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/vantrel-pdb)
 # The runtime package's shlibs file and ldconfig trigger (the post-build
 # hook drops CPack's postinst and postrm, which would call ldconfig again).
+# CPack applies the shlibs setting to every package: for the Python module,
+# which has no SONAME, it prints a developer warning and leaves it out, as
+# it should.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${DOVREL_DEB_DIR}/triggers)

@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <memory>
 #include <expected>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "vantrel_pdb/error.h"
+#include "vantrel_pdb/library.h"
 
 namespace vantrel_pdb::python {
 
@@ -49,7 +51,13 @@ std::string to_path(const py::handle& path);
 // Call before adding methods: their signatures are written when added.
 inline void show_in_package(const py::object& type) { type.attr("__module__") = "vantrel_pdb"; }
 
-// Track and Playlist: read-only views of TrackInfo and PlaylistInfo.
+// db.tracks: the tracks of one state of a database. Each Track made from
+// it holds the table and its index, and reads a field when it is asked for.
+struct TrackSequence {
+  std::shared_ptr<const TrackTable> table;
+};
+
+// Tracks (a sequence of Track) and Playlist (a read-only PlaylistInfo).
 void bind_records(py::module_& module);
 
 // Database, open() and create().

@@ -57,35 +57,47 @@ class Database {
     });
   }
 
-  // The tracks as a tuple of Track, made once per state of the library:
-  // reading them again costs nothing until the next change.
-  py::tuple tracks() {
-    return cached(tracks_, [](Library& library) { return library.tracks(); });
+  // The tracks as one Tracks object per state of the library: reading them
+  // again costs nothing until the next change.
+  py::object tracks() {
+    return cached(tracks_, [](Library& library) { return library.track_table(); });
   }
-  py::tuple playlists() {
+  // The playlists as a tuple of Playlist, made once per state.
+  py::object playlists() {
     return cached(playlists_, [](Library& library) { return library.playlists(); });
   }
 
  private:
-  // A tuple made from the library's state of one generation.
+  // A Python value made from the library's state of one generation.
   struct Cache {
     std::uint64_t generation = 0;
-    std::optional<py::tuple> value;
+    std::optional<py::object> value;
   };
 
+  // The value of `cache`, made anew when the library has changed since:
+  // `read` runs on the library without the GIL, and its result becomes a
+  // Python object with the GIL held again.
   template <class Read>
-  py::tuple cached(Cache& cache, Read&& read) {
+  py::object cached(Cache& cache, Read&& read) {
     if (cache.value && cache.generation == generation_.load()) return *cache.value;
     std::uint64_t generation = 0;
     auto records = value_or_raise(run([&](Library& library) {
       generation = generation_.load();
       return read(library);
     }));
+    py::object out = to_python(std::move(records));
+    cache = {generation, out};
+    return out;
+  }
+
+  static py::object to_python(std::shared_ptr<const TrackTable> table) {
+    return py::cast(TrackSequence{std::move(table)});
+  }
+  static py::object to_python(std::vector<PlaylistInfo> records) {
     py::tuple out(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
       PyTuple_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), py::cast(std::move(records[i])).release().ptr());
     }
-    cache = {generation, out};
     return out;
   }
 
@@ -128,7 +140,8 @@ void bind_database(py::module_& module) {
                                 "Safe to share between threads: calls on one database take turns.");
   show_in_package(database);
   database.def_property_readonly("tracks", &Database::tracks,
-                             "The tracks in table order, as a tuple of Track (committing first).")
+                             "The tracks in table order, as Tracks: a read-only sequence of Track (committing\n"
+                             "first). The same object until the next change.")
       .def_property_readonly("playlists", &Database::playlists,
                              "The playlist tree's nodes in table order, as a tuple of Playlist.")
       .def(

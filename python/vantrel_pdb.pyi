@@ -1,7 +1,7 @@
 # Type stubs of the vantrel_pdb package (installed as vantrel_pdb/__init__.pyi).
 import os
-from collections.abc import Iterable, Mapping
-from typing import final
+from collections.abc import Iterable, Iterator, Mapping, Sequence
+from typing import final, overload
 
 __version__: str
 
@@ -10,7 +10,8 @@ class Error(Exception):
 
 @final
 class Track:
-    """A track of a database, its names resolved ("" when it names none). Read-only."""
+    """A track of a database, its names resolved ("" when it names none). Read-only:
+    it shows the database as it was when db.tracks was read."""
     @property
     def id(self) -> int: ...
     @property
@@ -57,6 +58,16 @@ class Track:
     def rating(self) -> int: ...
 
 @final
+class Tracks(Sequence[Track]):
+    """The tracks of a database in table order, as it was when they were read."""
+    def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: int) -> Track: ...
+    @overload
+    def __getitem__(self, index: slice) -> tuple[Track, ...]: ...
+    def __iter__(self) -> Iterator[Track]: ...
+
+@final
 class Playlist:
     """A playlist or folder of a database's tree. Read-only."""
     @property
@@ -86,8 +97,8 @@ class Database:
     Safe to share between threads: calls on one database take turns.
     """
     @property
-    def tracks(self) -> tuple[Track, ...]:
-        """The tracks in table order (committing first)."""
+    def tracks(self) -> Tracks:
+        """The tracks in table order (committing first); the same object until the next change."""
     @property
     def playlists(self) -> tuple[Playlist, ...]:
         """The playlist tree's nodes in table order."""

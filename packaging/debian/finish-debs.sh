@@ -28,6 +28,7 @@ strip_tree() {
 for deb in "$@"; do
   tree=$(mktemp -d)
   trap 'rm -rf "$tree"' EXIT
+  chmod 755 "$tree"  # the root directory of the package, as dpkg-deb records it
   dpkg-deb -R "$deb" "$tree"
   strip_tree "$tree"
   if [ -f "$tree/DEBIAN/triggers" ]; then

@@ -1,6 +1,9 @@
 """Track and Playlist: every field of the library's records reaches Python
 with its value and type, and the objects cannot be changed."""
 
+import collections.abc
+import gc
+
 import pytest
 
 import vantrel_pdb
@@ -109,9 +112,44 @@ def test_reprs_name_the_record():
     assert repr(db.playlists[0]) == "Playlist(id=3, name='Late', parent_id=0, is_folder=False, tracks=(7, 7))"
 
 
-def test_tracks_are_one_tuple_until_the_next_change(database):
+def test_tracks_are_one_sequence_until_the_next_change(database):
     tracks = database.tracks
-    assert type(tracks) is tuple and database.tracks is tracks
+    assert isinstance(tracks, collections.abc.Sequence) and database.tracks is tracks
     database.set_tempo(12, 13000)
     assert database.tracks is not tracks
     assert database.tracks[1].tempo == 13000 and tracks[1].tempo == 12800
+
+
+# Tracks as a sequence: each way of reaching tracks gives these ids.
+SEQUENCE_READS = [
+    ("len", lambda t: len(t), 3),
+    ("iteration", lambda t: [x.id for x in t], [11, 12, 13]),
+    ("negative index", lambda t: t[-1].id, 13),
+    ("slice", lambda t: [x.id for x in t[::-2]], [13, 11]),
+    ("empty slice", lambda t: t[5:], ()),
+    ("reversed", lambda t: [x.id for x in reversed(t)], [13, 12, 11]),
+    ("membership by id", lambda t: 12 in {x.id for x in t}, True),
+]
+
+
+@pytest.mark.parametrize("read, expected", [r[1:] for r in SEQUENCE_READS], ids=[r[0] for r in SEQUENCE_READS])
+def test_tracks_read_as_a_sequence(database, read, expected):
+    assert read(database.tracks) == expected
+
+
+@pytest.mark.parametrize("index, error", [(3, IndexError), (-4, IndexError), (2**63, IndexError),
+                                          ("0", TypeError), (1.0, TypeError)])
+def test_a_bad_track_index_raises_as_a_tuple_would(database, index, error):
+    with pytest.raises(error):
+        database.tracks[index]
+    with pytest.raises(error):
+        tuple(database.tracks)[index]
+
+
+def test_a_track_outlives_its_database():
+    db = vantrel_pdb.create()
+    db.add_track(id=7, title="Night Ferry", audio_path="/a.mp3")
+    (track,) = db.tracks
+    del db
+    gc.collect()
+    assert (track.id, track.title) == (7, "Night Ferry")

@@ -10,11 +10,14 @@ bytes, save() writes it back whole. Every failure of the library raises
 vantrel_pdb.Error with the library's message.
 """
 
+import collections.abc
+
 from vantrel_pdb._vantrel_pdb import (
     Database,
     Error,
     Playlist,
     Track,
+    Tracks,
     __version__,
     create,
     file_type_for_path,
@@ -27,8 +30,13 @@ __all__ = [
     "Error",
     "Playlist",
     "Track",
+    "Tracks",
     "create",
     "file_type_for_path",
     "open",
     "tempo_from_bpm",
 ]
+
+# Tracks has __len__ and __getitem__; as a registered Sequence it passes
+# isinstance checks (reversed() and `in` work from those two already).
+collections.abc.Sequence.register(Tracks)

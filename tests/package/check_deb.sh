@@ -5,7 +5,7 @@
 # dpkg in a scratch root, which leaves nothing behind; the tool run from an
 # unpacked root on the example request; the library tour built against the
 # -dev package through pkg-config (shared and static) and find_package;
-# and lintian, errors and warnings included, when lintian is installed.
+# the Python module imported from the unpacked root; and lintian, errors and warnings included, when lintian is installed.
 # Usage: check_deb.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source=$1 work=$2
@@ -21,11 +21,19 @@ soversion=${project_version%.*}
 runtime=libvantrel-pdb$soversion
 checked=0
 
+# Like grep -q, but reads its whole input: grep -q stops at the first match,
+# and under pipefail the writer it leaves behind (killed by SIGPIPE) would
+# fail the pipeline, turning a match into a miss.
+found() { grep "$@" >/dev/null; }
 fail() { echo "$*" >&2; echo "package check: $checked passed, 1 failed"; exit 1; }
 deb_of() { echo "$debs/${1}_${version}_$arch.deb"; }
 
 # The packages, their fields, and exactly these files each (directories aside).
 libdir=usr/lib/$triplet
+python_version=$(/usr/bin/python3 -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
+next_python=${python_version%.*}.$((${python_version#*.} + 1))
+pydir=usr/lib/python3/dist-packages/vantrel_pdb
+extension=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 declare -A files=(
   [dovrel]="usr/bin/dovrel usr/share/man/man1/dovrel.1.gz usr/share/dovrel/request.schema.json
             usr/share/dovrel/report.schema.json"
@@ -34,11 +42,13 @@ declare -A files=(
             $libdir/cmake/vantrel_pdb/vantrel_pdbConfig.cmake $libdir/cmake/vantrel_pdb/vantrel_pdbConfigVersion.cmake
             $libdir/cmake/vantrel_pdb/vantrel_pdbTargets.cmake $libdir/cmake/vantrel_pdb/vantrel_pdbTargets-none.cmake
             $(cd "$source/vantrel-pdb/include" && find vantrel_pdb -name '*.h' -printf 'usr/include/%p\n')"
+  [python3-vantrel-pdb]="$pydir/__init__.py $pydir/__init__.pyi $pydir/py.typed $pydir/_vantrel_pdb$extension"
 )
 declare -A depends=(
   [dovrel]="$runtime (= $version)|libc6|libstdc++6|libsimdjson"
   [$runtime]="libc6|libstdc++6"
   [libvantrel-pdb-dev]="$runtime (= $version)"
+  [python3-vantrel-pdb]="$runtime (= $version)|python3 (>= $python_version~)|python3 (<< $next_python)|libstdc++6"
 )
 for package in "${!files[@]}"; do
   deb=$(deb_of "$package")
@@ -50,7 +60,7 @@ for package in "${!files[@]}"; do
   (($(wc -l <<<"$description") > 2)) || fail "$package: no extended description"
   IFS='|' read -ra wanted <<<"${depends[$package]}"
   for dependency in "${wanted[@]}"; do
-    dpkg-deb -f "$deb" Depends | grep -qF "$dependency" || fail "$package does not depend on $dependency"
+    dpkg-deb -f "$deb" Depends | found -F "$dependency" || fail "$package does not depend on $dependency"
   done
   expected=$(printf '%s\n' ${files[$package]} "usr/share/doc/$package/copyright" \
                "usr/share/doc/$package/changelog.Debian.gz" "usr/share/lintian/overrides/$package" | sort)
@@ -63,28 +73,29 @@ ls "$debs"/*.deb | grep -vqE "/(dovrel|$runtime|libvantrel-pdb-dev|python3-vantr
 # The runtime package runs ldconfig through the trigger, with no scripts.
 [ "$(dpkg-deb -I "$(deb_of "$runtime")" triggers)" = "activate-noawait ldconfig" ] || fail "no ldconfig trigger"
 dpkg-deb -I "$(deb_of "$runtime")" postinst >/dev/null 2>&1 && fail "$runtime has a postinst"
-dpkg-deb -I "$(deb_of "$runtime")" shlibs | grep -qF "libvantrel_pdb $soversion $runtime (= $version)" ||
+dpkg-deb -I "$(deb_of "$runtime")" shlibs | found -F "libvantrel_pdb $soversion $runtime (= $version)" ||
   fail "shlibs does not name $runtime"
 
 # Unpacked: stripped, hardened, and the tool runs.
 root=$work/root
 for package in "${!files[@]}"; do dpkg-deb -x "$(deb_of "$package")" "$root"; done
-for binary in "$root/usr/bin/dovrel" "$root/$libdir/libvantrel_pdb.so.$project_version"; do
-  readelf -SW "$binary" | grep -qE '\.(debug_info|comment) ' && fail "$binary is not stripped"
-  readelf -dW "$binary" | grep -q 'BIND_NOW' || fail "$binary is not linked with -z now"
-  readelf -lW "$binary" | grep -q 'GNU_RELRO' || fail "$binary has no RELRO segment"
-  nm -D "$binary" | grep -q ' U __stack_chk_fail@' || fail "$binary is built without the stack protector"
+for binary in "$root/usr/bin/dovrel" "$root/$libdir/libvantrel_pdb.so.$project_version" \
+              "$root/$pydir/_vantrel_pdb$extension"; do
+  readelf -SW "$binary" | found -E '\.(debug_info|comment) ' && fail "$binary is not stripped"
+  readelf -dW "$binary" | found 'BIND_NOW' || fail "$binary is not linked with -z now"
+  readelf -lW "$binary" | found 'GNU_RELRO' || fail "$binary has no RELRO segment"
+  nm -D "$binary" | found ' U __stack_chk_fail@' || fail "$binary is built without the stack protector"
 done
-readelf -SW "$root/$libdir/libvantrel_pdb.a" | grep -q '\.debug_info ' && fail "the static library keeps debug data"
+readelf -SW "$root/$libdir/libvantrel_pdb.a" | found '\.debug_info ' && fail "the static library keeps debug data"
 # _FORTIFY_SOURCE: the library's bounded formatting goes through the checked form.
-nm -D "$root/$libdir/libvantrel_pdb.so.$project_version" | grep -q ' U __snprintf_chk@' ||
+nm -D "$root/$libdir/libvantrel_pdb.so.$project_version" | found ' U __snprintf_chk@' ||
   fail "the library calls no fortified function"
-zcat "$root/usr/share/doc/dovrel/changelog.Debian.gz" | head -n 1 | grep -qF "dovrel ($version) " ||
+zcat "$root/usr/share/doc/dovrel/changelog.Debian.gz" | head -n 1 | found -F "dovrel ($version) " ||
   fail "changelog is not at $version"
 export LD_LIBRARY_PATH=$root/$libdir
-"$root/usr/bin/dovrel" --version | grep -qx "dovrel $project_version" || fail "the unpacked dovrel does not run"
+"$root/usr/bin/dovrel" --version | found -x "dovrel $project_version" || fail "the unpacked dovrel does not run"
 request=$(sed "s#\"out/library.pdb\"#\"$work/library.pdb\"#" "$source/examples/library.json")
-"$root/usr/bin/dovrel" <<<"$request" | grep -q '"version":1}$' || fail "the unpacked dovrel cannot build"
+"$root/usr/bin/dovrel" <<<"$request" | found '"version":1}$' || fail "the unpacked dovrel cannot build"
 checked=$((checked + 1))
 
 # The -dev package as a C++23 consumer sees it: pkg-config (the shared
@@ -92,17 +103,27 @@ checked=$((checked + 1))
 pc="env PKG_CONFIG_PATH=$root/$libdir/pkgconfig pkg-config"
 # shellcheck disable=SC2046
 g++ -std=c++23 "$source/examples/library_tour.cc" -o "$work/tour-shared" $($pc --cflags --libs vantrel_pdb)
-ldd "$work/tour-shared" | grep -q "$root/$libdir/libvantrel_pdb.so.$soversion" || fail "tour not linked to $runtime"
+ldd "$work/tour-shared" | found "$root/$libdir/libvantrel_pdb.so.$soversion" || fail "tour not linked to $runtime"
 # shellcheck disable=SC2046
 g++ -std=c++23 "$source/examples/library_tour.cc" -o "$work/tour-static" $($pc --cflags vantrel_pdb) \
     "$root/$libdir/libvantrel_pdb.a"
-ldd "$work/tour-static" | grep -q libvantrel_pdb && fail "static tour still needs the shared library"
+ldd "$work/tour-static" | found libvantrel_pdb && fail "static tour still needs the shared library"
 cmake -S "$source/examples" -B "$work/tour-cmake" -DCMAKE_PREFIX_PATH="$root/usr" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/tour-cmake" >/dev/null
 for tour in "$work/tour-shared" "$work/tour-static" "$work/tour-cmake/library_tour"; do
   "$tour" "$work/library.pdb" "$work/tour.pdb" >"$work/tour.txt" || fail "$tour failed"
   grep -q '^tracks: 30 ' "$work/tour.txt" || fail "$tour printed an unexpected listing"
 done
+# The module from the unpacked root reads the file the unpacked tool built
+# (-I: neither PYTHONPATH nor the user's site-packages; the root comes first).
+/usr/bin/python3 -I -c "
+import sys
+sys.path.insert(0, '$root/usr/lib/python3/dist-packages')
+import vantrel_pdb
+assert vantrel_pdb.__file__.startswith('$root/'), vantrel_pdb.__file__
+assert vantrel_pdb.__version__ == '$project_version', vantrel_pdb.__version__
+assert len(vantrel_pdb.open('$work/library.pdb').tracks) == 30
+" || fail "the unpacked Python module does not import or read"
 unset LD_LIBRARY_PATH
 checked=$((checked + 1))
 
@@ -110,9 +131,10 @@ checked=$((checked + 1))
 admin=$work/dpkg-root/var/lib/dpkg
 mkdir -p "$admin/info" "$admin/updates" && touch "$admin/status"
 dpkg_root=(dpkg --root="$work/dpkg-root" --force-depends --force-not-root --log=/dev/null)
-"${dpkg_root[@]}" -i "$(deb_of "$runtime")" "$(deb_of libvantrel-pdb-dev)" "$(deb_of dovrel)" >"$work/dpkg.log" 2>&1 ||
+"${dpkg_root[@]}" -i "$(deb_of "$runtime")" "$(deb_of libvantrel-pdb-dev)" "$(deb_of dovrel)" \
+  "$(deb_of python3-vantrel-pdb)" >"$work/dpkg.log" 2>&1 ||
   fail "dpkg -i failed: $(cat "$work/dpkg.log")"
-"${dpkg_root[@]}" -P dovrel libvantrel-pdb-dev "$runtime" >>"$work/dpkg.log" 2>&1 || fail "dpkg -P failed"
+"${dpkg_root[@]}" -P dovrel libvantrel-pdb-dev python3-vantrel-pdb "$runtime" >>"$work/dpkg.log" 2>&1 || fail "dpkg -P failed"
 left=$(find "$work/dpkg-root" -mindepth 1 -not -path "$work/dpkg-root/var*")
 [ -z "$left" ] || fail "left after purge: $left"
 checked=$((checked + 1))
