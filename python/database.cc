@@ -124,6 +124,16 @@ std::unique_ptr<Database> open_database(const py::object& source) {
   return std::make_unique<Database>(value_or_raise(std::move(*library)));
 }
 
+PlaylistInput playlist_input(std::uint32_t id, std::string name, std::uint32_t parent_id, bool is_folder,
+                             const py::iterable& tracks) {
+  return PlaylistInput{id, std::move(name), parent_id, is_folder, to_ids(tracks)};
+}
+
+// add_playlist's keyword arguments, shared by add_playlists' mappings.
+#define VANTREL_PDB_PLAYLIST_ARGS                                                                          \
+  py::kw_only(), py::arg("id"), py::arg("name"), py::arg("parent_id") = 0, py::arg("is_folder") = false, \
+      py::arg("tracks") = py::tuple()
+
 std::optional<std::vector<std::uint32_t>> optional_ids(const std::optional<py::iterable>& ids) {
   if (!ids) return std::nullopt;
   return to_ids(*ids);
@@ -186,14 +196,32 @@ void bind_database(py::module_& module) {
           "add_playlist",
           [](Database& db, std::uint32_t id, std::string name, std::uint32_t parent_id, bool is_folder,
              const py::iterable& tracks) {
-            const PlaylistInput playlist{id, std::move(name), parent_id, is_folder, to_ids(tracks)};
+            const PlaylistInput playlist = playlist_input(id, std::move(name), parent_id, is_folder, tracks);
             value_or_raise(db.change([&](Library& library) { return library.add_playlist(playlist); }));
           },
-          py::kw_only(), arg("id"), arg("name"), arg("parent_id") = 0, arg("is_folder") = false,
-          arg("tracks") = py::tuple(),
+          VANTREL_PDB_PLAYLIST_ARGS,
           "Adds a playlist (or a folder) under parent_id, 0 for the top level, with track ids\n"
           "in playing order. The parent must exist already, in the database or this edit.\n"
           "Raises Error for a taken id, a missing parent or an absent track.")
+      .def(
+          "add_playlists",
+          [](Database& db, const py::iterable& playlists) {
+            // Each mapping is read as add_playlist reads its keyword
+            // arguments, with the same TypeErrors.
+            std::vector<PlaylistInput> inputs;
+            const py::cpp_function collect(
+                [&inputs](std::uint32_t id, std::string name, std::uint32_t parent_id, bool is_folder,
+                          const py::iterable& tracks) {
+                  inputs.push_back(playlist_input(id, std::move(name), parent_id, is_folder, tracks));
+                },
+                py::name("add_playlists"), VANTREL_PDB_PLAYLIST_ARGS);
+            for (const auto playlist : playlists) collect(**py::dict(py::reinterpret_borrow<py::object>(playlist)));
+            value_or_raise(db.change([&](Library& library) { return library.add_playlists(inputs); }));
+          },
+          arg("playlists"),
+          "Adds playlists given in any order, each a mapping of add_playlist's keyword\n"
+          "arguments: a playlist whose parent is among them waits for it. Raises Error when\n"
+          "some parent is neither in the database nor among them, as add_playlist would.")
       .def(
           "commit",
           [](Database& db) { value_or_raise(db.change([](Library& library) { return library.commit(); })); },
@@ -259,3 +287,5 @@ void bind_database(py::module_& module) {
 }
 
 }  // namespace vantrel_pdb::python
+
+#undef VANTREL_PDB_PLAYLIST_ARGS

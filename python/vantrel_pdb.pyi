@@ -140,6 +140,12 @@ class Database:
         The parent must exist already, in the database or this edit. Raises Error
         for a taken id, a missing parent or an absent track.
         """
+    def add_playlists(self, playlists: Iterable[Mapping[str, object]]) -> None:
+        """Adds playlists given in any order, each a mapping of add_playlist's keyword
+        arguments: a playlist whose parent is among them waits for it.
+
+        Raises Error when some parent is neither in the database nor among them.
+        """
     def commit(self) -> None:
         """Finishes the edit; on Error the whole edit is dropped."""
     def keep_only(

@@ -28,6 +28,14 @@ def test_module_build_is_dovrels_build(tmp_path, dovrel):
     assert (tmp_path / "module.pdb").read_bytes() == (tmp_path / "dovrel.pdb").read_bytes()
 
 
+def test_playlists_in_any_order_make_the_same_image(image):
+    db = vantrel_pdb.create()
+    for track in TRACKS:
+        db.add_track(**track)
+    db.add_playlists(PLAYLISTS[1:] + PLAYLISTS[:1])  # the children wait for their folder
+    assert db.to_bytes() == image
+
+
 SOURCES = [
     ("str", lambda path: str(path)),
     ("PathLike", lambda path: path),
