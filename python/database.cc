@@ -118,7 +118,7 @@ std::unique_ptr<Database> open_database(const py::object& source) {
   } else {
     const std::string path = to_path(source);
     py::gil_scoped_release released;
-    auto image = read_file(path);
+    auto image = read_database_file(path);
     library = image ? Library::open(std::move(*image)) : std::unexpected(std::move(image.error()));
   }
   return std::make_unique<Database>(value_or_raise(std::move(*library)));

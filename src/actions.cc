@@ -6,7 +6,6 @@
 
 #include "build.h"
 #include "database_file.h"
-#include "input_file.h"
 #include "vantrel_pdb/files.h"
 #include "patch.h"
 #include "mapped_file.h"

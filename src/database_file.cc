@@ -1,18 +1,15 @@
 #include "database_file.h"
 
-#include "input_file.h"
-#include "vantrel_pdb/validate.h"
+#include <utility>
+
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 
 Result<std::vector<std::uint8_t>> read_database_file(const std::string& path) {
-  return read_file_checked(path, vantrel_pdb::kFileStartSize,
-                           [](std::span<const std::uint8_t> head, std::uint64_t size) -> Result<void> {
-                             if (auto ok = vantrel_pdb::validate_file_start(head, size); !ok) {
-                               return std::unexpected(Error(ok.error()));
-                             }
-                             return {};
-                           });
+  auto bytes = vantrel_pdb::read_database_file(path);
+  if (!bytes) return std::unexpected(Error(bytes.error()));
+  return std::move(*bytes);
 }
 
 }  // namespace dovrel

@@ -10,12 +10,11 @@
 
 namespace dovrel {
 
-// Reads the database file at `path` whole, as read_file does, but looks at
-// its first page first: a regular file that is not a non-zero whole number
-// of 4096-byte pages, or whose header does not give 4096 as its page size,
-// fails at once with "Invalid PDB page size/length" (the message the
-// structure check would give for the whole file) without the rest being
-// read, so that a huge file of zeros costs one page of memory.
+// The library's read_database_file, its error as the front end's: a regular
+// file that is not a non-zero whole number of 4096-byte pages, or whose
+// header does not give 4096 as its page size, fails at once with "Invalid
+// PDB page size/length" without the rest being read; other failures give
+// the operating system's text, e.g. "No such file or directory (os error 2)".
 Result<std::vector<std::uint8_t>> read_database_file(const std::string& path);
 
 }  // namespace dovrel

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "actions.h"
-#include "input_file.h"
 #include "vantrel_pdb/os_error.h"
 #include "report_sink.h"
 #include "request.h"
+#include "vantrel_pdb/files.h"
 #include "vantrel_pdb/temp_file_cleanup.h"
 
 namespace {
@@ -107,9 +107,9 @@ int handle_arguments(int argc, char** argv) {
 
 int run() {
   if (::isatty(STDIN_FILENO) == 1) print_error(kTerminalHint);
-  auto input = dovrel::read_descriptor(STDIN_FILENO);
+  auto input = vantrel_pdb::read_descriptor(STDIN_FILENO, dovrel::kRequestPadding);
   if (!input) {
-    print_error(input.error().message);
+    print_error(input.error().message());
     return 1;
   }
   // Zero padding after the text lets the parser read it where it stands.

@@ -27,6 +27,21 @@ VANTREL_PDB_API_BEGIN
 // byte" without opening anything.
 std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path);
 
+// As read_file, but a regular file is looked at first page first: when
+// validate_file_start refuses it (not a non-zero whole number of 4096-byte
+// pages, or a header giving another page size), that is the error, the one
+// Library::open would give for the whole file, and the rest is never read,
+// so that a huge file that is no database costs one page of memory.
+std::expected<std::vector<std::uint8_t>, PdbError> read_database_file(const std::string& path);
+
+// Reads the open descriptor `fd` from where it stands to its end (a regular
+// file, a pipe, a terminal), retrying interrupted reads; the descriptor
+// stays open. Where the file's size is known, `spare_capacity` bytes more
+// are reserved beyond the data, so that a parser that pads its input grows
+// into them without a copy. Fails with pdb_error::File carrying the
+// operating system's text.
+std::expected<std::vector<std::uint8_t>, PdbError> read_descriptor(int fd, std::size_t spare_capacity = 0);
+
 // A last check before the new file replaces the old one; its error fails
 // the write and is returned unchanged.
 using BeforeReplace = std::function<std::expected<void, PdbError>()>;

@@ -1,15 +1,16 @@
-#include "vantrel_pdb/files.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string>
 
+#include "vantrel_pdb/files.h"
 #include "vantrel_pdb/memory_hints.h"
 #include "vantrel_pdb/os_error.h"
+#include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
 
@@ -20,7 +21,7 @@ namespace {
 constexpr std::size_t kFirstChunk = 64 * 1024;
 // Room beyond a regular file's size, so that its end is seen without
 // growing the buffer.
-constexpr std::size_t kSpareBytes = 1;
+constexpr std::size_t kEndByte = 1;
 constexpr char kNulInPath[] = "file path contains a NUL byte";
 
 PdbError read_error(int error_number) { return PdbError(pdb_error::File{os_error_message(error_number)}); }
@@ -37,9 +38,36 @@ class FileCloser {
   int fd_;
 };
 
-}  // namespace
+// Reads from `fd` into `bytes` after its first `size` bytes, until end of
+// file or until `bytes` holds `limit` bytes; the buffer grows as needed.
+// Fails with the system's errno.
+std::expected<void, int> read_into(int fd, std::vector<std::uint8_t>& bytes, std::size_t& size,
+                                   std::size_t limit = static_cast<std::size_t>(-1)) {
+  while (size < limit) {
+    if (size == bytes.size()) {
+      // Use what was reserved first, then double.
+      bytes.resize(std::min(limit, std::max(bytes.capacity(), size + std::max(size, kFirstChunk))));
+    }
+    const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(errno);
+    }
+    if (got == 0) break;
+    size += static_cast<std::size_t>(got);
+  }
+  return {};
+}
 
-std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path) {
+// The size of a regular file open as `fd`, or nothing for other kinds.
+std::optional<std::uint64_t> regular_file_size(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+// read_file, or with `check_start` read_database_file.
+std::expected<std::vector<std::uint8_t>, PdbError> read_path(const std::string& path, bool check_start) {
   if (path.find('\0') != std::string::npos) return std::unexpected(PdbError(pdb_error::File{kNulInPath}));
   int fd;
   do {
@@ -49,24 +77,46 @@ std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& 
   FileCloser closer(fd);
 
   std::vector<std::uint8_t> bytes;
-  struct stat info {};
-  // A regular file's size spares the regrowth; pipes and devices grow.
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    bytes.reserve(static_cast<std::size_t>(info.st_size) + kSpareBytes);
+  std::size_t size = 0;
+  if (const auto file_size = regular_file_size(fd)) {
+    if (check_start) {
+      // The first page first: a file it rules out is refused before the
+      // rest is read, so that a huge file that is no database costs a page.
+      bytes.reserve(kFileStartSize);
+      if (auto ok = read_into(fd, bytes, size, kFileStartSize); !ok) return std::unexpected(read_error(ok.error()));
+      if (auto ok = validate_file_start(Bytes(bytes.data(), size), *file_size); !ok) {
+        return std::unexpected(ok.error());
+      }
+      bytes.resize(size);
+    }
+    // The rest in one read where the size holds; pipes and devices grow.
+    bytes.reserve(static_cast<std::size_t>(*file_size) + kEndByte);
     advise_huge_pages(bytes.data(), bytes.capacity());
-    bytes.resize(bytes.capacity());
+  }
+  if (auto ok = read_into(fd, bytes, size); !ok) return std::unexpected(read_error(ok.error()));
+  bytes.resize(size);
+  return bytes;
+}
+
+}  // namespace
+
+std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path) {
+  return read_path(path, false);
+}
+
+std::expected<std::vector<std::uint8_t>, PdbError> read_database_file(const std::string& path) {
+  return read_path(path, true);
+}
+
+std::expected<std::vector<std::uint8_t>, PdbError> read_descriptor(int fd, std::size_t spare_capacity) {
+  std::vector<std::uint8_t> bytes;
+  // A regular file's size saves the regrowth; pipes report 0 and grow.
+  if (const auto file_size = regular_file_size(fd); file_size && *file_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(*file_size) + std::max(spare_capacity, kEndByte));
+    advise_huge_pages(bytes.data(), bytes.capacity());
   }
   std::size_t size = 0;
-  for (;;) {
-    if (size == bytes.size()) bytes.resize(size + std::max(size, kFirstChunk));
-    const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(read_error(errno));
-    }
-    if (got == 0) break;
-    size += static_cast<std::size_t>(got);
-  }
+  if (auto ok = read_into(fd, bytes, size); !ok) return std::unexpected(read_error(ok.error()));
   bytes.resize(size);
   return bytes;
 }

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/files.h"
+#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -73,6 +77,64 @@ TEST_F(ReadFile, ReadsAPipeToItsEnd) {
   EXPECT_EQ(*read, bytes);
 }
 
+// read_database_file looks at the first page before it reads the rest.
+struct DatabaseFileCase {
+  const char* name;
+  std::uint64_t size;  // the file's size; only the first page is written
+  std::vector<std::uint8_t> first_page;
+  const char* message;  // nullptr: read whole
+};
+
+class ReadDatabaseFile : public ReadFile, public ::testing::WithParamInterface<DatabaseFileCase> {};
+
+TEST_P(ReadDatabaseFile, RefusesByTheFirstPage) {
+  const auto& c = GetParam();
+  write(path("db"), c.first_page);
+  ASSERT_EQ(::truncate(path("db").c_str(), static_cast<off_t>(c.size)), 0);  // sparse beyond the page
+  auto read = read_database_file(path("db"));
+  if (c.message == nullptr) {
+    ASSERT_TRUE(read) << read.error().message();
+    EXPECT_EQ(read->size(), c.size);
+    EXPECT_TRUE(std::equal(c.first_page.begin(), c.first_page.end(), read->begin()));
+  } else {
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().message(), c.message);
+  }
+}
+
+std::vector<std::uint8_t> page_with_size(std::uint32_t page_size) {
+  std::vector<std::uint8_t> page = pattern(4096);
+  encode_fixed32(page.data() + format::kPageSizeOffset, page_size);
+  return page;
+}
+
+// The 8 GiB files are sparse: refused after one page, they cost none of it.
+const DatabaseFileCase kDatabaseFiles[] = {
+    {"TwoPages", 2 * 4096, page_with_size(4096), nullptr},
+    {"NotWholePages", 3 * 4096 + 5, page_with_size(4096), kInvalidPageSize},
+    {"HugeNotWholePages", (std::uint64_t{8} << 30) + 1, page_with_size(4096), kInvalidPageSize},
+    {"HugeOtherPageSize", std::uint64_t{8} << 30, page_with_size(8192), kInvalidPageSize},
+    {"Empty", 0, {}, kInvalidPageSize},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, ReadDatabaseFile, ::testing::ValuesIn(kDatabaseFiles),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// From where the descriptor stands, with the spare room asked for.
+TEST_F(ReadFile, ReadsADescriptorFromItsPosition) {
+  const auto bytes = pattern(10'000);
+  write(path("plain"), bytes);
+  const int fd = ::open(path("plain").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, 100, SEEK_SET), 100);
+  auto read = read_descriptor(fd, 64);
+  ::close(fd);
+  ASSERT_TRUE(read) << read.error().message();
+  EXPECT_EQ(*read, std::vector<std::uint8_t>(bytes.begin() + 100, bytes.end()));
+  EXPECT_GE(read->capacity(), read->size() + 64);
+  EXPECT_FALSE(read_descriptor(-1));
+}
+
 struct BadPath {
   const char* name;
   std::string (*make)(const ReadFile&);
@@ -82,10 +144,12 @@ struct BadPath {
 class UnreadablePath : public ReadFile, public ::testing::WithParamInterface<BadPath> {};
 
 TEST_P(UnreadablePath, FailsWithTheSystemsText) {
-  auto read = read_file(GetParam().make(*this));
-  ASSERT_FALSE(read);
-  EXPECT_TRUE(read.error().is<pdb_error::File>());
-  EXPECT_EQ(read.error().message(), GetParam().message);
+  const std::string bad = GetParam().make(*this);
+  for (auto read : {read_file(bad), read_database_file(bad)}) {
+    ASSERT_FALSE(read);
+    EXPECT_TRUE(read.error().is<pdb_error::File>());
+    EXPECT_EQ(read.error().message(), GetParam().message);
+  }
 }
 
 const BadPath kBadPaths[] = {
