@@ -95,12 +95,12 @@ int main(int argc, char** argv) {
     put_string(out, "Genre " + std::to_string(rng() % 300));
     out += ",\"key\":";
     put_string(out, kKeys[rng() % 24]);
-    std::string file = "/Contents/" + std::to_string(artist) + "/" + std::to_string(i) + "." +
+    std::string file = "/music/" + std::to_string(artist) + "/" + std::to_string(i) + "." +
                        kExtensions[rng() % std::size(kExtensions)];
     out += ",\"audioPath\":";
     put_string(out, file);
     out += ",\"analysisPath\":";
-    put_string(out, "/ANALYSIS/" + std::to_string(i) + ".DAT");
+    put_string(out, "/scans/" + std::to_string(i) + ".dat");
     out += ",\"artworkPath\":";
     put_string(out, i % 2 ? "" : "/ART/" + std::to_string(album) + ".jpg");
     out += ",\"bpm\":" + std::to_string(90 + rng() % 80) + "." + std::to_string(rng() % 100);

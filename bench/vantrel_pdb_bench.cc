@@ -32,8 +32,8 @@ dovrel::Request library_request(std::int64_t tracks) {
     t.album = "Album " + std::to_string(i / 3);
     t.genre = "Genre " + std::to_string(i % 300);
     t.key = std::to_string(i % 12 + 1) + "A";
-    t.audio_path = "/Contents/" + std::to_string(i) + ".mp3";
-    t.analysis_path = "/ANALYSIS/" + std::to_string(i) + ".DAT";
+    t.audio_path = "/music/" + std::to_string(i) + ".mp3";
+    t.analysis_path = "/scans/" + std::to_string(i) + ".dat";
     t.artwork_path = i % 2 ? "" : "/ART/" + std::to_string(i) + ".jpg";
     t.bpm = 120.5;
     t.duration = 300;

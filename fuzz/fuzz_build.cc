@@ -64,7 +64,7 @@ std::string name(FuzzedDataProvider& in) {
 }
 
 std::string audio_path(FuzzedDataProvider& in) {
-  std::string path = in.ConsumeBool() ? "/Contents/" + random_text(in, 40) : std::string("/music/track");
+  std::string path = in.ConsumeBool() ? "/music/" + random_text(in, 40) : std::string("/music/track");
   if (in.ConsumeBool()) path.clear();
   path += kExtensions[in.ConsumeIntegralInRange<std::size_t>(0, kExtensions.size() - 1)];
   return path;
@@ -106,7 +106,7 @@ dovrel::Request request_from(FuzzedDataProvider& in) {
     t.genre = name(in);
     t.key = name(in);
     t.audio_path = audio_path(in);
-    t.analysis_path = in.ConsumeBool() ? random_text(in, 60) : "/ANALYSIS/a.DAT";
+    t.analysis_path = in.ConsumeBool() ? random_text(in, 60) : "/scans/a.dat";
     t.artwork_path = artwork_path(in, long_artwork);
     t.bpm = in.ConsumeBool() ? in.ConsumeFloatingPoint<double>() : in.ConsumeIntegralInRange<int>(0, 20000) / 100.0;
     t.duration = in.ConsumeIntegral<std::uint16_t>();

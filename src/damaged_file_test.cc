@@ -87,7 +87,7 @@ std::string spanning_request() {
     const std::string text(40, static_cast<char>('A' + i % 26));
     r << (i > 1 ? "," : "") << R"({"id":)" << 1000 + i << R"(,"title":"Title )" << n << text << R"(","artist":"Artist )"
       << n << name << (i % 3 == 0 ? "\u00e9" : "") << R"(","album":"Album )" << n << name << R"(","genre":"Genre )"
-      << n << name << R"(","key":"K)" << i % 12 << R"(","audioPath":"/Contents/)" << n << text << text
+      << n << name << R"(","key":"K)" << i % 12 << R"(","audioPath":"/music/)" << n << text << text
       << R"(.mp3","analysisPath":"/analysis/)" << n << R"(.bin","artworkPath":")"
       << (i % 4 == 0 ? "" : "/art/" + n + std::string(100, 'x') + ".jpg") << R"(","bpm":)" << 100 + i
       << R"(.25,"duration":)" << 100 + i << R"(,"sampleRate":44100,"fileSize":)" << 1000000 + i
