@@ -18,8 +18,6 @@
 //   g++ -std=c++23 library_tour.cc $(pkg-config --cflags --libs vantrel_pdb)
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,23 +53,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // 1. Read the file. The library touches no file on the way in: it takes
-  //    the page image as bytes, and the program reads them however it likes.
-  std::ifstream in(argv[1], std::ios::binary);
-  if (!in.is_open()) {
-    std::fprintf(stderr, "library_tour: cannot open %s\n", argv[1]);
-    return 1;
-  }
-  std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) {
-    std::fprintf(stderr, "library_tour: cannot read %s\n", argv[1]);
-    return 1;
-  }
-  std::printf("read %zu bytes\n", image.size());
+  // 1. Read the file. The library itself touches no file: Library::open
+  //    takes the page image as bytes, which files.h reads (a file that is no
+  //    database is refused after its first page) or the program however it
+  //    likes.
+  auto image = vantrel_pdb::read_database_file(argv[1]);
+  if (!image) return fail("read", image.error());
+  std::printf("read %zu bytes\n", image->size());
 
   // 2. Open it: the structure check runs first, then the image is decoded.
   //    An image that is not a sound database fails here, with a message.
-  auto library = vantrel_pdb::Library::open(std::move(image));
+  auto library = vantrel_pdb::Library::open(std::move(*image));
   if (!library) return fail("open", library.error());
 
   // 3. List the tracks. Each TrackInfo carries the names behind the ids the
