@@ -19,7 +19,6 @@
 #include "vantrel_pdb/memory_hints.h"
 #include "vantrel_pdb/playlist_rows.h"
 #include "vantrel_pdb/track.h"
-#include "vantrel_pdb/track_view.h"
 #include "track_table_state.h"
 #include "vantrel_pdb/validate.h"
 

@@ -32,12 +32,54 @@ std::vector<std::uint8_t> copy_of(Bytes image) {
   return copy;
 }
 
-// A text stored in the track row itself (the names come from other tables).
-std::expected<std::string, PdbError> text_of_row(const TrackView& track, std::size_t slot) {
-  std::string text;
-  if (auto ok = track.append_text(slot, text); !ok) return std::unexpected(ok.error());
-  return text;
+// Appends text `field` of track `t` to `out`: a name from the catalog, or a
+// text stored in the row itself. Fails as the row's text fails to decode.
+std::expected<void, PdbError> append_text(const TrackView& t, const Catalog& catalog, TrackText field,
+                                          std::string& out) {
+  switch (field) {
+    case TrackText::kArtist:
+      out.append(catalog.artist(t));
+      return {};
+    case TrackText::kAlbum:
+      out.append(catalog.album(t));
+      return {};
+    case TrackText::kGenre:
+      out.append(catalog.genre(t));
+      return {};
+    case TrackText::kKey:
+      out.append(catalog.key(t));
+      return {};
+    case TrackText::kLabel:
+      out.append(catalog.label(t));
+      return {};
+    case TrackText::kArtworkPath:
+      out.append(catalog.artwork_path(t));
+      return {};
+    case TrackText::kTitle:
+      return t.append_text(track_row::kTitleSlot, out);
+    case TrackText::kAudioPath:
+      return t.append_text(track_row::kFilePathSlot, out);
+    case TrackText::kAnalysisPath:
+      return t.append_text(track_row::kAnalysisPathSlot, out);
+    case TrackText::kComment:
+      break;
+  }
+  return t.append_text(track_row::kCommentSlot, out);
 }
+
+// Each text of a TrackInfo and the field it holds.
+constexpr std::pair<TrackText, std::string TrackInfo::*> kTextMembers[] = {
+    {TrackText::kTitle, &TrackInfo::title},
+    {TrackText::kArtist, &TrackInfo::artist},
+    {TrackText::kAlbum, &TrackInfo::album},
+    {TrackText::kGenre, &TrackInfo::genre},
+    {TrackText::kKey, &TrackInfo::key},
+    {TrackText::kLabel, &TrackInfo::label},
+    {TrackText::kArtworkPath, &TrackInfo::artwork_path},
+    {TrackText::kAudioPath, &TrackInfo::audio_path},
+    {TrackText::kAnalysisPath, &TrackInfo::analysis_path},
+    {TrackText::kComment, &TrackInfo::comment},
+};
 
 }  // namespace
 
@@ -47,18 +89,9 @@ std::expected<TrackInfo, PdbError> read_track_info(Bytes image, std::uint64_t lo
   if (!t) return std::unexpected(t.error());
   TrackInfo info;
   if (fields == TrackFields::kAll) {
-    for (auto [slot, text] : {std::pair{track_row::kTitleSlot, &info.title},
-                              std::pair{track_row::kFilePathSlot, &info.audio_path},
-                              std::pair{track_row::kAnalysisPathSlot, &info.analysis_path},
-                              std::pair{track_row::kCommentSlot, &info.comment}}) {
-      if (auto ok = t->append_text(slot, *text); !ok) return std::unexpected(ok.error());
+    for (auto [field, member] : kTextMembers) {
+      if (auto ok = append_text(*t, catalog, field, info.*member); !ok) return std::unexpected(ok.error());
     }
-    info.artist = catalog.artist(*t);
-    info.album = catalog.album(*t);
-    info.genre = catalog.genre(*t);
-    info.key = catalog.key(*t);
-    info.label = catalog.label(*t);
-    info.artwork_path = catalog.artwork_path(*t);
   }
   info.id = t->id();
   info.tempo = t->tempo();
@@ -77,29 +110,9 @@ std::expected<std::string, PdbError> read_track_text(Bytes image, std::uint64_t 
                                                      TrackText field) {
   auto t = TrackView::at(image, location);
   if (!t) return std::unexpected(t.error());
-  switch (field) {
-    case TrackText::kArtist:
-      return std::string(catalog.artist(*t));
-    case TrackText::kAlbum:
-      return std::string(catalog.album(*t));
-    case TrackText::kGenre:
-      return std::string(catalog.genre(*t));
-    case TrackText::kKey:
-      return std::string(catalog.key(*t));
-    case TrackText::kLabel:
-      return std::string(catalog.label(*t));
-    case TrackText::kArtworkPath:
-      return std::string(catalog.artwork_path(*t));
-    case TrackText::kTitle:
-      return text_of_row(*t, track_row::kTitleSlot);
-    case TrackText::kAudioPath:
-      return text_of_row(*t, track_row::kFilePathSlot);
-    case TrackText::kAnalysisPath:
-      return text_of_row(*t, track_row::kAnalysisPathSlot);
-    case TrackText::kComment:
-      break;
-  }
-  return text_of_row(*t, track_row::kCommentSlot);
+  std::string text;
+  if (auto ok = append_text(*t, catalog, field, text); !ok) return std::unexpected(ok.error());
+  return text;
 }
 
 TrackTable::State::State(Bytes image_bytes, const Database& decoding)
