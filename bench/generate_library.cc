@@ -17,8 +17,8 @@
 namespace {
 
 const char* const kSyllables[] = {"ka", "lo", "mi", "ne", "ra", "su", "to", "vi", "ze", "do", "an", "el"};
-const char* const kFlavours[] = {"", "", "", " Café", " Ñandú", " Øresund", " 東京", " 夜明け", " 🎧", " 🔥 Mix",
-                                 " Straße", " Ελλάδα"};
+const char* const kFlavours[] = {"",      "",        "",   " Café",  " Ñandú",  " Øresund",
+                                 " 東京", " 夜明け", " 🎧", " 🔥 Mix", " Straße", " Ελλάδα"};
 const char* const kKeys[] = {"1A", "2A", "3A", "4A", "5A", "6A", "7A", "8A", "9A", "10A", "11A", "12A",
                              "1B", "2B", "3B", "4B", "5B", "6B", "7B", "8B", "9B", "10B", "11B", "12B"};
 const char* const kExtensions[] = {"mp3", "flac", "m4a", "wav", "aiff", "aac"};

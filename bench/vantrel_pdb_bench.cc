@@ -45,7 +45,8 @@ dovrel::Request library_request(std::int64_t tracks) {
     dovrel::Playlist pl;
     pl.id = static_cast<std::uint32_t>(p + 1);
     pl.name = "Playlist " + std::to_string(p);
-    for (std::int64_t e = 0; e < 200 && e < tracks; ++e) pl.tracks.push_back(static_cast<std::uint32_t>(1000 + (p * 7 + e) % tracks));
+    for (std::int64_t e = 0; e < 200 && e < tracks; ++e)
+      pl.tracks.push_back(static_cast<std::uint32_t>(1000 + (p * 7 + e) % tracks));
     r.playlists.push_back(std::move(pl));
   }
   return r;
@@ -85,9 +86,7 @@ std::string library_request_text(std::int64_t tracks) {
   return out.append("]}");
 }
 
-void Sizes(benchmark::internal::Benchmark* b) {
-  b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-}
+void Sizes(benchmark::internal::Benchmark* b) { b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond); }
 
 void BM_ParseRequest(benchmark::State& state) {
   const std::string text = library_request_text(state.range(0));
@@ -162,7 +161,8 @@ void BM_Patch(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
   dovrel::Request request;
   request.keep_tracks.emplace();
-  for (std::int64_t i = 0; i < state.range(0); i += 2) request.keep_tracks->push_back(static_cast<std::uint32_t>(1000 + i));
+  for (std::int64_t i = 0; i < state.range(0); i += 2)
+    request.keep_tracks->push_back(static_cast<std::uint32_t>(1000 + i));
   for (std::uint32_t i = 0; i < 1000 && i < state.range(0); ++i) request.tempos.emplace(1000 + i, 12000 + i);
   for (auto _ : state) {
     auto patched = dovrel::patch(image, request);

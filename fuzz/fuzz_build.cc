@@ -38,11 +38,26 @@ constexpr std::size_t kMaxPlaylistTracks = 6;
 constexpr std::size_t kMaxRandomText = 300;
 
 const std::array<std::string_view, 10> kNames = {
-    "", "A", "Nadia Okonkwo", "Lagos Nights", "Afro House", "Am", "F#m",
-    "Ünïcödé", "日本語の名前", "emoji \xF0\x9F\x8E\xB5"};
-const std::array<std::string_view, 17> kExtensions = {
-    ".mp3", ".MP3", ".m4a", ".aac", ".flac", ".Flac", ".alac", ".wav", ".aif", ".AIFF",
-    ".ogg", ".", "", ".mp3.ogg", ".mp3/x", "\xC3\xA9.wav", ".m\xC3\xA4" "a"};
+    "",   "A",   "Nadia Okonkwo", "Lagos Nights", "Afro House",
+    "Am", "F#m", "Ünïcödé",       "日本語の名前", "emoji \xF0\x9F\x8E\xB5"};
+const std::array<std::string_view, 17> kExtensions = {".mp3",
+                                                      ".MP3",
+                                                      ".m4a",
+                                                      ".aac",
+                                                      ".flac",
+                                                      ".Flac",
+                                                      ".alac",
+                                                      ".wav",
+                                                      ".aif",
+                                                      ".AIFF",
+                                                      ".ogg",
+                                                      ".",
+                                                      "",
+                                                      ".mp3.ogg",
+                                                      ".mp3/x",
+                                                      "\xC3\xA9.wav",
+                                                      ".m\xC3\xA4"
+                                                      "a"};
 
 // Text that a parsed request could hold: any bytes made valid UTF-8.
 std::string random_text(FuzzedDataProvider& in, std::size_t max_length) {
@@ -54,12 +69,9 @@ std::string random_text(FuzzedDataProvider& in, std::size_t max_length) {
 
 std::string name(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0:
-      return random_text(in, kMaxRandomText);
-    case 1:
-      return std::string(in.ConsumeIntegralInRange<std::size_t>(120, 140), 'n');
-    default:
-      return std::string(kNames[in.ConsumeIntegralInRange<std::size_t>(0, kNames.size() - 1)]);
+    case 0: return random_text(in, kMaxRandomText);
+    case 1: return std::string(in.ConsumeIntegralInRange<std::size_t>(120, 140), 'n');
+    default: return std::string(kNames[in.ConsumeIntegralInRange<std::size_t>(0, kNames.size() - 1)]);
   }
 }
 
@@ -73,18 +85,12 @@ std::string audio_path(FuzzedDataProvider& in) {
 std::string artwork_path(FuzzedDataProvider& in, bool long_paths) {
   if (long_paths) return std::string(in.ConsumeIntegralInRange<std::size_t>(100, 126), 'a');
   switch (in.ConsumeIntegralInRange<int>(0, 6)) {
-    case 0:
-      return "/art/a.jpg";
-    case 1:
-      return std::string(126, 'a');
-    case 2:
-      return std::string(127, 'a');
-    case 3:
-      return "/art/\xC3\xA9.jpg";
-    case 4:
-      return random_text(in, 140);
-    default:
-      return "";
+    case 0: return "/art/a.jpg";
+    case 1: return std::string(126, 'a');
+    case 2: return std::string(127, 'a');
+    case 3: return "/art/\xC3\xA9.jpg";
+    case 4: return random_text(in, 140);
+    default: return "";
   }
 }
 

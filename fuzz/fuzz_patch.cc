@@ -85,7 +85,8 @@ dovrel::Request request_for(const std::uint8_t* control, vantrel_pdb::Bytes imag
 // The bytes patch may change: every page's packed counts and every place a
 // row group's present flags can lie, on pages that had rows before or after,
 // and the tempo field of each track row that the request retunes.
-std::vector<bool> changeable_bytes(vantrel_pdb::Bytes before, vantrel_pdb::Bytes after, const dovrel::Request& request) {
+std::vector<bool> changeable_bytes(vantrel_pdb::Bytes before, vantrel_pdb::Bytes after,
+                                   const dovrel::Request& request) {
   std::vector<bool> may(before.size(), false);
   const std::uint64_t page_size = f::kToolPageSize;
   for (std::uint64_t start = page_size; start + page_size <= before.size(); start += page_size) {

@@ -27,8 +27,7 @@ using dovrel::fuzz::check_error_line;
 void check_fails_with(const dovrel::Request& request, std::string_view message) {
   auto result = dovrel::run_action(request);
   check(!result.has_value(), "an action without its file succeeded");
-  check(result.error().message == message, "unexpected message for an action without its file",
-        result.error().message);
+  check(result.error().message == message, "unexpected message for an action without its file", result.error().message);
 }
 
 void check_build(const dovrel::Request& request) {

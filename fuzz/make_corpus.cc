@@ -19,11 +19,11 @@
 #include <utility>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "build.h"
 #include "patch.h"
 #include "request.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/strings.h"
 
@@ -224,12 +224,12 @@ std::vector<Bytes> string_seeds() {
   seeds.push_back(*vantrel_pdb::encode_string(std::string(126, 'a')));
   seeds.push_back(*vantrel_pdb::encode_string(std::string(127, 'a')));
   seeds.push_back({0x01});
-  seeds.push_back({0x07, 0xC3, 0x28});                    // invalid UTF-8 in a short string
+  seeds.push_back({0x07, 0xC3, 0x28});                                // invalid UTF-8 in a short string
   seeds.push_back({0x90, 0x08, 0x00, 0x00, 0x00, 0xDC, 0x41, 0x00});  // lone low surrogate
   seeds.push_back({0x90, 0x07, 0x00, 0x00, 0x41, 0x00, 0x42});        // odd text length
-  seeds.push_back({0x02, 0x04, 0x00, 0x00});              // unknown kind
-  seeds.push_back({0x40, 0x03, 0x00});                    // total length below the header
-  seeds.push_back({0x40, 0xFF, 0xFF, 0x00, 'x'});         // runs past the end
+  seeds.push_back({0x02, 0x04, 0x00, 0x00});                          // unknown kind
+  seeds.push_back({0x40, 0x03, 0x00});                                // total length below the header
+  seeds.push_back({0x40, 0xFF, 0xFF, 0x00, 'x'});                     // runs past the end
   return seeds;
 }
 

@@ -111,8 +111,7 @@ inline simdjson::dom::object check_report_line(simdjson::dom::parser& parser, st
     check(track["bpm"].is_double(), "bpm printed without a fractional part");
   }
   for (simdjson::dom::element playlist : playlists) {
-    check(playlist.is_object() && playlist.get_object().value_unsafe().size() == 5,
-          "report playlist has not 5 keys");
+    check(playlist.is_object() && playlist.get_object().value_unsafe().size() == 5, "report playlist has not 5 keys");
   }
   return object;
 }

@@ -7,8 +7,8 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
-#include <memory>
 #include <expected>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>

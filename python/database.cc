@@ -1,6 +1,7 @@
 // Database: a Library behind a lock, with the GIL released around every
 // call that works on the whole image, and open() and create().
 #include <Python.h>
+#include <pybind11/stl.h>
 
 #include <atomic>
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
-
-#include <pybind11/stl.h>
 
 #include "binding.h"
 #include "vantrel_pdb/files.h"
@@ -130,9 +129,9 @@ PlaylistInput playlist_input(std::uint32_t id, std::string name, std::uint32_t p
 }
 
 // add_playlist's keyword arguments, shared by add_playlists' mappings.
-#define VANTREL_PDB_PLAYLIST_ARGS                                                                          \
+#define VANTREL_PDB_PLAYLIST_ARGS                                                                        \
   py::kw_only(), py::arg("id"), py::arg("name"), py::arg("parent_id") = 0, py::arg("is_folder") = false, \
-      py::arg("tracks") = py::tuple()
+                                                 py::arg("tracks") = py::tuple()
 
 std::optional<std::vector<std::uint32_t>> optional_ids(const std::optional<py::iterable>& ids) {
   if (!ids) return std::nullopt;
@@ -145,11 +144,12 @@ void bind_database(py::module_& module) {
   using py::arg;
   py::class_<Database> database(module, "Database",
                                 "A whole database in memory: one page image, its tracks and its playlist tree.\n"
-                       "Made by open() or create(). Additions form one edit, finished by commit();\n"
-                       "reading, keep_only, set_tempo, to_bytes and save commit a pending edit first.\n"
+                                "Made by open() or create(). Additions form one edit, finished by commit();\n"
+                                "reading, keep_only, set_tempo, to_bytes and save commit a pending edit first.\n"
                                 "Safe to share between threads: calls on one database take turns.");
   show_in_package(database);
-  database.def_property_readonly("tracks", &Database::tracks,
+  database
+      .def_property_readonly("tracks", &Database::tracks,
                              "The tracks in table order, as Tracks: a read-only sequence of Track (committing\n"
                              "first). The same object until the next change.")
       .def_property_readonly("playlists", &Database::playlists,
@@ -223,8 +223,7 @@ void bind_database(py::module_& module) {
           "arguments: a playlist whose parent is among them waits for it. Raises Error when\n"
           "some parent is neither in the database nor among them, as add_playlist would.")
       .def(
-          "commit",
-          [](Database& db) { value_or_raise(db.change([](Library& library) { return library.commit(); })); },
+          "commit", [](Database& db) { value_or_raise(db.change([](Library& library) { return library.commit(); })); },
           "Finishes the edit: checks the new tracks' extensions and artwork, writes them and\n"
           "checks the image. On Error the whole edit is dropped. Without an edit, does nothing.")
       .def(
@@ -240,9 +239,8 @@ void bind_database(py::module_& module) {
                 new_tempos[to_u32(pair[0])] = to_u32(pair[1]);
               }
             }
-            value_or_raise(db.change([&](Library& library) {
-              return library.keep_only(kept_tracks, kept_playlists, new_tempos);
-            }));
+            value_or_raise(db.change(
+                [&](Library& library) { return library.keep_only(kept_tracks, kept_playlists, new_tempos); }));
           },
           py::kw_only(), arg("tracks") = py::none(), arg("playlists") = py::none(), arg("tempos") = py::none(),
           "Keeps only the listed track and playlist ids (None keeps all of a kind); the rows\n"
@@ -259,11 +257,12 @@ void bind_database(py::module_& module) {
       .def(
           "to_bytes",
           [](Database& db) {
-            auto image = value_or_raise(db.run([](Library& library) -> std::expected<std::vector<std::uint8_t>, PdbError> {
-              auto bytes = library.bytes();
-              if (!bytes) return std::unexpected(std::move(bytes.error()));
-              return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
-            }));
+            auto image =
+                value_or_raise(db.run([](Library& library) -> std::expected<std::vector<std::uint8_t>, PdbError> {
+                  auto bytes = library.bytes();
+                  if (!bytes) return std::unexpected(std::move(bytes.error()));
+                  return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+                }));
             return py::bytes(reinterpret_cast<const char*>(image.data()), image.size());
           },
           "The page image as bytes, after committing.")

@@ -108,11 +108,16 @@ void bind_track(py::module_& module) {
              py::ssize_t index = PyNumber_AsSsize_t(key.ptr(), PyExc_IndexError);
              if (index == -1 && PyErr_Occurred()) throw py::error_already_set();
              if (index < 0) index += static_cast<py::ssize_t>(size);
-             if (index < 0 || static_cast<std::size_t>(index) >= size) throw py::index_error("track index out of range");
+             if (index < 0 || static_cast<std::size_t>(index) >= size)
+               throw py::index_error("track index out of range");
              return py::cast(TrackRef{s.table, static_cast<std::size_t>(index)});
            })
-      .def("__iter__", [](const TrackSequence& s) { return TrackIterator{s.table, 0}; })
-      .def("__repr__", [](const TrackSequence& s) { return py::str("<vantrel_pdb.Tracks: {} tracks>").format(s.table->size()); });
+      .def("__iter__",
+           [](const TrackSequence& s) {
+             return TrackIterator{s.table, 0};
+           })
+      .def("__repr__",
+           [](const TrackSequence& s) { return py::str("<vantrel_pdb.Tracks: {} tracks>").format(s.table->size()); });
 }
 
 void bind_playlist(py::module_& module) {

@@ -2,14 +2,13 @@
 // vantrel_pdb (vantrel_pdb/__init__.py): the library's high-level API, and
 // its errors as one exception class.
 #include <Python.h>
+#include <pybind11/stl.h>
 
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <pybind11/stl.h>
 
 #include "binding.h"
 #include "vantrel_pdb/library.h"

@@ -6,12 +6,12 @@
 
 #include "build.h"
 #include "database_file.h"
-#include "vantrel_pdb/files.h"
-#include "patch.h"
 #include "mapped_file.h"
+#include "patch.h"
 #include "report.h"
 #include "report_sink.h"
 #include "target_lock.h"
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 
@@ -28,7 +28,8 @@ Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report,
   if (!request.output) return fail(kMissingOutput);
   // The report must still be printable when the new file replaces the old.
   const auto report_sink_ready = []() -> std::expected<void, vantrel_pdb::PdbError> {
-    if (auto ok = check_report_sink(); !ok) return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
+    if (auto ok = check_report_sink(); !ok)
+      return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
     return {};
   };
   if (auto written = vantrel_pdb::write_file(*request.output, image, report_sink_ready); !written) {

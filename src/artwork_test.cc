@@ -111,23 +111,23 @@ TEST(Artwork, OneRowByteForByte) {
   ASSERT_EQ(track_rows.size(), 2u);
   t::put_u32(expected, track_rows[1] + 28, 907);  // artwork_id of the second track only
   const std::uint64_t P = kFirstArtworkPage * kPage;
-  t::put_u32(expected, P + 4, 28);       // page_index
-  t::put_u32(expected, P + 8, 13);       // page_kind
-  t::put_u32(expected, P + 12, u);       // next_page: the reserved next unused page
-  t::put_u32(expected, P + 16, 1);       // page_sequence
-  t::put_u8(expected, P + 24, 0x01);     // packed counts: 1 slot ...
-  t::put_u8(expected, P + 25, 0x20);     // ... and 1 present row (1 << 13)
-  t::put_u8(expected, P + 27, 0x24);     // page_flags
-  t::put_u16(expected, P + 28, 4034);    // free_size
-  t::put_u16(expected, P + 30, 16);      // used_size
-  t::put_u16(expected, P + 32, 1);       // edit_row_count
-  t::put_u32(expected, P + 40, 907);     // row: artwork id
-  t::put_u8(expected, P + 44, 0x17);     // short ASCII header of a 10-byte string
+  t::put_u32(expected, P + 4, 28);     // page_index
+  t::put_u32(expected, P + 8, 13);     // page_kind
+  t::put_u32(expected, P + 12, u);     // next_page: the reserved next unused page
+  t::put_u32(expected, P + 16, 1);     // page_sequence
+  t::put_u8(expected, P + 24, 0x01);   // packed counts: 1 slot ...
+  t::put_u8(expected, P + 25, 0x20);   // ... and 1 present row (1 << 13)
+  t::put_u8(expected, P + 27, 0x24);   // page_flags
+  t::put_u16(expected, P + 28, 4034);  // free_size
+  t::put_u16(expected, P + 30, 16);    // used_size
+  t::put_u16(expected, P + 32, 1);     // edit_row_count
+  t::put_u32(expected, P + 40, 907);   // row: artwork id
+  t::put_u8(expected, P + 44, 0x17);   // short ASCII header of a 10-byte string
   const std::string path = "/art/a.jpg";
   for (std::size_t i = 0; i < path.size(); ++i) t::put_u8(expected, P + 45 + i, static_cast<std::uint8_t>(path[i]));
-  t::put_u16(expected, P + 4090, 0);     // slot 0 offset
-  t::put_u16(expected, P + 4092, 1);     // present_flags
-  t::put_u16(expected, P + 4094, 1);     // edit_flags
+  t::put_u16(expected, P + 4090, 0);  // slot 0 offset
+  t::put_u16(expected, P + 4092, 1);  // present_flags
+  t::put_u16(expected, P + 4094, 1);  // edit_flags
   t::put_u32(expected, kEntryEmptyCandidate, u);
   t::put_u32(expected, kEntryLastPage, 28);
   t::put_u32(expected, kNextUnused, u + 1);

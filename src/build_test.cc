@@ -14,12 +14,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "cli_runner_test_util.h"
 #include "report.h"
 #include "request.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/playlist_rows.h"
 #include "vantrel_pdb/track.h"
@@ -188,21 +188,19 @@ struct TempoCase {
 
 class Tempo : public ::testing::TestWithParam<TempoCase> {};
 
-TEST_P(Tempo, IsHundredthsRoundedHalfAwayAndClamped) {
-  EXPECT_EQ(tempo_from_bpm(GetParam().bpm), GetParam().tempo);
-}
+TEST_P(Tempo, IsHundredthsRoundedHalfAwayAndClamped) { EXPECT_EQ(tempo_from_bpm(GetParam().bpm), GetParam().tempo); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Conversions, Tempo,
-    ::testing::Values(TempoCase{128.5, 12850}, TempoCase{0.125, 13}, TempoCase{120.004, 12000},
-                      TempoCase{2.675, 268},           // 267.5 exactly in double: away from zero
-                      TempoCase{1.005, 100},           // 100.49999999999999 in double
-                      TempoCase{0.005, 1}, TempoCase{0.004999, 0}, TempoCase{0, 0}, TempoCase{-0.0, 0},
-                      TempoCase{-0.005, 0}, TempoCase{-3, 0}, TempoCase{-1e300, 0},
-                      TempoCase{42949672.94, 4294967294u}, TempoCase{42949672.945, 4294967295u},
-                      TempoCase{42949672.95, 4294967295u}, TempoCase{42949672.955, 4294967295u},
-                      TempoCase{1e300, 4294967295u}, TempoCase{std::numeric_limits<double>::infinity(), 4294967295u},
-                      TempoCase{std::numeric_limits<double>::quiet_NaN(), 0}));
+INSTANTIATE_TEST_SUITE_P(Conversions, Tempo,
+                         ::testing::Values(TempoCase{128.5, 12850}, TempoCase{0.125, 13}, TempoCase{120.004, 12000},
+                                           TempoCase{2.675, 268},  // 267.5 exactly in double: away from zero
+                                           TempoCase{1.005, 100},  // 100.49999999999999 in double
+                                           TempoCase{0.005, 1}, TempoCase{0.004999, 0}, TempoCase{0, 0},
+                                           TempoCase{-0.0, 0}, TempoCase{-0.005, 0}, TempoCase{-3, 0},
+                                           TempoCase{-1e300, 0}, TempoCase{42949672.94, 4294967294u},
+                                           TempoCase{42949672.945, 4294967295u}, TempoCase{42949672.95, 4294967295u},
+                                           TempoCase{42949672.955, 4294967295u}, TempoCase{1e300, 4294967295u},
+                                           TempoCase{std::numeric_limits<double>::infinity(), 4294967295u},
+                                           TempoCase{std::numeric_limits<double>::quiet_NaN(), 0}));
 
 TEST(Tempo, IsWrittenAtRowOffset56) {
   std::vector<Track> tracks;
@@ -254,8 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FileTypeCase{"/m/a.mp3", 1}, FileTypeCase{"/m/a.MP3", 1}, FileTypeCase{"/m/a.m4a", 4},
                       FileTypeCase{"/m/a.aac", 4}, FileTypeCase{"/m/a.Flac", 5}, FileTypeCase{"/m/a.alac", 6},
                       FileTypeCase{"/m/a.wav", 11}, FileTypeCase{"/m/a.aif", 12}, FileTypeCase{"/m/a.AIFF", 12},
-                      FileTypeCase{"mp3", 1},                 // no "." at all: the whole path is the extension
-                      FileTypeCase{"/m.v2/a.b.wav", 11},      // only the last "." counts
+                      FileTypeCase{"mp3", 1},             // no "." at all: the whole path is the extension
+                      FileTypeCase{"/m.v2/a.b.wav", 11},  // only the last "." counts
                       FileTypeCase{"/music/mp3", std::nullopt}, FileTypeCase{"/m/a.", std::nullopt},
                       FileTypeCase{"/m/a.ogg", std::nullopt}, FileTypeCase{"", std::nullopt},
                       FileTypeCase{"/m/a.mp3.ogg", std::nullopt}, FileTypeCase{"/m.mp3/a", std::nullopt},
@@ -284,9 +282,8 @@ TEST(BuildPlaylists, ChildListedBeforeItsFolderIsCreatedAfterIt) {
 TEST(BuildPlaylists, ReadyPlaylistsAreCreatedInRequestOrderPassByPass) {
   // Pass 1: 1, 4, then 5 (its parent was created earlier in the pass);
   // pass 2: 2; pass 3: 3.
-  auto db = decoded(built(request(
-      {}, {playlist(3, 2, false), playlist(2, 1, true), playlist(1, 0, true), playlist(4, 0, false),
-           playlist(5, 1, false)})));
+  auto db = decoded(built(request({}, {playlist(3, 2, false), playlist(2, 1, true), playlist(1, 0, true),
+                                       playlist(4, 0, false), playlist(5, 1, false)})));
   std::vector<std::uint32_t> order;
   for (const auto& node : db.playlist_tree) order.push_back(node.id);
   EXPECT_EQ(order, (std::vector<std::uint32_t>{1, 4, 5, 2, 3}));
@@ -362,17 +359,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BuildErrorCase{"DuplicateTrack", {track(1), track(2), track(1)}, {}, "Duplicate track ID"},
         // Track duplicates come first, before extensions and playlists.
-        BuildErrorCase{"DuplicateBeforeExtension",
-                       {track(1, "a.ogg"), track(1)},
-                       {playlist(1, 99, false)},
-                       "Duplicate track ID"},
-        BuildErrorCase{"MissingParent", {}, {playlist(1, 0, false), playlist(2, 99, false)},
+        BuildErrorCase{
+            "DuplicateBeforeExtension", {track(1, "a.ogg"), track(1)}, {playlist(1, 99, false)}, "Duplicate track ID"},
+        BuildErrorCase{"MissingParent",
+                       {},
+                       {playlist(1, 0, false), playlist(2, 99, false)},
                        "Playlist parent cycle or missing parent"},
-        BuildErrorCase{"TwoCycle", {}, {playlist(1, 2, true), playlist(2, 1, true)},
-                       "Playlist parent cycle or missing parent"},
+        BuildErrorCase{
+            "TwoCycle", {}, {playlist(1, 2, true), playlist(2, 1, true)}, "Playlist parent cycle or missing parent"},
         BuildErrorCase{"SelfParent", {}, {playlist(7, 7, true)}, "Playlist parent cycle or missing parent"},
-        BuildErrorCase{"DuplicatePlaylist", {}, {playlist(3, 0, false), playlist(3, 0, true)},
-                       "Duplicate playlist ID"},
+        BuildErrorCase{"DuplicatePlaylist", {}, {playlist(3, 0, false), playlist(3, 0, true)}, "Duplicate playlist ID"},
         BuildErrorCase{"PlaylistIdZero", {}, {playlist(0, 0, false)}, "Duplicate playlist ID"},
         // A duplicate shows only once its parent exists ...
         BuildErrorCase{"DuplicateAfterParentExists",
@@ -380,11 +376,15 @@ INSTANTIATE_TEST_SUITE_P(
                        {playlist(5, 6, false), playlist(6, 0, true), playlist(5, 0, false)},
                        "Duplicate playlist ID"},
         // ... and a missing parent stops the passes before that.
-        BuildErrorCase{"MissingParentHidesDuplicate", {}, {playlist(5, 0, false), playlist(5, 99, false)},
+        BuildErrorCase{"MissingParentHidesDuplicate",
+                       {},
+                       {playlist(5, 0, false), playlist(5, 99, false)},
                        "Playlist parent cycle or missing parent"},
         BuildErrorCase{"AbsentTrack", {track(1)}, {playlist(1, 0, false, {1, 7})}, "Playlist references absent track"},
         // The editor's id of the folder (2), not the request's 50.
-        BuildErrorCase{"FolderWithTracks", {track(1)}, {playlist(8, 0, false), playlist(50, 0, true, {1})},
+        BuildErrorCase{"FolderWithTracks",
+                       {track(1)},
+                       {playlist(8, 0, false), playlist(50, 0, true, {1})},
                        "no playlist with id 2"},
         // Extensions are checked only after every track and playlist is in.
         BuildErrorCase{"AbsentTrackBeforeExtension",
@@ -395,7 +395,9 @@ INSTANTIATE_TEST_SUITE_P(
                        {track(1, "/m/a.ogg")},
                        {playlist(1, 5, false)},
                        "Playlist parent cycle or missing parent"},
-        BuildErrorCase{"ExtensionOfALaterTrack", {track(1), track(2, "/m/b.ogg")}, {playlist(1, 0, false, {1, 2})},
+        BuildErrorCase{"ExtensionOfALaterTrack",
+                       {track(1), track(2, "/m/b.ogg")},
+                       {playlist(1, 0, false, {1, 2})},
                        "Unsupported audio extension"},
         BuildErrorCase{"TitleTooLong", {long_title_track()}, {}, "row allocation 4340 exceeds page capacity 4050"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });

@@ -8,12 +8,11 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
@@ -88,7 +87,8 @@ inline void save_report(const Outcome& run) {
   // --help and --version also succeed; only JSON reports are kept.
   if (dir == nullptr || run.status != 0 || !run.out.starts_with("{")) return;
   static int count = 0;
-  std::string path = std::string(dir) + "/report-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".json";
+  std::string path =
+      std::string(dir) + "/report-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".json";
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return;
   (void)!::write(fd, run.out.data(), run.out.size());

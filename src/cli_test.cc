@@ -1,10 +1,9 @@
 // Runs the built dovrel binary as its driver would: request on standard
 // input, then the exact standard output, standard error and exit status.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -32,8 +31,8 @@ class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::path(::testing::TempDir()) / ("dovrel_cli_" + std::string(info->name()) + "_" +
-                                                         std::to_string(::getpid()));
+    dir_ = std::filesystem::path(::testing::TempDir()) /
+           ("dovrel_cli_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
   }
@@ -41,8 +40,8 @@ class CommandLine : public ::testing::Test {
 
   std::string write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
   }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
@@ -86,7 +85,9 @@ TEST_F(CommandLine, ReadsTracksAndPlaylists) {
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out,
             R"({"playlists":[{"id":3,"isFolder":false,"name":"Warm up","parentId":0,"tracks":[41,42]}],)"
-            R"("tracks":[{"album":"","analysisPath":"","artist":"Art)" "\xc3\xad" R"(st","artworkPath":"",)"
+            R"("tracks":[{"album":"","analysisPath":"","artist":"Art)"
+            "\xc3\xad"
+            R"(st","artworkPath":"",)"
             R"("audioPath":"/music/one.mp3","bitrate":0,"bpm":124.0,"comment":"","duration":200,"fileSize":0,)"
             R"("genre":"House","id":42,"key":"","rating":0,"sampleDepth":16,"sampleRate":44100,"title":"One"}],)"
             R"("version":1})"
@@ -150,8 +151,8 @@ TEST_F(CommandLine, HugeFileOfZerosIsRefusedBeforeItIsRead) {
 TEST_F(CommandLine, FailedBuildOrPatchWritesNoOutput) {
   // Without "output" neither action may write anything, whatever stops it.
   std::string input = write_file("in.pdb", blank_like_image());
-  for (const std::string& request : {std::string(R"({"action":"build"})"),
-                                     R"({"action":"patch","input":")" + input + "\"}"}) {
+  for (const std::string& request :
+       {std::string(R"({"action":"build"})"), R"({"action":"patch","input":")" + input + "\"}"}) {
     Outcome run = run_dovrel(request);
     EXPECT_EQ(run.status, 1) << request;
     EXPECT_EQ(run.out, "") << request;
@@ -196,10 +197,10 @@ TEST_F(CommandLine, ReportThatCannotBePrinted) {
   reader_gone.stdout_reader_gone = true;
   cli_runner::RunOptions full;
   full.stdout_path = "/dev/full";
-  for (const Case& c : {Case{"ReaderGone", reader_gone, "cannot write the report: Broken pipe (os error 32)", false},
-                        Case{"DiskFull", full,
-                             "output written, but the report could not be printed: No space left on device (os error 28)",
-                             true}}) {
+  for (const Case& c :
+       {Case{"ReaderGone", reader_gone, "cannot write the report: Broken pipe (os error 32)", false},
+        Case{"DiskFull", full,
+             "output written, but the report could not be printed: No space left on device (os error 28)", true}}) {
     const std::string output = write_file("out.pdb", kOld);
     expect_failure(run_dovrel(build_request(output, 2), c.options), c.message);
     EXPECT_EQ(std::filesystem::file_size(output), c.replaced ? 167936u : kOld.size()) << c.name;

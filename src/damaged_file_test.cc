@@ -7,9 +7,8 @@
 // keep lists): the outcome is a valid report or one line of error, and a
 // patch that succeeds gives a file that read accepts. A sample runs through
 // the real binary, and hostile files run there under a memory bound.
-#include <simdjson.h>
-
 #include <gtest/gtest.h>
+#include <simdjson.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -27,12 +26,12 @@
 #include "request.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/validate.h"
 #include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/strings.h"
 #include "vantrel_pdb/track.h"
+#include "vantrel_pdb/validate.h"
 
 namespace dovrel {
 namespace {
@@ -86,8 +85,8 @@ std::string spanning_request() {
     const std::string name(200, static_cast<char>('a' + i % 26));
     const std::string text(40, static_cast<char>('A' + i % 26));
     r << (i > 1 ? "," : "") << R"({"id":)" << 1000 + i << R"(,"title":"Title )" << n << text << R"(","artist":"Artist )"
-      << n << name << (i % 3 == 0 ? "\u00e9" : "") << R"(","album":"Album )" << n << name << R"(","genre":"Genre )"
-      << n << name << R"(","key":"K)" << i % 12 << R"(","audioPath":"/music/)" << n << text << text
+      << n << name << (i % 3 == 0 ? "\u00e9" : "") << R"(","album":"Album )" << n << name << R"(","genre":"Genre )" << n
+      << name << R"(","key":"K)" << i % 12 << R"(","audioPath":"/music/)" << n << text << text
       << R"(.mp3","analysisPath":"/analysis/)" << n << R"(.bin","artworkPath":")"
       << (i % 4 == 0 ? "" : "/art/" + n + std::string(100, 'x') + ".jpg") << R"(","bpm":)" << 100 + i
       << R"(.25,"duration":)" << 100 + i << R"(,"sampleRate":44100,"fileSize":)" << 1000000 + i
@@ -110,8 +109,8 @@ void mark_absent(t::ImageBuilder& b, std::uint64_t location) {
   const std::uint8_t* bytes = b.bytes().data() + std::uint64_t{page} * kPage;
   const std::uint32_t slots = vantrel_pdb::decode_fixed24(bytes + f::kPackedCountsOffset) & f::kLibrarySlotCountMask;
   for (std::uint32_t s = 0; s < slots; ++s) {
-    const std::uint64_t slot = f::group_end(kPage, s / f::kSlotsPerGroup) - f::kSlotOffsetsFromGroupEnd -
-                               2 * (s % f::kSlotsPerGroup);
+    const std::uint64_t slot =
+        f::group_end(kPage, s / f::kSlotsPerGroup) - f::kSlotOffsetsFromGroupEnd - 2 * (s % f::kSlotsPerGroup);
     if (page * kPage + f::kPageHeaderSize + vantrel_pdb::decode_fixed16(bytes + slot) == location) {
       b.set_present(page, s, false);
       return;
@@ -222,7 +221,8 @@ std::vector<std::uint32_t> pages_in_use(const Image& image) {
   if (!db) throw std::runtime_error(db.error().message());
   std::vector<std::uint32_t> pages;
   for (const auto& entry : db->tables) {
-    for (std::uint32_t p = entry.first_page;; p = vantrel_pdb::decode_fixed32(image.data() + p * kPage + f::kNextPageOffset)) {
+    for (std::uint32_t p = entry.first_page;;
+         p = vantrel_pdb::decode_fixed32(image.data() + p * kPage + f::kNextPageOffset)) {
       pages.push_back(p);
       if (p == entry.last_page) break;
     }
@@ -256,7 +256,8 @@ std::vector<std::uint64_t> positions(const Image& image, Region region) {
       for (std::uint32_t p : pages_in_use(image)) {
         const std::uint8_t* page = image.data() + p * kPage;
         if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) continue;
-        const std::uint64_t slots = vantrel_pdb::decode_fixed24(page + f::kPackedCountsOffset) & f::kLibrarySlotCountMask;
+        const std::uint64_t slots =
+            vantrel_pdb::decode_fixed24(page + f::kPackedCountsOffset) & f::kLibrarySlotCountMask;
         // The first and the last group whole; of the groups between, their
         // present flags and the offset of their first slot.
         const std::uint64_t groups = f::groups_for_slots(slots);
@@ -330,7 +331,8 @@ std::vector<std::uint8_t> damaged_values(std::uint8_t original, std::uint64_t po
 std::vector<std::uint64_t> truncations(const Image& image) {
   std::vector<std::uint64_t> lengths;
   for (std::uint64_t p = 0; p * kPage < image.size(); ++p) lengths.push_back(p * kPage);
-  for (std::uint64_t odd : {1u, 4u, 8u, 27u, 28u, 100u, 4095u, 4097u, 4100u, 4124u, 4136u, 4200u, 8191u, 8193u, 12000u}) {
+  for (std::uint64_t odd :
+       {1u, 4u, 8u, 27u, 28u, 100u, 4095u, 4097u, 4100u, 4124u, 4136u, 4200u, 8191u, 8193u, 12000u}) {
     lengths.push_back(odd);
   }
   for (std::uint64_t p = 1; p * kPage < image.size(); p += 3) lengths.push_back(p * kPage + 1000 + p);
@@ -357,7 +359,8 @@ std::string report_problem(const std::string& report) {
   }
   static simdjson::dom::parser parser;
   simdjson::dom::object object;
-  if (auto error = parser.parse(report).get(object); error) return std::string("report is not JSON: ") + simdjson::error_message(error);
+  if (auto error = parser.parse(report).get(object); error)
+    return std::string("report is not JSON: ") + simdjson::error_message(error);
   std::uint64_t version = 0;
   simdjson::dom::array tracks, playlists;
   if (object["version"].get(version) || version != 1 || object["tracks"].get(tracks) ||
@@ -516,7 +519,6 @@ struct OverlapCase {
   std::string read_back_error;  // what read says of the retuned bytes
 };
 
-
 // A track row that starts 52 bytes before the end of its page, over its own
 // row index, and runs into the next page, the header page of the genres:
 // its tempo field is that page's page_index.
@@ -637,7 +639,9 @@ struct Sample {
   std::function<void(Image&)> damage;
 };
 
-std::uint64_t first_track_row(const Image& image) { return Database::from_bytes(image)->row_locations(kind::tracks)[0]; }
+std::uint64_t first_track_row(const Image& image) {
+  return Database::from_bytes(image)->row_locations(kind::tracks)[0];
+}
 
 std::vector<Sample> samples() {
   return {

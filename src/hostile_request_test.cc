@@ -3,9 +3,8 @@
 // every wrong kind, text around the object. Each either parses as documented
 // or fails with one line that names the problem; none crashes, and stored
 // text is always valid UTF-8.
-#include <simdjson.h>
-
 #include <gtest/gtest.h>
+#include <simdjson.h>
 
 #include <algorithm>
 #include <charconv>
@@ -123,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ArraysOf10InAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(10), "}"), "ok"},
         Case{"ArraysOf1000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(1000), "}"), "ok"},
         // The object itself is the first level.
-        Case{"ArraysToTheLimitInAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(kDepthLimit - 1), "}"), "ok"},
+        Case{"ArraysToTheLimitInAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(kDepthLimit - 1), "}"),
+             "ok"},
         Case{"ArraysOneBeyondTheLimitInAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(kDepthLimit), "}"),
              too_deep(kUnknownKeyPrefix + kDepthLimit - 1)},
         Case{"ArraysOf100000InAnUnknownKey", cat(R"({"action":"read","x":)", nested_arrays(100000), "}"),
@@ -134,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ArraysOf10AtTheTop", nested_arrays(10), "expected a JSON object, got an array"},
         Case{"ArraysOf100000AtTheTop", nested_arrays(100000), too_deep(kDepthLimit)},
         Case{"ObjectsOf100000AtTheTop", nested_objects(100000), too_deep(5 * kDepthLimit)},
-        Case{"BracketsInAStringDoNotCount", cat(R"({"action":"read","x":")", std::string(5000, '['), R"(","y":)",
-                                                nested_arrays(kDepthLimit), "}"),
+        Case{"BracketsInAStringDoNotCount",
+             cat(R"({"action":"read","x":")", std::string(5000, '['), R"(","y":)", nested_arrays(kDepthLimit), "}"),
              too_deep(kUnknownKeyPrefix + 1 + 5000 + 6 + kDepthLimit - 1)},
         Case{"ArraysAsATrack", cat(R"({"action":"build","tracks":)", nested_arrays(10), "}"),
              "tracks[0]: expected a JSON object, got an array"},
@@ -208,10 +208,10 @@ INSTANTIATE_TEST_SUITE_P(
              "tempos[\"1\"]: expected an unsigned 32-bit integer, got 1.0"},
         Case{"MinusZeroPointZero", R"({"action":"patch","keepPlaylists":[-0.0]})",
              "keepPlaylists[0]: expected an unsigned 32-bit integer, got -0.0"},
-        Case{"ExponentForAnInteger", cat(R"({"action":"build","tracks":[{)", track_fields_with("duration", "3e2"), "}]}"),
+        Case{"ExponentForAnInteger",
+             cat(R"({"action":"build","tracks":[{)", track_fields_with("duration", "3e2"), "}]}"),
              "tracks[0].duration: expected an unsigned 16-bit integer, got 300.0"},
-        Case{"LeadingZero", R"({"action":"patch","keepTracks":[01]})",
-             "invalid JSON: Problem while parsing a number"},
+        Case{"LeadingZero", R"({"action":"patch","keepTracks":[01]})", "invalid JSON: Problem while parsing a number"},
         Case{"PlusSign", R"({"action":"patch","keepTracks":[+1]})",
              "invalid JSON: The JSON document has an improper structure: missing or superfluous commas, braces, "
              "missing keys, etc."},
@@ -243,25 +243,24 @@ const std::string kImproperStructure =
 
 INSTANTIATE_TEST_SUITE_P(
     Surroundings, HostileText,
-    ::testing::Values(
-        Case{"EmptyObject", "{}", "missing field `action`"},
-        Case{"OnlyWhitespace", " \n\t ", "invalid JSON: Empty: no JSON found"},
-        Case{"ByteOrderMark", "\xEF\xBB\xBF{\"action\":\"read\"}",
-             "invalid JSON: a byte order mark (U+FEFF) precedes the request"},
-        Case{"ByteOrderMarkAfterSpace", " \xEF\xBB\xBF{\"action\":\"read\"}", kImproperStructure},
-        // Text after the object: the parser's own words.
-        Case{"TrailingWord", R"({"action":"read"} x)", kImproperStructure},
-        Case{"SecondObject", "{\"action\":\"read\"}\n{}", kImproperStructure},
-        Case{"TrailingNul", std::string("{\"action\":\"read\"}\0", 18), kImproperStructure},
-        Case{"TrailingComma", R"({"action":"read"},)", kImproperStructure},
-        Case{"TrailingBrace", R"({"action":"read"}})", kImproperStructure},
-        Case{"TrailingBadEscape", R"({"action":"read"} "\x")", kImproperStructure},
-        Case{"BrokenThenTrailing", R"({"action":"read",} x)", kImproperStructure},
-        Case{"Array", "[]", "expected a JSON object, got an array"},
-        Case{"String", R"("read")", "expected a JSON object, got \"read\""},
-        Case{"Number", "5", "expected a JSON object, got 5"},
-        Case{"True", "true", "expected a JSON object, got true"},
-        Case{"Null", "null", "expected a JSON object, got null"}),
+    ::testing::Values(Case{"EmptyObject", "{}", "missing field `action`"},
+                      Case{"OnlyWhitespace", " \n\t ", "invalid JSON: Empty: no JSON found"},
+                      Case{"ByteOrderMark", "\xEF\xBB\xBF{\"action\":\"read\"}",
+                           "invalid JSON: a byte order mark (U+FEFF) precedes the request"},
+                      Case{"ByteOrderMarkAfterSpace", " \xEF\xBB\xBF{\"action\":\"read\"}", kImproperStructure},
+                      // Text after the object: the parser's own words.
+                      Case{"TrailingWord", R"({"action":"read"} x)", kImproperStructure},
+                      Case{"SecondObject", "{\"action\":\"read\"}\n{}", kImproperStructure},
+                      Case{"TrailingNul", std::string("{\"action\":\"read\"}\0", 18), kImproperStructure},
+                      Case{"TrailingComma", R"({"action":"read"},)", kImproperStructure},
+                      Case{"TrailingBrace", R"({"action":"read"}})", kImproperStructure},
+                      Case{"TrailingBadEscape", R"({"action":"read"} "\x")", kImproperStructure},
+                      Case{"BrokenThenTrailing", R"({"action":"read",} x)", kImproperStructure},
+                      Case{"Array", "[]", "expected a JSON object, got an array"},
+                      Case{"String", R"("read")", "expected a JSON object, got \"read\""},
+                      Case{"Number", "5", "expected a JSON object, got 5"},
+                      Case{"True", "true", "expected a JSON object, got true"},
+                      Case{"Null", "null", "expected a JSON object, got null"}),
     [](const auto& test) { return test.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -269,9 +268,9 @@ INSTANTIATE_TEST_SUITE_P(
 // fail naming the place, what was expected and what came.
 
 struct Field {
-  std::string place;     // as the message names it
-  std::string expected;  // as the message names it
-  std::vector<std::string> accepted;  // the kinds (below) that parse
+  std::string place;                                     // as the message names it
+  std::string expected;                                  // as the message names it
+  std::vector<std::string> accepted;                     // the kinds (below) that parse
   std::function<std::string(std::string_view)> request;  // the request with this value in the field
 };
 
@@ -281,8 +280,9 @@ struct Kind {
   std::string described;
 };
 
-const std::vector<Kind> kKinds = {{"String", R"("x")", R"("x")"}, {"Number", "5", "5"},   {"Bool", "true", "true"},
-                                  {"Null", "null", "null"},       {"Array", "[]", "an array"}, {"Object", "{}", "an object"}};
+const std::vector<Kind> kKinds = {{"String", R"("x")", R"("x")"}, {"Number", "5", "5"},
+                                  {"Bool", "true", "true"},       {"Null", "null", "null"},
+                                  {"Array", "[]", "an array"},    {"Object", "{}", "an object"}};
 
 std::vector<Field> all_fields() {
   std::vector<Field> fields;
@@ -297,33 +297,49 @@ std::vector<Field> all_fields() {
   fields.push_back({"keepTracks", "an array", {"Array", "Null"}, top("keepTracks")});
   fields.push_back({"keepPlaylists", "an array", {"Array", "Null"}, top("keepPlaylists")});
   fields.push_back({"tempos", "a JSON object", {"Object"}, top("tempos")});
-  fields.push_back({"tracks[0]", "a JSON object", {"Object"},
-                    [](std::string_view v) { return cat(R"({"action":"read","tracks":[)", v, "]}"); }});
-  fields.push_back({"playlists[0]", "a JSON object", {"Object"},
-                    [](std::string_view v) { return cat(R"({"action":"read","playlists":[)", v, "]}"); }});
-  fields.push_back({"keepTracks[0]", "an unsigned 32-bit integer", {"Number"},
-                    [](std::string_view v) { return cat(R"({"action":"read","keepTracks":[)", v, "]}"); }});
-  fields.push_back({"tempos[\"1\"]", "an unsigned 32-bit integer", {"Number"},
-                    [](std::string_view v) { return cat(R"({"action":"read","tempos":{"1":)", v, "}}"); }});
-  const std::vector<std::pair<std::string, std::string>> track_fields = {
-      {"id", "an unsigned 32-bit integer"}, {"title", "a string"}, {"artist", "a string"}, {"album", "a string"},
-      {"genre", "a string"}, {"key", "a string"}, {"audioPath", "a string"}, {"analysisPath", "a string"},
-      {"artworkPath", "a string"}, {"bpm", "a number"}, {"duration", "an unsigned 16-bit integer"},
-      {"sampleRate", "an unsigned 32-bit integer"}, {"fileSize", "an unsigned 32-bit integer"},
-      {"bitrate", "an unsigned 32-bit integer"}, {"sampleDepth", "an unsigned 16-bit integer"},
-      {"rating", "an unsigned 8-bit integer"}, {"comment", "a string"}};
+  fields.push_back({"tracks[0]", "a JSON object", {"Object"}, [](std::string_view v) {
+                      return cat(R"({"action":"read","tracks":[)", v, "]}");
+                    }});
+  fields.push_back({"playlists[0]", "a JSON object", {"Object"}, [](std::string_view v) {
+                      return cat(R"({"action":"read","playlists":[)", v, "]}");
+                    }});
+  fields.push_back({"keepTracks[0]", "an unsigned 32-bit integer", {"Number"}, [](std::string_view v) {
+                      return cat(R"({"action":"read","keepTracks":[)", v, "]}");
+                    }});
+  fields.push_back({"tempos[\"1\"]", "an unsigned 32-bit integer", {"Number"}, [](std::string_view v) {
+                      return cat(R"({"action":"read","tempos":{"1":)", v, "}}");
+                    }});
+  const std::vector<std::pair<std::string, std::string>> track_fields = {{"id", "an unsigned 32-bit integer"},
+                                                                         {"title", "a string"},
+                                                                         {"artist", "a string"},
+                                                                         {"album", "a string"},
+                                                                         {"genre", "a string"},
+                                                                         {"key", "a string"},
+                                                                         {"audioPath", "a string"},
+                                                                         {"analysisPath", "a string"},
+                                                                         {"artworkPath", "a string"},
+                                                                         {"bpm", "a number"},
+                                                                         {"duration", "an unsigned 16-bit integer"},
+                                                                         {"sampleRate", "an unsigned 32-bit integer"},
+                                                                         {"fileSize", "an unsigned 32-bit integer"},
+                                                                         {"bitrate", "an unsigned 32-bit integer"},
+                                                                         {"sampleDepth", "an unsigned 16-bit integer"},
+                                                                         {"rating", "an unsigned 8-bit integer"},
+                                                                         {"comment", "a string"}};
   for (const auto& [key, expected] : track_fields) {
     const std::vector<std::string> accepted{expected.starts_with("a string") ? "String" : "Number"};
     fields.push_back({"tracks[0]." + key, expected, accepted, [key](std::string_view v) {
                         return cat(R"({"action":"read","tracks":[{)", track_fields_with(key, v), "}]}");
                       }});
   }
-  const std::vector<std::pair<std::string, std::string>> playlist_fields = {
-      {"id", "an unsigned 32-bit integer"}, {"name", "a string"}, {"parentId", "an unsigned 32-bit integer"},
-      {"isFolder", "true or false"}, {"tracks", "an array"}};
+  const std::vector<std::pair<std::string, std::string>> playlist_fields = {{"id", "an unsigned 32-bit integer"},
+                                                                            {"name", "a string"},
+                                                                            {"parentId", "an unsigned 32-bit integer"},
+                                                                            {"isFolder", "true or false"},
+                                                                            {"tracks", "an array"}};
   for (const auto& [key, expected] : playlist_fields) {
-    const std::vector<std::string> accepted{expected == "a string"     ? "String"
-                                            : expected == "an array"   ? "Array"
+    const std::vector<std::string> accepted{expected == "a string"        ? "String"
+                                            : expected == "an array"      ? "Array"
                                             : expected == "true or false" ? "Bool"
                                                                           : "Number"};
     fields.push_back({"playlists[0]." + key, expected, accepted, [key](std::string_view v) {
@@ -358,8 +374,8 @@ TEST(HostileRequest, EveryFieldRefusesEveryWrongKind) {
 // A big integer as "bpm" is the nearest double; a number in the request
 // that happens to equal a stand-in for a big number keeps its own value.
 TEST(HostileRequest, BigIntegerBpmIsTheNearestDouble) {
-  auto request = parse_request(cat(R"({"action":"build","tracks":[{)",
-                                   track_fields_with("bpm", "123456789012345678901234567890"), "}]}"));
+  auto request = parse_request(
+      cat(R"({"action":"build","tracks":[{)", track_fields_with("bpm", "123456789012345678901234567890"), "}]}"));
   ASSERT_TRUE(request) << request.error().message;
   EXPECT_EQ(request->tracks[0].bpm, 123456789012345678901234567890.0);
   char stand_in[32];
@@ -400,8 +416,8 @@ TEST(HostileRequest, HugeArraysParse) {
 
 TEST(HostileRequest, EveryEscapeRoundTripsThroughBuildAndRead) {
   const std::string escaped = R"(q\" b\\ s\/ \b\f\n\r\t n\u0000 e\u00e9 \u0001\u001f\u007f h\ud83c\udfa7)";
-  const std::string decoded = "q\" b\\ s/ \b\f\n\r\t n" + std::string(1, '\0') +
-                              " e\xc3\xa9 \x01\x1f\x7f h\xf0\x9f\x8e\xa7";
+  const std::string decoded =
+      "q\" b\\ s/ \b\f\n\r\t n" + std::string(1, '\0') + " e\xc3\xa9 \x01\x1f\x7f h\xf0\x9f\x8e\xa7";
   // What the report writes: only what JSON requires is escaped, in lowercase.
   const std::string reported = R"(q\" b\\ s/ \b\f\n\r\t n\u0000 e)"
                                "\xc3\xa9"
@@ -458,7 +474,8 @@ TEST_F(HostileRequestCommand, FailsWithOneLineAndWritesNothing) {
            {cat(start, R"(,"x":)", nested_arrays(100000), "}"), too_deep(start.size() + 5 + kDepthLimit - 1)},
            {cat("\xEF\xBB\xBF", start, "}"), "invalid JSON: a byte order mark (U+FEFF) precedes the request"},
            {trailing, kImproperStructure},
-           {surrogate, cat("invalid JSON: unpaired surrogate \\udc00 at byte ", std::to_string(surrogate.find("\\udc00")))},
+           {surrogate,
+            cat("invalid JSON: unpaired surrogate \\udc00 at byte ", std::to_string(surrogate.find("\\udc00")))},
            {cat(R"({"action":"build","output":")", file, R"(\u0000"})"), "file path contains a NUL byte"},
            {cat(R"({"action":"read","input":")", file, R"(\u0000"})"), "file path contains a NUL byte"},
            {cat(start, R"(,"tracks":[{)", track_fields_with("id", "1e400"), "}]}"),
@@ -502,12 +519,12 @@ TEST_F(HostileRequestCommand, MemoryStaysInProportionToTheRequest) {
             "Missing input"},
            {"empty tracks", [] { return cat(R"({"action":"read","tracks":[)", repeat("{},", 3u << 20), "{}]}"); },
             "tracks[0]: missing field `id`"},
-           {"empty playlists",
-            [] { return cat(R"({"action":"read","playlists":[)", repeat("{},", 3u << 20), "{}]}"); },
+           {"empty playlists", [] { return cat(R"({"action":"read","playlists":[)", repeat("{},", 3u << 20), "{}]}"); },
             "playlists[0]: missing field `id`"},
        }) {
     const std::string text = b.text();
-    const long limit_kib = cli_runner::current_rss_kib() + own + static_cast<long>(kRequestMemoryFactor * text.size() / 1024);
+    const long limit_kib =
+        cli_runner::current_rss_kib() + own + static_cast<long>(kRequestMemoryFactor * text.size() / 1024);
     auto run = cli_runner::run_dovrel(text);
     cli_runner::expect_failure(run, b.message);
     EXPECT_LE(run.peak_rss_kib, limit_kib) << b.name << ": " << text.size() << " bytes";

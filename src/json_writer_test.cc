@@ -27,15 +27,17 @@ class JsonEscape : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(JsonEscape, EscapesOnlyWhatJsonRequires) { EXPECT_EQ(escaped(GetParam().input), GetParam().output); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, JsonEscape,
-    ::testing::Values(EscapeCase{"", ""}, EscapeCase{"plain", "plain"}, EscapeCase{"a\"b", "a\\\"b"},
-                      EscapeCase{"a\\b", "a\\\\b"}, EscapeCase{"\b\f\n\r\t", "\\b\\f\\n\\r\\t"},
-                      EscapeCase{std::string("\0", 1), "\\u0000"}, EscapeCase{"\x01", "\\u0001"},
-                      EscapeCase{"\x0b", "\\u000b"}, EscapeCase{"\x1f", "\\u001f"}, EscapeCase{"\x1a\x1b", "\\u001a\\u001b"},
-                      EscapeCase{"a/b", "a/b"}, EscapeCase{"\x7f", "\x7f"}, EscapeCase{" ~", " ~"},
-                      EscapeCase{"Caf\xc3\xa9 \xe2\x99\xab \xf0\x9f\x8e\xb5", "Caf\xc3\xa9 \xe2\x99\xab \xf0\x9f\x8e\xb5"},
-                      EscapeCase{"x\ny\"z\\", "x\\ny\\\"z\\\\"}));
+INSTANTIATE_TEST_SUITE_P(Cases, JsonEscape,
+                         ::testing::Values(EscapeCase{"", ""}, EscapeCase{"plain", "plain"},
+                                           EscapeCase{"a\"b", "a\\\"b"}, EscapeCase{"a\\b", "a\\\\b"},
+                                           EscapeCase{"\b\f\n\r\t", "\\b\\f\\n\\r\\t"},
+                                           EscapeCase{std::string("\0", 1), "\\u0000"}, EscapeCase{"\x01", "\\u0001"},
+                                           EscapeCase{"\x0b", "\\u000b"}, EscapeCase{"\x1f", "\\u001f"},
+                                           EscapeCase{"\x1a\x1b", "\\u001a\\u001b"}, EscapeCase{"a/b", "a/b"},
+                                           EscapeCase{"\x7f", "\x7f"}, EscapeCase{" ~", " ~"},
+                                           EscapeCase{"Caf\xc3\xa9 \xe2\x99\xab \xf0\x9f\x8e\xb5",
+                                                      "Caf\xc3\xa9 \xe2\x99\xab \xf0\x9f\x8e\xb5"},
+                                           EscapeCase{"x\ny\"z\\", "x\\ny\\\"z\\\\"}));
 
 std::string bpm(std::uint32_t hundredths) {
   std::string out;
@@ -127,7 +129,8 @@ TEST(JsonEscape, LongTextsWithEscapesAtEveryPosition) {
       for (char special : {'"', '\\', '\x1f', '\0'}) {
         std::string text(length, 'a');
         text[at] = special;
-        std::string expected = std::string(at, 'a') + escaped(std::string(1, special)) + std::string(length - at - 1, 'a');
+        std::string expected =
+            std::string(at, 'a') + escaped(std::string(1, special)) + std::string(length - at - 1, 'a');
         EXPECT_EQ(escaped(text), expected) << length << " " << at;
       }
     }

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "actions.h"
-#include "vantrel_pdb/os_error.h"
 #include "report_sink.h"
 #include "request.h"
 #include "vantrel_pdb/files.h"
+#include "vantrel_pdb/os_error.h"
 #include "vantrel_pdb/temp_file_cleanup.h"
 
 namespace {

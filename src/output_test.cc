@@ -1,10 +1,7 @@
-#include "vantrel_pdb/files.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,9 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "cli_runner_test_util.h"
 #include "scratch_dir_test_util.h"
+#include "vantrel_pdb/blank_image.h"
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 namespace {
@@ -38,13 +36,13 @@ std::string write_error(const std::string& path, const Bytes& bytes = kNew) {
 }
 
 mode_t mode_of(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
   return st.st_mode & 07777;
 }
 
 bool is_symlink(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
@@ -103,7 +101,7 @@ TEST_F(WriteOutput, ExistingFileKeepsItsOwnerWhenWeMayGiveIt) {
   std::string path = scratch_.write("lib.pdb", kOld);
   ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
   ASSERT_EQ(write_error(path), "ok");
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 1234u);
   EXPECT_EQ(st.st_gid, 5678u);
@@ -199,7 +197,7 @@ TEST_P(MetadataRefused, FailsOnlyForRealErrors) {
   const MetadataCase& c = GetParam();
   g_metadata_errno = c.error_number;
   vantrel_pdb::ScopedMetadataCallsForTesting seam(c.fail_chmod ? failing_fchmod : ::fchmod,
-                                     c.fail_chmod ? ::fchown : failing_fchown);
+                                                  c.fail_chmod ? ::fchown : failing_fchown);
   for (bool existing : {false, true}) {
     std::string path = scratch_.path("lib.pdb");
     fs::remove(path);
@@ -434,8 +432,8 @@ const FailedWriteCase kFailedWrites[] = {
     // input, which is also the output, must survive it.
     {"WriteCutShort", [](const scratch::ScratchDir& s) { return s.path("lib.pdb"); }, "File too large (os error 27)",
      size_limit(65536)},
-    {"NewFileCutShort", [](const scratch::ScratchDir& s) { return s.path("new.pdb"); },
-     "File too large (os error 27)", size_limit(4096)},
+    {"NewFileCutShort", [](const scratch::ScratchDir& s) { return s.path("new.pdb"); }, "File too large (os error 27)",
+     size_limit(4096)},
     // The tool ignores the signal itself, so the write fails instead of killing it.
     {"CutShortWithTheSignalAtItsDefault", [](const scratch::ScratchDir& s) { return s.path("lib.pdb"); },
      "File too large (os error 27)", size_limit(65536, true)},
@@ -452,13 +450,15 @@ const FailedWriteCase kFailedWrites[] = {
        s.write("file.pdb", kOld);
        return s.path("file.pdb/out.pdb");
      },
-     "Not a directory (os error 20)", {}},
+     "Not a directory (os error 20)",
+     {}},
     {"OutputIsADirectory",
      [](const scratch::ScratchDir& s) {
        fs::create_directory(s.dir() / "sub");
        return s.path("sub");
      },
-     "Is a directory (os error 21)", {}},
+     "Is a directory (os error 21)",
+     {}},
 };
 
 class FailedWrite : public WriteOutput, public ::testing::WithParamInterface<FailedWriteCase> {

@@ -45,7 +45,8 @@ Escape examine_escape(std::string_view text, std::size_t i) {
   if (std::string_view("\"\\/bfnrt").find(next) != std::string_view::npos) return {2, std::nullopt};
   if (next != 'u') {
     const auto byte = static_cast<unsigned char>(next);
-    std::string shown = byte >= 0x20 && byte < 0x7F ? std::string("\\") + next : "\\ before byte " + std::to_string(byte);
+    std::string shown =
+        byte >= 0x20 && byte < 0x7F ? std::string("\\") + next : "\\ before byte " + std::to_string(byte);
     return {2, "invalid escape " + shown + at_byte(i)};
   }
   auto unit = hex4(text, i + 2);
@@ -53,8 +54,8 @@ Escape examine_escape(std::string_view text, std::size_t i) {
     // Name the escape as far as it is hex digits, and the first byte that is not.
     std::size_t end = i + 2;
     while (end < i + 6 && end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) ++end;
-    if (end < text.size() && static_cast<unsigned char>(text[end]) > 0x20 && static_cast<unsigned char>(text[end]) < 0x7F &&
-        text[end] != '"') {
+    if (end < text.size() && static_cast<unsigned char>(text[end]) > 0x20 &&
+        static_cast<unsigned char>(text[end]) < 0x7F && text[end] != '"') {
       ++end;
     }
     return {2, "invalid escape " + std::string(text.substr(i, end - i)) + at_byte(i)};

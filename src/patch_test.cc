@@ -188,10 +188,24 @@ const PatchCase kPatchCases[] = {
     {"FolderWithoutItsPlaylist", {}, IdList{10, 12}, {}, {1, 2, 3}, {10, 12}, {{12, 3}, {12, 1}}, true, {}},
     {"PlaylistsUnknownAndDuplicate", {}, IdList{12, 12, 77}, {}, {1, 2, 3}, {12}, {{12, 3}, {12, 1}}, true, {}},
     {"BothLists", IdList{1, 2}, IdList{11}, {}, {1, 2}, {11}, {{11, 1}, {11, 2}}, false, {}},
-    {"TemposForKeptRemovedAndUnknown", IdList{1, 3}, {}, TempoMap{{1, 12850}, {2, 9999}, {99, 5}}, {1, 3},
-     {10, 11, 12}, kEntriesWithout2, false, TempoMap{{1, 12850}}},
-    {"TemposWithoutKeepLists", {}, {}, TempoMap{{3, 0}, {2, 4294967295u}}, {1, 2, 3}, {10, 11, 12}, kAllEntries,
-     true, TempoMap{{3, 0}, {2, 4294967295u}}},
+    {"TemposForKeptRemovedAndUnknown",
+     IdList{1, 3},
+     {},
+     TempoMap{{1, 12850}, {2, 9999}, {99, 5}},
+     {1, 3},
+     {10, 11, 12},
+     kEntriesWithout2,
+     false,
+     TempoMap{{1, 12850}}},
+    {"TemposWithoutKeepLists",
+     {},
+     {},
+     TempoMap{{3, 0}, {2, 4294967295u}},
+     {1, 2, 3},
+     {10, 11, 12},
+     kAllEntries,
+     true,
+     TempoMap{{3, 0}, {2, 4294967295u}}},
 };
 
 class PatchCases : public ::testing::TestWithParam<PatchCase> {};
@@ -265,8 +279,7 @@ TEST(Patch, ReportShowsTheNewTempo) {
   Image after = patched(make_library().image, patch_request({}, {}, TempoMap{{1, 12850}}));
   auto report = read(after);
   ASSERT_TRUE(report.has_value());
-  EXPECT_NE(report->find(R"("bpm":128.5,"comment":"","duration":0,"fileSize":0,"genre":"","id":1,)"),
-            std::string::npos)
+  EXPECT_NE(report->find(R"("bpm":128.5,"comment":"","duration":0,"fileSize":0,"genre":"","id":1,)"), std::string::npos)
       << *report;
 }
 
@@ -514,9 +527,8 @@ TEST(Patch, DamagedImagesFailWithTheirErrors) {
   // A title of an unknown string kind is the reader's to report.
   Library lib = make_library();
   const std::uint64_t row = lib.track_rows[2];
-  const std::uint64_t title =
-      row + t::get_u16(lib.image, row + vantrel_pdb::track_row::kStringOffsetsOffset +
-                                      2 * vantrel_pdb::track_row::kTitleSlot);
+  const std::uint64_t title = row + t::get_u16(lib.image, row + vantrel_pdb::track_row::kStringOffsetsOffset +
+                                                              2 * vantrel_pdb::track_row::kTitleSlot);
   t::put_u8(lib.image, title, 0x02);
   auto reader = Database::from_bytes(lib.image);
   ASSERT_FALSE(reader.has_value());
@@ -552,9 +564,9 @@ TEST_F(PatchCommand, FailedPatchWritesNothing) {
   std::string input = scratch_.write("in.pdb", lib.image);
   std::string existing = scratch_.write("old.pdb", {1, 2, 3});
   for (const std::string& output : {scratch_.path("new.pdb"), existing}) {
-    cli_runner::expect_failure(cli_runner::run_dovrel(R"({"action":"patch","input":")" + input + R"(","output":")" +
-                                                      output + R"("})"),
-                               "Invalid row directory");
+    cli_runner::expect_failure(
+        cli_runner::run_dovrel(R"({"action":"patch","input":")" + input + R"(","output":")" + output + R"("})"),
+        "Invalid row directory");
   }
   EXPECT_EQ(scratch::read_whole(existing), (Image{1, 2, 3}));
   EXPECT_EQ(scratch::read_whole(input), lib.image);

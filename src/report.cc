@@ -40,8 +40,7 @@ std::size_t estimate_size(vantrel_pdb::Bytes image, const Database& database) {
 
 // Writes one text of the track as a JSON string, decoded through `scratch`
 // (which keeps its capacity from one text to the next).
-Result<void> write_text(const vantrel_pdb::TrackView& track, std::size_t slot, std::string& scratch,
-                        JsonWriter& out) {
+Result<void> write_text(const vantrel_pdb::TrackView& track, std::size_t slot, std::string& scratch, JsonWriter& out) {
   scratch.clear();
   if (auto ok = track.append_text(slot, scratch); !ok) return std::unexpected(Error(ok.error()));
   out.string_value(scratch);

@@ -12,7 +12,9 @@
 namespace dovrel {
 
 Result<void> check_report_sink() {
-  auto refused = [](int error_number) { return fail(std::string(kCannotWriteReport) + vantrel_pdb::os_error_message(error_number)); };
+  auto refused = [](int error_number) {
+    return fail(std::string(kCannotWriteReport) + vantrel_pdb::os_error_message(error_number));
+  };
   const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
   if (flags < 0) return refused(errno);
   // A write to a descriptor open only for reading fails with EBADF.

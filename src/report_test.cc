@@ -10,9 +10,9 @@
 
 #include "testing/image_builder.h"
 #include "testing/xorshift.h"
-#include "vantrel_pdb/validate.h"
 #include "vantrel_pdb/format.h"
 #include "vantrel_pdb/track.h"
+#include "vantrel_pdb/validate.h"
 
 namespace dovrel {
 namespace {
@@ -36,9 +36,7 @@ class Library {
   void album(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::albums], t::album_row(id, 0, name)); }
   void genre(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::genres], t::id_name_row(id, name)); }
   void key(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::keys], t::key_row(id, name)); }
-  void artwork(std::uint32_t id, std::string_view path) {
-    b_.add_row(table_[kind::artwork], t::id_name_row(id, path));
-  }
+  void artwork(std::uint32_t id, std::string_view path) { b_.add_row(table_[kind::artwork], t::id_name_row(id, path)); }
   void playlist(std::uint32_t id, std::uint32_t parent, bool folder, std::string_view name) {
     b_.add_row(table_[kind::playlist_tree], t::tree_row(parent, 0, id, folder, name));
   }
@@ -58,7 +56,11 @@ class Library {
 };
 
 // The report line of a library with just these tracks and playlists.
-std::string tracks_line(const std::string& tracks) { return R"({"playlists":[],"tracks":[)" + tracks + R"(],"version":1})" "\n"; }
+std::string tracks_line(const std::string& tracks) {
+  return R"({"playlists":[],"tracks":[)" + tracks +
+         R"(],"version":1})"
+         "\n";
+}
 
 std::string track_record(const std::string& album, const std::string& artist, const std::string& artwork,
                          const std::string& bpm, std::uint32_t id, const std::string& title) {
@@ -152,7 +154,7 @@ TEST(Report, NamesResolveAlikeForScatteredIds) {
   TrackRowSpec b;
   b.id = 2;
   b.artist_id = 7;
-  b.album_id = 8;  // no such album
+  b.album_id = 8;              // no such album
   b.artwork_id = 4294967294u;  // no such artwork
   lib.track(b.title("b"));
   EXPECT_EQ(lib.report(), tracks_line(track_record("far album", "first", "/max.jpg", "0.0", 1, "a") + "," +
@@ -164,8 +166,8 @@ TEST(Report, BpmIsTempoInHundredths) {
     std::uint32_t tempo;
     const char* bpm;
   };
-  for (Case c : {Case{12000, "120.0"}, Case{12850, "128.5"}, Case{12345, "123.45"}, Case{0, "0.0"},
-                 Case{1, "0.01"}, Case{4294967295u, "42949672.95"}}) {
+  for (Case c : {Case{12000, "120.0"}, Case{12850, "128.5"}, Case{12345, "123.45"}, Case{0, "0.0"}, Case{1, "0.01"},
+                 Case{4294967295u, "42949672.95"}}) {
     Library lib;
     TrackRowSpec row_spec;
     row_spec.tempo = c.tempo;
@@ -193,7 +195,7 @@ TEST(Report, PlaylistTracksFollowEntryIndexWithStableTies) {
   lib.entry(1, 10, 5);
   lib.entry(9, 99, 4);  // playlist 4 is not in the tree
   lib.entry(2, 20, 5);
-  lib.entry(1, 11, 5);  // same index as track 10, later in the table
+  lib.entry(1, 11, 5);           // same index as track 10, later in the table
   lib.entry(0xFFFFFFFF, 40, 5);  // indices compare unsigned
   lib.entry(0, 1, 1);            // a folder's entries are listed like any others
   EXPECT_EQ(lib.report(), R"({"playlists":[)"

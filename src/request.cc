@@ -59,15 +59,12 @@ class Where {
   std::string str() const {
     std::string out = parent_ ? parent_->str() : std::string();
     switch (kind_) {
-      case Kind::kRoot:
-        break;
+      case Kind::kRoot: break;
       case Kind::kField:
         if (!out.empty()) out.push_back('.');
         out.append(name_);
         break;
-      case Kind::kIndex:
-        out.append("[").append(std::to_string(index_)).append("]");
-        break;
+      case Kind::kIndex: out.append("[").append(std::to_string(index_)).append("]"); break;
       case Kind::kMapKey:
         out.append("[\"");
         append_json_escaped(out, name_);
@@ -97,14 +94,10 @@ std::unexpected<Error> fail_at(const Where& where, std::string_view message) {
 // A short rendering of a JSON value for "got ..." in a message.
 std::string describe(dom::element value) {
   switch (value.type()) {
-    case dom::element_type::ARRAY:
-      return "an array";
-    case dom::element_type::OBJECT:
-      return "an object";
-    case dom::element_type::INT64:
-      return std::to_string(std::int64_t(value.get_int64().value_unsafe()));
-    case dom::element_type::UINT64:
-      return std::to_string(std::uint64_t(value.get_uint64().value_unsafe()));
+    case dom::element_type::ARRAY: return "an array";
+    case dom::element_type::OBJECT: return "an object";
+    case dom::element_type::INT64: return std::to_string(std::int64_t(value.get_int64().value_unsafe()));
+    case dom::element_type::UINT64: return std::to_string(std::uint64_t(value.get_uint64().value_unsafe()));
     case dom::element_type::DOUBLE: {
       if (const BigNumber* big = big_number(value)) return big->text;
       // Shortest form; a fraction-less one gets ".0" so that 1e2 does not
@@ -129,10 +122,8 @@ std::string describe(dom::element value) {
       out.append(cut ? "...\"" : "\"");
       return out;
     }
-    case dom::element_type::BOOL:
-      return value.get_bool().value_unsafe() ? "true" : "false";
-    case dom::element_type::NULL_VALUE:
-      return "null";
+    case dom::element_type::BOOL: return value.get_bool().value_unsafe() ? "true" : "false";
+    case dom::element_type::NULL_VALUE: return "null";
   }
   return "an unknown value";
 }
@@ -176,11 +167,8 @@ Status parse_unsigned(dom::element value, const Where& where, UInt& out) {
       v = static_cast<std::uint64_t>(s);
       break;
     }
-    case dom::element_type::UINT64:
-      v = value.get_uint64().value_unsafe();
-      break;
-    default:
-      return type_error(where, unsigned_name<UInt>(), value);
+    case dom::element_type::UINT64: v = value.get_uint64().value_unsafe(); break;
+    default: return type_error(where, unsigned_name<UInt>(), value);
   }
   if (v > kMax) return type_error(where, unsigned_name<UInt>(), value);
   out = static_cast<UInt>(v);
@@ -189,9 +177,7 @@ Status parse_unsigned(dom::element value, const Where& where, UInt& out) {
 
 Status parse_number(dom::element value, const Where& where, double& out) {
   switch (value.type()) {
-    case dom::element_type::INT64:
-      out = static_cast<double>(std::int64_t(value.get_int64().value_unsafe()));
-      return {};
+    case dom::element_type::INT64: out = static_cast<double>(std::int64_t(value.get_int64().value_unsafe())); return {};
     case dom::element_type::UINT64:
       out = static_cast<double>(std::uint64_t(value.get_uint64().value_unsafe()));
       return {};
@@ -205,8 +191,7 @@ Status parse_number(dom::element value, const Where& where, double& out) {
       }
       out = value.get_double().value_unsafe();
       return {};
-    default:
-      return type_error(where, "a number", value);
+    default: return type_error(where, "a number", value);
   }
 }
 
@@ -241,8 +226,7 @@ Status parse_u32_list(dom::element value, const Where& where, std::vector<std::u
   return {};
 }
 
-Status parse_optional_u32_list(dom::element value, const Where& where,
-                               std::optional<std::vector<std::uint32_t>>& out) {
+Status parse_optional_u32_list(dom::element value, const Where& where, std::optional<std::vector<std::uint32_t>>& out) {
   if (value.is_null()) {
     out.reset();
     return {};
@@ -305,10 +289,10 @@ Status walk_object(dom::object object, const Fields<N>& fields, const Where& whe
   return {};
 }
 
-constexpr Fields<17> kTrackFields{{"id", "title", "artist", "album", "genre", "key", "audioPath", "analysisPath",
-                                   "artworkPath", "bpm", "duration", "sampleRate", "fileSize", "bitrate",
-                                   "sampleDepth", "rating", "comment"},
-                                  13};
+constexpr Fields<17> kTrackFields{
+    {"id", "title", "artist", "album", "genre", "key", "audioPath", "analysisPath", "artworkPath", "bpm", "duration",
+     "sampleRate", "fileSize", "bitrate", "sampleDepth", "rating", "comment"},
+    13};
 
 Status parse_track(dom::element value, const Where& where, Track& track) {
   auto object = as_object(value, where);
@@ -386,8 +370,7 @@ bool parse_decimal_u32(std::string_view text, std::uint32_t& out) {
 }
 
 // "tempos" is a map: a repeated key is allowed and its later value wins.
-Status parse_tempos(dom::element value, const Where& where,
-                    std::unordered_map<std::uint32_t, std::uint32_t>& out) {
+Status parse_tempos(dom::element value, const Where& where, std::unordered_map<std::uint32_t, std::uint32_t>& out) {
   auto object = as_object(value, where);
   if (!object) return std::unexpected(std::move(object.error()));
   out.clear();

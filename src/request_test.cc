@@ -34,9 +34,18 @@ std::string cat(const Parts&... parts) {
 std::string one_item_array(const std::string& item) { return cat("[", item, "]"); }
 
 Fields full_track() {
-  return {{"id", "7"},           {"title", "\"T\""},        {"artist", "\"A\""},         {"album", "\"B\""},
-          {"genre", "\"G\""},    {"key", "\"Am\""},         {"audioPath", "\"/a.mp3\""}, {"analysisPath", "\"/a.dat\""},
-          {"artworkPath", "\"\""}, {"bpm", "128"},          {"duration", "300"},         {"sampleRate", "44100"},
+  return {{"id", "7"},
+          {"title", "\"T\""},
+          {"artist", "\"A\""},
+          {"album", "\"B\""},
+          {"genre", "\"G\""},
+          {"key", "\"Am\""},
+          {"audioPath", "\"/a.mp3\""},
+          {"analysisPath", "\"/a.dat\""},
+          {"artworkPath", "\"\""},
+          {"bpm", "128"},
+          {"duration", "300"},
+          {"sampleRate", "44100"},
           {"fileSize", "1000"}};
 }
 
@@ -168,8 +177,7 @@ TEST_P(MissingTrackField, IsNamedWithItsPlace) {
 
 INSTANTIATE_TEST_SUITE_P(Required, MissingTrackField,
                          ::testing::Values("id", "title", "artist", "album", "genre", "key", "audioPath",
-                                           "analysisPath", "artworkPath", "bpm", "duration", "sampleRate",
-                                           "fileSize"));
+                                           "analysisPath", "artworkPath", "bpm", "duration", "sampleRate", "fileSize"));
 
 class MissingPlaylistField : public ::testing::TestWithParam<std::string> {};
 
@@ -265,34 +273,35 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Duplicates, RequestError,
-    ::testing::Values(
-        ErrorCase{R"({"action":"read","action":"read"})", "duplicate field `action`"},
-        ErrorCase{R"({"action":"read","input":null,"input":"a"})", "duplicate field `input`"},
-        ErrorCase{R"({"x":1,"action":"read","x":2})", "duplicate field `x`"},
-        ErrorCase{R"({"action":"read","a\nb":1,"a\nb":2})", "duplicate field `a\\nb`"},
-        // The repeated key is found before its value is looked at...
-        ErrorCase{R"({"action":"read","action":5})", "duplicate field `action`"},
-        // ...but a bad value before the repetition fails first.
-        ErrorCase{R"({"action":5,"action":"read"})", "action: expected a string, got 5"},
-        ErrorCase{request_with_tracks({full_track(), [] {
-                                             Fields track = full_track();
-                                             track.emplace_back("title", "\"again\"");
-                                             return track;
-                                           }()}),
-                  "tracks[1]: duplicate field `title`"},
-        ErrorCase{request_with_tracks({[] {
-                    Fields track = full_track();
-                    track.emplace_back("unknown", "1");
-                    track.emplace_back("unknown", "2");
-                    return track;
-                  }()}),
-                  "tracks[0]: duplicate field `unknown`"},
-        ErrorCase{request_with_playlists({full_playlist(), [] {
-                                            Fields playlist = full_playlist();
-                                            playlist.emplace_back("name", "\"again\"");
-                                            return playlist;
-                                          }()}),
-                  "playlists[1]: duplicate field `name`"}));
+    ::testing::Values(ErrorCase{R"({"action":"read","action":"read"})", "duplicate field `action`"},
+                      ErrorCase{R"({"action":"read","input":null,"input":"a"})", "duplicate field `input`"},
+                      ErrorCase{R"({"x":1,"action":"read","x":2})", "duplicate field `x`"},
+                      ErrorCase{R"({"action":"read","a\nb":1,"a\nb":2})", "duplicate field `a\\nb`"},
+                      // The repeated key is found before its value is looked at...
+                      ErrorCase{R"({"action":"read","action":5})", "duplicate field `action`"},
+                      // ...but a bad value before the repetition fails first.
+                      ErrorCase{R"({"action":5,"action":"read"})", "action: expected a string, got 5"},
+                      ErrorCase{request_with_tracks({full_track(),
+                                                     [] {
+                                                       Fields track = full_track();
+                                                       track.emplace_back("title", "\"again\"");
+                                                       return track;
+                                                     }()}),
+                                "tracks[1]: duplicate field `title`"},
+                      ErrorCase{request_with_tracks({[] {
+                                  Fields track = full_track();
+                                  track.emplace_back("unknown", "1");
+                                  track.emplace_back("unknown", "2");
+                                  return track;
+                                }()}),
+                                "tracks[0]: duplicate field `unknown`"},
+                      ErrorCase{request_with_playlists({full_playlist(),
+                                                        [] {
+                                                          Fields playlist = full_playlist();
+                                                          playlist.emplace_back("name", "\"again\"");
+                                                          return playlist;
+                                                        }()}),
+                                "playlists[1]: duplicate field `name`"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Tempos, RequestError,
@@ -302,8 +311,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{R"({"action":"patch","tempos":{"-1":1}})", "tempos: key \"-1\" is not an unsigned 32-bit integer"},
         ErrorCase{R"({"action":"patch","tempos":{"+1":1}})", "tempos: key \"+1\" is not an unsigned 32-bit integer"},
         ErrorCase{R"({"action":"patch","tempos":{" 1":1}})", "tempos: key \" 1\" is not an unsigned 32-bit integer"},
-        ErrorCase{R"({"action":"patch","tempos":{"1.0":1}})",
-                  "tempos: key \"1.0\" is not an unsigned 32-bit integer"},
+        ErrorCase{R"({"action":"patch","tempos":{"1.0":1}})", "tempos: key \"1.0\" is not an unsigned 32-bit integer"},
         ErrorCase{R"({"action":"patch","tempos":{"4294967296":1}})",
                   "tempos: key \"4294967296\" is not an unsigned 32-bit integer"},
         ErrorCase{R"({"action":"patch","tempos":{"99999999999999999999":1}})",
@@ -320,14 +328,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Request, TemposKeysAreDecimalAndTheLaterValueWins) {
   auto request = parse_request(R"({"action":"patch","tempos":{"7":1,"007":2,"4294967295":3,"0":4,"7":5}})");
   ASSERT_TRUE(request) << request.error().message;
-  EXPECT_EQ(request->tempos,
-            (std::unordered_map<std::uint32_t, std::uint32_t>{{7, 5}, {4294967295u, 3}, {0, 4}}));
+  EXPECT_EQ(request->tempos, (std::unordered_map<std::uint32_t, std::uint32_t>{{7, 5}, {4294967295u, 3}, {0, 4}}));
 }
 
 TEST(Request, BpmTakesAnyNumber) {
-  for (auto [text, value] : std::vector<std::pair<std::string, double>>{
-           {"128", 128.0}, {"128.5", 128.5}, {"1e2", 100.0}, {"-3", -3.0}, {"0", 0.0},
-           {"18446744073709551615", 18446744073709551615.0}}) {
+  for (auto [text, value] :
+       std::vector<std::pair<std::string, double>>{{"128", 128.0},
+                                                   {"128.5", 128.5},
+                                                   {"1e2", 100.0},
+                                                   {"-3", -3.0},
+                                                   {"0", 0.0},
+                                                   {"18446744073709551615", 18446744073709551615.0}}) {
     auto request = parse_request(track_field("bpm", text));
     ASSERT_TRUE(request) << text << ": " << request.error().message;
     EXPECT_EQ(request->tracks[0].bpm, value) << text;
@@ -374,9 +385,7 @@ TEST(Request, ActionIsNotJudgedByTheParser) {
   }
 }
 
-TEST(Request, SurroundingWhitespaceIsAllowed) {
-  EXPECT_TRUE(parse_request(" \t\r\n{\"action\":\"read\"}\n\n "));
-}
+TEST(Request, SurroundingWhitespaceIsAllowed) { EXPECT_TRUE(parse_request(" \t\r\n{\"action\":\"read\"}\n\n ")); }
 
 class InvalidJson : public ::testing::TestWithParam<std::string> {};
 
@@ -391,9 +400,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, InvalidJson,
                                            "{\"action\":\"read\",\"x\":-}", "{\"action\":\"read\",\"x\":1.e400}",
                                            "{\"action\":\"a\tb\"}"));
 
-TEST(Request, EmptyInputNamesTheMissingDocument) {
-  EXPECT_EQ(error_of(""), "invalid JSON: Empty: no JSON found");
-}
+TEST(Request, EmptyInputNamesTheMissingDocument) { EXPECT_EQ(error_of(""), "invalid JSON: Empty: no JSON found"); }
 
 TEST(Request, DeepNestingIsRefused) {
   std::string deep = "{\"action\":\"read\",\"x\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
@@ -409,8 +416,8 @@ TEST_P(InvalidUtf8, HasTheStreamMessage) { EXPECT_EQ(error_of(GetParam()), "stre
 
 INSTANTIATE_TEST_SUITE_P(Texts, InvalidUtf8,
                          ::testing::Values("{\"action\":\"\xff\"}", "{\"action\":\"read\"}\xc3",
-                                           "{\"action\":\"read\",\"x\":\"\xc0\xaf\"}",
-                                           "{\"action\":\"\xed\xa0\x80\"}", "\x80", "{\"action\":\"\xf4\x90\x80\x80\"}",
+                                           "{\"action\":\"read\",\"x\":\"\xc0\xaf\"}", "{\"action\":\"\xed\xa0\x80\"}",
+                                           "\x80", "{\"action\":\"\xf4\x90\x80\x80\"}",
                                            // Invalid UTF-8 is reported even where the JSON is broken too.
                                            "{\"acti\xfe"));
 
@@ -442,9 +449,9 @@ TEST_P(InvalidJson, PaddedTextFailsAlike) { EXPECT_EQ(padded_error_of(GetParam()
 TEST_P(InvalidUtf8, PaddedTextFailsAlike) { EXPECT_EQ(padded_error_of(GetParam()), error_of(GetParam())); }
 
 TEST(Request, PaddedTextParsesTheSameRecords) {
-  const std::string text = cat(R"({"action":"build","output":"/o.pdb","tracks":)", one_item_array(object(full_track())),
-                               R"(,"playlists":)", one_item_array(object(full_playlist())),
-                               R"(,"keepTracks":[1,2],"tempos":{"7":12850}})");
+  const std::string text =
+      cat(R"({"action":"build","output":"/o.pdb","tracks":)", one_item_array(object(full_track())), R"(,"playlists":)",
+          one_item_array(object(full_playlist())), R"(,"keepTracks":[1,2],"tempos":{"7":12850}})");
   std::string buffer = text + std::string(kRequestPadding, '\0');
   auto padded = parse_request_padded(std::string_view(buffer.data(), text.size()));
   auto plain = parse_request(text);

@@ -4,9 +4,8 @@
 #ifndef DOVREL_SCRATCH_DIR_TEST_UTIL_H_
 #define DOVREL_SCRATCH_DIR_TEST_UTIL_H_
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>

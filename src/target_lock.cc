@@ -60,8 +60,8 @@ TargetLock::TargetLock(const std::optional<std::string>& output) {
       if (!exists) {
         current = ::stat(target->c_str(), &now) != 0 && errno == ENOENT;
       } else {
-        current = ::stat(target->c_str(), &now) == 0 && ::fstat(fd, &held_file) == 0 && now.st_dev == held_file.st_dev &&
-                  now.st_ino == held_file.st_ino;
+        current = ::stat(target->c_str(), &now) == 0 && ::fstat(fd, &held_file) == 0 &&
+                  now.st_dev == held_file.st_dev && now.st_ino == held_file.st_ino;
       }
     }
     if (current) {

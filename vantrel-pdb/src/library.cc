@@ -1,16 +1,17 @@
 #include "vantrel_pdb/library.h"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <queue>
-#include <unordered_map>
-#include <cmath>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "edit/artwork.h"
 #include "edit/id_map.h"
 #include "edit/keep_only.h"
+#include "track_table_state.h"
 #include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/catalog.h"
 #include "vantrel_pdb/coding.h"
@@ -19,7 +20,6 @@
 #include "vantrel_pdb/memory_hints.h"
 #include "vantrel_pdb/playlist_rows.h"
 #include "vantrel_pdb/track.h"
-#include "track_table_state.h"
 #include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
@@ -46,10 +46,9 @@ std::size_t growth_bound(const GrowthHint& hint) {
   constexpr std::size_t kEntryRow = entry_row::kSize + kRowIndexPerRow;
   constexpr std::size_t kArtworkRowFixed = 8 + kRowIndexPerRow;
   constexpr std::size_t kSpareTables = 20;
-  const std::size_t bytes =
-      hint.tracks * (kTrackRowFixed + 4 * (kNamedRowFixed + kRowIndexPerRow) + kArtworkRowFixed) +
-      2 * hint.track_text_bytes + 2 * hint.name_bytes + hint.artwork_path_bytes + hint.playlists * kNamedRowFixed +
-      2 * hint.playlist_name_bytes + kEntryRow * hint.entries;
+  const std::size_t bytes = hint.tracks * (kTrackRowFixed + 4 * (kNamedRowFixed + kRowIndexPerRow) + kArtworkRowFixed) +
+                            2 * hint.track_text_bytes + 2 * hint.name_bytes + hint.artwork_path_bytes +
+                            hint.playlists * kNamedRowFixed + 2 * hint.playlist_name_bytes + kEntryRow * hint.entries;
   return bytes + bytes / 3 + kSpareTables * format::kToolPageSize;
 }
 
@@ -101,7 +100,7 @@ std::optional<std::uint16_t> file_type_for_path(std::string_view audio_path) {
     std::string_view extension;
     std::uint16_t code;
   };
-  static constexpr Type kFileTypes[] = {{"mp3", 1}, {"m4a", 4},  {"aac", 4},  {"flac", 5},
+  static constexpr Type kFileTypes[] = {{"mp3", 1},  {"m4a", 4},  {"aac", 4},  {"flac", 5},
                                         {"alac", 6}, {"wav", 11}, {"aif", 12}, {"aiff", 12}};
   for (const Type& type : kFileTypes) {
     if (ext == type.extension) return type.code;
@@ -111,7 +110,7 @@ std::optional<std::uint16_t> file_type_for_path(std::string_view audio_path) {
 
 std::uint32_t tempo_from_bpm(double bpm) {
   double hundredths = std::round(bpm * 100.0);  // halves away from zero
-  if (!(hundredths > 0)) return 0;               // negative, zero and NaN
+  if (!(hundredths > 0)) return 0;              // negative, zero and NaN
   if (hundredths >= 4294967295.0) return 4294967295u;
   return static_cast<std::uint32_t>(hundredths);
 }
@@ -173,12 +172,9 @@ namespace {
 // record but the tracks', every record.
 int rank(Database::Records records) {
   switch (records) {
-    case Database::Records::kCheckedOnly:
-      return 0;
-    case Database::Records::kExceptTracks:
-      return 1;
-    case Database::Records::kDecoded:
-      break;
+    case Database::Records::kCheckedOnly: return 0;
+    case Database::Records::kExceptTracks: return 1;
+    case Database::Records::kDecoded: break;
   }
   return 2;
 }
@@ -250,8 +246,13 @@ std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
   for (const PlaylistTreeNode& node : d.playlist_tree) {
     first_node.emplace(node.id, static_cast<std::uint32_t>(out.size()));
     const auto tracks = catalog.playlist_tracks(node.id);
-    out.push_back({node.id, node.parent_id, node.sort_order, node.name, node.is_folder,
-                   std::vector<std::uint32_t>(tracks.begin(), tracks.end()), {}});
+    out.push_back({node.id,
+                   node.parent_id,
+                   node.sort_order,
+                   node.name,
+                   node.is_folder,
+                   std::vector<std::uint32_t>(tracks.begin(), tracks.end()),
+                   {}});
   }
   // Children by sort order, ties in table order.
   std::vector<std::vector<std::uint32_t>> children(out.size());

@@ -83,8 +83,8 @@ TEST(Library, MadeTracksAndPlaylistsReadBackWithTheirNames) {
 // The file type comes from the extension table, not the editor's own
 // mapping (which gives an unknown extension such as flac the mp3 code).
 TEST(Library, FileTypeFromTheExtensionTable) {
-  const std::pair<const char*, std::uint16_t> cases[] = {{"/m/x.flac", 5}, {"/m/x.ALAC", 6}, {"/m/x.aac", 4},
-                                                        {"/m/x.aiff", 12}, {"/m/x.mp3", 1}};
+  const std::pair<const char*, std::uint16_t> cases[] = {
+      {"/m/x.flac", 5}, {"/m/x.ALAC", 6}, {"/m/x.aac", 4}, {"/m/x.aiff", 12}, {"/m/x.mp3", 1}};
   for (auto [path, code] : cases) {
     auto library = Library::create();
     ASSERT_TRUE(library.add_track(track(1, path)));
@@ -121,23 +121,28 @@ TEST(Library, TrackTableReadsTheTracksOfItsState) {
     ASSERT_TRUE(info) << info.error().message();
     EXPECT_EQ(info->id, want.id);
     EXPECT_EQ(info->tempo, want.tempo);
-    const std::pair<TrackText, const std::string*> texts[] = {
-        {TrackText::kTitle, &want.title},           {TrackText::kArtist, &want.artist},
-        {TrackText::kAlbum, &want.album},           {TrackText::kGenre, &want.genre},
-        {TrackText::kKey, &want.key},               {TrackText::kLabel, &want.label},
-        {TrackText::kArtworkPath, &want.artwork_path}, {TrackText::kAudioPath, &want.audio_path},
-        {TrackText::kAnalysisPath, &want.analysis_path}, {TrackText::kComment, &want.comment}};
-    for (auto [field, value] : texts) EXPECT_EQ(t.text(i, field).value(), *value) << i << " " << static_cast<int>(field);
+    const std::pair<TrackText, const std::string*> texts[] = {{TrackText::kTitle, &want.title},
+                                                              {TrackText::kArtist, &want.artist},
+                                                              {TrackText::kAlbum, &want.album},
+                                                              {TrackText::kGenre, &want.genre},
+                                                              {TrackText::kKey, &want.key},
+                                                              {TrackText::kLabel, &want.label},
+                                                              {TrackText::kArtworkPath, &want.artwork_path},
+                                                              {TrackText::kAudioPath, &want.audio_path},
+                                                              {TrackText::kAnalysisPath, &want.analysis_path},
+                                                              {TrackText::kComment, &want.comment}};
+    for (auto [field, value] : texts)
+      EXPECT_EQ(t.text(i, field).value(), *value) << i << " " << static_cast<int>(field);
     EXPECT_EQ(info->artwork_path, want.artwork_path);
     auto numbers = t.numbers(i);
     ASSERT_TRUE(numbers);
     EXPECT_EQ(numbers->title, "");
     EXPECT_EQ(numbers->artist, "");
-    EXPECT_EQ(std::tuple(numbers->id, numbers->tempo, numbers->bpm, numbers->bitrate, numbers->sample_rate,
-                         numbers->file_size, numbers->duration, numbers->sample_depth, numbers->file_type,
-                         numbers->rating),
-              std::tuple(want.id, want.tempo, want.bpm, want.bitrate, want.sample_rate, want.file_size,
-                         want.duration, want.sample_depth, want.file_type, want.rating));
+    EXPECT_EQ(
+        std::tuple(numbers->id, numbers->tempo, numbers->bpm, numbers->bitrate, numbers->sample_rate,
+                   numbers->file_size, numbers->duration, numbers->sample_depth, numbers->file_type, numbers->rating),
+        std::tuple(want.id, want.tempo, want.bpm, want.bitrate, want.sample_rate, want.file_size, want.duration,
+                   want.sample_depth, want.file_type, want.rating));
   }
 }
 
@@ -156,9 +161,20 @@ TEST(Library, RefusedEditsAreDroppedWhole) {
          return l.add_track(track(40, "/m/y.mp3"));
        },
        kDuplicateTrackId},
-      {"existing playlist id", [](Library& l) { return l.add_playlist({6, "Again", 0, false, {}}); }, kDuplicatePlaylistId},
-      {"missing parent", [](Library& l) { return l.add_playlist({7, "Lost", 99, false, {}}); }, kPlaylistParentMissing},
-      {"absent track", [](Library& l) { return l.add_playlist({7, "Odd", 5, false, {10, 77}}); },
+      {"existing playlist id",
+       [](Library& l) {
+         return l.add_playlist({6, "Again", 0, false, {}});
+       },
+       kDuplicatePlaylistId},
+      {"missing parent",
+       [](Library& l) {
+         return l.add_playlist({7, "Lost", 99, false, {}});
+       },
+       kPlaylistParentMissing},
+      {"absent track",
+       [](Library& l) {
+         return l.add_playlist({7, "Odd", 5, false, {10, 77}});
+       },
        kPlaylistReferencesAbsentTrack},
       {"extension",
        [](Library& l) {

@@ -37,32 +37,16 @@ std::vector<std::uint8_t> copy_of(Bytes image) {
 std::expected<void, PdbError> append_text(const TrackView& t, const Catalog& catalog, TrackText field,
                                           std::string& out) {
   switch (field) {
-    case TrackText::kArtist:
-      out.append(catalog.artist(t));
-      return {};
-    case TrackText::kAlbum:
-      out.append(catalog.album(t));
-      return {};
-    case TrackText::kGenre:
-      out.append(catalog.genre(t));
-      return {};
-    case TrackText::kKey:
-      out.append(catalog.key(t));
-      return {};
-    case TrackText::kLabel:
-      out.append(catalog.label(t));
-      return {};
-    case TrackText::kArtworkPath:
-      out.append(catalog.artwork_path(t));
-      return {};
-    case TrackText::kTitle:
-      return t.append_text(track_row::kTitleSlot, out);
-    case TrackText::kAudioPath:
-      return t.append_text(track_row::kFilePathSlot, out);
-    case TrackText::kAnalysisPath:
-      return t.append_text(track_row::kAnalysisPathSlot, out);
-    case TrackText::kComment:
-      break;
+    case TrackText::kArtist: out.append(catalog.artist(t)); return {};
+    case TrackText::kAlbum: out.append(catalog.album(t)); return {};
+    case TrackText::kGenre: out.append(catalog.genre(t)); return {};
+    case TrackText::kKey: out.append(catalog.key(t)); return {};
+    case TrackText::kLabel: out.append(catalog.label(t)); return {};
+    case TrackText::kArtworkPath: out.append(catalog.artwork_path(t)); return {};
+    case TrackText::kTitle: return t.append_text(track_row::kTitleSlot, out);
+    case TrackText::kAudioPath: return t.append_text(track_row::kFilePathSlot, out);
+    case TrackText::kAnalysisPath: return t.append_text(track_row::kAnalysisPathSlot, out);
+    case TrackText::kComment: break;
   }
   return t.append_text(track_row::kCommentSlot, out);
 }

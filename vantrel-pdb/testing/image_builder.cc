@@ -198,8 +198,8 @@ std::vector<std::uint8_t> kind16_row(std::uint16_t id, std::string_view name) {
   return row;
 }
 
-std::vector<std::uint8_t> tree_row(std::uint32_t parent_id, std::uint32_t sort_order, std::uint32_t id,
-                                   bool is_folder, std::string_view name) {
+std::vector<std::uint8_t> tree_row(std::uint32_t parent_id, std::uint32_t sort_order, std::uint32_t id, bool is_folder,
+                                   std::string_view name) {
   auto row = zeros(20);
   encode_fixed32(row.data(), parent_id);
   encode_fixed32(row.data() + 8, sort_order);

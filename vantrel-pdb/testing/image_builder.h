@@ -65,8 +65,8 @@ std::vector<std::uint8_t> album_row(std::uint32_t id, std::uint32_t artist_id, s
 std::vector<std::uint8_t> key_row(std::uint32_t id, std::string_view name);
 std::vector<std::uint8_t> color_row(std::uint16_t id, std::string_view name);
 std::vector<std::uint8_t> kind16_row(std::uint16_t id, std::string_view name);
-std::vector<std::uint8_t> tree_row(std::uint32_t parent_id, std::uint32_t sort_order, std::uint32_t id,
-                                   bool is_folder, std::string_view name);
+std::vector<std::uint8_t> tree_row(std::uint32_t parent_id, std::uint32_t sort_order, std::uint32_t id, bool is_folder,
+                                   std::string_view name);
 std::vector<std::uint8_t> entry_row(std::uint32_t entry_index, std::uint32_t track_id, std::uint32_t playlist_id);
 
 // The fields of a crafted track row; strings placed in slot order after the
@@ -79,8 +79,14 @@ struct TrackRowSpec {
   std::uint8_t rating = 0;
   std::array<std::string, 21> strings{};
   // Sets the strings the report shows.
-  TrackRowSpec& title(std::string t) { strings[17] = std::move(t); return *this; }
-  TrackRowSpec& path(std::string p) { strings[20] = std::move(p); return *this; }
+  TrackRowSpec& title(std::string t) {
+    strings[17] = std::move(t);
+    return *this;
+  }
+  TrackRowSpec& path(std::string p) {
+    strings[20] = std::move(p);
+    return *this;
+  }
 };
 std::vector<std::uint8_t> track_row(const TrackRowSpec& row_spec);
 

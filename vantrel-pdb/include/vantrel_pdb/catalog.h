@@ -94,7 +94,7 @@ class Catalog {
  private:
   NameIndex artists_, albums_, genres_, keys_, labels_, artwork_;
   std::unordered_map<std::uint32_t, std::size_t> group_of_;  // playlist id -> group
-  std::vector<std::size_t> starts_;  // group g is track_ids_[starts_[g], starts_[g + 1])
+  std::vector<std::size_t> starts_;                          // group g is track_ids_[starts_[g], starts_[g + 1])
   std::vector<std::uint32_t> track_ids_;
 };
 

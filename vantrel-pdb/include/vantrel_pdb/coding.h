@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+
 #include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
@@ -18,9 +19,7 @@ namespace vantrel_pdb {
 VANTREL_PDB_API_BEGIN
 
 // Requires: p points at 2 readable bytes.
-inline std::uint16_t decode_fixed16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+inline std::uint16_t decode_fixed16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 // Requires: p points at 3 readable bytes. Returns the 24-bit value.
 inline std::uint32_t decode_fixed24(const std::uint8_t* p) {

@@ -92,8 +92,7 @@ class PdbEditor {
   // (alloc > page_size - 46, decided before the directory is read), NoTable,
   // TooManySlots (the last page already has 511 slots and the row fits it)
   // or Io (unusable page size or unsound image).
-  std::expected<void, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
-                                           bool stamp_row_index);
+  std::expected<void, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc, bool stamp_row_index);
 
   // The id of the first genre (kind 1) or label (kind 4) row named exactly
   // `name`, or the id of a new row appended for it (largest id + 1, 1 in an

@@ -65,15 +65,14 @@ struct File {
 class PdbError {
  public:
   // The alternatives, in their fixed order (index() gives 0 … 11).
-  using Variant = std::variant<pdb_error::Io, pdb_error::UnknownString, pdb_error::NoTable,
-                               pdb_error::UnknownField, pdb_error::TrackNotFound,
-                               pdb_error::PlaylistNotFound, pdb_error::RowTooLarge,
-                               pdb_error::ValueOutOfRange, pdb_error::TooManySlots,
-                               pdb_error::StringTooLong, pdb_error::Invalid, pdb_error::File>;
+  using Variant = std::variant<pdb_error::Io, pdb_error::UnknownString, pdb_error::NoTable, pdb_error::UnknownField,
+                               pdb_error::TrackNotFound, pdb_error::PlaylistNotFound, pdb_error::RowTooLarge,
+                               pdb_error::ValueOutOfRange, pdb_error::TooManySlots, pdb_error::StringTooLong,
+                               pdb_error::Invalid, pdb_error::File>;
 
   template <class Alternative>
-    requires std::is_constructible_v<Variant, Alternative>
-  PdbError(Alternative value) : value_(std::move(value)) {}  // NOLINT: implicit by design
+  requires std::is_constructible_v<Variant, Alternative> PdbError(Alternative value)
+      : value_(std::move(value)) {}  // NOLINT: implicit by design
 
   const Variant& value() const { return value_; }
 

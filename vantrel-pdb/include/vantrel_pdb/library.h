@@ -158,7 +158,7 @@ struct TrackInput {
   std::string genre;
   std::string key;
   std::optional<std::string> label;
-  std::string audio_path;    // its extension chooses the file type
+  std::string audio_path;  // its extension chooses the file type
   std::string analysis_path;
   std::string artwork_path;  // "" for none; else short ASCII (at most 126 bytes)
   std::string comment;
@@ -204,8 +204,7 @@ class Library {
 
   // Takes over `image`, runs the structure check (validate) and decodes
   // it. Fails with the check's message or the reader's error.
-  static std::expected<Library, PdbError> open(std::vector<std::uint8_t> image,
-                                               Decoding decoding = Decoding::kRecords);
+  static std::expected<Library, PdbError> open(std::vector<std::uint8_t> image, Decoding decoding = Decoding::kRecords);
 
   // A new, empty database: the blank 41-page image.
   static Library create();

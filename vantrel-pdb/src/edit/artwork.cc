@@ -38,7 +38,8 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
   if (rows.empty()) return {};
   for (const ArtworkRow& row : rows) {
     const std::uint64_t field = row.track_row + track_row::kArtworkIdOffset;
-    if (!in_bounds(image, field, 4)) return io("track row at " + std::to_string(row.track_row) + " lies outside the image");
+    if (!in_bounds(image, field, 4))
+      return io("track row at " + std::to_string(row.track_row) + " lies outside the image");
     encode_fixed32(image.data() + field, row.id);
   }
 
@@ -52,7 +53,8 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
   const std::uint64_t page_count = image.size() / page_size;
   const std::uint64_t table_count = decode_fixed32(image.data() + f::kTableCountOffset);
   const std::uint32_t last = entry_field(f::kEntryLastPageOffset);
-  if (last == 0 || last >= page_count) return io("artwork table's last page " + std::to_string(last) + " is not inside the image");
+  if (last == 0 || last >= page_count)
+    return io("artwork table's last page " + std::to_string(last) + " is not inside the image");
 
   // Rows go onto the table's last page while it is a data page with room.
   std::uint32_t w = last;

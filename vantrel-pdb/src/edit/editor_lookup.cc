@@ -26,7 +26,8 @@ std::optional<std::uint32_t> largest_of(const List& list, Field field, Keep keep
 
 template <class List>
 std::optional<std::uint32_t> largest_id_of(const List& list) {
-  return largest_of(list, [](const auto& r) -> std::uint32_t { return r.id; }, [](const auto&) { return true; });
+  return largest_of(
+      list, [](const auto& r) -> std::uint32_t { return r.id; }, [](const auto&) { return true; });
 }
 
 template <class List>
@@ -72,17 +73,15 @@ class DecodingLookup final : public EditorLookup {
   MaybeU32 largest_sort_order(Bytes image, std::uint32_t parent_id) override {
     auto db = decoded(image);
     if (!db) return std::unexpected(db.error());
-    return largest_of(
-        (*db)->playlist_tree, [](const PlaylistTreeNode& n) { return n.sort_order; },
-        [&](const PlaylistTreeNode& n) { return n.parent_id == parent_id; });
+    return largest_of((*db)->playlist_tree, [](const PlaylistTreeNode& n) { return n.sort_order; },
+                      [&](const PlaylistTreeNode& n) { return n.parent_id == parent_id; });
   }
 
   MaybeU32 largest_entry_index(Bytes image, std::uint32_t playlist_id) override {
     auto db = decoded(image);
     if (!db) return std::unexpected(db.error());
-    return largest_of(
-        (*db)->playlist_entries, [](const PlaylistEntry& e) { return e.entry_index; },
-        [&](const PlaylistEntry& e) { return e.playlist_id == playlist_id; });
+    return largest_of((*db)->playlist_entries, [](const PlaylistEntry& e) { return e.entry_index; },
+                      [&](const PlaylistEntry& e) { return e.playlist_id == playlist_id; });
   }
 
   std::expected<std::optional<TreeNodeInfo>, PdbError> find_node(Bytes image, std::uint32_t id) override {

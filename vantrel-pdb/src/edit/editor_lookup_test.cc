@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
 
@@ -64,8 +64,7 @@ TEST(DecodingLookup, AnswersFromTheDecodedImage) {
   EXPECT_EQ(lookup->largest_id(grown, 1).value(), Maybe(70));
   auto broken = make_decoding_lookup()->find_name(ByteVec(10, 0), 1, "x");
   ASSERT_FALSE(broken);
-  EXPECT_EQ(broken.error().message(),
-            "io error: image of 10 bytes has no file header");
+  EXPECT_EQ(broken.error().message(), "io error: image of 10 bytes has no file header");
 }
 
 // A lookup that answers 41 for every largest id and records appends.
@@ -94,9 +93,10 @@ TEST(EditorLookupSeam, TheGivenLookupAnswersAndHearsEveryAppend) {
   EXPECT_EQ(editor.create_playlist("p", 0, false).value(), 42u);
   EXPECT_TRUE(editor.add_to_playlist(3, 1, std::nullopt));
   ASSERT_TRUE(editor.append_row(19, ByteVec(4, 0), 4, false));
-  EXPECT_EQ(log, (std::vector<std::pair<std::uint32_t, std::uint64_t>>{
-                     {4, 10 * 4096 + 40}, {4, 10 * 4096 + 48}, {7, 16 * 4096 + 40}, {8, 18 * 4096 + 40},
-                     {19, 40 * 4096 + 40}}));
+  EXPECT_EQ(
+      log,
+      (std::vector<std::pair<std::uint32_t, std::uint64_t>>{
+          {4, 10 * 4096 + 40}, {4, 10 * 4096 + 48}, {7, 16 * 4096 + 40}, {8, 18 * 4096 + 40}, {19, 40 * 4096 + 40}}));
 }
 
 TEST(NextNumber, OneAfterTheLargestWithoutWrapping) {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
@@ -37,8 +37,8 @@ struct EntryCase {
   const char* name;
   ByteVec image;
   std::uint32_t kind;
-  std::uint64_t offset;     // expected offset, or 0 for a failure
-  const char* message;      // expected failure message
+  std::uint64_t offset;  // expected offset, or 0 for a failure
+  const char* message;   // expected failure message
 };
 
 class TableEntryOffset : public ::testing::TestWithParam<EntryCase> {};
@@ -69,8 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{"duplicate_kind_first_wins", with_u32(make_blank_image(), entry(3), 5), 5, entry(3), ""},
         EntryCase{"directory_past_end", with_u32(ByteVec(40, 0), f::kTableCountOffset, 9), 1, 0,
                   "io error: table directory of 9 entries runs past the end of the image"},
-        EntryCase{"no_header", ByteVec(8, 0), 0, 0,
-                  "io error: image of 8 bytes has no file header"}),
+        EntryCase{"no_header", ByteVec(8, 0), 0, 0, "io error: image of 8 bytes has no file header"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // A table of one header page and three data pages with the given
@@ -81,7 +80,8 @@ ByteVec table_with_sequences(std::uint32_t kind, std::vector<std::uint32_t> sequ
   std::vector<std::uint32_t> pages;
   for (std::size_t i = 0; i < sequences.size(); ++i) pages.push_back(b.add_data_page(t));
   ByteVec image = b.finish();
-  for (std::size_t i = 0; i < pages.size(); ++i) put_u32(image, pages[i] * kPage + f::kPageSequenceOffset, sequences[i]);
+  for (std::size_t i = 0; i < pages.size(); ++i)
+    put_u32(image, pages[i] * kPage + f::kPageSequenceOffset, sequences[i]);
   return image;
 }
 

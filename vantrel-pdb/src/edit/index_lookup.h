@@ -73,7 +73,6 @@ class IndexedLookup final : public EditorLookup {
   bool incremental() const { return !stale_ && incremental_; }
 
  private:
-
   // Where the editor puts rows of one kind, and whether the reader sees them.
   struct Placement {
     std::size_t first_entry = 0;  // the directory entry the editor appends to

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
@@ -476,7 +476,7 @@ struct Variant {
 };
 
 std::vector<Variant> variants() {
-  return {{"blank", make_blank_image, true},       {"populated", populated_image, true},
+  return {{"blank", make_blank_image, true},           {"populated", populated_image, true},
           {"shadowed", shadowed_image, true},          {"hidden_tree", hidden_tree_image, true},
           {"near_max", near_max_image, true},          {"sparse", sparse_image, true},
           {"shared_chain", shared_chain_image, false}, {"loose_heap", loose_heap_image, false},

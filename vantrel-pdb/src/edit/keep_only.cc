@@ -128,12 +128,10 @@ std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std:
   return values;
 }
 
-
 std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const Database& db,
                                         const std::optional<std::vector<std::uint32_t>>& keep_tracks,
                                         const std::optional<std::vector<std::uint32_t>>& keep_playlists,
-                                        const std::unordered_map<std::uint32_t, std::uint32_t>& tempos,
-                                        UndoLog* undo) {
+                                        const std::unordered_map<std::uint32_t, std::uint32_t>& tempos, UndoLog* undo) {
   // Each row passed its decoder, so its fixed fields lie inside the image;
   // they are read where the decoders read them, all before the first write.
   const auto track_rows = db.row_locations(kind::tracks);
@@ -181,6 +179,5 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
   removed.seal();
   return mark_absent_and_recount(image, removed, undo);
 }
-
 
 }  // namespace vantrel_pdb

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
@@ -76,8 +76,10 @@ TEST_P(NamedLookup, ReturnsFirstMatchOrNextId) {
       EXPECT_EQ(list.back().name, c.query);
       EXPECT_EQ(list.back().id, c.id);
     };
-    if (c.kind == 1) check(db->genres);
-    else check(db->labels);
+    if (c.kind == 1)
+      check(db->genres);
+    else
+      check(db->labels);
   }
 }
 
@@ -95,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(GetOrCreateNamed, AllocationIsRowLengthRoundedUpToFour) {
   auto editor = PdbEditor::from_bytes(make_blank_image());
-  ASSERT_TRUE(editor.get_or_create_named(4, "abc"));   // 4 encoded bytes: row 8, allocation 8
+  ASSERT_TRUE(editor.get_or_create_named(4, "abc"));  // 4 encoded bytes: row 8, allocation 8
   EXPECT_EQ(get_u16(image_of(editor), 10 * kPage + f::kUsedSizeOffset), 8);
   ASSERT_TRUE(editor.get_or_create_named(4, "abcd"));  // 5 encoded bytes: row 9, allocation 12
   EXPECT_EQ(get_u16(image_of(editor), 10 * kPage + f::kUsedSizeOffset), 20);
@@ -127,18 +129,18 @@ ByteVec undecodable_genre() {
   return b.finish();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NamedFailure,
-    ::testing::Values(
-        FailureCase{"name_too_long", make_blank_image(), 1, std::string(32764, 'x'),
-                    "string too long for PDB encoding"},
-        FailureCase{"not_a_genre_or_label_table", make_blank_image(), 2, "x",
-                    "io error: table kind 2 does not hold genre or label rows"},
-        FailureCase{"undecodable_image", undecodable_genre(), 1, "x", "unknown PDB string kind 0x02 at offset 0x202c"},
-        FailureCase{"largest_id_at_max", named_table(1, {{0xFFFFFFFF, "a"}}), 1, "b",
-                    "genre id=4294967296 does not fit in 4 byte(s)"},
-        FailureCase{"no_label_table", named_table(1, {}), 4, "x", "no table of type 4"}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, NamedFailure,
+                         ::testing::Values(FailureCase{"name_too_long", make_blank_image(), 1, std::string(32764, 'x'),
+                                                       "string too long for PDB encoding"},
+                                           FailureCase{"not_a_genre_or_label_table", make_blank_image(), 2, "x",
+                                                       "io error: table kind 2 does not hold genre or label rows"},
+                                           FailureCase{"undecodable_image", undecodable_genre(), 1, "x",
+                                                       "unknown PDB string kind 0x02 at offset 0x202c"},
+                                           FailureCase{"largest_id_at_max", named_table(1, {{0xFFFFFFFF, "a"}}), 1, "b",
+                                                       "genre id=4294967296 does not fit in 4 byte(s)"},
+                                           FailureCase{"no_label_table", named_table(1, {}), 4, "x",
+                                                       "no table of type 4"}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(GetOrCreateNamed, RowsAppendedToAnEarlierDuplicateEntryStayInvisible) {
   // Kind 1 twice: the editor appends to the first entry, the reader lists

@@ -72,7 +72,8 @@ std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t ki
     return std::unexpected(io("last page " + std::to_string(last) + " of " + table_name(kind) +
                               " does not link to its empty_candidate " + std::to_string(u)));
   }
-  if (auto ok = require_off_chain(u); !ok) return std::unexpected(io(page_u + " " + ok.error().as<pdb_error::Io>().message));
+  if (auto ok = require_off_chain(u); !ok)
+    return std::unexpected(io(page_u + " " + ok.error().as<pdb_error::Io>().message));
   // In a sound image every page past the end is some table's candidate, so
   // the gap that growing opens is bounded by the number of tables (whose
   // directory table_entry_offset found inside the image).
@@ -110,8 +111,8 @@ std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes ro
   if (!start) return std::unexpected(start.error());
   const std::uint8_t* last = image_.data() + *start;
   if (decode_fixed32(last + f::kPageIndexOffset) != p || decode_fixed32(last + f::kPageKindOffset) != kind) {
-    return std::unexpected(io("last page " + std::to_string(p) + " of " + table_name(kind) +
-                              " does not carry its own index and kind"));
+    return std::unexpected(
+        io("last page " + std::to_string(p) + " of " + table_name(kind) + " does not carry its own index and kind"));
   }
 
   // The slot count is read with all 13 bits so that a page already past the

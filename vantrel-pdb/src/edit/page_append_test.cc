@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
@@ -163,8 +163,8 @@ TEST(AppendRow, PageFromAnEarlierEditKeepsOnlyThisEditsFlags) {
   EXPECT_EQ(get_u16(out, p + f::kEditFirstSlotOffset), 20);
   EXPECT_EQ(get_u16(out, p + f::kEditRowCountOffset), 2);
   EXPECT_EQ(get_u16(out, p + 4094), 0);
-  EXPECT_EQ(get_u16(out, p + 4058), 0x0030);         // slots 20 and 21
-  EXPECT_EQ(get_u16(out, p + 4056), 0x803F);         // present: 16..21
+  EXPECT_EQ(get_u16(out, p + 4058), 0x0030);  // slots 20 and 21
+  EXPECT_EQ(get_u16(out, p + 4056), 0x803F);  // present: 16..21
   EXPECT_EQ(packed_counts(out, 2), 22u | (22u << 13));
   EXPECT_EQ(get_u16(out, p + 4096 - 36 - 6 - 2 * 5), 21 * 12);  // slot 21's offset
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
@@ -19,8 +19,8 @@ using testing::get_u16;
 using ByteVec = std::vector<std::uint8_t>;
 
 constexpr std::uint64_t kPage = 4096;
-constexpr std::uint64_t kTreeRows = 16 * kPage + 40;     // first row of kind 7 in a blank image
-constexpr std::uint64_t kEntryRows = 18 * kPage + 40;    // first row of kind 8
+constexpr std::uint64_t kTreeRows = 16 * kPage + 40;   // first row of kind 7 in a blank image
+constexpr std::uint64_t kEntryRows = 18 * kPage + 40;  // first row of kind 8
 
 ByteVec image_of(const PdbEditor& e) { return ByteVec(e.image().begin(), e.image().end()); }
 ByteVec bytes(const PdbEditor& e, std::uint64_t pos, std::size_t n) {
@@ -50,10 +50,10 @@ TEST(CreatePlaylist, FirstNodesOfABlankImage) {
   EXPECT_EQ(editor.create_playlist("abcd", 0, true).value(), 1u);
   EXPECT_EQ(editor.create_playlist("B", 0, false).value(), 2u);
   // 20 fixed bytes and a 5-byte name: row 25, allocation 28.
-  EXPECT_EQ(bytes(editor, kTreeRows, 28), (ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
-                                                   0x0B, 'a', 'b', 'c', 'd', 0, 0, 0}));
-  EXPECT_EQ(bytes(editor, kTreeRows + 28, 22), (ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
-                                                        0x05, 'B'}));
+  EXPECT_EQ(bytes(editor, kTreeRows, 28),
+            (ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0x0B, 'a', 'b', 'c', 'd', 0, 0, 0}));
+  EXPECT_EQ(bytes(editor, kTreeRows + 28, 22),
+            (ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0x05, 'B'}));
   EXPECT_EQ(get_u16(image_of(editor), 16 * kPage + f::kUsedSizeOffset), 28 + 24);
 }
 
@@ -113,13 +113,13 @@ TEST_P(AddToPlaylistRefusal, LeavesTheImageUnchanged) {
   EXPECT_EQ(image_of(editor), c.image);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AddToPlaylistRefusal,
-    ::testing::Values(RefusalCase{"folder", tree({{0, 0, 3, true}}), 3, "no playlist with id 3"},
-                      RefusalCase{"missing", tree({{0, 0, 3, false}}), 4, "no playlist with id 4"},
-                      RefusalCase{"first_with_id_is_folder", tree({{0, 0, 3, true}, {0, 1, 3, false}}), 3,
-                                  "no playlist with id 3"}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, AddToPlaylistRefusal,
+                         ::testing::Values(RefusalCase{"folder", tree({{0, 0, 3, true}}), 3, "no playlist with id 3"},
+                                           RefusalCase{"missing", tree({{0, 0, 3, false}}), 4, "no playlist with id 4"},
+                                           RefusalCase{"first_with_id_is_folder",
+                                                       tree({{0, 0, 3, true}, {0, 1, 3, false}}), 3,
+                                                       "no playlist with id 3"}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Sort orders and computed entry indices are positions, not ids: they wrap
 // in 32 bits instead of failing, while ids still refuse to wrap to 0.

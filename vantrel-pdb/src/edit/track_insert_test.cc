@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
 #include "testing/image_builder.h"
+#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/editor.h"
 #include "vantrel_pdb/format.h"
@@ -97,11 +97,12 @@ TEST_P(FileNameAndType, DerivedFromThePath) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileNameAndType,
-                         ::testing::Values(PathCase{"/music/Song.MP3", "Song.MP3", 1}, PathCase{"/a/b.Wav", "b.Wav", 11},
-                                           PathCase{"/a/b.aiff", "b.aiff", 12}, PathCase{"/a/b.AIF", "b.AIF", 12},
-                                           PathCase{"/a/b.m4a", "b.m4a", 4}, PathCase{"/a/b.flac", "b.flac", 1},
-                                           PathCase{"noext", "noext", 1}, PathCase{"wav", "wav", 11},
-                                           PathCase{"/music/", "", 1}, PathCase{"/a.wav/b", "b", 1},
+                         ::testing::Values(PathCase{"/music/Song.MP3", "Song.MP3", 1},
+                                           PathCase{"/a/b.Wav", "b.Wav", 11}, PathCase{"/a/b.aiff", "b.aiff", 12},
+                                           PathCase{"/a/b.AIF", "b.AIF", 12}, PathCase{"/a/b.m4a", "b.m4a", 4},
+                                           PathCase{"/a/b.flac", "b.flac", 1}, PathCase{"noext", "noext", 1},
+                                           PathCase{"wav", "wav", 11}, PathCase{"/music/", "", 1},
+                                           PathCase{"/a.wav/b", "b", 1},
                                            PathCase{"/m/real.wav", "shown.mp3", 11, "shown.mp3"}));
 
 TEST(AddTrack, NamedRowsAreSharedByNameAndLaidOutExactly) {
@@ -142,8 +143,8 @@ TEST(AddTrack, NamedRowsAreSharedByNameAndLaidOutExactly) {
   EXPECT_EQ(bytes(6 * kPage + 40, 12), (ByteVec{0x60, 0, 0, 0, 1, 0, 0, 0, 3, 10, 0x05, 'X'}));
   EXPECT_EQ(bytes(6 * kPage + 40 + 20, 4), (ByteVec{0x60, 0, 32, 0}));
   EXPECT_EQ(get_u16(image, 6 * kPage + f::kUsedSizeOffset), 40);
-  EXPECT_EQ(bytes(8 * kPage + 40, 26), (ByteVec{0x80, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 22,
-                                                0x09, 'A', 'l', 'b'}));
+  EXPECT_EQ(bytes(8 * kPage + 40, 26),
+            (ByteVec{0x80, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 22, 0x09, 'A', 'l', 'b'}));
   EXPECT_EQ(get_u16(image, 8 * kPage + 40 + 32 + 2), 32);
   EXPECT_EQ(get_u16(image, 8 * kPage + f::kUsedSizeOffset), 32 + 36);
   EXPECT_EQ(bytes(12 * kPage + 40, 11), (ByteVec{1, 0, 0, 0, 1, 0, 0, 0, 0x07, 'A', 'm'}));
@@ -293,8 +294,11 @@ TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
   Database db = decode(editor);
   ASSERT_EQ(db.tracks.size(), 1u);
   const Track& got = db.tracks[0];
-  std::array<std::string, r::kStringCount> strings{"", "", "2", "2", "", "", "ON", "ON", "", "", "aa", "bb", "cc", "",
-                                                   "/analysis/x.bin", "aa", "comment", t.title, "", "Song.Wav", t.file_path};
+  std::array<std::string, r::kStringCount> strings{"",         "",        "2",     "2", "",
+                                                   "",         "ON",      "ON",    "",  "",
+                                                   "aa",       "bb",      "cc",    "",  "/analysis/x.bin",
+                                                   "aa",       "comment", t.title, "",  "Song.Wav",
+                                                   t.file_path};
   EXPECT_EQ(got.strings, strings);
   EXPECT_EQ(got.slot_stamp, 0);
   EXPECT_EQ(got.aux_word, 0x000C0700u);
@@ -304,9 +308,9 @@ TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
   EXPECT_EQ((std::vector<std::uint32_t>{got.sample_rate, got.file_size, got.artwork_id, got.bitrate, got.aux_number,
                                         got.tempo, got.id}),
             (std::vector<std::uint32_t>{48000, 123456789, 77, 320, 0xA1A2A3A4, 12850, 1}));
-  EXPECT_EQ((std::vector<std::uint16_t>{got.aux_short_a, got.aux_short_b, got.aux_short_c, got.sample_depth,
-                                        got.duration}),
-            (std::vector<std::uint16_t>{0xD1D2, 0xE1E2, 0xC1C2, 24, 0xB1B2}));
+  EXPECT_EQ(
+      (std::vector<std::uint16_t>{got.aux_short_a, got.aux_short_b, got.aux_short_c, got.sample_depth, got.duration}),
+      (std::vector<std::uint16_t>{0xD1D2, 0xE1E2, 0xC1C2, 24, 0xB1B2}));
   EXPECT_EQ(got.rating, 5);
   EXPECT_EQ(got.aux_byte, 0xF1);
   ASSERT_EQ(db.artists.size(), 1u);

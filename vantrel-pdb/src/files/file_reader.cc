@@ -100,9 +100,7 @@ std::expected<std::vector<std::uint8_t>, PdbError> read_path(const std::string& 
 
 }  // namespace
 
-std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path) {
-  return read_path(path, false);
-}
+std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path) { return read_path(path, false); }
 
 std::expected<std::vector<std::uint8_t>, PdbError> read_database_file(const std::string& path) {
   return read_path(path, true);

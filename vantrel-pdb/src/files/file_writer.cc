@@ -1,5 +1,3 @@
-#include "vantrel_pdb/files.h"
-
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -11,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "vantrel_pdb/files.h"
 #include "vantrel_pdb/library.h"
 #include "vantrel_pdb/os_error.h"
 #include "vantrel_pdb/temp_file_cleanup.h"
@@ -76,8 +75,7 @@ mode_t creation_mode() {
 // A file system without Unix modes and owners (FAT, exFAT, some network
 // shares) refuses to change them in these ways; the file is still written.
 bool is_metadata_refusal(int error_number) {
-  return error_number == EPERM || error_number == ENOTSUP || error_number == EOPNOTSUPP ||
-         error_number == ENOSYS;
+  return error_number == EPERM || error_number == ENOTSUP || error_number == EOPNOTSUPP || error_number == ENOSYS;
 }
 
 // Gives the new file `mode`, and the owner of `existing` when there is one.

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "testing/image_builder.h"
 #include "vantrel_pdb/database.h"
 #include "vantrel_pdb/validate.h"
-#include "testing/image_builder.h"
 
 namespace vantrel_pdb {
 namespace {

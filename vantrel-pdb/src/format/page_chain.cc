@@ -12,8 +12,7 @@ std::expected<void, PdbError> PageChain::status() const {
     case State::kPageSizeTooSmall:
       return std::unexpected(PdbError(pdb_error::Io{"page size " + std::to_string(page_size_) + " is too small"}));
     case State::kWalking:
-    case State::kDone:
-      break;
+    case State::kDone: break;
   }
   return {};
 }

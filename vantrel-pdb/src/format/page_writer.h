@@ -48,7 +48,8 @@ constexpr bool row_index_in_page(std::uint64_t page_size, std::uint64_t slot_cou
   if (slot_count == 0) return true;
   const std::uint64_t last = slot_count - 1;
   return kRowGroupSize * (last / kSlotsPerGroup) + kPageHeaderSize + kSlotOffsetsFromGroupEnd +
-             2 * (last % kSlotsPerGroup) <= page_size;
+             2 * (last % kSlotsPerGroup) <=
+         page_size;
 }
 
 // slot_count with all 13 of its bits (the library's own listing reads 9).

@@ -74,7 +74,7 @@ TEST(RowOffsets, SlotCountReadAsNineBits) {
   auto page = page_with_slots(3);
   page[25] |= 0x1E;  // bits 9 to 12 of slot_count
   EXPECT_EQ(row_offsets(page, 4096), expected_offsets(3));
-  page[25] |= 0x01;  // bit 8: 259 slots claimed
+  page[25] |= 0x01;                               // bit 8: 259 slots claimed
   EXPECT_EQ(row_offsets(page, 4096).size(), 3u);  // the other groups' present bits are zero
 }
 

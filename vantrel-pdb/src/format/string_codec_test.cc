@@ -57,27 +57,27 @@ TEST_P(LocatedString, DecodesAsDecodeString) {
 
 INSTANTIATE_TEST_SUITE_P(
     Strings, LocatedString,
-    ::testing::Values(
-        SpanCase{"short_empty", {0x03}}, SpanCase{"kind_one_is_empty", {0x01}},
-        SpanCase{"short_ascii", short_string("House")}, SpanCase{"short_126", short_string(std::string(126, 'x'))},
-        SpanCase{"short_invalid_utf8", short_string("a\xC3\x28z\xF0\x9F\x8E")},
-        SpanCase{"short_valid_utf8", short_string("D\xC3\xBCsseldorf \xE6\x9D\xB1")},
-        SpanCase{"long_ascii", long_string(0x40, ByteVec(200, 'y'))},
-        SpanCase{"long_ascii_invalid", long_string(0x40, {'a', 0xFF, 0xE2, 0x82, 'b', 0xED, 0xA0, 0x80})},
-        SpanCase{"utf16_bmp", long_string(0x90, {'c', 0, 'a', 0, 0xE9, 0, 0x71, 0x67})},
-        SpanCase{"utf16_pair", long_string(0x90, {0x3C, 0xD8, 0xB5, 0xDF})},
-        SpanCase{"utf16_lone_low", long_string(0x90, {0x00, 0xDC, 'A', 0})},
-        SpanCase{"utf16_high_then_other", long_string(0x90, {0x00, 0xD8, 'A', 0})},
-        SpanCase{"utf16_high_at_end", long_string(0x90, {'A', 0, 0x00, 0xD8})},
-        SpanCase{"utf16_odd_length", long_string(0x90, {'A', 0, 'B'})},
-        SpanCase{"utf16_two_byte_forms", long_string(0x90, {0x80, 0x00, 0xFF, 0x07, 0x00, 0x08})},
-        SpanCase{"utf16_empty", long_string(0x90, {})}, SpanCase{"no_bytes", {}},
-        SpanCase{"short_past_end", {0x09, 'a'}}, SpanCase{"long_header_cut", {0x40, 0x10}},
-        SpanCase{"long_total_below_header", long_string(0x40, {}, 3)},
-        SpanCase{"long_text_past_end", long_string(0x40, {'a'}, 40)},
-        SpanCase{"unknown_kind", long_string(0x02, {'a', 'b'})},
-        SpanCase{"unknown_kind_0x42", long_string(0x42, {})},
-        SpanCase{"unknown_kind_bad_length", long_string(0x02, {}, 2)}),
+    ::testing::Values(SpanCase{"short_empty", {0x03}}, SpanCase{"kind_one_is_empty", {0x01}},
+                      SpanCase{"short_ascii", short_string("House")},
+                      SpanCase{"short_126", short_string(std::string(126, 'x'))},
+                      SpanCase{"short_invalid_utf8", short_string("a\xC3\x28z\xF0\x9F\x8E")},
+                      SpanCase{"short_valid_utf8", short_string("D\xC3\xBCsseldorf \xE6\x9D\xB1")},
+                      SpanCase{"long_ascii", long_string(0x40, ByteVec(200, 'y'))},
+                      SpanCase{"long_ascii_invalid", long_string(0x40, {'a', 0xFF, 0xE2, 0x82, 'b', 0xED, 0xA0, 0x80})},
+                      SpanCase{"utf16_bmp", long_string(0x90, {'c', 0, 'a', 0, 0xE9, 0, 0x71, 0x67})},
+                      SpanCase{"utf16_pair", long_string(0x90, {0x3C, 0xD8, 0xB5, 0xDF})},
+                      SpanCase{"utf16_lone_low", long_string(0x90, {0x00, 0xDC, 'A', 0})},
+                      SpanCase{"utf16_high_then_other", long_string(0x90, {0x00, 0xD8, 'A', 0})},
+                      SpanCase{"utf16_high_at_end", long_string(0x90, {'A', 0, 0x00, 0xD8})},
+                      SpanCase{"utf16_odd_length", long_string(0x90, {'A', 0, 'B'})},
+                      SpanCase{"utf16_two_byte_forms", long_string(0x90, {0x80, 0x00, 0xFF, 0x07, 0x00, 0x08})},
+                      SpanCase{"utf16_empty", long_string(0x90, {})}, SpanCase{"no_bytes", {}},
+                      SpanCase{"short_past_end", {0x09, 'a'}}, SpanCase{"long_header_cut", {0x40, 0x10}},
+                      SpanCase{"long_total_below_header", long_string(0x40, {}, 3)},
+                      SpanCase{"long_text_past_end", long_string(0x40, {'a'}, 40)},
+                      SpanCase{"unknown_kind", long_string(0x02, {'a', 'b'})},
+                      SpanCase{"unknown_kind_0x42", long_string(0x42, {})},
+                      SpanCase{"unknown_kind_bad_length", long_string(0x02, {}, 2)}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(LocateString, PositionOutsideTheImage) {
@@ -103,9 +103,9 @@ TEST_P(EncodedString, AppendsWhatEncodeStringReturns) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, EncodedString,
                          ::testing::Values(std::string(""), std::string("2"), std::string(126, 'a'),
-                                           std::string(127, 'b'), std::string(32763, 'c'),
-                                           std::string("caf\xC3\xA9"), std::string("\xF0\x9F\x8E\xA7 mix"),
-                                           std::string("bad \xC3\x28 utf8"), std::string("nul\0x", 5)));
+                                           std::string(127, 'b'), std::string(32763, 'c'), std::string("caf\xC3\xA9"),
+                                           std::string("\xF0\x9F\x8E\xA7 mix"), std::string("bad \xC3\x28 utf8"),
+                                           std::string("nul\0x", 5)));
 
 TEST(EncodedString, TooLongLeavesTheBufferAsItWas) {
   std::string utf16_too_long;

@@ -84,10 +84,14 @@ TEST(DecodeString, AtAbsolutePosition) {
 
 TEST(DecodeString, Utf16SurrogatesAndOddLength) {
   EXPECT_EQ(decode_all(long_string(0x90, {0x3C, 0xD8, 0xB5, 0xDF})), "\xF0\x9F\x8E\xB5");
-  EXPECT_EQ(decode_all(long_string(0x90, {0x00, 0xDC, 'A', 0})), "\xEF\xBF\xBD" "A");  // lone low
-  EXPECT_EQ(decode_all(long_string(0x90, {0x00, 0xD8, 'A', 0})), "\xEF\xBF\xBD" "A");  // high, no low
-  EXPECT_EQ(decode_all(long_string(0x90, {'A', 0, 0x00, 0xD8})), "A\xEF\xBF\xBD");     // high at the end
-  EXPECT_EQ(decode_all(long_string(0x90, {'A', 0, 'B'})), "A");                        // odd byte dropped
+  EXPECT_EQ(decode_all(long_string(0x90, {0x00, 0xDC, 'A', 0})),
+            "\xEF\xBF\xBD"
+            "A");  // lone low
+  EXPECT_EQ(decode_all(long_string(0x90, {0x00, 0xD8, 'A', 0})),
+            "\xEF\xBF\xBD"
+            "A");                                                                   // high, no low
+  EXPECT_EQ(decode_all(long_string(0x90, {'A', 0, 0x00, 0xD8})), "A\xEF\xBF\xBD");  // high at the end
+  EXPECT_EQ(decode_all(long_string(0x90, {'A', 0, 'B'})), "A");                     // odd byte dropped
 }
 
 struct ReplacementCase {
@@ -110,19 +114,22 @@ TEST_P(AsciiKindReplacement, ShortAndLong) {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AsciiKindReplacement,
-    ::testing::Values(ReplacementCase{"valid_two_byte", "\xC3\xA9", "\xC3\xA9"},
-                      ReplacementCase{"c3_28", "\xC3\x28", kFFFD + "("},
-                      ReplacementCase{"truncated_three_byte", "\xE2\x82\x41", kFFFD + "A"},
-                      ReplacementCase{"lone_continuation", "\x80" "A", kFFFD + "A"},
-                      ReplacementCase{"overlong", "\xC0\xAF", kFFFD + kFFFD},
-                      ReplacementCase{"surrogate_in_utf8", "\xED\xA0\x80", kFFFD + kFFFD + kFFFD},
-                      ReplacementCase{"f0_bad_second", "\xF0\x80\x80", kFFFD + kFFFD + kFFFD},
-                      ReplacementCase{"above_max", "\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},
-                      ReplacementCase{"truncated_at_end", "A\xF0\x9F\x8E", "A" + kFFFD},
-                      ReplacementCase{"encoded_fffd_kept", kFFFD, kFFFD}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, AsciiKindReplacement,
+                         ::testing::Values(ReplacementCase{"valid_two_byte", "\xC3\xA9", "\xC3\xA9"},
+                                           ReplacementCase{"c3_28", "\xC3\x28", kFFFD + "("},
+                                           ReplacementCase{"truncated_three_byte", "\xE2\x82\x41", kFFFD + "A"},
+                                           ReplacementCase{"lone_continuation",
+                                                           "\x80"
+                                                           "A",
+                                                           kFFFD + "A"},
+                                           ReplacementCase{"overlong", "\xC0\xAF", kFFFD + kFFFD},
+                                           ReplacementCase{"surrogate_in_utf8", "\xED\xA0\x80", kFFFD + kFFFD + kFFFD},
+                                           ReplacementCase{"f0_bad_second", "\xF0\x80\x80", kFFFD + kFFFD + kFFFD},
+                                           ReplacementCase{"above_max", "\xF4\x90\x80\x80",
+                                                           kFFFD + kFFFD + kFFFD + kFFFD},
+                                           ReplacementCase{"truncated_at_end", "A\xF0\x9F\x8E", "A" + kFFFD},
+                                           ReplacementCase{"encoded_fffd_kept", kFFFD, kFFFD}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(DecodeString, UnknownKind) {
   ByteVec image(8232 + 8, 0);
@@ -138,7 +145,7 @@ TEST(DecodeString, UnknownKind) {
 TEST(DecodeString, MalformedLengthsFailInsideTheImage) {
   EXPECT_FALSE(decode_string(ByteVec{}, 0));
   EXPECT_FALSE(decode_string(ByteVec{0x03}, 1));
-  EXPECT_FALSE(decode_string(ByteVec{0x07, 'a'}, 0));        // short, one byte missing
+  EXPECT_FALSE(decode_string(ByteVec{0x07, 'a'}, 0));           // short, one byte missing
   EXPECT_FALSE(decode_string(ByteVec{0x40, 9, 0, 0, 'a'}, 0));  // long, T beyond the end
   EXPECT_FALSE(decode_string(ByteVec{0x40, 3, 0, 0}, 0));       // T below its header
   EXPECT_FALSE(decode_string(ByteVec{0x40, 4}, 0));             // no room for T

@@ -114,8 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Page 4 belongs to the other table: its kind gives it away.
         Corruption{"ChainRunsIntoOtherTable", [](Image& i) { put_u32(i, page(2) + f::kNextPageOffset, 4); },
                    kPageIdentityMismatch},
-        Corruption{"NextPagePastEnd", [](Image& i) { put_u32(i, page(2) + f::kNextPageOffset, 5); },
-                   kInvalidPageChain},
+        Corruption{"NextPagePastEnd", [](Image& i) { put_u32(i, page(2) + f::kNextPageOffset, 5); }, kInvalidPageChain},
         Corruption{"NextPageFarPastEnd", [](Image& i) { put_u32(i, page(2) + f::kNextPageOffset, 0xFFFFFFFF); },
                    kInvalidPageChain},
         Corruption{"FirstPagePastEnd", [](Image& i) { put_u32(i, entry(1) + f::kEntryFirstPageOffset, 5); },

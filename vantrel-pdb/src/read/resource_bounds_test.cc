@@ -410,9 +410,9 @@ TEST(ChainWalk, LoopsAndRunawayChainsEndWithAnError) {
     std::uint32_t page;
     std::uint32_t next;
   };
-  for (const Damage& d : {Damage{"two-page loop", p2, p1}, Damage{"page loops onto itself", p1, p1},
-                          Damage{"back to the header page", p2, 1}, Damage{"past the end", p1, 0xFFFFFFFF},
-                          Damage{"to page 0", p1, 0}}) {
+  for (const Damage& d :
+       {Damage{"two-page loop", p2, p1}, Damage{"page loops onto itself", p1, p1},
+        Damage{"back to the header page", p2, 1}, Damage{"past the end", p1, 0xFFFFFFFF}, Damage{"to page 0", p1, 0}}) {
     Image image = good;
     testing::put_u32(image, std::uint64_t{d.page} * kPage + f::kNextPageOffset, d.next);
     // last_page never reached: the walk has to stop by itself.

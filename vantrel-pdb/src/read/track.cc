@@ -51,8 +51,8 @@ std::expected<Track, PdbError> Track::parse(Bytes image, std::uint64_t location)
   const std::uint8_t* row = image.data() + location;
   Track& t = *result;
   // Each text is decoded straight into its slot.
-  auto decoded = for_each_string(image, location,
-                                 [&t](std::size_t i, const StringSpan& span) { append_decoded_text(t.strings[i], span); });
+  auto decoded = for_each_string(
+      image, location, [&t](std::size_t i, const StringSpan& span) { append_decoded_text(t.strings[i], span); });
   if (!decoded) {
     result = std::unexpected(std::move(decoded.error()));
     return result;

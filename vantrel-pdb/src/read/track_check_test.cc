@@ -65,24 +65,25 @@ TEST_P(TrackCheck, AgreesWithParse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, TrackCheck,
-    ::testing::Values(
-        Damage{"sound", [](auto&) {}},
-        Damage{"unknown_kind_in_slot_5", [](auto& image) { image[string_at(image, 5)] = 0x02; }},
-        Damage{"unknown_kinds_in_slots_3_and_9_first_wins",
-               [](auto& image) {
-                 image[string_at(image, 9)] = 0x44;
-                 image[string_at(image, 3)] = 0x06;
-               }},
-        Damage{"invalid_utf8_is_replaced", [](auto& image) { image[string_at(image, 2) + 1] = 0xFF; }},
-        Damage{"offset_past_the_end",
-               [](auto& image) { encode_fixed16(image.data() + kAt + r::kStringOffsetsOffset + 2 * 20, 0xFFFF); }},
-        Damage{"last_string_cut_short", [](auto& image) { image.resize(image.size() - 1); }},
-        Damage{"fixed_part_cut_short", [](auto& image) { image.resize(kAt + r::kFixedSize - 1); }},
-        Damage{"long_total_below_header",
-               [](auto& image) {
-                 std::uint64_t at = string_at(image, r::kCommentSlot);
-                 encode_fixed16(image.data() + at + 1, 2);
-               }}),
+    ::testing::Values(Damage{"sound", [](auto&) {}},
+                      Damage{"unknown_kind_in_slot_5", [](auto& image) { image[string_at(image, 5)] = 0x02; }},
+                      Damage{"unknown_kinds_in_slots_3_and_9_first_wins",
+                             [](auto& image) {
+                               image[string_at(image, 9)] = 0x44;
+                               image[string_at(image, 3)] = 0x06;
+                             }},
+                      Damage{"invalid_utf8_is_replaced", [](auto& image) { image[string_at(image, 2) + 1] = 0xFF; }},
+                      Damage{"offset_past_the_end",
+                             [](auto& image) {
+                               encode_fixed16(image.data() + kAt + r::kStringOffsetsOffset + 2 * 20, 0xFFFF);
+                             }},
+                      Damage{"last_string_cut_short", [](auto& image) { image.resize(image.size() - 1); }},
+                      Damage{"fixed_part_cut_short", [](auto& image) { image.resize(kAt + r::kFixedSize - 1); }},
+                      Damage{"long_total_below_header",
+                             [](auto& image) {
+                               std::uint64_t at = string_at(image, r::kCommentSlot);
+                               encode_fixed16(image.data() + at + 1, 2);
+                             }}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(TrackCheck, RowAtTheVeryEndOrBeyond) {

@@ -1,11 +1,11 @@
 #include "vantrel_pdb/track.h"
-#include "vantrel_pdb/track_view.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "testing/image_builder.h"
+#include "vantrel_pdb/track_view.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -111,8 +111,12 @@ TEST(TrackParse, UnknownStringInAnUnshownSlotFails) {
   testing::put_u16(row, off5 + 1u, 4);
   auto t = Track::parse(row, 0);
   ASSERT_FALSE(t);
-  EXPECT_EQ(t.error().message(), "unknown PDB string kind 0x42 at offset 0x" +
-                                     [&] { char b[16]; std::snprintf(b, sizeof b, "%x", off5); return std::string(b); }());
+  EXPECT_EQ(
+      t.error().message(), "unknown PDB string kind 0x42 at offset 0x" + [&] {
+        char b[16];
+        std::snprintf(b, sizeof b, "%x", off5);
+        return std::string(b);
+      }());
 }
 
 TEST(TrackParse, RowPastTheEndFails) {
