@@ -18,6 +18,7 @@ vantrel_pdb::TrackInput track_input(const Track& t) {
   in.analysis_path = t.analysis_path;
   in.artwork_path = t.artwork_path;
   in.comment = t.comment;
+  in.label = t.label;
   in.tempo = tempo_from_bpm(t.bpm);
   in.bitrate = t.bitrate;
   in.sample_rate = t.sample_rate;
@@ -33,7 +34,8 @@ vantrel_pdb::GrowthHint growth_hint(const Request& request) {
   hint.tracks = request.tracks.size();
   for (const Track& t : request.tracks) {
     hint.track_text_bytes += t.title.size() + t.comment.size() + t.analysis_path.size() + 2 * t.audio_path.size();
-    hint.name_bytes += t.artist.size() + t.album.size() + t.genre.size() + t.key.size();
+    hint.name_bytes +=
+        t.artist.size() + t.album.size() + t.genre.size() + t.key.size() + (t.label ? t.label->size() : 0);
     hint.artwork_path_bytes += t.artwork_path.size();
   }
   hint.playlists = request.playlists.size();

@@ -181,6 +181,21 @@ TEST(Build, EmptyNamesFindOrCreateOneEmptyRow) {
   }
 }
 
+TEST(Build, RequestLabelFindsOrCreatesOneLabelRow) {
+  Track a = track(1);
+  Track b = track(2);
+  Track none = track(3);
+  a.label = b.label = "Harbour Tapes";
+  auto image = built(request({a, none, b}));
+  auto db = decoded(image);
+  ASSERT_EQ(db.labels.size(), 1u);
+  EXPECT_EQ(db.labels[0].name, "Harbour Tapes");
+  EXPECT_EQ(db.tracks[0].label_id, db.labels[0].id);
+  EXPECT_EQ(db.tracks[1].label_id, 0u);
+  EXPECT_EQ(db.tracks[2].label_id, db.labels[0].id);
+  EXPECT_NE(db.labels[0].id, 0u);
+}
+
 struct TempoCase {
   double bpm;
   std::uint32_t tempo;

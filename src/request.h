@@ -40,6 +40,7 @@ struct Track {
   std::uint16_t sample_depth = 0;
   std::uint8_t rating = 0;
   std::string comment;
+  std::optional<std::string> label;  // absent: the track names no label
 
   friend bool operator==(const Track&, const Track&) = default;
 };

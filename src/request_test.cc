@@ -100,6 +100,7 @@ TEST(Request, ParsesEveryField) {
   track = with(track, "rating", "5");
   track = with(track, "comment", "\"c\\u00e9\\n\"");
   track = with(track, "bpm", "128.25");
+  track = with(track, "label", "\"Harbour Tapes\"");
   std::string text = object({{"action", "\"patch\""},
                              {"input", "\"in.pdb\""},
                              {"output", "\"out.pdb\""},
@@ -132,6 +133,7 @@ TEST(Request, ParsesEveryField) {
   EXPECT_EQ(t.sample_depth, 24);
   EXPECT_EQ(t.rating, 5);
   EXPECT_EQ(t.comment, "c\xc3\xa9\n");
+  EXPECT_EQ(t.label, "Harbour Tapes");
   ASSERT_EQ(request->playlists.size(), 1u);
   EXPECT_EQ(request->playlists[0], (Playlist{3, "P", 0, false, {7, 7, 1}}));
   EXPECT_EQ(request->keep_tracks, (std::vector<std::uint32_t>{1, 1, 4294967295u}));
@@ -156,6 +158,7 @@ TEST(Request, AbsentKeysTakeTheirDefaults) {
   EXPECT_EQ(built->tracks[0].sample_depth, 0);
   EXPECT_EQ(built->tracks[0].rating, 0);
   EXPECT_EQ(built->tracks[0].comment, "");
+  EXPECT_FALSE(built->tracks[0].label);
   EXPECT_EQ(built->tracks[0].bpm, 128.0);
 }
 
@@ -256,6 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{R"({"action":"read","tempos":[]})", "tempos: expected a JSON object, got an array"},
         ErrorCase{R"({"action":"read","keepTracks":"1"})", "keepTracks: expected an array, got \"1\""},
         ErrorCase{track_field("comment", "null"), "tracks[0].comment: expected a string, got null"},
+        ErrorCase{track_field("label", "5"), "tracks[0].label: expected a string, got 5"},
         ErrorCase{track_field("title", "false"), "tracks[0].title: expected a string, got false"},
         ErrorCase{track_field("bpm", "\"128\""), "tracks[0].bpm: expected a number, got \"128\""},
         ErrorCase{track_field("bpm", "null"), "tracks[0].bpm: expected a number, got null"},
@@ -362,7 +366,7 @@ TEST(Request, IntegerLimitsAreInclusive) {
 
 TEST(Request, UnknownKeysAreIgnoredAtEveryLevel) {
   Fields track = full_track();
-  track.emplace_back("label", "{\"nested\":[1,{\"a\":1,\"a\":2}]}");
+  track.emplace_back("mood", "{\"nested\":[1,{\"a\":1,\"a\":2}]}");
   track.emplace_back("Title", "5");
   Fields playlist = full_playlist();
   playlist.emplace_back("colour", "null");
@@ -467,7 +471,8 @@ TEST(Request, PaddedTextParsesTheSameRecords) {
 
 Fields every_track_field() {
   Fields fields = full_track();
-  fields.insert(fields.end(), {{"bitrate", "320"}, {"sampleDepth", "24"}, {"rating", "5"}, {"comment", "\"c\""}});
+  fields.insert(fields.end(),
+                {{"bitrate", "320"}, {"sampleDepth", "24"}, {"rating", "5"}, {"comment", "\"c\""}, {"label", "\"L\""}});
   return fields;
 }
 
@@ -483,6 +488,7 @@ TEST(Request, TrackKeysInAnyOrderGiveTheSameRecord) {
   const Track expected = parsed(forward);
   EXPECT_EQ(expected.comment, "c");
   EXPECT_EQ(expected.sample_depth, 24);
+  EXPECT_EQ(expected.label, "L");
   Fields reversed(forward.rbegin(), forward.rend());
   EXPECT_EQ(parsed(reversed), expected);
   for (std::size_t shift = 1; shift < forward.size(); shift += 4) {
