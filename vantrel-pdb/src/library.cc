@@ -52,42 +52,6 @@ std::size_t growth_bound(const GrowthHint& hint) {
   return bytes + bytes / 3 + kSpareTables * format::kToolPageSize;
 }
 
-// The last `n` of `rows`: the rows an edit appended, which stand at the end
-// of their table's list.
-std::expected<std::span<const std::uint64_t>, PdbError> appended(const std::vector<std::uint64_t>& rows,
-                                                                 std::size_t n) {
-  if (rows.size() < n) return internal("the edited image lost rows it appended");
-  return std::span<const std::uint64_t>(rows).last(n);
-}
-
-// Provisional ids handed out by the editor, one after another from the
-// first, each standing for a caller's id.
-class ProvisionalIds {
- public:
-  void add(std::uint32_t provisional, std::uint32_t chosen) {
-    if (chosen_.empty()) first_ = provisional;
-    chosen_.push_back(chosen);
-  }
-  // The caller's id for a provisional one; other values (ids of rows that
-  // were there before the edit, or 0) stand for themselves.
-  std::uint32_t translate(std::uint32_t value) const {
-    const std::uint64_t k = std::uint64_t{value} - first_;
-    return value >= first_ && k < chosen_.size() ? chosen_[k] : value;
-  }
-  bool sequential(std::uint32_t provisional) const {
-    return chosen_.empty() || std::uint64_t{provisional} == std::uint64_t{first_} + chosen_.size();
-  }
-
- private:
-  std::uint32_t first_ = 0;
-  std::vector<std::uint32_t> chosen_;
-};
-
-// Writes the u32 at `pos` of `image` through `ids`.
-void translate_field(std::vector<std::uint8_t>& image, std::uint64_t pos, const ProvisionalIds& ids) {
-  encode_fixed32(image.data() + pos, ids.translate(decode_fixed32(image.data() + pos)));
-}
-
 }  // namespace
 
 std::optional<std::uint16_t> file_type_for_path(std::string_view audio_path) {
@@ -116,24 +80,22 @@ std::uint32_t tempo_from_bpm(double bpm) {
 }
 
 // One pending edit: the editor over a copy of the committed image, and what
-// commit must write over the editor's provisional values.
+// commit still has to check and add: file types and artwork.
 struct Library::Edit {
   explicit Edit(std::vector<std::uint8_t> image) : editor(PdbEditor::from_bytes(std::move(image))) {}
 
   struct AddedTrack {
     std::uint32_t id;
-    std::optional<std::uint16_t> file_type;
+    bool known_file_type;
     std::string artwork_path;
+    std::uint64_t row;  // where the editor put the track row
   };
 
   PdbEditor editor;
   std::vector<AddedTrack> tracks;
-  IdMap track_ids;     // caller's id -> provisional id
-  IdMap playlist_ids;  // caller's id -> provisional id
-  ProvisionalIds track_provisional;
-  ProvisionalIds playlist_provisional;
-  std::size_t tree_rows = 0;
-  std::size_t entry_rows = 0;
+  // Ids of this edit's tracks and playlists.
+  IdMap added_tracks;
+  IdMap added_playlists;
   // Ids of the committed image's rows, present ones only.
   IdMap known_tracks;
   IdMap known_playlists;
@@ -301,10 +263,15 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
     edit_.reset();
     return std::unexpected(std::move(error));
   };
-  if (edit.known_tracks.contains(track.id) || edit.track_ids.contains(track.id)) {
+  if (edit.known_tracks.contains(track.id) || edit.added_tracks.contains(track.id)) {
     return drop(PdbError(pdb_error::Invalid{kDuplicateTrackId}));
   }
+  const std::optional<std::uint16_t> file_type = file_type_for_path(track.audio_path);
   NewTrack row(std::move(track.title), track.audio_path);
+  row.id = track.id;
+  // An extension outside the table fails the commit; until then the row
+  // holds 0.
+  row.file_type = file_type.value_or(0);
   row.comment = std::move(track.comment);
   row.analysis_path = std::move(track.analysis_path);
   row.artist = std::move(track.artist);
@@ -319,48 +286,31 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
   row.duration = track.duration;
   row.sample_depth = track.sample_depth;
   row.rating = track.rating;
-  auto provisional = edit.editor.add_track(row);
-  if (!provisional) return drop(provisional.error());
-  if (!edit.track_provisional.sequential(*provisional)) return drop(internal("track ids out of sequence").error());
-  edit.track_provisional.add(*provisional, track.id);
-  edit.track_ids.emplace(track.id, *provisional);
-  edit.tracks.push_back({track.id, file_type_for_path(track.audio_path), std::move(track.artwork_path)});
+  auto location = edit.editor.add_track(row);
+  if (!location) return drop(location.error());
+  edit.added_tracks.emplace(track.id, track.id);
+  edit.tracks.push_back({track.id, file_type.has_value(), std::move(track.artwork_path), *location});
   return {};
 }
 
 std::expected<void, PdbError> Library::add_playlist_now(const PlaylistInput& p) {
   Edit& edit = *edit_;
-  std::uint32_t parent = 0;
-  if (p.parent_id != 0) {
-    if (auto added = edit.playlist_ids.find(p.parent_id)) {
-      parent = *added;
-    } else if (edit.known_playlists.contains(p.parent_id)) {
-      parent = p.parent_id;
-    } else {
-      return invalid(kPlaylistParentMissing);
-    }
+  if (p.parent_id != 0 && !edit.added_playlists.contains(p.parent_id) && !edit.known_playlists.contains(p.parent_id)) {
+    return invalid(kPlaylistParentMissing);
   }
   // Id 0 stands for the top level, so no playlist may take it.
-  if (p.id == 0 || edit.playlist_ids.contains(p.id) || edit.known_playlists.contains(p.id)) {
+  if (p.id == 0 || edit.added_playlists.contains(p.id) || edit.known_playlists.contains(p.id)) {
     return invalid(kDuplicatePlaylistId);
   }
-  auto id = edit.editor.create_playlist(p.name, parent, p.is_folder);
-  if (!id) return std::unexpected(id.error());
-  if (!edit.playlist_provisional.sequential(*id)) return internal("playlist ids out of sequence");
-  ++edit.tree_rows;
+  if (auto ok = edit.editor.create_playlist(p.id, p.name, p.parent_id, p.is_folder); !ok) return ok;
   std::uint32_t entry_index = 1;
   for (std::uint32_t track : p.tracks) {
-    std::uint32_t editor_track = track;
-    if (auto added = edit.track_ids.find(track)) {
-      editor_track = *added;
-    } else if (!edit.known_tracks.contains(track)) {
+    if (!edit.added_tracks.contains(track) && !edit.known_tracks.contains(track)) {
       return invalid(kPlaylistReferencesAbsentTrack);
     }
-    if (auto ok = edit.editor.add_to_playlist(*id, editor_track, entry_index++); !ok) return ok;
-    ++edit.entry_rows;
+    if (auto ok = edit.editor.add_to_playlist(p.id, track, entry_index++); !ok) return ok;
   }
-  edit.playlist_provisional.add(*id, p.id);
-  edit.playlist_ids.emplace(p.id, *id);
+  edit.added_playlists.emplace(p.id, p.id);
   return {};
 }
 
@@ -384,7 +334,7 @@ std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInp
   // added by the input with the smallest key of that id.
   using PassKey = std::pair<std::size_t, std::size_t>;  // (pass, position in the list)
   const auto parent_exists = [this](std::uint32_t parent) {
-    return parent == 0 || edit_->playlist_ids.contains(parent) || edit_->known_playlists.contains(parent);
+    return parent == 0 || edit_->added_playlists.contains(parent) || edit_->known_playlists.contains(parent);
   };
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> waiting;  // parent id -> positions
   std::priority_queue<PassKey, std::vector<PassKey>, std::greater<>> ready;
@@ -430,50 +380,18 @@ std::expected<void, PdbError> Library::commit() {
 std::expected<void, PdbError> Library::finish_edit() {
   Edit& edit = *edit_;
   for (const Edit::AddedTrack& t : edit.tracks) {
-    if (!t.file_type) return invalid(kUnsupportedAudioExtension);
+    if (!t.known_file_type) return invalid(kUnsupportedAudioExtension);
   }
   std::vector<std::uint8_t> image = std::move(edit.editor).into_bytes();
-
-  // The ids and file types. The rows are found from the row indices alone:
-  // the editor made them, and the whole image is decoded below.
-  auto track_rows = row_locations_of_kind(image, kind::tracks);
-  if (!track_rows) return std::unexpected(track_rows.error());
-  auto new_tracks = appended(*track_rows, edit.tracks.size());
-  if (!new_tracks) return std::unexpected(new_tracks.error());
-  for (std::size_t k = 0; k < edit.tracks.size(); ++k) {
-    const std::uint64_t row = (*new_tracks)[k];
-    if (!in_bounds(image, row, track_row::kFixedSize)) return internal("track row outside the image");
-    encode_fixed32(image.data() + row + track_row::kIdOffset, edit.tracks[k].id);
-    encode_fixed16(image.data() + row + track_row::kFileTypeOffset, *edit.tracks[k].file_type);
-  }
-  auto entry_rows = row_locations_of_kind(image, kind::playlist_entries);
-  if (!entry_rows) return std::unexpected(entry_rows.error());
-  auto new_entries = appended(*entry_rows, edit.entry_rows);
-  if (!new_entries) return std::unexpected(new_entries.error());
-  for (std::uint64_t row : *new_entries) {
-    if (!in_bounds(image, row, entry_row::kSize)) return internal("entry row outside the image");
-    translate_field(image, row + entry_row::kTrackIdOffset, edit.track_provisional);
-    translate_field(image, row + entry_row::kPlaylistIdOffset, edit.playlist_provisional);
-  }
-  auto tree_rows = row_locations_of_kind(image, kind::playlist_tree);
-  if (!tree_rows) return std::unexpected(tree_rows.error());
-  auto new_nodes = appended(*tree_rows, edit.tree_rows);
-  if (!new_nodes) return std::unexpected(new_nodes.error());
-  for (std::uint64_t row : *new_nodes) {
-    if (!in_bounds(image, row, playlist_tree_row::kNameOffset)) return internal("tree row outside the image");
-    translate_field(image, row + playlist_tree_row::kParentIdOffset, edit.playlist_provisional);
-    translate_field(image, row + playlist_tree_row::kIdOffset, edit.playlist_provisional);
-  }
 
   // The artwork rows take the track's id, unless an artwork row that was
   // there before has it (the track it showed may have been removed): then
   // the next id past every artwork row's.
   std::vector<ArtworkRow> artwork;
-  for (std::size_t k = 0; k < edit.tracks.size(); ++k) {
-    const Edit::AddedTrack& t = edit.tracks[k];
+  for (const Edit::AddedTrack& t : edit.tracks) {
     if (t.artwork_path.empty()) continue;
     if (t.id == 0) return invalid(kArtworkNeedsTrackId);
-    artwork.push_back({(*new_tracks)[k], t.id, t.artwork_path});
+    artwork.push_back({t.row, t.id, t.artwork_path});
   }
   if (!artwork.empty() && decoded_ && !decoded_->row_locations(kind::artwork).empty()) {
     auto taken_ids = u32_fields(image_, decoded_->row_locations(kind::artwork), id_name_row::kIdOffset);

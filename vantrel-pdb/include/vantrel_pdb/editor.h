@@ -91,8 +91,11 @@ class PdbEditor {
   // (requires alloc >= 4). Fails, with the image unchanged, with RowTooLarge
   // (alloc > page_size - 46, decided before the directory is read), NoTable,
   // TooManySlots (the last page already has 511 slots and the row fits it)
-  // or Io (unusable page size or unsound image).
-  std::expected<void, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc, bool stamp_row_index);
+  // or Io (unusable page size or unsound image). Returns the new row's
+  // location (its absolute position in the image), which later appends
+  // never move.
+  std::expected<std::uint64_t, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
+                                                    bool stamp_row_index);
 
   // The id of the first genre (kind 1) or label (kind 4) row named exactly
   // `name`, or the id of a new row appended for it (largest id + 1, 1 in an
@@ -100,19 +103,19 @@ class PdbEditor {
   // with ValueOutOfRange instead of wrapping to 0.
   std::expected<std::uint32_t, PdbError> get_or_create_named(std::uint32_t kind, std::string_view name);
 
-  // Inserts one track with its artist, album, genre, key and label rows;
-  // returns the new track id (largest + 1). The row is checked against the
-  // page capacity (RowTooLarge) and its texts encoded (StringTooLong) before
-  // anything is written.
-  std::expected<std::uint32_t, PdbError> add_track(const NewTrack& track);
+  // Inserts one track with its artist, album, genre, key and label rows,
+  // under the id and with the file type that `track` gives; returns the
+  // track row's location. The row is checked against the page capacity
+  // (RowTooLarge) and its texts encoded (StringTooLong) before anything is
+  // written. Ids are the caller's to choose: none is checked here.
+  std::expected<std::uint64_t, PdbError> add_track(const NewTrack& track);
 
-  // Appends a playlist tree node under `parent_id`; returns its new id (one
-  // more than the largest id in the whole tree; a largest id of 0xFFFFFFFF
-  // fails with ValueOutOfRange, since 0 means the top level). Its sort order
-  // is one more than the largest among the siblings in 32-bit wrapping
-  // arithmetic (0xFFFFFFFF is followed by 0), 0 for the first child.
-  std::expected<std::uint32_t, PdbError> create_playlist(std::string_view name, std::uint32_t parent_id,
-                                                         bool is_folder);
+  // Appends a playlist tree node `id` under `parent_id` (the caller's ids,
+  // not checked here). Its sort order is one more than the largest among the
+  // siblings in 32-bit wrapping arithmetic (0xFFFFFFFF is followed by 0), 0
+  // for the first child.
+  std::expected<void, PdbError> create_playlist(std::uint32_t id, std::string_view name, std::uint32_t parent_id,
+                                                bool is_folder);
 
   // Appends an entry for `track_id` to the playlist `playlist_id`; without
   // an entry index the next one after the playlist's largest is used (1 for

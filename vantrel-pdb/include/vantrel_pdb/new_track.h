@@ -16,6 +16,8 @@ struct NewTrack {
   NewTrack(std::string title_in, std::string file_path_in)
       : title(std::move(title_in)), file_path(std::move(file_path_in)) {}
 
+  // The track row's id, as the caller chose it.
+  std::uint32_t id = 0;
   std::string title;
   std::string file_path;
   std::string comment;
@@ -41,6 +43,8 @@ struct NewTrack {
   std::uint32_t aux_number = 0;
   std::uint32_t artwork_id = 0;
   std::uint16_t duration = 0;
+  // The file type code, written as given (Library maps audio paths to codes).
+  std::uint16_t file_type = 0;
   // The u16 at track row offset 80, written unchanged; meaning unknown.
   std::uint16_t aux_short_c = 0;
   std::uint16_t sample_depth = 16;

@@ -93,8 +93,8 @@ std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t ki
   return u;
 }
 
-std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
-                                                    bool stamp_row_index) {
+std::expected<std::uint64_t, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
+                                                             bool stamp_row_index) {
   auto max = max_alloc();
   if (!max) return std::unexpected(max.error());
   if (alloc > *max) return std::unexpected(PdbError(pdb_error::RowTooLarge{alloc, *max}));
@@ -104,7 +104,7 @@ std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes ro
   }
   auto entry = table_entry_offset(image_, kind);
   if (!entry) return std::unexpected(entry.error());
-  if (auto ok = ensure_table_sequence(kind); !ok) return ok;
+  if (auto ok = ensure_table_sequence(kind); !ok) return std::unexpected(ok.error());
 
   std::uint32_t p = decode_fixed32(image_.data() + *entry + f::kEntryLastPageOffset);
   auto start = page_start(p);
@@ -144,7 +144,7 @@ std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes ro
     edit_row_counts_[p] = 0;
     f::clear_edit_flags(page, g);
   }
-  if (auto ok = mark_table_touched(kind, p); !ok) return ok;
+  if (auto ok = mark_table_touched(kind, p); !ok) return std::unexpected(ok.error());
 
   auto dest = f::put_row(page, g, used, row, alloc);
   if (stamp_row_index) encode_fixed16(dest.data() + kSlotStampOffset, static_cast<std::uint16_t>(g * kSlotStampFactor));
@@ -156,8 +156,9 @@ std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes ro
   f::set_heap_use(page, n, used + alloc);
   f::set_edit_counts(page, edit_rows, edit_first_slots_[p]);
 
-  lookup_->on_row_appended(image_, kind, *start + f::kPageHeaderSize + used);
-  return {};
+  const std::uint64_t location = *start + f::kPageHeaderSize + used;
+  lookup_->on_row_appended(image_, kind, location);
+  return location;
 }
 
 }  // namespace vantrel_pdb
