@@ -24,14 +24,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "format/coding.h"
+#include "format/format.h"
 #include "patch.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "report.h"
 #include "report_check.h"
 #include "request.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
 
 namespace {
 

@@ -52,12 +52,10 @@ Result<std::string> run_read(const Request& request) {
 
 // Reports the library's image as it will be on disk, then writes it.
 Result<std::string> report_and_write(vantrel_pdb::Library& library, const Request& request) {
-  auto database = library.decoding(vantrel_pdb::Database::Records::kExceptTracks);
-  if (!database) return std::unexpected(Error(database.error()));
+  auto report = render_report(library);
+  if (!report) return std::unexpected(std::move(report.error()));
   auto image = library.bytes();
   if (!image) return std::unexpected(Error(image.error()));
-  auto report = render_report(*image, **database);
-  if (!report) return std::unexpected(std::move(report.error()));
   return write_reported(*image, std::move(*report), request);
 }
 

@@ -21,17 +21,17 @@
 
 #include "build.h"
 #include "cli_runner_test_util.h"
+#include "format/coding.h"
+#include "format/format.h"
+#include "format/strings.h"
+#include "format/validate.h"
 #include "patch.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "report.h"
 #include "request.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
-#include "vantrel_pdb/validate.h"
 
 namespace dovrel {
 namespace {

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "cli_runner_test_util.h"
+#include "files/metadata_calls_for_testing.h"
+#include "format/blank_image.h"
 #include "scratch_dir_test_util.h"
-#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/files.h"
 
 namespace dovrel {

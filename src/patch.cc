@@ -9,7 +9,7 @@ namespace dovrel {
 Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, const Request& request) {
   // The decisions need only ids and row locations, so the rows are checked
   // as a full decoding checks them but no record is kept.
-  auto library = vantrel_pdb::Library::open(std::move(image), vantrel_pdb::Library::Decoding::kChecksOnly);
+  auto library = vantrel_pdb::Library::open(std::move(image), vantrel_pdb::Decoding::kRowLocations);
   if (!library) return std::unexpected(Error(library.error()));
   if (auto ok = library->keep_only(request.keep_tracks, request.keep_playlists, request.tempos); !ok) {
     return std::unexpected(Error(ok.error()));
@@ -28,11 +28,7 @@ Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const R
 Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request) {
   auto library = patch_library(std::move(image), request);
   if (!library) return std::unexpected(std::move(library.error()));
-  auto database = library->decoding(vantrel_pdb::Database::Records::kExceptTracks);
-  if (!database) return std::unexpected(Error(database.error()));
-  auto patched = library->bytes();
-  if (!patched) return std::unexpected(Error(patched.error()));
-  auto report = render_report(*patched, **database);
+  auto report = render_report(*library);
   if (!report) return std::unexpected(std::move(report.error()));
   auto bytes = std::move(*library).take_bytes();
   if (!bytes) return std::unexpected(Error(bytes.error()));

@@ -13,13 +13,13 @@
 
 #include "build.h"
 #include "cli_runner_test_util.h"
+#include "format/coding.h"
+#include "format/format.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "report.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
 
 namespace dovrel {
 namespace {

@@ -9,18 +9,17 @@
 #include <utility>
 
 #include "edit/artwork.h"
-#include "edit/id_map.h"
+#include "edit/editor.h"
 #include "edit/keep_only.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "format/validate.h"
+#include "read/catalog.h"
+#include "read/database.h"
+#include "read/playlist_rows.h"
 #include "track_table_state.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/catalog.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/memory_hints.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
-#include "vantrel_pdb/validate.h"
+#include "util/id_map.h"
+#include "vantrel_pdb/bytes.h"
 
 namespace vantrel_pdb {
 
@@ -94,12 +93,52 @@ struct Library::Edit {
   PdbEditor editor;
   std::vector<AddedTrack> tracks;
   // Ids of this edit's tracks and playlists.
-  IdMap added_tracks;
-  IdMap added_playlists;
+  IdSet added_tracks;
+  IdSet added_playlists;
   // Ids of the committed image's rows, present ones only.
-  IdMap known_tracks;
-  IdMap known_playlists;
+  IdSet known_tracks;
+  IdSet known_playlists;
+  // The number the tree's own numbering (largest id + 1, one after another)
+  // gives the next playlist of this edit: the id that a folder's refusal of
+  // tracks has always named.
+  std::uint64_t next_node_number = 1;
 };
+
+// A decoding of the library's current image, and the catalog over it once
+// a reader has asked for names. Held behind a pointer, so that the catalog's
+// references into the records stay valid while the library moves.
+struct Library::Decoded {
+  Database db;
+  Decoding level;
+  std::optional<Catalog> catalog;
+
+  const Catalog& names() {
+    if (!catalog) catalog.emplace(db);
+    return *catalog;
+  }
+};
+
+namespace {
+
+// How much of the image a decoding level holds.
+int rank(Decoding level) {
+  switch (level) {
+    case Decoding::kRowLocations: return 0;
+    case Decoding::kRecordsButTracks: return 1;
+    case Decoding::kAllRecords: break;
+  }
+  return 2;
+}
+
+// The one way an image that the library did not just check becomes a
+// decoding: the structure check, then every row checked and decoded as
+// `level` says.
+std::expected<Database, PdbError> check_and_decode(Bytes image, Decoding level) {
+  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
+  return Database::from_bytes(image, level);
+}
+
+}  // namespace
 
 Library::Library() = default;
 Library::Library(Library&&) noexcept = default;
@@ -107,83 +146,80 @@ Library& Library::operator=(Library&&) noexcept = default;
 Library::~Library() = default;
 
 std::expected<Library, PdbError> Library::open(std::vector<std::uint8_t> image, Decoding decoding) {
-  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
-  // The track records are left out either way: tracks() reads the rows in
-  // place, and database() makes the records when it is first called. Their
-  // rows are checked here all the same.
-  const auto level =
-      decoding == Decoding::kRecords ? Database::Records::kExceptTracks : Database::Records::kCheckedOnly;
-  auto db = Database::from_bytes(image, level);
+  auto db = check_and_decode(image, decoding);
   if (!db) return std::unexpected(db.error());
   Library library;
-  library.image_ = std::move(image);
-  library.decoded_ = std::move(*db);
-  library.level_ = level;
+  library.owned_ = std::move(image);
+  library.image_ = library.owned_;
+  library.decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), decoding, std::nullopt});
+  return library;
+}
+
+std::expected<Library, PdbError> Library::open_borrowed(Bytes image, Decoding decoding) {
+  auto db = check_and_decode(image, decoding);
+  if (!db) return std::unexpected(db.error());
+  Library library;
+  library.image_ = image;
+  library.decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), decoding, std::nullopt});
   return library;
 }
 
 Library Library::create() {
   Library library;
-  library.image_ = make_blank_image();
+  library.owned_ = make_blank_image();
+  library.image_ = library.owned_;
   return library;
 }
 
-namespace {
-
-// How much of the image a decoding level holds: row locations only, every
-// record but the tracks', every record.
-int rank(Database::Records records) {
-  switch (records) {
-    case Database::Records::kCheckedOnly: return 0;
-    case Database::Records::kExceptTracks: return 1;
-    case Database::Records::kDecoded: break;
+std::vector<std::uint8_t>& Library::own_image() {
+  if (image_.data() != owned_.data() || image_.size() != owned_.size()) {
+    owned_.reserve(image_.size());
+    advise_huge_pages(owned_.data(), owned_.capacity());
+    owned_.assign(image_.begin(), image_.end());
+    image_ = owned_;
   }
-  return 2;
+  return owned_;
 }
-
-}  // namespace
 
 std::expected<void, PdbError> Library::adopt(std::vector<std::uint8_t> image) {
   // The check of a full decoding, without the track records: most callers
-  // never read them, and database() makes them when one does.
-  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
-  auto db = Database::from_bytes(image, Database::Records::kExceptTracks);
+  // never read them, and a reader that wants them asks again.
+  auto db = check_and_decode(image, Decoding::kRecordsButTracks);
   if (!db) return std::unexpected(db.error());
-  image_ = std::move(image);
-  decoded_ = std::move(*db);
-  level_ = Database::Records::kExceptTracks;
+  owned_ = std::move(image);
+  image_ = owned_;
+  decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), Decoding::kRecordsButTracks, std::nullopt});
   return {};
 }
 
-std::expected<const Database*, PdbError> Library::decoding(Database::Records records) {
+std::expected<const Library::Decoded*, PdbError> Library::decoding(Decoding level) {
   if (auto ok = commit(); !ok) return std::unexpected(ok.error());
-  if (!decoded_ || rank(level_) < rank(records)) {
+  if (!decoded_ || rank(decoded_->level) < rank(level)) {
     // A checked image decodes without the check; a new one is checked too.
-    if (!decoded_) {
-      if (auto ok = validate(image_); !ok) return std::unexpected(ok.error());
-    }
-    auto db = Database::from_bytes(image_, records);
+    auto db = decoded_ ? Database::from_bytes(image_, level) : check_and_decode(image_, level);
     if (!db) return std::unexpected(db.error());
-    decoded_ = std::move(*db);
-    level_ = records;
+    decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), level, std::nullopt});
   }
-  return &*decoded_;
+  return decoded_.get();
 }
 
-std::expected<const Database*, PdbError> Library::database() { return decoding(Database::Records::kDecoded); }
+std::expected<TrackRows, PdbError> Library::track_rows() {
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  return TrackRows(image_, decoded_->db.row_locations(kind::tracks), &decoded_->names());
+}
 
 std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
   // Read from the rows where they lie: no Track record is made on the way.
-  auto db = decoding(Database::Records::kExceptTracks);
-  if (!db) return std::unexpected(db.error());
-  const Database& d = **db;
-  const Catalog catalog(d);
-  const auto rows = d.row_locations(kind::tracks);
+  auto rows = track_rows();
+  if (!rows) return std::unexpected(rows.error());
   std::vector<TrackInfo> out;
-  out.reserve(rows.size());
+  out.reserve(rows->size());
   advise_huge_pages(out.data(), out.capacity() * sizeof(TrackInfo));
-  for (std::uint64_t location : rows) {
-    auto info = read_track_info(image_, location, catalog, TrackFields::kAll);
+  for (std::size_t i = 0; i < rows->size(); ++i) {
+    auto track = rows->at(i);
+    if (!track) return std::unexpected(track.error());
+    auto info = track->info();
     if (!info) return std::unexpected(info.error());
     out.push_back(std::move(*info));
   }
@@ -191,20 +227,20 @@ std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
 }
 
 std::expected<std::shared_ptr<const TrackTable>, PdbError> Library::track_table() {
-  auto db = decoding(Database::Records::kExceptTracks);
-  if (!db) return std::unexpected(db.error());
-  auto state = std::make_unique<const TrackTable::State>(image_, **db);
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  auto state = std::make_unique<const TrackTable::State>(image_, decoded_->db);
   return std::shared_ptr<const TrackTable>(new TrackTable(std::move(state)));
 }
 
 std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
-  auto db = decoding(Database::Records::kExceptTracks);
-  if (!db) return std::unexpected(db.error());
-  const Database& d = **db;
-  const Catalog catalog(d);
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  const Database& d = decoded_->db;
+  const Catalog& catalog = decoded_->names();
   std::vector<PlaylistInfo> out;
   out.reserve(d.playlist_tree.size());
-  IdMap first_node;  // id -> index of the first node with it
+  IdMap<std::uint32_t> first_node;  // id -> index of the first node with it
   for (const PlaylistTreeNode& node : d.playlist_tree) {
     first_node.emplace(node.id, static_cast<std::uint32_t>(out.size()));
     const auto tracks = catalog.playlist_tracks(node.id);
@@ -220,7 +256,8 @@ std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
   std::vector<std::vector<std::uint32_t>> children(out.size());
   for (std::uint32_t i = 0; i < out.size(); ++i) {
     if (out[i].parent_id == 0) continue;
-    if (auto parent = first_node.find(out[i].parent_id); parent && *parent != i) children[*parent].push_back(i);
+    const std::uint32_t* parent = first_node.find(out[i].parent_id);
+    if (parent && *parent != i) children[*parent].push_back(i);
   }
   for (std::size_t p = 0; p < out.size(); ++p) {
     std::stable_sort(children[p].begin(), children[p].end(),
@@ -243,13 +280,14 @@ std::expected<void, PdbError> Library::begin_edit() {
   reserve_bytes_ = 0;
   auto edit = std::make_unique<Edit>(std::move(work));
   if (decoded_) {
-    auto track_ids = u32_fields(image_, decoded_->row_locations(kind::tracks), track_row::kIdOffset);
+    auto track_ids = row_ids(image_, decoded_->db, kind::tracks);
     if (!track_ids) return std::unexpected(track_ids.error());
-    for (std::uint32_t id : *track_ids) edit->known_tracks.emplace(id, id);
-    auto node_ids = u32_fields(image_, decoded_->row_locations(kind::playlist_tree), playlist_tree_row::kIdOffset);
+    edit->known_tracks = id_set_of(*track_ids);
+    auto node_ids = row_ids(image_, decoded_->db, kind::playlist_tree);
     if (!node_ids) return std::unexpected(node_ids.error());
-    for (std::uint32_t id : *node_ids) edit->known_playlists.emplace(id, id);
-  } else if (image_ != make_blank_image()) {
+    edit->known_playlists = id_set_of(*node_ids);
+    for (std::uint32_t id : *node_ids) edit->next_node_number = std::max(edit->next_node_number, std::uint64_t{id} + 1);
+  } else if (!std::ranges::equal(image_, make_blank_image())) {
     return internal("an undecoded image that is not blank");
   }
   edit_ = std::move(edit);
@@ -288,7 +326,7 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
   row.rating = track.rating;
   auto location = edit.editor.add_track(row);
   if (!location) return drop(location.error());
-  edit.added_tracks.emplace(track.id, track.id);
+  edit.added_tracks.emplace(track.id);
   edit.tracks.push_back({track.id, file_type.has_value(), std::move(track.artwork_path), *location});
   return {};
 }
@@ -303,14 +341,20 @@ std::expected<void, PdbError> Library::add_playlist_now(const PlaylistInput& p) 
     return invalid(kDuplicatePlaylistId);
   }
   if (auto ok = edit.editor.create_playlist(p.id, p.name, p.parent_id, p.is_folder); !ok) return ok;
+  const std::uint64_t number = edit.next_node_number++;
   std::uint32_t entry_index = 1;
   for (std::uint32_t track : p.tracks) {
     if (!edit.added_tracks.contains(track) && !edit.known_tracks.contains(track)) {
       return invalid(kPlaylistReferencesAbsentTrack);
     }
-    if (auto ok = edit.editor.add_to_playlist(p.id, track, entry_index++); !ok) return ok;
+    if (auto ok = edit.editor.add_to_playlist(p.id, track, entry_index++); !ok) {
+      // A folder holds no tracks; the refusal names it by its number.
+      if (!ok.error().is<pdb_error::PlaylistNotFound>()) return ok;
+      if (number > UINT32_MAX) return std::unexpected(PdbError(pdb_error::ValueOutOfRange{"playlist id", number, 4}));
+      return std::unexpected(PdbError(pdb_error::PlaylistNotFound{static_cast<std::uint32_t>(number)}));
+    }
   }
-  edit.added_playlists.emplace(p.id, p.id);
+  edit.added_playlists.emplace(p.id);
   return {};
 }
 
@@ -393,15 +437,12 @@ std::expected<void, PdbError> Library::finish_edit() {
     if (t.id == 0) return invalid(kArtworkNeedsTrackId);
     artwork.push_back({t.row, t.id, t.artwork_path});
   }
-  if (!artwork.empty() && decoded_ && !decoded_->row_locations(kind::artwork).empty()) {
-    auto taken_ids = u32_fields(image_, decoded_->row_locations(kind::artwork), id_name_row::kIdOffset);
+  if (!artwork.empty() && decoded_ && !decoded_->db.row_locations(kind::artwork).empty()) {
+    auto taken_ids = row_ids(image_, decoded_->db, kind::artwork);
     if (!taken_ids) return std::unexpected(taken_ids.error());
-    IdMap taken;
+    const IdSet taken = id_set_of(*taken_ids);
     std::uint64_t next = 1;
-    for (std::uint32_t id : *taken_ids) {
-      taken.emplace(id, id);
-      next = std::max<std::uint64_t>(next, std::uint64_t{id} + 1);
-    }
+    for (std::uint32_t id : *taken_ids) next = std::max<std::uint64_t>(next, std::uint64_t{id} + 1);
     for (const ArtworkRow& row : artwork) next = std::max<std::uint64_t>(next, std::uint64_t{row.id} + 1);
     for (ArtworkRow& row : artwork) {
       if (!taken.contains(row.id)) continue;
@@ -419,11 +460,11 @@ std::expected<void, PdbError> Library::finish_edit() {
 std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
                                                  const std::optional<std::vector<std::uint32_t>>& playlists,
                                                  const std::unordered_map<std::uint32_t, std::uint32_t>& tempos) {
-  if (auto ok = commit(); !ok) return ok;
-  if (auto db = decoding(Database::Records::kCheckedOnly); !db) return std::unexpected(db.error());
+  if (auto decoded = decoding(Decoding::kRowLocations); !decoded) return std::unexpected(decoded.error());
+  std::vector<std::uint8_t>& image = own_image();
   UndoLog undo;
-  if (auto ok = vantrel_pdb::keep_only(image_, *decoded_, tracks, playlists, tempos, &undo); !ok) {
-    undo.undo(image_);
+  if (auto ok = vantrel_pdb::keep_only(image, decoded_->db, tracks, playlists, tempos, &undo); !ok) {
+    undo.undo(image);
     return ok;
   }
   return check_change(undo);
@@ -432,43 +473,35 @@ std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector
 std::expected<void, PdbError> Library::check_change(UndoLog& undo) {
   // The image passed the same check before; only rows that overlap the
   // bytes the change rewrote can make it fail now.
-  auto fail = [&](const PdbError& error) {
-    undo.undo(image_);
-    return invalid(std::string(kPatchWouldNotReadBack).append(error.message()));
-  };
-  if (auto ok = validate(image_); !ok) return fail(ok.error());
-  auto db = Database::from_bytes(image_, Database::Records::kExceptTracks);
-  if (!db) return fail(db.error());
-  decoded_ = std::move(*db);
-  level_ = Database::Records::kExceptTracks;
+  auto db = check_and_decode(image_, Decoding::kRecordsButTracks);
+  if (!db) {
+    undo.undo(owned_);
+    return invalid(std::string(kPatchWouldNotReadBack).append(db.error().message()));
+  }
+  decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), Decoding::kRecordsButTracks, std::nullopt});
   return {};
 }
 
 std::expected<void, PdbError> Library::set_tempo(std::uint32_t track_id, std::uint32_t tempo) {
-  if (auto ok = commit(); !ok) return ok;
-  if (auto db = decoding(Database::Records::kCheckedOnly); !db) return std::unexpected(db.error());
-  const auto rows = decoded_->row_locations(kind::tracks);
-  auto ids = u32_fields(image_, rows, track_row::kIdOffset);
-  if (!ids) return std::unexpected(ids.error());
+  if (auto decoded = decoding(Decoding::kRowLocations); !decoded) return std::unexpected(decoded.error());
   UndoLog undo;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if ((*ids)[i] != track_id) continue;
-    undo.save(image_, rows[i] + track_row::kTempoOffset, 4);
-    encode_fixed32(image_.data() + rows[i] + track_row::kTempoOffset, tempo);
-  }
-  if (undo.empty()) return std::unexpected(PdbError(pdb_error::TrackNotFound{track_id}));
+  auto set = vantrel_pdb::set_tempo(own_image(), decoded_->db, track_id, tempo, undo);
+  if (!set) return std::unexpected(set.error());
+  if (*set == 0) return std::unexpected(PdbError(pdb_error::TrackNotFound{track_id}));
   return check_change(undo);
 }
 
 std::expected<Bytes, PdbError> Library::bytes() {
   if (auto ok = commit(); !ok) return std::unexpected(ok.error());
-  return Bytes(image_);
+  return image_;
 }
 
 std::expected<std::vector<std::uint8_t>, PdbError> Library::take_bytes() && {
   if (auto ok = commit(); !ok) return std::unexpected(ok.error());
+  own_image();
   decoded_.reset();
-  return std::move(image_);
+  image_ = {};
+  return std::move(owned_);
 }
 
 }  // namespace vantrel_pdb

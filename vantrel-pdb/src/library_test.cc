@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
+#include "format/blank_image.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -204,7 +204,7 @@ TEST(Library, RefusedEditsAreDroppedWhole) {
 // artwork goes after the rows already in the artwork table.
 TEST(Library, AddsToAnOpenedDatabase) {
   auto built = small_library();
-  auto library = Library::open(bytes_of(built), Library::Decoding::kChecksOnly);
+  auto library = Library::open(bytes_of(built), Decoding::kRowLocations);
   ASSERT_TRUE(library) << library.error().message();
   ASSERT_TRUE(library->add_track(track(3, "/music/d.flac", "/art/d.jpg")));
   ASSERT_TRUE(library->add_playlist({4, "Late", 5, false, {3, 20}}));

@@ -4,8 +4,6 @@
 #ifndef VANTREL_PDB_FILES_H_
 #define VANTREL_PDB_FILES_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "vantrel_pdb/api.h"
+#include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -26,6 +25,17 @@ VANTREL_PDB_API_BEGIN
 // which the system would cut short, fails with "file path contains a NUL
 // byte" without opening anything.
 std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path);
+
+// The bytes of a file that validate_file_start needs: its first page.
+inline constexpr std::uint64_t kFileStartSize = 4096;
+
+// The first test of Library::open ("Invalid PDB page size/length": the image
+// is a non-zero whole number of 4096-byte pages, its header gives 4096 as
+// the page size) for a file of `file_size` bytes whose first bytes are
+// `start` (kFileStartSize of them, fewer when the file is shorter), so that a
+// file can be refused before the rest of it is read. Whenever it fails,
+// opening the whole file fails with the same error.
+std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size);
 
 // As read_file, but a regular file is looked at first page first: when
 // validate_file_start refuses it (not a non-zero whole number of 4096-byte
@@ -51,8 +61,8 @@ using BeforeReplace = std::function<std::expected<void, PdbError>()>;
 // is flushed, synced and renamed over the path; then the directory is
 // synced. Where the file system allows it the new file has no name until it
 // is complete (Linux O_TMPFILE), so that not even SIGKILL leaves it behind;
-// elsewhere it is a hidden ".dovrel-XXXXXXXX" file, removed on failure and
-// on SIGTERM, SIGINT and SIGHUP (see temp_file_cleanup.h). Names are relative
+// elsewhere it is a hidden ".dovrel-XXXXXXXX" file, removed on failure and,
+// after install_temp_file_cleanup, on SIGTERM, SIGINT and SIGHUP. Names are relative
 // to the open directory, so any path the system accepts can be written.
 //
 // `before_replace`, when given, runs after the bytes are safely on disk and
@@ -78,21 +88,21 @@ class Library;
 std::expected<void, PdbError> save(Library& library, const std::string& path);
 
 // The file that write_file(path, ...) would replace, after following
-// symbolic links; it need not exist. Fails with an errno value.
-std::expected<std::string, int> output_target(const std::string& path);
+// symbolic links; it need not exist. Fails with pdb_error::File carrying the
+// operating system's text.
+std::expected<std::string, PdbError> output_target(const std::string& path);
 
-// Test seam: the calls that give the new file its mode and owner, so that
-// tests can make them fail as a FAT file system does. Restores the real
-// calls when it goes.
-class ScopedMetadataCallsForTesting {
- public:
-  using Fchmod = int (*)(int fd, mode_t mode);
-  using Fchown = int (*)(int fd, uid_t owner, gid_t group);
-  ScopedMetadataCallsForTesting(Fchmod fchmod_call, Fchown fchown_call);
-  ~ScopedMetadataCallsForTesting();
-  ScopedMetadataCallsForTesting(const ScopedMetadataCallsForTesting&) = delete;
-  ScopedMetadataCallsForTesting& operator=(const ScopedMetadataCallsForTesting&) = delete;
-};
+// Installs the handler that removes write_file's hidden temporary file when
+// SIGTERM, SIGINT or SIGHUP stops the process, then lets the signal end it
+// as it would have without a handler. A signal that is ignored when the
+// process starts (as nohup leaves SIGHUP) stays ignored. For programs that
+// own their process; without it the signals act as usual.
+void install_temp_file_cleanup();
+
+// The operating system's text for an errno value as the library's file
+// errors give it, for a program's own messages about files and streams:
+// "No such file or directory (os error 2)".
+std::string os_error_message(int error_number);
 
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb

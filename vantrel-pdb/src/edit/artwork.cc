@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <string>
 
+#include "edit/editor.h"
+#include "format/coding.h"
+#include "format/format.h"
 #include "format/page_writer.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
+#include "format/strings.h"
+#include "read/named_rows.h"
+#include "read/track.h"
 
 namespace vantrel_pdb {
 

@@ -1,12 +1,12 @@
-#include "vantrel_pdb/editor.h"
+#include "edit/editor.h"
 
 #include <algorithm>
 #include <string>
 
 #include "edit/editor_lookup.h"
 #include "format/directory.h"
+#include "format/format.h"
 #include "format/page_chain.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 

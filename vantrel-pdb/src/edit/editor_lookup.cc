@@ -4,9 +4,9 @@
 #include <string>
 
 #include "edit/index_lookup.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
+#include "format/format.h"
+#include "read/database.h"
+#include "read/track.h"
 
 namespace vantrel_pdb {
 

@@ -23,8 +23,8 @@
 #include <optional>
 #include <string_view>
 
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/editor.h"
+#include "edit/editor.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {

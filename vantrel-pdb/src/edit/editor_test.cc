@@ -1,12 +1,12 @@
-#include "vantrel_pdb/editor.h"
+#include "edit/editor.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "format/blank_image.h"
+#include "format/format.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 namespace {

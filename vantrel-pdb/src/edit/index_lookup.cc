@@ -4,12 +4,12 @@
 #include <utility>
 
 #include "format/directory.h"
+#include "format/format.h"
 #include "format/page_chain.h"
+#include "read/named_rows.h"
+#include "read/playlist_rows.h"
+#include "read/track.h"
 #include "read/track_check.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
 
 namespace vantrel_pdb {
 

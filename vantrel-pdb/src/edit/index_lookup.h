@@ -42,7 +42,7 @@
 
 #include "edit/editor_lookup.h"
 #include "edit/name_table.h"
-#include "vantrel_pdb/database.h"
+#include "read/database.h"
 
 namespace vantrel_pdb {
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "edit/editor.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
 
 namespace vantrel_pdb {
 namespace {

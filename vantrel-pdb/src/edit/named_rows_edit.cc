@@ -4,11 +4,11 @@
 #include <array>
 #include <string>
 
+#include "edit/editor.h"
 #include "edit/editor_lookup.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/strings.h"
+#include "format/format.h"
+#include "format/strings.h"
+#include "read/named_rows.h"
 
 namespace vantrel_pdb {
 

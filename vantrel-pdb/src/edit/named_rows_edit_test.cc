@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "edit/editor.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "read/database.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 namespace {

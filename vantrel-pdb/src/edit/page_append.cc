@@ -4,12 +4,12 @@
 #include <span>
 #include <string>
 
+#include "edit/editor.h"
 #include "edit/editor_lookup.h"
 #include "format/directory.h"
+#include "format/format.h"
 #include "format/page_chain.h"
 #include "format/page_writer.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 

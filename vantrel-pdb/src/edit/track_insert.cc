@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "edit/editor.h"
 #include "edit/editor_lookup.h"
+#include "format/format.h"
 #include "format/string_codec.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
+#include "format/strings.h"
+#include "read/named_rows.h"
+#include "read/track.h"
 
 namespace vantrel_pdb {
 

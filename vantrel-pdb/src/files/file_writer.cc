@@ -9,10 +9,10 @@
 #include <string>
 #include <utility>
 
+#include "files/metadata_calls_for_testing.h"
+#include "files/temp_file_cleanup.h"
 #include "vantrel_pdb/files.h"
 #include "vantrel_pdb/library.h"
-#include "vantrel_pdb/os_error.h"
-#include "vantrel_pdb/temp_file_cleanup.h"
 
 namespace vantrel_pdb {
 
@@ -236,9 +236,8 @@ class NewFile {
   bool published_ = false;
 };
 
-}  // namespace
-
-std::expected<std::string, int> output_target(const std::string& path) {
+// output_target, failing with an errno value.
+std::expected<std::string, int> resolve_target(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
     struct stat st;
@@ -256,13 +255,21 @@ std::expected<std::string, int> output_target(const std::string& path) {
   return std::unexpected(ELOOP);
 }
 
+}  // namespace
+
+std::expected<std::string, PdbError> output_target(const std::string& path) {
+  auto target = resolve_target(path);
+  if (!target) return std::unexpected(PdbError(pdb_error::File{os_error_message(target.error())}));
+  return std::move(*target);
+}
+
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
                                          const BeforeReplace& before_replace) {
   if (path.find('\0') != std::string::npos) {
     return std::unexpected(PdbError(pdb_error::File{"file path contains a NUL byte"}));
   }
   if (path.empty()) return std::unexpected(output_error(path, ENOENT));
-  auto target = output_target(path);
+  auto target = resolve_target(path);
   if (!target) return std::unexpected(output_error(path, target.error()));
 
   // What the path names when the kernel follows it: this also sees through

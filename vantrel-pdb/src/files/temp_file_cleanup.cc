@@ -1,4 +1,4 @@
-#include "vantrel_pdb/temp_file_cleanup.h"
+#include "files/temp_file_cleanup.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
-#include "vantrel_pdb/blank_image.h"
+#include "format/blank_image.h"
 
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/format.h"
+#include "format/coding.h"
+#include "format/format.h"
 
 namespace vantrel_pdb {
 

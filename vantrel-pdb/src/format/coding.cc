@@ -1,4 +1,4 @@
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 
 #include <cstdio>
 #include <string>

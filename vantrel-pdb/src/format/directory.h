@@ -10,9 +10,9 @@
 #include <optional>
 #include <vector>
 
+#include "format/format.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb::format {
 

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <expected>
 
+#include "format/coding.h"
+#include "format/format.h"
 #include "vantrel_pdb/bytes.h"
-#include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb::format {
 

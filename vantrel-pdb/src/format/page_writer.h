@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <span>
 
+#include "format/format.h"
 #include "vantrel_pdb/bytes.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb::format {
 

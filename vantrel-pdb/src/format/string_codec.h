@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {

@@ -1,11 +1,11 @@
-#include "vantrel_pdb/validate.h"
+#include "format/validate.h"
 
 #include <vector>
 
+#include "format/coding.h"
 #include "format/directory.h"
+#include "format/format.h"
 #include "format/page_chain.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 
@@ -14,16 +14,6 @@ namespace f = format;
 namespace {
 std::unexpected<PdbError> fail(const char* message) { return std::unexpected(PdbError(pdb_error::Invalid{message})); }
 }  // namespace
-
-std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size) {
-  constexpr std::uint64_t kPageSize = f::kToolPageSize;
-  static_assert(kFileStartSize == kPageSize);
-  if (file_size < kPageSize || file_size % kPageSize != 0 || start.size() < kPageSize ||
-      decode_fixed32(start.data() + f::kPageSizeOffset) != kPageSize) {
-    return fail(kInvalidPageSize);
-  }
-  return {};
-}
 
 std::expected<void, PdbError> validate(Bytes image) {
   constexpr std::uint64_t kPageSize = f::kToolPageSize;

@@ -1,12 +1,12 @@
-#include "vantrel_pdb/database.h"
+#include "read/database.h"
 
 #include <string>
 #include <type_traits>
 
 #include "format/directory.h"
 #include "format/page_chain.h"
+#include "format/row_offsets.h"
 #include "read/track_check.h"
-#include "vantrel_pdb/row_offsets.h"
 
 namespace vantrel_pdb {
 
@@ -127,7 +127,7 @@ std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes 
   return table_row_locations(image, directory->page_size(), directory->entry(*last));
 }
 
-std::expected<Database, PdbError> Database::from_bytes(Bytes image, Records records) {
+std::expected<Database, PdbError> Database::from_bytes(Bytes image, Decoding decoding) {
   auto directory = f::Directory::read(image);
   if (!directory) return std::unexpected(directory.error());
   Database db;
@@ -143,7 +143,8 @@ std::expected<Database, PdbError> Database::from_bytes(Bytes image, Records reco
   namespace k = table_kind;
   std::expected<void, PdbError> ok;
   auto decode = [&](std::uint32_t kind, auto& out) {
-    const bool keep = records == Records::kDecoded || (records == Records::kExceptTracks && kind != k::tracks);
+    const bool keep =
+        decoding == Decoding::kAllRecords || (decoding == Decoding::kRecordsButTracks && kind != k::tracks);
     return ok = decode_table(image, db, kind, out, budget, keep);
   };
   if (!decode(k::tracks, db.tracks) || !decode(k::genres, db.genres) || !decode(k::artists, db.artists) ||

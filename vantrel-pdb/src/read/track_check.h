@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <expected>
 
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {

@@ -1,15 +1,12 @@
 // NewTrack: the caller's description of a track for PdbEditor::add_track.
-#ifndef VANTREL_PDB_NEW_TRACK_H_
-#define VANTREL_PDB_NEW_TRACK_H_
+#ifndef VANTREL_PDB_EDIT_NEW_TRACK_H_
+#define VANTREL_PDB_EDIT_NEW_TRACK_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "vantrel_pdb/api.h"
-
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 struct NewTrack {
   // Every field other than the title and the file path takes its default.
@@ -56,7 +53,6 @@ struct NewTrack {
   std::uint8_t aux_byte = 0;
 };
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_NEW_TRACK_H_
+#endif  // VANTREL_PDB_EDIT_NEW_TRACK_H_

@@ -1,15 +1,12 @@
 // The page file layout: every fixed offset, width, flag and constant of the
 // file header, the table directory, page headers, row groups and the table
 // header page. Code elsewhere names these constants instead of numbers.
-#ifndef VANTREL_PDB_FORMAT_H_
-#define VANTREL_PDB_FORMAT_H_
+#ifndef VANTREL_PDB_FORMAT_FORMAT_H_
+#define VANTREL_PDB_FORMAT_FORMAT_H_
 
 #include <cstdint>
 
-#include "vantrel_pdb/api.h"
-
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 // Table kinds: the u32 that names a table.
 namespace table_kind {
@@ -115,7 +112,6 @@ constexpr std::uint64_t group_end(std::uint64_t page_size, std::uint64_t g) { re
 constexpr std::uint64_t round_up4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 
 }  // namespace format
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_FORMAT_H_
+#endif  // VANTREL_PDB_FORMAT_FORMAT_H_

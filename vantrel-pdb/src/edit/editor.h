@@ -8,8 +8,8 @@
 // with Io before anything is written. The low-level operations
 // (allocate_page, append_row) leave the image unchanged on every failure;
 // add_track keeps the named rows it appended before a later step failed.
-#ifndef VANTREL_PDB_EDITOR_H_
-#define VANTREL_PDB_EDITOR_H_
+#ifndef VANTREL_PDB_EDIT_EDITOR_H_
+#define VANTREL_PDB_EDIT_EDITOR_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -22,23 +22,18 @@
 #include <unordered_set>
 #include <vector>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "edit/new_track.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
-#include "vantrel_pdb/new_track.h"
 
 namespace vantrel_pdb {
 
-VANTREL_PDB_API_BEGIN
 class PdbEditor;
-VANTREL_PDB_API_END
 
 // Answers the editor's id, name and position questions; internal to the
 // library, which chooses how (edit/editor_lookup.h), and not exported.
 class EditorLookup;
 PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
-
-VANTREL_PDB_API_BEGIN
 
 class PdbEditor {
  public:
@@ -173,7 +168,6 @@ class PdbEditor {
   std::unique_ptr<EditorLookup> lookup_;
 };
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_EDITOR_H_
+#endif  // VANTREL_PDB_EDIT_EDITOR_H_
