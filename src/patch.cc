@@ -12,6 +12,9 @@ Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, cons
   auto library = vantrel_pdb::Library::open(std::move(image), vantrel_pdb::Decoding::kRowLocations);
   if (!library) return std::unexpected(Error(library.error()));
   if (auto ok = library->keep_only(request.keep_tracks, request.keep_playlists, request.tempos); !ok) {
+    if (ok.error().is<vantrel_pdb::pdb_error::UnreadableChange>()) {
+      return fail(kPatchWouldNotReadBack + ok.error().as<vantrel_pdb::pdb_error::UnreadableChange>().reason);
+    }
     return std::unexpected(Error(ok.error()));
   }
   return std::move(*library);

@@ -14,7 +14,10 @@
 
 namespace dovrel {
 
-using vantrel_pdb::kPatchWouldNotReadBack;
+// The start of the message of a patch that would leave an image that does
+// not read back; the reader's message follows.
+inline constexpr char kPatchWouldNotReadBack[] =
+    "Patched image would not read back (rows of the input overlap what the patch rewrites): ";
 
 // Opens `image` (the structure check, then every row checked) and keeps
 // what "keepTracks", "keepPlaylists" and "tempos" say. Only present flags,

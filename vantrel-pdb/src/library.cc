@@ -12,6 +12,7 @@
 #include "edit/editor.h"
 #include "edit/keep_only.h"
 #include "format/blank_image.h"
+#include "format/errors.h"
 #include "format/format.h"
 #include "format/validate.h"
 #include "read/catalog.h"
@@ -27,12 +28,7 @@ namespace {
 
 namespace kind = table_kind;
 
-std::unexpected<PdbError> invalid(std::string message) {
-  return std::unexpected(PdbError(pdb_error::Invalid{std::move(message)}));
-}
-std::unexpected<PdbError> internal(std::string what) {
-  return std::unexpected(PdbError(pdb_error::Io{"internal error: " + std::move(what)}));
-}
+std::unexpected<PdbError> refuse(std::string message) { return std::unexpected(errors::refused(std::move(message))); }
 
 // Bytes by which an edit can grow the image, as a bound that holds in
 // practice: every text encoded as UTF-16 (2 bytes per UTF-8 byte at most)
@@ -288,7 +284,7 @@ std::expected<void, PdbError> Library::begin_edit() {
     edit->known_playlists = id_set_of(*node_ids);
     for (std::uint32_t id : *node_ids) edit->next_node_number = std::max(edit->next_node_number, std::uint64_t{id} + 1);
   } else if (!std::ranges::equal(image_, make_blank_image())) {
-    return internal("an undecoded image that is not blank");
+    return std::unexpected(errors::internal("an undecoded image that is not blank"));
   }
   edit_ = std::move(edit);
   return {};
@@ -302,7 +298,7 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
     return std::unexpected(std::move(error));
   };
   if (edit.known_tracks.contains(track.id) || edit.added_tracks.contains(track.id)) {
-    return drop(PdbError(pdb_error::Invalid{kDuplicateTrackId}));
+    return drop(errors::refused(kDuplicateTrackId));
   }
   const std::optional<std::uint16_t> file_type = file_type_for_path(track.audio_path);
   NewTrack row(std::move(track.title), track.audio_path);
@@ -334,18 +330,18 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
 std::expected<void, PdbError> Library::add_playlist_now(const PlaylistInput& p) {
   Edit& edit = *edit_;
   if (p.parent_id != 0 && !edit.added_playlists.contains(p.parent_id) && !edit.known_playlists.contains(p.parent_id)) {
-    return invalid(kPlaylistParentMissing);
+    return refuse(kPlaylistParentMissing);
   }
   // Id 0 stands for the top level, so no playlist may take it.
   if (p.id == 0 || edit.added_playlists.contains(p.id) || edit.known_playlists.contains(p.id)) {
-    return invalid(kDuplicatePlaylistId);
+    return refuse(kDuplicatePlaylistId);
   }
   if (auto ok = edit.editor.create_playlist(p.id, p.name, p.parent_id, p.is_folder); !ok) return ok;
   const std::uint64_t number = edit.next_node_number++;
   std::uint32_t entry_index = 1;
   for (std::uint32_t track : p.tracks) {
     if (!edit.added_tracks.contains(track) && !edit.known_tracks.contains(track)) {
-      return invalid(kPlaylistReferencesAbsentTrack);
+      return refuse(kPlaylistReferencesAbsentTrack);
     }
     if (auto ok = edit.editor.add_to_playlist(p.id, track, entry_index++); !ok) {
       // A folder holds no tracks; the refusal names it by its number.
@@ -409,7 +405,7 @@ std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInp
   // The rest wait for a parent that never comes: a pass would add none.
   if (order.size() != playlists.size()) {
     edit_.reset();
-    return invalid(kPlaylistParentMissing);
+    return refuse(kPlaylistParentMissing);
   }
   return {};
 }
@@ -424,7 +420,7 @@ std::expected<void, PdbError> Library::commit() {
 std::expected<void, PdbError> Library::finish_edit() {
   Edit& edit = *edit_;
   for (const Edit::AddedTrack& t : edit.tracks) {
-    if (!t.known_file_type) return invalid(kUnsupportedAudioExtension);
+    if (!t.known_file_type) return refuse(kUnsupportedAudioExtension);
   }
   std::vector<std::uint8_t> image = std::move(edit.editor).into_bytes();
 
@@ -434,7 +430,7 @@ std::expected<void, PdbError> Library::finish_edit() {
   std::vector<ArtworkRow> artwork;
   for (const Edit::AddedTrack& t : edit.tracks) {
     if (t.artwork_path.empty()) continue;
-    if (t.id == 0) return invalid(kArtworkNeedsTrackId);
+    if (t.id == 0) return refuse(kArtworkNeedsTrackId);
     artwork.push_back({t.row, t.id, t.artwork_path});
   }
   if (!artwork.empty() && decoded_ && !decoded_->db.row_locations(kind::artwork).empty()) {
@@ -476,7 +472,7 @@ std::expected<void, PdbError> Library::check_change(UndoLog& undo) {
   auto db = check_and_decode(image_, Decoding::kRecordsButTracks);
   if (!db) {
     undo.undo(owned_);
-    return invalid(std::string(kPatchWouldNotReadBack).append(db.error().message()));
+    return std::unexpected(PdbError(pdb_error::UnreadableChange{db.error().message()}));
   }
   decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), Decoding::kRecordsButTracks, std::nullopt});
   return {};

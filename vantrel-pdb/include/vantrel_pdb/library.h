@@ -47,14 +47,12 @@
 namespace vantrel_pdb {
 VANTREL_PDB_API_BEGIN
 
-// Messages of the changes a library refuses (pdb_error::Invalid).
+// Messages of the changes a library refuses (pdb_error::Refused).
 inline constexpr char kDuplicateTrackId[] = "Duplicate track ID";
 inline constexpr char kDuplicatePlaylistId[] = "Duplicate playlist ID";
 inline constexpr char kPlaylistReferencesAbsentTrack[] = "Playlist references absent track";
 inline constexpr char kPlaylistParentMissing[] = "Playlist parent cycle or missing parent";
 inline constexpr char kUnsupportedAudioExtension[] = "Unsupported audio extension";
-inline constexpr char kPatchWouldNotReadBack[] =
-    "Patched image would not read back (rows of the input overlap what the patch rewrites): ";
 
 // The file type code of an audio path's extension (the text after its last
 // ".", or the whole path without one; ASCII letters compared in lower
@@ -153,7 +151,7 @@ class Library {
   // Makes room for what an edit will add (a hint; never needed).
   void reserve(const GrowthHint& hint);
 
-  // Adds a track with the caller's id. Fails with Invalid(kDuplicateTrackId)
+  // Adds a track with the caller's id. Fails with Refused(kDuplicateTrackId)
   // when a track of the database or of this edit has the id, or with the
   // editor's error (RowTooLarge, StringTooLong, ...). The audio path's
   // extension and the artwork are checked by commit.
@@ -161,21 +159,21 @@ class Library {
 
   // Adds a playlist or folder under `parent_id`, which must be 0 or a
   // playlist of the database or of this edit, else it fails with
-  // Invalid(kPlaylistParentMissing). Fails with Invalid(kDuplicatePlaylistId)
-  // when the id is taken, with Invalid(kPlaylistReferencesAbsentTrack) when
+  // Refused(kPlaylistParentMissing). Fails with Refused(kDuplicatePlaylistId)
+  // when the id is taken, with Refused(kPlaylistReferencesAbsentTrack) when
   // a track id is neither in the database nor in this edit, or with the
   // editor's error. Its entries get indices 1, 2, ...
   std::expected<void, PdbError> add_playlist(const PlaylistInput& playlist);
 
   // Adds playlists in any order, parents first: each pass adds, in list
   // order, those whose parent exists and defers the rest; when a pass adds
-  // none, it fails with Invalid(kPlaylistParentMissing).
+  // none, it fails with Refused(kPlaylistParentMissing).
   std::expected<void, PdbError> add_playlists(std::span<const PlaylistInput> playlists);
 
-  // Finishes the edit: fails with Invalid(kUnsupportedAudioExtension) for
+  // Finishes the edit: fails with Refused(kUnsupportedAudioExtension) for
   // the first new track whose extension is outside file_type_for_path's
-  // table, with Invalid("Track with artwork must not have ID 0"), or with
-  // Invalid("Artwork path must be short ASCII"); then writes the ids, file
+  // table, with Refused("Track with artwork must not have ID 0"), or with
+  // Refused("Artwork path must be short ASCII"); then writes the ids, file
   // types and artwork and checks the image as open() does. Without a
   // pending edit it does nothing.
   std::expected<void, PdbError> commit();
@@ -188,7 +186,7 @@ class Library {
   // track ids are not exactly as many as the track rows. Kept tracks whose
   // id is in `tempos` get that tempo. The result is checked as open()
   // checks; a damaged image whose rows overlap what this rewrites fails
-  // with Invalid(kPatchWouldNotReadBack + the check's message), unchanged.
+  // with UnreadableChange carrying the check's message, unchanged.
   std::expected<void, PdbError> keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
                                           const std::optional<std::vector<std::uint32_t>>& playlists,
                                           const std::unordered_map<std::uint32_t, std::uint32_t>& tempos = {});

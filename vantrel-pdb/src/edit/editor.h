@@ -5,7 +5,7 @@
 // Every operation either succeeds or fails with a PdbError. The editor never
 // reads or writes outside its image: a directory entry, chain or page that
 // lies outside it, or that would make an append damage other data, fails
-// with Io before anything is written. The low-level operations
+// with Damaged before anything is written. The low-level operations
 // (allocate_page, append_row) leave the image unchanged on every failure;
 // add_track keeps the named rows it appended before a later step failed.
 #ifndef VANTREL_PDB_EDIT_EDITOR_H_
@@ -61,13 +61,13 @@ class PdbEditor {
   std::uint32_t page_size() const { return page_size_; }
 
   // Byte offset of the first directory entry of `kind`, or NoTable. Fails
-  // with Io when the 28-byte file header or the directory runs past the end
+  // with Damaged when the 28-byte file header or the directory runs past the end
   // of `image`.
   static std::expected<std::uint64_t, PdbError> table_entry_offset(Bytes image, std::uint32_t kind);
 
   // Records that the edit changed `page_index` of table `kind`; the first
   // call for a kind computes its stamp (largest page_sequence over the chain
-  // + 1, wrapping). Fails with NoTable, or with Io when the page size is
+  // + 1, wrapping). Fails with NoTable, or with Damaged when the page size is
   // below 40, the chain leaves the image or does not reach its last page
   // within as many steps as the image has pages, or when the page is not
   // inside the image.
@@ -75,7 +75,7 @@ class PdbEditor {
 
   // Links the table's empty_candidate page onto its chain as a fresh data
   // page and returns its index. The image grows when the page lies beyond
-  // its end. Fails with NoTable, or with Io (image unchanged) when the
+  // its end. Fails with NoTable, or with Damaged (image unchanged) when the
   // directory, the chain or the header counters would make the new page
   // overwrite page 0, a chain page or break the chain.
   std::expected<std::uint32_t, PdbError> allocate_page(std::uint32_t kind);
@@ -86,7 +86,7 @@ class PdbEditor {
   // (requires alloc >= 4). Fails, with the image unchanged, with RowTooLarge
   // (alloc > page_size - 46, decided before the directory is read), NoTable,
   // TooManySlots (the last page already has 511 slots and the row fits it)
-  // or Io (unusable page size or unsound image). Returns the new row's
+  // or Damaged (unusable page size or unsound image). Returns the new row's
   // location (its absolute position in the image), which later appends
   // never move.
   std::expected<std::uint64_t, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
@@ -94,7 +94,7 @@ class PdbEditor {
 
   // The id of the first genre (kind 1) or label (kind 4) row named exactly
   // `name`, or the id of a new row appended for it (largest id + 1, 1 in an
-  // empty table). Other kinds fail with Io; a largest id of 0xFFFFFFFF fails
+  // empty table). Other kinds fail with Misuse; a largest id of 0xFFFFFFFF fails
   // with ValueOutOfRange instead of wrapping to 0.
   std::expected<std::uint32_t, PdbError> get_or_create_named(std::uint32_t kind, std::string_view name);
 
@@ -123,18 +123,18 @@ class PdbEditor {
   friend PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
   PdbEditor() = default;
 
-  // page_size - 46, or Io when the page size is outside what the editor can
+  // page_size - 46, or Damaged when the page size is outside what the editor can
   // lay out (76 to 65536 bytes: a header, a first_data_page field and one row
   // group must fit, and every in-page offset must fit a u16).
   std::expected<std::uint64_t, PdbError> max_alloc() const;
-  // Start of page `p` in the image, or Io unless the whole page lies inside
+  // Start of page `p` in the image, or Damaged unless the whole page lies inside
   // the image and is not page 0.
   std::expected<std::uint64_t, PdbError> page_start(std::uint32_t p) const;
   // Computes the table's stamp, once per edit, by walking its chain.
   std::expected<void, PdbError> ensure_table_sequence(std::uint32_t kind);
   // Writes the stamps and the header sequence into the image.
   void stamp();
-  // Fails with Io when page `p` already belongs to some table's chain. The
+  // Fails with Damaged when page `p` already belongs to some table's chain. The
   // set of chain pages is walked once per edit and grows with each page
   // this edit opens.
   std::expected<void, PdbError> require_off_chain(std::uint32_t p);

@@ -43,11 +43,11 @@ class EditorLookup {
 
   // Largest id (unsigned) among the rows of table `kind`: tracks 0, genres 1,
   // artists 2, albums 3, labels 4, keys 5, playlist tree 7. nullopt when the
-  // table has no row. Other kinds fail with Io.
+  // table has no row. Other kinds fail with Misuse.
   virtual MaybeU32 largest_id(Bytes image, std::uint32_t kind) = 0;
 
   // Id of the first row of `kind` (1 to 5) whose decoded name equals `name`
-  // byte for byte; nullopt when there is none. Other kinds fail with Io.
+  // byte for byte; nullopt when there is none. Other kinds fail with Misuse.
   virtual MaybeU32 find_name(Bytes image, std::uint32_t kind, std::string_view name) = 0;
 
   // Largest sort_order among the tree nodes whose parent_id is `parent_id`.

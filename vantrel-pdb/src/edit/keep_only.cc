@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "format/coding.h"
+#include "format/errors.h"
 #include "format/format.h"
 #include "format/page_writer.h"
 #include "read/named_rows.h"
@@ -66,7 +67,7 @@ std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>&
     if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) continue;
     const std::uint32_t n = f::slot_count(page);
     // Every slot's offset word must lie at or above the end of the header.
-    if (!f::row_index_in_page(page_size, n)) return std::unexpected(PdbError(pdb_error::Invalid{kInvalidRowDirectory}));
+    if (!f::row_index_in_page(page_size, n)) return std::unexpected(errors::invalid(kInvalidRowDirectory));
     // A slot names a location from the heap start up to a u16 offset past it.
     const std::uint64_t heap = p * page_size + f::kPageHeaderSize;
     const auto candidates = removed.range(heap, heap + std::numeric_limits<std::uint16_t>::max() + 1);
@@ -111,8 +112,7 @@ std::expected<std::vector<std::uint32_t>, PdbError> row_ids(Bytes image, const D
     case kind::tracks: offset = track_row::kIdOffset; break;
     case kind::playlist_tree: offset = playlist_tree_row::kIdOffset; break;
     case kind::artwork: offset = id_name_row::kIdOffset; break;
-    default:
-      return std::unexpected(PdbError(pdb_error::Io{"no id field is known for table kind " + std::to_string(kind)}));
+    default: return std::unexpected(errors::misuse("no id field is known for table kind " + std::to_string(kind)));
   }
   return u32_fields(image, db.row_locations(kind), offset);
 }

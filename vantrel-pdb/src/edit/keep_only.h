@@ -62,7 +62,7 @@ class UndoLog {
 //
 // With `undo`, every byte it overwrites is recorded there first.
 //
-// Fails, before anything is written, with Io when a row's id lies outside
+// Fails, before anything is written, with Damaged when a row's id lies outside
 // the image, and with Invalid(kInvalidRowDirectory) for a data page whose
 // 13-bit slot count puts a slot's offset word inside the page header (the
 // pages before it are then already recounted: drop the image).
@@ -74,7 +74,7 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
 
 // The id of each row of table `kind` (tracks, playlist tree or artwork; no
 // other kind) in table order, read where `db`, a decoding of `image`, says
-// the rows are. Fails with Io when one lies outside the image (a row that
+// the rows are. Fails with Damaged when one lies outside the image (a row that
 // passed its decoder never does).
 std::expected<std::vector<std::uint32_t>, PdbError> row_ids(Bytes image, const Database& db, std::uint32_t kind);
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "format/coding.h"
+#include "format/errors.h"
 #include "format/format.h"
 #include "format/validate.h"
 #include "vantrel_pdb/bytes.h"
@@ -106,7 +107,7 @@ std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t fil
   static_assert(kFileStartSize == kPageSize);
   if (file_size < kPageSize || file_size % kPageSize != 0 || start.size() < kPageSize ||
       decode_fixed32(start.data() + format::kPageSizeOffset) != kPageSize) {
-    return std::unexpected(PdbError(pdb_error::Invalid{kInvalidPageSize}));
+    return std::unexpected(errors::invalid(kInvalidPageSize));
   }
   return {};
 }

@@ -3,14 +3,13 @@
 #include <string>
 
 #include "format/coding.h"
+#include "format/errors.h"
 
 namespace vantrel_pdb::format {
 
 namespace {
 
-std::unexpected<PdbError> malformed(std::string what) {
-  return std::unexpected(PdbError(pdb_error::Io{std::move(what)}));
-}
+std::unexpected<PdbError> malformed(std::string what) { return std::unexpected(errors::damaged(std::move(what))); }
 
 }  // namespace
 

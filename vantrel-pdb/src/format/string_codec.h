@@ -26,7 +26,7 @@ struct StringSpan {
 };
 
 // Finds the PDB string whose kind byte stands at `position` of `image`.
-// Fails exactly where and as decode_string fails (UnknownString, or Io for a
+// Fails exactly where and as decode_string fails (UnknownString, or Damaged for a
 // string that runs past the end of the image); allocates nothing on success.
 std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t position);
 

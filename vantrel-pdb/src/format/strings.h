@@ -27,7 +27,7 @@ inline constexpr std::size_t kMaxEncodedTextLength = 32763;
 // `position` of `image`. Returns valid UTF-8: invalid sequences of an ASCII
 // string and unpaired surrogates of a UTF-16 string become U+FFFD (one per
 // maximal invalid subsequence). Fails with UnknownString for an even kind
-// byte other than 0x40 and 0x90, and with Io for a string that would run
+// byte other than 0x40 and 0x90, and with Damaged for a string that would run
 // past the end of the image.
 std::expected<std::string, PdbError> decode_string(Bytes image, std::uint64_t position);
 

@@ -4,6 +4,7 @@
 
 #include "format/coding.h"
 #include "format/directory.h"
+#include "format/errors.h"
 #include "format/format.h"
 #include "format/page_chain.h"
 
@@ -12,7 +13,7 @@ namespace vantrel_pdb {
 namespace f = format;
 
 namespace {
-std::unexpected<PdbError> fail(const char* message) { return std::unexpected(PdbError(pdb_error::Invalid{message})); }
+std::unexpected<PdbError> fail(const char* message) { return std::unexpected(errors::invalid(message)); }
 }  // namespace
 
 std::expected<void, PdbError> validate(Bytes image) {

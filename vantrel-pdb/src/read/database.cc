@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "format/directory.h"
+#include "format/errors.h"
 #include "format/page_chain.h"
 #include "format/row_offsets.h"
 #include "read/track_check.h"
@@ -13,8 +14,6 @@ namespace vantrel_pdb {
 namespace f = format;
 
 namespace {
-
-PdbError malformed(std::string what) { return PdbError(pdb_error::Io{std::move(what)}); }
 
 // Counts down what one load may still spend. Once a charge does not fit,
 // the load stops: the image repeats rows or strings far beyond what any
@@ -26,9 +25,9 @@ class DecodeBudget {
   std::expected<void, PdbError> charge(std::uint64_t bytes) {
     if (bytes > left_) {
       left_ = 0;
-      return std::unexpected(malformed("decoded rows and text exceed " + std::to_string(limit_) + " bytes (" +
-                                       std::to_string(kDecodeBytesPerImageByte) +
-                                       " times the image size plus 1 MiB): the image repeats rows or strings"));
+      return std::unexpected(errors::damaged("decoded rows and text exceed " + std::to_string(limit_) + " bytes (" +
+                                             std::to_string(kDecodeBytesPerImageByte) +
+                                             " times the image size plus 1 MiB): the image repeats rows or strings"));
     }
     left_ -= bytes;
     return {};

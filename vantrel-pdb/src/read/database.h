@@ -25,7 +25,7 @@ namespace vantrel_pdb {
 // plus 1 MiB. Sound images need less than 5 (a page packed with the smallest
 // rows; text decodes to at most 3 bytes per stored byte). Only an image that
 // lists the same bytes again and again (slots sharing a row, strings sharing
-// bytes, tables sharing pages) goes beyond, and its load fails with Io
+// bytes, tables sharing pages) goes beyond, and its load fails with Damaged
 // instead of taking memory out of all proportion to the file.
 inline constexpr std::uint64_t kDecodeBytesPerImageByte = 8;
 inline constexpr std::uint64_t kDecodeAllowance = std::uint64_t{1} << 20;
@@ -40,7 +40,7 @@ constexpr std::uint64_t decode_budget(std::uint64_t image_size) {
 
 // Lists the live rows (absolute row locations) of the table that `entry`
 // describes, in table order: pages in chain order from first_page to
-// last_page, rows in slot order. Fails with Io when the page size is below
+// last_page, rows in slot order. Fails with Damaged when the page size is below
 // 40, the chain leaves the image, or the walk passes more pages than the
 // image holds without reaching last_page (a loop).
 std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes image, std::uint32_t page_size,
@@ -50,7 +50,7 @@ std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes im
 // lists, without decoding a single row: those of the table of the last
 // directory entry of `kind`, in table order, or none when no entry has that
 // kind. Reads the file header, the directory and that one table's chain and
-// row indices. Fails with Io when they lie outside the image or the chain
+// row indices. Fails with Damaged when they lie outside the image or the chain
 // never reaches its last page. For callers that need where a table's rows
 // are (to read or rewrite fields in place), not what they say.
 std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes image, std::uint32_t kind);
@@ -82,7 +82,7 @@ class Database {
   // image (short header, a directory or chain outside the image, a row or
   // string past its end) fails with a PdbError; it is never read outside.
   // An image whose decoding would exceed decode_budget(image.size()) fails
-  // with Io as soon as the budget runs out.
+  // with Damaged as soon as the budget runs out.
   //
   // With Decoding::kRowLocations every row is still decoded and checked as
   // above (the same errors in the same order, the same budget), but no

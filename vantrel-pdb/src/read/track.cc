@@ -1,5 +1,6 @@
 #include "read/track.h"
 
+#include "format/errors.h"
 #include "format/string_codec.h"
 #include "read/track_check.h"
 
@@ -43,7 +44,7 @@ std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::ui
 std::expected<void, PdbError> append_slot_text(Bytes image, std::uint64_t location, std::size_t slot,
                                                std::string& out) {
   if (slot >= r::kStringCount) {
-    return std::unexpected(PdbError(pdb_error::Io{"track string slot " + std::to_string(slot) + " does not exist"}));
+    return std::unexpected(errors::misuse("track string slot " + std::to_string(slot) + " does not exist"));
   }
   const std::uint16_t offset = decode_fixed16(image.data() + location + r::kStringOffsetsOffset + 2 * slot);
   auto span = locate_string(image, location + offset);

@@ -107,7 +107,7 @@ struct Track {
 
   // Decodes the track row at absolute position `location` of `image`. The
   // 21 strings are decoded first, in slot order; the first string error is
-  // the result. Fails with Io when the row or a string lies past the end.
+  // the result. Fails with Damaged when the row or a string lies past the end.
   static std::expected<Track, PdbError> parse(Bytes image, std::uint64_t location);
 
   friend bool operator==(const Track&, const Track&) = default;
@@ -116,7 +116,7 @@ struct Track {
 // Appends the text of string slot `slot` (below track_row::kStringCount) of
 // the track row at `location` to `out`, decoded as Track::parse decodes it
 // into strings[slot]. Fails as Track::parse fails on that string
-// (UnknownString, or Io past the end of the image), `out` unchanged.
+// (UnknownString, or Damaged past the end of the image), `out` unchanged.
 // Requires: the row's fixed part lies inside the image.
 std::expected<void, PdbError> append_slot_text(Bytes image, std::uint64_t location, std::size_t slot, std::string& out);
 
