@@ -32,8 +32,8 @@ Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report,
       return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
     return {};
   };
-  if (auto written = vantrel_pdb::write_file(*request.output, image, report_sink_ready); !written) {
-    return std::unexpected(Error(written.error()));
+  if (auto written = write_output(*request.output, image, report_sink_ready); !written) {
+    return std::unexpected(std::move(written.error()));
   }
   return report;
 }
@@ -85,6 +85,18 @@ Result<std::string> run_patch(const Request& request) {
 }
 
 }  // namespace
+
+Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
+                          const vantrel_pdb::BeforeReplace& before_replace) {
+  vantrel_pdb::WriteOptions options;
+  options.temp_prefix = ".dovrel-";
+  options.failure_prefix = "cannot write output ";
+  options.before_replace = before_replace;
+  if (auto written = vantrel_pdb::write_file(path, image, options); !written) {
+    return std::unexpected(Error(written.error()));
+  }
+  return {};
+}
 
 Result<std::string> run_action(const Request& request) {
   if (request.action == "read") return run_read(request);

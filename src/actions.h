@@ -8,12 +8,20 @@
 
 #include "error.h"
 #include "request.h"
+#include "vantrel_pdb/bytes.h"
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 
 inline constexpr char kMissingInput[] = "Missing input";
 inline constexpr char kMissingOutput[] = "Missing output";
 inline constexpr char kUnknownAction[] = "Unknown action";
+
+// Writes `image` to "output" whole or not at all, with dovrel's words: its
+// failures read "cannot write output PATH: REASON", and a hidden temporary
+// file, where one is needed, is named ".dovrel-XXXXXXXX".
+Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
+                          const vantrel_pdb::BeforeReplace& before_replace = {});
 
 // Runs the request's action and returns the report line to print.
 //   "read":  reads "input" and reports it.

@@ -44,7 +44,7 @@ using vantrel_pdb::Database;
 
 namespace tr = vantrel_pdb::track_row;
 
-constexpr std::uint64_t kPage = f::kToolPageSize;
+constexpr std::uint64_t kPage = f::kPageSize;
 
 // Adds tables of kinds 0 to 19, the track table with one data page, and
 // returns that page's number.

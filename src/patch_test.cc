@@ -32,7 +32,7 @@ using IdList = std::vector<std::uint32_t>;
 using TempoMap = std::unordered_map<std::uint32_t, std::uint32_t>;
 using vantrel_pdb::Database;
 
-constexpr std::uint64_t kPage = f::kToolPageSize;
+constexpr std::uint64_t kPage = f::kPageSize;
 constexpr std::uint32_t kLastKind = 19;
 
 std::uint32_t default_tempo(std::uint32_t track_id) { return 12000 + 100 * track_id; }

@@ -44,7 +44,7 @@ std::size_t growth_bound(const GrowthHint& hint) {
   const std::size_t bytes = hint.tracks * (kTrackRowFixed + 4 * (kNamedRowFixed + kRowIndexPerRow) + kArtworkRowFixed) +
                             2 * hint.track_text_bytes + 2 * hint.name_bytes + hint.artwork_path_bytes +
                             hint.playlists * kNamedRowFixed + 2 * hint.playlist_name_bytes + kEntryRow * hint.entries;
-  return bytes + bytes / 3 + kSpareTables * format::kToolPageSize;
+  return bytes + bytes / 3 + kSpareTables * format::kPageSize;
 }
 
 }  // namespace

@@ -56,32 +56,44 @@ std::expected<std::vector<std::uint8_t>, PdbError> read_descriptor(int fd, std::
 // the write and is returned unchanged.
 using BeforeReplace = std::function<std::expected<void, PdbError>()>;
 
+// How write_file names and words what it does.
+struct WriteOptions {
+  // Starts the name of the hidden temporary file, where one is needed: at
+  // most 55 bytes, no "/" (else the write fails with Misuse).
+  std::string temp_prefix = ".vantrel_pdb-";
+  // Starts every failure's message, followed by the path, ": " and the
+  // reason: "cannot write PATH: No such file or directory (os error 2)".
+  std::string failure_prefix = "cannot write ";
+  // Runs after the bytes are safely on disk and just before the rename:
+  // nothing that can fail comes after the rename.
+  BeforeReplace before_replace;
+};
+
 // Writes `bytes` as the whole content of the file at `path`, never leaving
 // it half-written: the bytes go to a new file in the same directory, which
 // is flushed, synced and renamed over the path; then the directory is
 // synced. Where the file system allows it the new file has no name until it
 // is complete (Linux O_TMPFILE), so that not even SIGKILL leaves it behind;
-// elsewhere it is a hidden ".dovrel-XXXXXXXX" file, removed on failure and,
-// after install_temp_file_cleanup, on SIGTERM, SIGINT and SIGHUP. Names are relative
-// to the open directory, so any path the system accepts can be written.
-//
-// `before_replace`, when given, runs after the bytes are safely on disk and
-// just before the rename: nothing that can fail comes after the rename.
+// elsewhere it is a hidden file named by the options' temp_prefix and eight
+// random letters and digits, removed on failure and, after
+// install_temp_file_cleanup, on SIGTERM, SIGINT and SIGHUP. Names are
+// relative to the open directory, so any path the system accepts can be
+// written.
 //
 // On any failure the previous file is left as it was; the error
-// (pdb_error::File) names the path and the operating system's text ("cannot write output PATH:
-// ..."). A new file gets the mode an ordinary create gives it (0666 less
-// the umask); an existing one keeps its mode and, where allowed, its owner.
-// A file system that refuses modes and owners (FAT, exFAT: EPERM, ENOTSUP)
-// does not fail the write; any other error of those calls does. When
-// `path` is a symbolic link the file it points to is replaced and the link
-// stays. A directory fails with "Is a directory", any other target that is
-// not a regular file (a device, FIFO or socket, such as /dev/stdout on a
-// pipe) with "not a regular file"; a directory that cannot hold new files
-// (/proc) with "DIR does not accept new files"; none is touched. A path
-// holding a NUL byte fails without touching anything.
+// (pdb_error::File) names the path and the operating system's text, after
+// the options' failure_prefix. A new file gets the mode an ordinary create
+// gives it (0666 less the umask); an existing one keeps its mode and, where
+// allowed, its owner. A file system that refuses modes and owners (FAT,
+// exFAT: EPERM, ENOTSUP) does not fail the write; any other error of those
+// calls does. When `path` is a symbolic link the file it points to is
+// replaced and the link stays. A directory fails with "Is a directory", any
+// other target that is not a regular file (a device, FIFO or socket, such
+// as /dev/stdout on a pipe) with "not a regular file"; a directory that
+// cannot hold new files (/proc) with "DIR does not accept new files"; none
+// is touched. A path holding a NUL byte fails without touching anything.
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
-                                         const BeforeReplace& before_replace = {});
+                                         const WriteOptions& options = {});
 
 class Library;
 // Commits `library` and writes its image to `path` with write_file.

@@ -58,9 +58,10 @@ class LocationSet {
 
 // Clears the present bit of every slot whose row location is in `removed`
 // (sealed) and rewrites every data page's packed counts from its flags.
-std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>& image, const LocationSet& removed,
-                                                      UndoLog* undo) {
-  const std::uint64_t page_size = f::kToolPageSize;
+std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>& image, std::uint64_t page_size,
+                                                      const LocationSet& removed, UndoLog* undo) {
+  if (page_size < f::kPageHeaderSize)
+    return std::unexpected(errors::damaged("page size " + std::to_string(page_size) + " is too small"));
   const std::uint64_t page_count = image.size() / page_size;
   for (std::uint64_t p = 1; p < page_count; ++p) {
     const MutableBytes page = MutableBytes(image).subspan(p * page_size, page_size);
@@ -181,7 +182,7 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
   }
 
   removed.seal();
-  return mark_absent_and_recount(image, removed, undo);
+  return mark_absent_and_recount(image, db.page_size, removed, undo);
 }
 
 }  // namespace vantrel_pdb

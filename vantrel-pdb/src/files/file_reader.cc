@@ -103,7 +103,7 @@ std::expected<std::vector<std::uint8_t>, PdbError> read_path(const std::string& 
 }  // namespace
 
 std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size) {
-  constexpr std::uint64_t kPageSize = format::kToolPageSize;
+  constexpr std::uint64_t kPageSize = format::kPageSize;
   static_assert(kFileStartSize == kPageSize);
   if (file_size < kPageSize || file_size % kPageSize != 0 || start.size() < kPageSize ||
       decode_fixed32(start.data() + format::kPageSizeOffset) != kPageSize) {

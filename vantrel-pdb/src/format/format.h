@@ -99,8 +99,11 @@ inline constexpr std::uint16_t kHeaderPageReservedCount = 1004;
 inline constexpr std::uint16_t kHeaderPageEditMarker = 0x1FFF;
 inline constexpr std::uint32_t kNoDataPage = 0x03FFFFFF;
 
-// The page size that the command front end accepts and writes.
-inline constexpr std::uint32_t kToolPageSize = 4096;
+// The page size of every image the library opens, checks and makes: the
+// structure check (and so Library::open) refuses any other, the blank image
+// has it, and a change in place relies on it. The editor alone lays out
+// rows on other page sizes too (from 76 to 65536 bytes).
+inline constexpr std::uint32_t kPageSize = 4096;
 
 // Number of row groups that n slots occupy.
 constexpr std::uint64_t groups_for_slots(std::uint64_t n) { return (n + kSlotsPerGroup - 1) / kSlotsPerGroup; }

@@ -17,7 +17,7 @@ std::unexpected<PdbError> fail(const char* message) { return std::unexpected(err
 }  // namespace
 
 std::expected<void, PdbError> validate(Bytes image) {
-  constexpr std::uint64_t kPageSize = f::kToolPageSize;
+  constexpr std::uint64_t kPageSize = f::kPageSize;
   const std::uint64_t length = image.size();
   if (length < kPageSize || length % kPageSize != 0) return fail(kInvalidPageSize);
   // A whole page holds the file header, so neither read below can fail.

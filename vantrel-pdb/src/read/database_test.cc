@@ -228,7 +228,7 @@ TEST(Database, CheckedOnlyLoadFailsAsTheFullLoadOnDamagedImages) {
     auto damaged = image;
     const int bytes = 1 + static_cast<int>(next() % 4);
     for (int k = 0; k < bytes; ++k) {
-      const std::uint64_t at = f::kToolPageSize + next() % (damaged.size() - f::kToolPageSize);
+      const std::uint64_t at = f::kPageSize + next() % (damaged.size() - f::kPageSize);
       damaged[at] = static_cast<std::uint8_t>(next());
     }
     if (!Database::from_bytes(damaged)) ++failures;
@@ -250,11 +250,11 @@ TEST(Database, CheckedOnlyLoadKeepsTheDecodeBudget) {
   for (auto& s : row_spec.strings) s = std::string(100, 'x');
   const std::uint64_t row = b.add_row(tracks, testing::track_row(row_spec));
   auto image = b.finish();
-  const std::uint64_t page = row / f::kToolPageSize * f::kToolPageSize;
+  const std::uint64_t page = row / f::kPageSize * f::kPageSize;
   const std::uint64_t slots = f::kMaxSlotsPerPage;
   testing::put_u16(image, page + f::kPackedCountsOffset, static_cast<std::uint16_t>(slots));
   for (std::uint64_t s = 0; s < slots; ++s) {
-    const std::uint64_t end = page + f::group_end(f::kToolPageSize, s / f::kSlotsPerGroup);
+    const std::uint64_t end = page + f::group_end(f::kPageSize, s / f::kSlotsPerGroup);
     testing::put_u16(image, end - f::kSlotOffsetsFromGroupEnd - 2 * (s % f::kSlotsPerGroup), 0);
     testing::put_u16(image, end - f::kPresentFlagsFromGroupEnd, 0xFFFF);
   }
