@@ -59,13 +59,7 @@ Result<std::string> report_and_write(vantrel_pdb::Library& library, const Reques
   return write_reported(*image, std::move(*report), request);
 }
 
-Result<std::string> run_build(const Request& request) {
-  auto library = build_library(request);
-  if (!library) return std::unexpected(std::move(library.error()));
-  return report_and_write(*library, request);
-}
-
-Result<std::string> run_build(Request&& request) {
+Result<std::string> run_build(Request& request) {
   auto library = build_library(request);
   if (!library) return std::unexpected(std::move(library.error()));
   // Only "output" is still needed: the memory of the rest serves the
@@ -98,27 +92,13 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
   return {};
 }
 
-Result<std::string> run_action(const Request& request) {
+Result<std::string> run_action(Request request) {
   if (request.action == "read") return run_read(request);
   if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);
   if (request.action == "build") return run_build(request);
   return run_patch(request);
-}
-
-Result<std::string> run_action(Request&& request) {
-  if (request.action == "build") {
-    TargetLock lock(request.output);
-    return run_build(std::move(request));
-  }
-  return run_action(std::as_const(request));
-}
-
-Result<std::string> run_request_text(std::string_view text) {
-  auto request = parse_request(text);
-  if (!request) return std::unexpected(std::move(request.error()));
-  return run_action(std::move(*request));
 }
 
 }  // namespace dovrel

@@ -4,7 +4,6 @@
 #define DOVREL_ACTIONS_H_
 
 #include <string>
-#include <string_view>
 
 #include "error.h"
 #include "request.h"
@@ -31,15 +30,10 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 // "Missing input" comes before any file is read; "Missing output" only
 // after the new image exists and has passed read, so that a failing build
 // or patch reports its own error. Any other action fails with "Unknown
-// action" before a file is touched.
-Result<std::string> run_action(const Request& request);
-
-// As above, taking the request over: a build drops the request's tracks and
-// playlists once the image is made, so that their memory serves the report.
-Result<std::string> run_action(Request&& request);
-
-// Parses the request text whole, then runs it.
-Result<std::string> run_request_text(std::string_view text);
+// action" before a file is touched. The request is taken over: a build
+// drops its tracks and playlists once the image is made, so that their
+// memory serves the report.
+Result<std::string> run_action(Request request);
 
 }  // namespace dovrel
 

@@ -42,6 +42,22 @@ namespace t = vantrel_pdb::testing;
 using Image = std::vector<std::uint8_t>;
 using vantrel_pdb::Database;
 
+// A patched image and its report, as the patch action makes them: the
+// report from the same library that checked the result.
+struct PatchedImage {
+  Image image;
+  std::string report;
+};
+Result<PatchedImage> patch_and_report(Image image, const Request& request) {
+  auto library = patch_library(std::move(image), request);
+  if (!library) return std::unexpected(std::move(library.error()));
+  auto report = render_report(*library);
+  if (!report) return std::unexpected(std::move(report.error()));
+  auto bytes = std::move(*library).take_bytes();
+  if (!bytes) return std::unexpected(Error(bytes.error()));
+  return PatchedImage{std::move(*bytes), std::move(*report)};
+}
+
 namespace tr = vantrel_pdb::track_row;
 
 constexpr std::uint64_t kPage = f::kPageSize;

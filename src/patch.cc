@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "report.h"
-
 namespace dovrel {
 
 Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, const Request& request) {
@@ -26,16 +24,6 @@ Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const R
   auto bytes = std::move(*library).take_bytes();
   if (!bytes) return std::unexpected(Error(bytes.error()));
   return std::move(*bytes);
-}
-
-Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request) {
-  auto library = patch_library(std::move(image), request);
-  if (!library) return std::unexpected(std::move(library.error()));
-  auto report = render_report(*library);
-  if (!report) return std::unexpected(std::move(report.error()));
-  auto bytes = std::move(*library).take_bytes();
-  if (!bytes) return std::unexpected(Error(bytes.error()));
-  return PatchedImage{std::move(*bytes), std::move(*report)};
 }
 
 }  // namespace dovrel

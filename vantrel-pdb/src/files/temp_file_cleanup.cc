@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "vantrel_pdb/files.h"
+
 namespace vantrel_pdb {
 
 namespace {

@@ -63,10 +63,6 @@ inline bool in_bounds(Bytes bytes, std::uint64_t pos, std::uint64_t len) {
 std::expected<void, PdbError> require_bytes(Bytes image, std::uint64_t pos, std::uint64_t len);
 
 // Checked reads at an absolute position of the image.
-inline std::expected<std::uint8_t, PdbError> load_u8(Bytes image, std::uint64_t pos) {
-  if (auto ok = require_bytes(image, pos, 1); !ok) return std::unexpected(ok.error());
-  return image[pos];
-}
 inline std::expected<std::uint16_t, PdbError> load_u16(Bytes image, std::uint64_t pos) {
   if (auto ok = require_bytes(image, pos, 2); !ok) return std::unexpected(ok.error());
   return decode_fixed16(image.data() + pos);

@@ -65,7 +65,6 @@ inline constexpr std::uint64_t kEditFirstSlotOffset = 34;
 inline constexpr std::uint64_t kPageHeaderSize = 40;  // the heap starts here
 
 // Packed counts: slot_count in bits 0 to 12, present_row_count in bits 13 to 23.
-inline constexpr std::uint32_t kSlotCountBits = 13;
 inline constexpr std::uint32_t kSlotCountMask = 0x1FFF;
 inline constexpr std::uint32_t kPresentRowCountShift = 13;
 // The library itself reads and writes slot_count as 9 bits.
