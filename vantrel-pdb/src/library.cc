@@ -225,7 +225,7 @@ std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
 std::expected<std::shared_ptr<const TrackTable>, PdbError> Library::track_table() {
   auto decoded = decoding(Decoding::kRecordsButTracks);
   if (!decoded) return std::unexpected(decoded.error());
-  auto state = std::make_unique<const TrackTable::State>(image_, decoded_->db);
+  auto state = std::make_unique<const TrackTableState>(image_, decoded_->db);
   return std::shared_ptr<const TrackTable>(new TrackTable(std::move(state)));
 }
 

@@ -33,13 +33,13 @@ std::vector<std::uint8_t> copy_of(Bytes image) {
 
 }  // namespace
 
-TrackTable::State::State(Bytes image_bytes, const Database& decoding)
+TrackTableState::TrackTableState(Bytes image_bytes, const Database& decoding)
     : image(copy_of(image_bytes)),
       names(name_tables(decoding)),
       locations(decoding.row_locations(table_kind::tracks).begin(), decoding.row_locations(table_kind::tracks).end()),
       catalog(names) {}
 
-TrackTable::TrackTable(std::unique_ptr<const State> state) : state_(std::move(state)) {}
+TrackTable::TrackTable(std::unique_ptr<const TrackTableState> state) : state_(std::move(state)) {}
 TrackTable::~TrackTable() = default;
 
 TrackRows TrackTable::rows() const { return TrackRows(state_->image, state_->locations, &state_->catalog); }

@@ -15,12 +15,12 @@ namespace vantrel_pdb {
 // The image, the tables a track's names come from, the track rows'
 // locations, and the catalog over them. Built in place and never moved: the
 // catalog points into `names`.
-struct TrackTable::State {
+struct TrackTableState {
   // Copies `image` and, of `decoding` (a decoding of it), the name tables
   // and the track rows' locations.
-  State(Bytes image, const Database& decoding);
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
+  TrackTableState(Bytes image, const Database& decoding);
+  TrackTableState(const TrackTableState&) = delete;
+  TrackTableState& operator=(const TrackTableState&) = delete;
 
   std::vector<std::uint8_t> image;
   Database names;

@@ -45,6 +45,10 @@
 #include "vantrel_pdb/reading.h"
 
 namespace vantrel_pdb {
+
+// The library's own, named here only: not exported.
+class UndoLog;
+
 VANTREL_PDB_API_BEGIN
 
 // Messages of the changes a library refuses (pdb_error::Refused).
@@ -107,8 +111,6 @@ struct GrowthHint {
   std::size_t playlist_name_bytes = 0;
   std::size_t entries = 0;
 };
-
-class UndoLog;
 
 class Library {
  public:

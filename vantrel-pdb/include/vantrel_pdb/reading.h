@@ -18,6 +18,11 @@
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
+
+// The library's own, named here only: not exported.
+class Catalog;
+struct TrackTableState;
+
 VANTREL_PDB_API_BEGIN
 
 // What a decoding of an image keeps beyond checking it. Every level checks
@@ -79,8 +84,6 @@ struct PlaylistInfo {
   std::vector<std::uint32_t> tracks;    // track ids in playing order
   std::vector<std::uint32_t> children;  // ids of the nodes under it, by sort order
 };
-
-class Catalog;
 
 // A track read where its row lies: each field is read from the row when
 // asked for, each text decoded into the caller's buffer, so that a program
@@ -170,10 +173,9 @@ class TrackTable {
 
  private:
   friend class Library;
-  struct State;
-  explicit TrackTable(std::unique_ptr<const State> state);
+  explicit TrackTable(std::unique_ptr<const TrackTableState> state);
   TrackRows rows() const;
-  std::unique_ptr<const State> state_;
+  std::unique_ptr<const TrackTableState> state_;
 };
 
 VANTREL_PDB_API_END
