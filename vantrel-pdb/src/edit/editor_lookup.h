@@ -14,8 +14,8 @@
 // the appends the lookup is told of (on_row_appended, called after every row
 // with the image as it is afterwards) or in ways the reader does not see
 // (opening an empty page, writing stamps).
-#ifndef VANTREL_PDB_EDITOR_LOOKUP_H_
-#define VANTREL_PDB_EDITOR_LOOKUP_H_
+#ifndef VANTREL_PDB_EDIT_EDITOR_LOOKUP_H_
+#define VANTREL_PDB_EDIT_EDITOR_LOOKUP_H_
 
 #include <cstdint>
 #include <expected>
@@ -91,4 +91,4 @@ std::expected<std::uint32_t, PdbError> next_number(std::optional<std::uint32_t> 
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_EDITOR_LOOKUP_H_
+#endif  // VANTREL_PDB_EDIT_EDITOR_LOOKUP_H_

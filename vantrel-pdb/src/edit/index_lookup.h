@@ -27,8 +27,8 @@
 // on after every append for the rest of the edit. The editor's own rows
 // never cause this; only images made elsewhere and rows given to append_row
 // directly can.
-#ifndef VANTREL_PDB_INDEX_LOOKUP_H_
-#define VANTREL_PDB_INDEX_LOOKUP_H_
+#ifndef VANTREL_PDB_EDIT_INDEX_LOOKUP_H_
+#define VANTREL_PDB_EDIT_INDEX_LOOKUP_H_
 
 #include <array>
 #include <cstdint>
@@ -114,4 +114,4 @@ std::unique_ptr<EditorLookup> make_indexed_lookup();
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_INDEX_LOOKUP_H_
+#endif  // VANTREL_PDB_EDIT_INDEX_LOOKUP_H_

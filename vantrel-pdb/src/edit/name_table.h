@@ -6,8 +6,8 @@
 // only when the hashes agree.
 //
 // Internal to the library.
-#ifndef VANTREL_PDB_NAME_TABLE_H_
-#define VANTREL_PDB_NAME_TABLE_H_
+#ifndef VANTREL_PDB_EDIT_NAME_TABLE_H_
+#define VANTREL_PDB_EDIT_NAME_TABLE_H_
 
 #include <cstdint>
 #include <cstring>
@@ -90,4 +90,4 @@ class NameTable {
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_NAME_TABLE_H_
+#endif  // VANTREL_PDB_EDIT_NAME_TABLE_H_

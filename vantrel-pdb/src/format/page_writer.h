@@ -18,9 +18,6 @@
 
 namespace vantrel_pdb::format {
 
-// The writable bytes of one page, or of a whole image.
-using MutableBytes = std::span<std::uint8_t>;
-
 // The identity of a page about to be written.
 struct FreshPage {
   std::uint32_t index = 0;     // page_index: the page's own number

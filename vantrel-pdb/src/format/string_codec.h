@@ -6,8 +6,8 @@
 // (does every string of it decode?) without building any text.
 //
 // Internal to the library.
-#ifndef VANTREL_PDB_STRING_CODEC_H_
-#define VANTREL_PDB_STRING_CODEC_H_
+#ifndef VANTREL_PDB_FORMAT_STRING_CODEC_H_
+#define VANTREL_PDB_FORMAT_STRING_CODEC_H_
 
 #include <cstdint>
 #include <expected>
@@ -45,4 +45,4 @@ std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& o
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_STRING_CODEC_H_
+#endif  // VANTREL_PDB_FORMAT_STRING_CODEC_H_
