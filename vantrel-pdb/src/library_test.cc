@@ -244,6 +244,8 @@ TEST(Library, BorrowedImageIsCopiedAtTheFirstChange) {
   std::string title = "kept:";
   ASSERT_TRUE(rows->at(0)->append_text(TrackText::kTitle, title));
   EXPECT_EQ(title, "kept:Title 10");
+  EXPECT_EQ(rows->at(2)->name(TrackText::kArtworkPath), "/art/c.jpg");
+  EXPECT_EQ(rows->at(2)->name(TrackText::kTitle), "");  // stored in the row, not named
 
   ASSERT_TRUE(library->set_tempo(10, 9000));
   EXPECT_NE(library->bytes()->data(), lent.data());

@@ -55,7 +55,7 @@ std::expected<TrackInfo, PdbError> TrackTable::info(std::size_t index) const {
 std::expected<TrackInfo, PdbError> TrackTable::numbers(std::size_t index) const {
   auto track = rows().at(index);
   if (!track) return std::unexpected(track.error());
-  return track->numbers();
+  return numbers_of(track->numbers());
 }
 
 std::expected<std::string, PdbError> TrackTable::text(std::size_t index, TrackText field) const {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vantrel_pdb/api.h"
@@ -91,16 +92,25 @@ struct PlaylistInfo {
 // track. Valid while what made it lasts (TrackRows says how long).
 class TrackView {
  public:
+  // The fixed fields of a track, read from its row in one call.
+  struct Numbers {
+    std::uint32_t id = 0;
+    std::uint32_t tempo = 0;  // beats per minute × 100
+    std::uint32_t bitrate = 0;
+    std::uint32_t sample_rate = 0;
+    std::uint32_t file_size = 0;
+    std::uint16_t duration = 0;  // seconds
+    std::uint16_t sample_depth = 0;
+    std::uint16_t file_type = 0;
+    std::uint8_t rating = 0;
+  };
+  Numbers numbers() const;
   std::uint32_t id() const;
-  std::uint32_t tempo() const;  // beats per minute × 100
-  std::uint32_t bitrate() const;
-  std::uint32_t sample_rate() const;
-  std::uint32_t file_size() const;
-  std::uint16_t duration() const;  // seconds
-  std::uint16_t sample_depth() const;
-  std::uint16_t file_type() const;
-  std::uint8_t rating() const;
 
+  // A name the track refers to by id (artist, album, genre, key, label,
+  // artwork path), as a view of the library's own copy; "" for a text
+  // stored in the row itself, which append_text() reads.
+  std::string_view name(TrackText field) const;
   // Appends text `field`, as TrackInfo holds it, to `out`. Fails as
   // Library::tracks() fails on that text (a damaged string), `out` then
   // unchanged.
@@ -108,8 +118,6 @@ class TrackView {
 
   // The whole record, as Library::tracks() gives it.
   std::expected<TrackInfo, PdbError> info() const;
-  // The fixed fields (id, tempo, bpm, bitrate, ...); every text is "".
-  TrackInfo numbers() const;
 
  private:
   friend class TrackRows;
@@ -154,6 +162,10 @@ class TrackRows {
 // it as it was; it makes no record per track, so a listing that reads one
 // field of every track pays for that field alone. Its methods are const and
 // safe to call from several threads at once.
+// TrackView's fixed fields as a record, every text "": what
+// TrackTable::numbers gives.
+TrackInfo numbers_of(const TrackView::Numbers& numbers);
+
 class TrackTable {
  public:
   TrackTable(const TrackTable&) = delete;

@@ -43,48 +43,63 @@ constexpr std::pair<TrackText, std::string TrackInfo::*> kTextMembers[] = {
 }  // namespace
 
 std::uint32_t TrackView::id() const { return decode_fixed32(image_.data() + row_ + r::kIdOffset); }
-std::uint32_t TrackView::tempo() const { return decode_fixed32(image_.data() + row_ + r::kTempoOffset); }
-std::uint32_t TrackView::bitrate() const { return decode_fixed32(image_.data() + row_ + r::kBitrateOffset); }
-std::uint32_t TrackView::sample_rate() const { return decode_fixed32(image_.data() + row_ + r::kSampleRateOffset); }
-std::uint32_t TrackView::file_size() const { return decode_fixed32(image_.data() + row_ + r::kFileSizeOffset); }
-std::uint16_t TrackView::duration() const { return decode_fixed16(image_.data() + row_ + r::kDurationOffset); }
-std::uint16_t TrackView::sample_depth() const { return decode_fixed16(image_.data() + row_ + r::kSampleDepthOffset); }
-std::uint16_t TrackView::file_type() const { return decode_fixed16(image_.data() + row_ + r::kFileTypeOffset); }
-std::uint8_t TrackView::rating() const { return image_[row_ + r::kRatingOffset]; }
 
-std::expected<void, PdbError> TrackView::append_text(TrackText field, std::string& out) const {
+TrackView::Numbers TrackView::numbers() const {
+  const std::uint8_t* row = image_.data() + row_;
+  Numbers n;
+  n.id = decode_fixed32(row + r::kIdOffset);
+  n.tempo = decode_fixed32(row + r::kTempoOffset);
+  n.bitrate = decode_fixed32(row + r::kBitrateOffset);
+  n.sample_rate = decode_fixed32(row + r::kSampleRateOffset);
+  n.file_size = decode_fixed32(row + r::kFileSizeOffset);
+  n.duration = decode_fixed16(row + r::kDurationOffset);
+  n.sample_depth = decode_fixed16(row + r::kSampleDepthOffset);
+  n.file_type = decode_fixed16(row + r::kFileTypeOffset);
+  n.rating = row[r::kRatingOffset];
+  return n;
+}
+
+std::string_view TrackView::name(TrackText field) const {
   const auto id_at = [this](std::uint64_t offset) { return decode_fixed32(image_.data() + row_ + offset); };
   switch (field) {
-    case TrackText::kArtist: out.append(catalog_->artist(id_at(r::kArtistIdOffset))); return {};
-    case TrackText::kAlbum: out.append(catalog_->album(id_at(r::kAlbumIdOffset))); return {};
-    case TrackText::kGenre: out.append(catalog_->genre(id_at(r::kGenreIdOffset))); return {};
-    case TrackText::kKey: out.append(catalog_->key(id_at(r::kKeyIdOffset))); return {};
-    case TrackText::kLabel: out.append(catalog_->label(id_at(r::kLabelIdOffset))); return {};
-    case TrackText::kArtworkPath: out.append(catalog_->artwork_path(id_at(r::kArtworkIdOffset))); return {};
-    default: return append_slot_text(image_, row_, slot_of(field), out);
+    case TrackText::kArtist: return catalog_->artist(id_at(r::kArtistIdOffset));
+    case TrackText::kAlbum: return catalog_->album(id_at(r::kAlbumIdOffset));
+    case TrackText::kGenre: return catalog_->genre(id_at(r::kGenreIdOffset));
+    case TrackText::kKey: return catalog_->key(id_at(r::kKeyIdOffset));
+    case TrackText::kLabel: return catalog_->label(id_at(r::kLabelIdOffset));
+    case TrackText::kArtworkPath: return catalog_->artwork_path(id_at(r::kArtworkIdOffset));
+    default: return {};
   }
 }
 
-TrackInfo TrackView::numbers() const {
-  TrackInfo info;
-  info.id = id();
-  info.tempo = tempo();
-  info.bpm = info.tempo / 100.0;
-  info.bitrate = bitrate();
-  info.sample_rate = sample_rate();
-  info.file_size = file_size();
-  info.duration = duration();
-  info.sample_depth = sample_depth();
-  info.file_type = file_type();
-  info.rating = rating();
-  return info;
+std::expected<void, PdbError> TrackView::append_text(TrackText field, std::string& out) const {
+  if (slot_of(field) == kNoSlot) {
+    out.append(name(field));
+    return {};
+  }
+  return append_slot_text(image_, row_, slot_of(field), out);
 }
 
 std::expected<TrackInfo, PdbError> TrackView::info() const {
-  TrackInfo info = numbers();
+  TrackInfo info = numbers_of(numbers());
   for (auto [field, member] : kTextMembers) {
     if (auto ok = append_text(field, info.*member); !ok) return std::unexpected(ok.error());
   }
+  return info;
+}
+
+TrackInfo numbers_of(const TrackView::Numbers& n) {
+  TrackInfo info;
+  info.id = n.id;
+  info.tempo = n.tempo;
+  info.bpm = n.tempo / 100.0;
+  info.bitrate = n.bitrate;
+  info.sample_rate = n.sample_rate;
+  info.file_size = n.file_size;
+  info.duration = n.duration;
+  info.sample_depth = n.sample_depth;
+  info.file_type = n.file_type;
+  info.rating = n.rating;
   return info;
 }
 
