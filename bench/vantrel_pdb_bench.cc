@@ -12,12 +12,12 @@
 #include <string>
 
 #include "build.h"
+#include "format/strings.h"
 #include "patch.h"
+#include "read/database.h"
 #include "report.h"
 #include "request.h"
-#include "vantrel_pdb/database.h"
 #include "vantrel_pdb/files.h"
-#include "vantrel_pdb/strings.h"
 
 namespace {
 
@@ -127,7 +127,7 @@ BENCHMARK(BM_Decode)->Apply(Sizes);
 void BM_DecodeCheckedOnly(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
   for (auto _ : state) {
-    auto db = vantrel_pdb::Database::from_bytes(image, vantrel_pdb::Database::Records::kCheckedOnly);
+    auto db = vantrel_pdb::Database::from_bytes(image, vantrel_pdb::Decoding::kRowLocations);
     benchmark::DoNotOptimize(db);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
@@ -136,9 +136,9 @@ BENCHMARK(BM_DecodeCheckedOnly)->Apply(Sizes);
 
 void BM_RenderReport(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
-  auto db = *vantrel_pdb::Database::from_bytes(image, vantrel_pdb::Database::Records::kExceptTracks);
+  auto library = *vantrel_pdb::Library::open_borrowed(image);
   for (auto _ : state) {
-    auto report = dovrel::render_report(image, db);
+    auto report = dovrel::render_report(library);
     benchmark::DoNotOptimize(report);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));

@@ -22,10 +22,10 @@
 #include <unordered_map>
 
 #include "build.h"
+#include "format/strings.h"
 #include "report.h"
 #include "report_check.h"
 #include "request.h"
-#include "vantrel_pdb/strings.h"
 
 namespace {
 

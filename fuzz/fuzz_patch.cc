@@ -24,14 +24,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "format/coding.h"
+#include "format/format.h"
 #include "patch.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "report.h"
 #include "report_check.h"
 #include "request.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ dovrel::Request request_for(const std::uint8_t* control, vantrel_pdb::Bytes imag
 std::vector<bool> changeable_bytes(vantrel_pdb::Bytes before, vantrel_pdb::Bytes after,
                                    const dovrel::Request& request) {
   std::vector<bool> may(before.size(), false);
-  const std::uint64_t page_size = f::kToolPageSize;
+  const std::uint64_t page_size = f::kPageSize;
   for (std::uint64_t start = page_size; start + page_size <= before.size(); start += page_size) {
     const bool rows = !(before[start + f::kPageFlagsOffset] & f::kPageFlagNoRows) ||
                       !(after[start + f::kPageFlagsOffset] & f::kPageFlagNoRows);

@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "format/coding.h"
+#include "format/strings.h"
 #include "fuzz_check.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/strings.h"
 
 namespace {
 

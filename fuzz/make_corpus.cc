@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "build.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "format/strings.h"
 #include "patch.h"
 #include "request.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/strings.h"
 
 namespace {
 

@@ -142,7 +142,9 @@ std::optional<std::vector<std::uint32_t>> optional_ids(const std::optional<py::i
 
 void bind_database(py::module_& module) {
   using py::arg;
-  py::class_<Database> database(module, "Database",
+  // Named as the C++ class it wraps; "Database", its name in 0.1, stays as
+  // an alias.
+  py::class_<Database> database(module, "Library",
                                 "A whole database in memory: one page image, its tracks and its playlist tree.\n"
                                 "Made by open() or create(). Additions form one edit, finished by commit();\n"
                                 "reading, keep_only, set_tempo, to_bytes and save commit a pending edit first.\n"
@@ -276,6 +278,8 @@ void bind_database(py::module_& module) {
           "Commits and writes the image to path (str, bytes or os.PathLike) whole or not at\n"
           "all: a new file beside it, synced, then renamed over it. An existing file keeps\n"
           "its mode.");
+
+  module.attr("Database") = database;
 
   module.def("open", &open_database, arg("source"),
              "Opens a database from a path (str or os.PathLike) or from the bytes of an image\n"

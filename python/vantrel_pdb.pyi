@@ -89,7 +89,7 @@ class Playlist:
         """Ids of the nodes under it, by sort order."""
 
 @final
-class Database:
+class Library:
     """A whole database in memory: one page image, its tracks and its playlist tree.
 
     Made by open() or create(). Additions form one edit, finished by commit();
@@ -167,10 +167,10 @@ class Database:
     def save(self, path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None:
         """Commits and writes the image to path whole or not at all."""
 
-def open(source: str | os.PathLike[str] | bytes | bytearray | memoryview) -> Database:
+def open(source: str | os.PathLike[str] | bytes | bytearray | memoryview) -> Library:
     """Opens a database from a path or from the bytes of an image; Error when damaged."""
 
-def create() -> Database:
+def create() -> Library:
     """A new, empty database."""
 
 def tempo_from_bpm(bpm: float) -> int:
@@ -178,3 +178,6 @@ def tempo_from_bpm(bpm: float) -> int:
 
 def file_type_for_path(audio_path: str) -> int | None:
     """The file type code of an audio path's extension, or None for an unknown one."""
+
+# The name of Library in 0.1.
+Database = Library

@@ -32,8 +32,8 @@ Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report,
       return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
     return {};
   };
-  if (auto written = vantrel_pdb::write_file(*request.output, image, report_sink_ready); !written) {
-    return std::unexpected(Error(written.error()));
+  if (auto written = write_output(*request.output, image, report_sink_ready); !written) {
+    return std::unexpected(std::move(written.error()));
   }
   return report;
 }
@@ -52,22 +52,14 @@ Result<std::string> run_read(const Request& request) {
 
 // Reports the library's image as it will be on disk, then writes it.
 Result<std::string> report_and_write(vantrel_pdb::Library& library, const Request& request) {
-  auto database = library.decoding(vantrel_pdb::Database::Records::kExceptTracks);
-  if (!database) return std::unexpected(Error(database.error()));
+  auto report = render_report(library);
+  if (!report) return std::unexpected(std::move(report.error()));
   auto image = library.bytes();
   if (!image) return std::unexpected(Error(image.error()));
-  auto report = render_report(*image, **database);
-  if (!report) return std::unexpected(std::move(report.error()));
   return write_reported(*image, std::move(*report), request);
 }
 
-Result<std::string> run_build(const Request& request) {
-  auto library = build_library(request);
-  if (!library) return std::unexpected(std::move(library.error()));
-  return report_and_write(*library, request);
-}
-
-Result<std::string> run_build(Request&& request) {
+Result<std::string> run_build(Request& request) {
   auto library = build_library(request);
   if (!library) return std::unexpected(std::move(library.error()));
   // Only "output" is still needed: the memory of the rest serves the
@@ -88,27 +80,25 @@ Result<std::string> run_patch(const Request& request) {
 
 }  // namespace
 
-Result<std::string> run_action(const Request& request) {
+Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
+                          const vantrel_pdb::BeforeReplace& before_replace) {
+  vantrel_pdb::WriteOptions options;
+  options.temp_prefix = ".dovrel-";
+  options.failure_prefix = "cannot write output ";
+  options.before_replace = before_replace;
+  if (auto written = vantrel_pdb::write_file(path, image, options); !written) {
+    return std::unexpected(Error(written.error()));
+  }
+  return {};
+}
+
+Result<std::string> run_action(Request request) {
   if (request.action == "read") return run_read(request);
   if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);
   if (request.action == "build") return run_build(request);
   return run_patch(request);
-}
-
-Result<std::string> run_action(Request&& request) {
-  if (request.action == "build") {
-    TargetLock lock(request.output);
-    return run_build(std::move(request));
-  }
-  return run_action(std::as_const(request));
-}
-
-Result<std::string> run_request_text(std::string_view text) {
-  auto request = parse_request(text);
-  if (!request) return std::unexpected(std::move(request.error()));
-  return run_action(std::move(*request));
 }
 
 }  // namespace dovrel

@@ -4,16 +4,23 @@
 #define DOVREL_ACTIONS_H_
 
 #include <string>
-#include <string_view>
 
 #include "error.h"
 #include "request.h"
+#include "vantrel_pdb/bytes.h"
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 
 inline constexpr char kMissingInput[] = "Missing input";
 inline constexpr char kMissingOutput[] = "Missing output";
 inline constexpr char kUnknownAction[] = "Unknown action";
+
+// Writes `image` to "output" whole or not at all, with dovrel's words: its
+// failures read "cannot write output PATH: REASON", and a hidden temporary
+// file, where one is needed, is named ".dovrel-XXXXXXXX".
+Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
+                          const vantrel_pdb::BeforeReplace& before_replace = {});
 
 // Runs the request's action and returns the report line to print.
 //   "read":  reads "input" and reports it.
@@ -23,15 +30,10 @@ inline constexpr char kUnknownAction[] = "Unknown action";
 // "Missing input" comes before any file is read; "Missing output" only
 // after the new image exists and has passed read, so that a failing build
 // or patch reports its own error. Any other action fails with "Unknown
-// action" before a file is touched.
-Result<std::string> run_action(const Request& request);
-
-// As above, taking the request over: a build drops the request's tracks and
-// playlists once the image is made, so that their memory serves the report.
-Result<std::string> run_action(Request&& request);
-
-// Parses the request text whole, then runs it.
-Result<std::string> run_request_text(std::string_view text);
+// action" before a file is touched. The request is taken over: a build
+// drops its tracks and playlists once the image is made, so that their
+// memory serves the report.
+Result<std::string> run_action(Request request);
 
 }  // namespace dovrel
 

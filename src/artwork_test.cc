@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "build.h"
+#include "format/coding.h"
+#include "read/database.h"
 #include "report.h"
 #include "request.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
 
 namespace dovrel {
 namespace {

@@ -15,14 +15,14 @@
 #include <vector>
 
 #include "cli_runner_test_util.h"
+#include "format/blank_image.h"
+#include "read/database.h"
+#include "read/playlist_rows.h"
+#include "read/track.h"
 #include "report.h"
 #include "request.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
 
 namespace dovrel {
 namespace {

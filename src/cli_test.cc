@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "cli_runner_test_util.h"
+#include "format/format.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/format.h"
 
 namespace dovrel {
 namespace {

@@ -21,17 +21,17 @@
 
 #include "build.h"
 #include "cli_runner_test_util.h"
+#include "format/coding.h"
+#include "format/format.h"
+#include "format/strings.h"
+#include "format/validate.h"
 #include "patch.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "report.h"
 #include "request.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
-#include "vantrel_pdb/validate.h"
 
 namespace dovrel {
 namespace {
@@ -42,9 +42,25 @@ namespace t = vantrel_pdb::testing;
 using Image = std::vector<std::uint8_t>;
 using vantrel_pdb::Database;
 
+// A patched image and its report, as the patch action makes them: the
+// report from the same library that checked the result.
+struct PatchedImage {
+  Image image;
+  std::string report;
+};
+Result<PatchedImage> patch_and_report(Image image, const Request& request) {
+  auto library = patch_library(std::move(image), request);
+  if (!library) return std::unexpected(std::move(library.error()));
+  auto report = render_report(*library);
+  if (!report) return std::unexpected(std::move(report.error()));
+  auto bytes = std::move(*library).take_bytes();
+  if (!bytes) return std::unexpected(Error(bytes.error()));
+  return PatchedImage{std::move(*bytes), std::move(*report)};
+}
+
 namespace tr = vantrel_pdb::track_row;
 
-constexpr std::uint64_t kPage = f::kToolPageSize;
+constexpr std::uint64_t kPage = f::kPageSize;
 
 // Adds tables of kinds 0 to 19, the track table with one data page, and
 // returns that page's number.

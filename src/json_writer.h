@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "vantrel_pdb/memory_hints.h"
+#include "vantrel_pdb/bytes.h"
 
 namespace dovrel {
 

@@ -21,8 +21,6 @@
 #include "report_sink.h"
 #include "request.h"
 #include "vantrel_pdb/files.h"
-#include "vantrel_pdb/os_error.h"
-#include "vantrel_pdb/temp_file_cleanup.h"
 
 namespace {
 

@@ -11,8 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "vantrel_pdb/os_error.h"
-#include "vantrel_pdb/validate.h"
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 

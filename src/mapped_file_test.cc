@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "database_file.h"
+#include "format/blank_image.h"
 #include "scratch_dir_test_util.h"
-#include "vantrel_pdb/blank_image.h"
 
 namespace dovrel {
 namespace {

@@ -14,9 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "actions.h"
 #include "cli_runner_test_util.h"
+#include "files/metadata_calls_for_testing.h"
+#include "format/blank_image.h"
 #include "scratch_dir_test_util.h"
-#include "vantrel_pdb/blank_image.h"
 #include "vantrel_pdb/files.h"
 
 namespace dovrel {
@@ -31,8 +33,8 @@ const Bytes kOld = {'o', 'l', 'd', ' ', 'b', 'y', 't', 'e', 's', '\n'};
 const Bytes kNew = {0, 1, 2, 0xFF, 0xFE, '\n', 0, 'n', 'e', 'w'};
 
 std::string write_error(const std::string& path, const Bytes& bytes = kNew) {
-  auto written = vantrel_pdb::write_file(path, bytes);
-  return written ? "ok" : written.error().message();
+  auto written = dovrel::write_output(path, bytes);
+  return written ? "ok" : written.error().message;
 }
 
 mode_t mode_of(const std::string& path) {

@@ -2,16 +2,17 @@
 
 #include <utility>
 
-#include "report.h"
-
 namespace dovrel {
 
 Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, const Request& request) {
   // The decisions need only ids and row locations, so the rows are checked
   // as a full decoding checks them but no record is kept.
-  auto library = vantrel_pdb::Library::open(std::move(image), vantrel_pdb::Library::Decoding::kChecksOnly);
+  auto library = vantrel_pdb::Library::open(std::move(image), vantrel_pdb::Decoding::kRowLocations);
   if (!library) return std::unexpected(Error(library.error()));
   if (auto ok = library->keep_only(request.keep_tracks, request.keep_playlists, request.tempos); !ok) {
+    if (ok.error().is<vantrel_pdb::pdb_error::UnreadableChange>()) {
+      return fail(kPatchWouldNotReadBack + ok.error().as<vantrel_pdb::pdb_error::UnreadableChange>().reason);
+    }
     return std::unexpected(Error(ok.error()));
   }
   return std::move(*library);
@@ -23,20 +24,6 @@ Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const R
   auto bytes = std::move(*library).take_bytes();
   if (!bytes) return std::unexpected(Error(bytes.error()));
   return std::move(*bytes);
-}
-
-Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request) {
-  auto library = patch_library(std::move(image), request);
-  if (!library) return std::unexpected(std::move(library.error()));
-  auto database = library->decoding(vantrel_pdb::Database::Records::kExceptTracks);
-  if (!database) return std::unexpected(Error(database.error()));
-  auto patched = library->bytes();
-  if (!patched) return std::unexpected(Error(patched.error()));
-  auto report = render_report(*patched, **database);
-  if (!report) return std::unexpected(std::move(report.error()));
-  auto bytes = std::move(*library).take_bytes();
-  if (!bytes) return std::unexpected(Error(bytes.error()));
-  return PatchedImage{std::move(*bytes), std::move(*report)};
 }
 
 }  // namespace dovrel

@@ -5,7 +5,6 @@
 #define DOVREL_PATCH_H_
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "error.h"
@@ -14,7 +13,10 @@
 
 namespace dovrel {
 
-using vantrel_pdb::kPatchWouldNotReadBack;
+// The start of the message of a patch that would leave an image that does
+// not read back; the reader's message follows.
+inline constexpr char kPatchWouldNotReadBack[] =
+    "Patched image would not read back (rows of the input overlap what the patch rewrites): ";
 
 // Opens `image` (the structure check, then every row checked) and keeps
 // what "keepTracks", "keepPlaylists" and "tempos" say. Only present flags,
@@ -27,16 +29,6 @@ Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, cons
 
 // As patch_library, and returns the image.
 Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const Request& request);
-
-// A patched image and its report line, as read gives it.
-struct PatchedImage {
-  std::vector<std::uint8_t> image;
-  std::string report;
-};
-
-// As patch, and also returns the report of the result, made from the same
-// decoding that checks it.
-Result<PatchedImage> patch_and_report(std::vector<std::uint8_t> image, const Request& request);
 
 }  // namespace dovrel
 

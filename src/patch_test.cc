@@ -13,13 +13,13 @@
 
 #include "build.h"
 #include "cli_runner_test_util.h"
+#include "format/coding.h"
+#include "format/format.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "report.h"
 #include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
 
 namespace dovrel {
 namespace {
@@ -32,7 +32,7 @@ using IdList = std::vector<std::uint32_t>;
 using TempoMap = std::unordered_map<std::uint32_t, std::uint32_t>;
 using vantrel_pdb::Database;
 
-constexpr std::uint64_t kPage = f::kToolPageSize;
+constexpr std::uint64_t kPage = f::kPageSize;
 constexpr std::uint32_t kLastKind = 19;
 
 std::uint32_t default_tempo(std::uint32_t track_id) { return 12000 + 100 * track_id; }

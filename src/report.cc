@@ -9,17 +9,12 @@
 #include <thread>
 
 #include "json_writer.h"
-#include "vantrel_pdb/catalog.h"
-#include "vantrel_pdb/track.h"
-#include "vantrel_pdb/track_view.h"
-#include "vantrel_pdb/validate.h"
 
 namespace dovrel {
 
 namespace {
 
-using vantrel_pdb::Database;
-namespace track_row = vantrel_pdb::track_row;
+using vantrel_pdb::TrackText;
 
 constexpr std::uint64_t kReportVersion = 1;
 // Rough bytes of one report record beyond its texts, for reserving ahead.
@@ -31,64 +26,66 @@ constexpr std::size_t kEntryBytes = 11;
 // about as many bytes of text as the image holds. Reserving more than is
 // written costs nothing but address space: pages never written are never
 // given memory.
-std::size_t estimate_size(vantrel_pdb::Bytes image, const Database& database) {
-  std::size_t bytes = 64 + image.size();
-  bytes += kTrackRecordOverhead * database.row_locations(vantrel_pdb::table_kind::tracks).size();
-  for (const auto& node : database.playlist_tree) bytes += kPlaylistRecordOverhead + node.name.size();
-  return bytes + kEntryBytes * database.playlist_entries.size();
+std::size_t estimate_size(std::size_t image_size, std::size_t tracks,
+                          const std::vector<vantrel_pdb::PlaylistInfo>& playlists) {
+  std::size_t bytes = 64 + image_size + kTrackRecordOverhead * tracks;
+  for (const auto& playlist : playlists) {
+    bytes += kPlaylistRecordOverhead + playlist.name.size() + kEntryBytes * playlist.tracks.size();
+  }
+  return bytes;
 }
 
 // Writes one text of the track as a JSON string, decoded through `scratch`
 // (which keeps its capacity from one text to the next).
-Result<void> write_text(const vantrel_pdb::TrackView& track, std::size_t slot, std::string& scratch, JsonWriter& out) {
+Result<void> write_text(const vantrel_pdb::TrackView& track, TrackText field, std::string& scratch, JsonWriter& out) {
   scratch.clear();
-  if (auto ok = track.append_text(slot, scratch); !ok) return std::unexpected(Error(ok.error()));
+  if (auto ok = track.append_text(field, scratch); !ok) return std::unexpected(Error(ok.error()));
   out.string_value(scratch);
   return {};
 }
 
-// Writes the tracks whose rows stand at `rows` as array elements.
-Result<void> write_track_run(vantrel_pdb::Bytes image, std::span<const std::uint64_t> rows,
-                             const vantrel_pdb::Catalog& catalog, JsonWriter& out) {
+// Writes the tracks of `rows` as array elements.
+Result<void> write_track_run(const vantrel_pdb::TrackRows& rows, JsonWriter& out) {
   std::string scratch;
-  for (std::uint64_t location : rows) {
-    auto track = vantrel_pdb::TrackView::at(image, location);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    auto track = rows.at(i);
     if (!track) return std::unexpected(Error(track.error()));
+    const auto numbers = track->numbers();
     out.begin_object();
     out.key("album");
-    out.string_value(catalog.album(*track));
+    out.string_value(track->name(TrackText::kAlbum));
     out.key("analysisPath");
-    if (auto ok = write_text(*track, track_row::kAnalysisPathSlot, scratch, out); !ok) return ok;
+    if (auto ok = write_text(*track, TrackText::kAnalysisPath, scratch, out); !ok) return ok;
     out.key("artist");
-    out.string_value(catalog.artist(*track));
+    out.string_value(track->name(TrackText::kArtist));
     out.key("artworkPath");
-    out.string_value(catalog.artwork_path(*track));
+    out.string_value(track->name(TrackText::kArtworkPath));
     out.key("audioPath");
-    if (auto ok = write_text(*track, track_row::kFilePathSlot, scratch, out); !ok) return ok;
+    if (auto ok = write_text(*track, TrackText::kAudioPath, scratch, out); !ok) return ok;
     out.key("bitrate");
-    out.uint_value(track->bitrate());
+    out.uint_value(numbers.bitrate);
     out.key("bpm");
-    out.hundredths_value(track->tempo());  // what double_value(tempo / 100.0) writes
+    out.hundredths_value(numbers.tempo);  // what double_value(tempo / 100.0) writes
     out.key("comment");
-    if (auto ok = write_text(*track, track_row::kCommentSlot, scratch, out); !ok) return ok;
+    if (auto ok = write_text(*track, TrackText::kComment, scratch, out); !ok) return ok;
     out.key("duration");
-    out.uint_value(track->duration());
+    out.uint_value(numbers.duration);
     out.key("fileSize");
-    out.uint_value(track->file_size());
+    out.uint_value(numbers.file_size);
     out.key("genre");
-    out.string_value(catalog.genre(*track));
+    out.string_value(track->name(TrackText::kGenre));
     out.key("id");
-    out.uint_value(track->id());
+    out.uint_value(numbers.id);
     out.key("key");
-    out.string_value(catalog.key(*track));
+    out.string_value(track->name(TrackText::kKey));
     out.key("rating");
-    out.uint_value(track->rating());
+    out.uint_value(numbers.rating);
     out.key("sampleDepth");
-    out.uint_value(track->sample_depth());
+    out.uint_value(numbers.sample_depth);
     out.key("sampleRate");
-    out.uint_value(track->sample_rate());
+    out.uint_value(numbers.sample_rate);
     out.key("title");
-    if (auto ok = write_text(*track, track_row::kTitleSlot, scratch, out); !ok) return ok;
+    if (auto ok = write_text(*track, TrackText::kTitle, scratch, out); !ok) return ok;
     out.end_object();
   }
   return {};
@@ -100,9 +97,7 @@ constexpr std::size_t kTracksWorthASecondThread = 20000;
 // The tracks array. A large one is written in two halves at once, the
 // second by another thread into a writer of its own, then spliced after
 // the first: the bytes are those of one writer going through in order.
-Result<void> write_tracks(vantrel_pdb::Bytes image, const Database& database, const vantrel_pdb::Catalog& catalog,
-                          JsonWriter& out) {
-  const auto rows = database.row_locations(vantrel_pdb::table_kind::tracks);
+Result<void> write_tracks(const vantrel_pdb::TrackRows& rows, JsonWriter& out) {
   out.begin_array();
   const std::size_t half = rows.size() / 2;
   if (rows.size() >= kTracksWorthASecondThread && std::thread::hardware_concurrency() > 1) {
@@ -113,13 +108,13 @@ Result<void> write_tracks(vantrel_pdb::Bytes image, const Database& database, co
     try {
       helper.emplace([&] {
         second.reserve(second_reserve);
-        second_ok = write_track_run(image, rows.subspan(half), catalog, second);
+        second_ok = write_track_run(rows.subrange(half, rows.size() - half), second);
       });
     } catch (const std::system_error&) {
       // No thread to be had: one writer does it all.
     }
     if (helper) {
-      auto first_ok = write_track_run(image, rows.first(half), catalog, out);
+      auto first_ok = write_track_run(rows.subrange(0, half), out);
       helper->join();
       if (!first_ok) return first_ok;
       if (!second_ok) return second_ok;
@@ -128,26 +123,26 @@ Result<void> write_tracks(vantrel_pdb::Bytes image, const Database& database, co
       return {};
     }
   }
-  if (auto ok = write_track_run(image, rows, catalog, out); !ok) return ok;
+  if (auto ok = write_track_run(rows, out); !ok) return ok;
   out.end_array();
   return {};
 }
 
-void write_playlists(const Database& database, const vantrel_pdb::Catalog& catalog, JsonWriter& out) {
+void write_playlists(const std::vector<vantrel_pdb::PlaylistInfo>& playlists, JsonWriter& out) {
   out.begin_array();
-  for (const auto& node : database.playlist_tree) {
+  for (const auto& playlist : playlists) {
     out.begin_object();
     out.key("id");
-    out.uint_value(node.id);
+    out.uint_value(playlist.id);
     out.key("isFolder");
-    out.bool_value(node.is_folder);
+    out.bool_value(playlist.is_folder);
     out.key("name");
-    out.string_value(node.name);
+    out.string_value(playlist.name);
     out.key("parentId");
-    out.uint_value(node.parent_id);
+    out.uint_value(playlist.parent_id);
     out.key("tracks");
     out.begin_array();
-    for (std::uint32_t track_id : catalog.playlist_tracks(node.id)) out.uint_value(track_id);
+    for (std::uint32_t track_id : playlist.tracks) out.uint_value(track_id);
     out.end_array();
     out.end_object();
   }
@@ -156,15 +151,20 @@ void write_playlists(const Database& database, const vantrel_pdb::Catalog& catal
 
 }  // namespace
 
-Result<std::string> render_report(vantrel_pdb::Bytes image, const Database& database) {
-  const vantrel_pdb::Catalog catalog(database);
+Result<std::string> render_report(vantrel_pdb::Library& library) {
+  auto playlists = library.playlists();
+  if (!playlists) return std::unexpected(Error(playlists.error()));
+  auto rows = library.track_rows();
+  if (!rows) return std::unexpected(Error(rows.error()));
+  auto image = library.bytes();
+  if (!image) return std::unexpected(Error(image.error()));
   JsonWriter out;
-  out.reserve(estimate_size(image, database));
+  out.reserve(estimate_size(image->size(), rows->size(), *playlists));
   out.begin_object();
   out.key("playlists");
-  write_playlists(database, catalog, out);
+  write_playlists(*playlists, out);
   out.key("tracks");
-  if (auto ok = write_tracks(image, database, catalog, out); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = write_tracks(*rows, out); !ok) return std::unexpected(std::move(ok.error()));
   out.key("version");
   out.uint_value(kReportVersion);
   out.end_object();
@@ -173,11 +173,9 @@ Result<std::string> render_report(vantrel_pdb::Bytes image, const Database& data
 }
 
 Result<std::string> read(vantrel_pdb::Bytes image) {
-  if (auto ok = vantrel_pdb::validate(image); !ok) return std::unexpected(Error(ok.error()));
-  // The check of a full decoding; the track rows are then read where they lie.
-  auto database = Database::from_bytes(image, Database::Records::kExceptTracks);
-  if (!database) return std::unexpected(Error(database.error()));
-  return render_report(image, *database);
+  auto library = vantrel_pdb::Library::open_borrowed(image);
+  if (!library) return std::unexpected(Error(library.error()));
+  return render_report(*library);
 }
 
 }  // namespace dovrel

@@ -19,20 +19,19 @@
 
 #include "error.h"
 #include "vantrel_pdb/bytes.h"
-#include "vantrel_pdb/database.h"
+#include "vantrel_pdb/library.h"
 
 namespace dovrel {
 
-// Returns the report line of `image`, ending in one line feed. `database`
-// is a decoding of `image` that holds at least every record but the
-// tracks' (Records::kExceptTracks); the tracks are read from their rows.
-// Fails only where the decoding's checks would have failed (a track row or
-// text past the end of the image). Time and memory are linear in the
-// database (plus sorting each playlist's entries).
-Result<std::string> render_report(vantrel_pdb::Bytes image, const vantrel_pdb::Database& database);
+// Returns the report line of `library`'s image (after committing a pending
+// edit), ending in one line feed: its playlists, then its tracks read where
+// their rows lie. Fails with the library's error. Time and memory are linear
+// in the database (plus sorting each playlist's entries).
+Result<std::string> render_report(vantrel_pdb::Library& library);
 
-// Checks the image with validate, decodes it and returns its report line.
-// Fails with validate's message or the reader's error.
+// Opens `image` where it lies (the structure check, then every row checked)
+// and returns its report line. Fails with the check's message or the
+// reader's error.
 Result<std::string> read(vantrel_pdb::Bytes image);
 
 }  // namespace dovrel

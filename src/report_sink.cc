@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "vantrel_pdb/os_error.h"
+#include "vantrel_pdb/files.h"
 
 namespace dovrel {
 

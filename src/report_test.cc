@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
+#include "format/validate.h"
+#include "read/track.h"
 #include "testing/image_builder.h"
 #include "testing/xorshift.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
-#include "vantrel_pdb/validate.h"
 
 namespace dovrel {
 namespace {

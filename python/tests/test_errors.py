@@ -24,7 +24,7 @@ LIBRARY_ERRORS = [
      "Unsupported audio extension"),
     ("no such track", lambda db, tmp: db.set_tempo(99, 1), "no track with id 99"),
     ("unwritable output", lambda db, tmp: db.save(tmp / "absent" / "out.pdb"),
-     "cannot write output {tmp}/absent/out.pdb: No such file or directory (os error 2)"),
+     "cannot write {tmp}/absent/out.pdb: No such file or directory (os error 2)"),
 ]
 
 

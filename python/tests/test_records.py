@@ -153,3 +153,10 @@ def test_a_track_outlives_its_database():
     del db
     gc.collect()
     assert (track.id, track.title) == (7, "Night Ferry")
+
+
+def test_the_class_is_named_as_the_cpp_library():
+    db = vantrel_pdb.create()
+    assert type(db) is vantrel_pdb.Library
+    assert vantrel_pdb.Database is vantrel_pdb.Library  # its name in 0.1
+    assert repr(vantrel_pdb.Library).endswith("vantrel_pdb.Library'>")

@@ -15,6 +15,7 @@ import collections.abc
 from vantrel_pdb._vantrel_pdb import (
     Database,
     Error,
+    Library,
     Playlist,
     Track,
     Tracks,
@@ -28,6 +29,7 @@ from vantrel_pdb._vantrel_pdb import (
 __all__ = [
     "Database",
     "Error",
+    "Library",
     "Playlist",
     "Track",
     "Tracks",

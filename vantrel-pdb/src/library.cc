@@ -9,18 +9,18 @@
 #include <utility>
 
 #include "edit/artwork.h"
-#include "edit/id_map.h"
+#include "edit/editor.h"
 #include "edit/keep_only.h"
+#include "format/blank_image.h"
+#include "format/errors.h"
+#include "format/format.h"
+#include "format/validate.h"
+#include "read/catalog.h"
+#include "read/database.h"
+#include "read/playlist_rows.h"
 #include "track_table_state.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/catalog.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/memory_hints.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
-#include "vantrel_pdb/validate.h"
+#include "util/id_map.h"
+#include "vantrel_pdb/bytes.h"
 
 namespace vantrel_pdb {
 
@@ -28,12 +28,7 @@ namespace {
 
 namespace kind = table_kind;
 
-std::unexpected<PdbError> invalid(std::string message) {
-  return std::unexpected(PdbError(pdb_error::Invalid{std::move(message)}));
-}
-std::unexpected<PdbError> internal(std::string what) {
-  return std::unexpected(PdbError(pdb_error::Io{"internal error: " + std::move(what)}));
-}
+std::unexpected<PdbError> refuse(std::string message) { return std::unexpected(errors::refused(std::move(message))); }
 
 // Bytes by which an edit can grow the image, as a bound that holds in
 // practice: every text encoded as UTF-16 (2 bytes per UTF-8 byte at most)
@@ -49,43 +44,7 @@ std::size_t growth_bound(const GrowthHint& hint) {
   const std::size_t bytes = hint.tracks * (kTrackRowFixed + 4 * (kNamedRowFixed + kRowIndexPerRow) + kArtworkRowFixed) +
                             2 * hint.track_text_bytes + 2 * hint.name_bytes + hint.artwork_path_bytes +
                             hint.playlists * kNamedRowFixed + 2 * hint.playlist_name_bytes + kEntryRow * hint.entries;
-  return bytes + bytes / 3 + kSpareTables * format::kToolPageSize;
-}
-
-// The last `n` of `rows`: the rows an edit appended, which stand at the end
-// of their table's list.
-std::expected<std::span<const std::uint64_t>, PdbError> appended(const std::vector<std::uint64_t>& rows,
-                                                                 std::size_t n) {
-  if (rows.size() < n) return internal("the edited image lost rows it appended");
-  return std::span<const std::uint64_t>(rows).last(n);
-}
-
-// Provisional ids handed out by the editor, one after another from the
-// first, each standing for a caller's id.
-class ProvisionalIds {
- public:
-  void add(std::uint32_t provisional, std::uint32_t chosen) {
-    if (chosen_.empty()) first_ = provisional;
-    chosen_.push_back(chosen);
-  }
-  // The caller's id for a provisional one; other values (ids of rows that
-  // were there before the edit, or 0) stand for themselves.
-  std::uint32_t translate(std::uint32_t value) const {
-    const std::uint64_t k = std::uint64_t{value} - first_;
-    return value >= first_ && k < chosen_.size() ? chosen_[k] : value;
-  }
-  bool sequential(std::uint32_t provisional) const {
-    return chosen_.empty() || std::uint64_t{provisional} == std::uint64_t{first_} + chosen_.size();
-  }
-
- private:
-  std::uint32_t first_ = 0;
-  std::vector<std::uint32_t> chosen_;
-};
-
-// Writes the u32 at `pos` of `image` through `ids`.
-void translate_field(std::vector<std::uint8_t>& image, std::uint64_t pos, const ProvisionalIds& ids) {
-  encode_fixed32(image.data() + pos, ids.translate(decode_fixed32(image.data() + pos)));
+  return bytes + bytes / 3 + kSpareTables * format::kPageSize;
 }
 
 }  // namespace
@@ -116,28 +75,66 @@ std::uint32_t tempo_from_bpm(double bpm) {
 }
 
 // One pending edit: the editor over a copy of the committed image, and what
-// commit must write over the editor's provisional values.
+// commit still has to check and add: file types and artwork.
 struct Library::Edit {
   explicit Edit(std::vector<std::uint8_t> image) : editor(PdbEditor::from_bytes(std::move(image))) {}
 
   struct AddedTrack {
     std::uint32_t id;
-    std::optional<std::uint16_t> file_type;
+    bool known_file_type;
     std::string artwork_path;
+    std::uint64_t row;  // where the editor put the track row
   };
 
   PdbEditor editor;
   std::vector<AddedTrack> tracks;
-  IdMap track_ids;     // caller's id -> provisional id
-  IdMap playlist_ids;  // caller's id -> provisional id
-  ProvisionalIds track_provisional;
-  ProvisionalIds playlist_provisional;
-  std::size_t tree_rows = 0;
-  std::size_t entry_rows = 0;
+  // Ids of this edit's tracks and playlists.
+  IdSet added_tracks;
+  IdSet added_playlists;
   // Ids of the committed image's rows, present ones only.
-  IdMap known_tracks;
-  IdMap known_playlists;
+  IdSet known_tracks;
+  IdSet known_playlists;
+  // The number the tree's own numbering (largest id + 1, one after another)
+  // gives the next playlist of this edit: the id that a folder's refusal of
+  // tracks has always named.
+  std::uint64_t next_node_number = 1;
 };
+
+// A decoding of the library's current image, and the catalog over it once
+// a reader has asked for names. Held behind a pointer, so that the catalog's
+// references into the records stay valid while the library moves.
+struct Library::Decoded {
+  Database db;
+  Decoding level;
+  std::optional<Catalog> catalog;
+
+  const Catalog& names() {
+    if (!catalog) catalog.emplace(db);
+    return *catalog;
+  }
+};
+
+namespace {
+
+// How much of the image a decoding level holds.
+int rank(Decoding level) {
+  switch (level) {
+    case Decoding::kRowLocations: return 0;
+    case Decoding::kRecordsButTracks: return 1;
+    case Decoding::kAllRecords: break;
+  }
+  return 2;
+}
+
+// The one way an image that the library did not just check becomes a
+// decoding: the structure check, then every row checked and decoded as
+// `level` says.
+std::expected<Database, PdbError> check_and_decode(Bytes image, Decoding level) {
+  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
+  return Database::from_bytes(image, level);
+}
+
+}  // namespace
 
 Library::Library() = default;
 Library::Library(Library&&) noexcept = default;
@@ -145,83 +142,80 @@ Library& Library::operator=(Library&&) noexcept = default;
 Library::~Library() = default;
 
 std::expected<Library, PdbError> Library::open(std::vector<std::uint8_t> image, Decoding decoding) {
-  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
-  // The track records are left out either way: tracks() reads the rows in
-  // place, and database() makes the records when it is first called. Their
-  // rows are checked here all the same.
-  const auto level =
-      decoding == Decoding::kRecords ? Database::Records::kExceptTracks : Database::Records::kCheckedOnly;
-  auto db = Database::from_bytes(image, level);
+  auto db = check_and_decode(image, decoding);
   if (!db) return std::unexpected(db.error());
   Library library;
-  library.image_ = std::move(image);
-  library.decoded_ = std::move(*db);
-  library.level_ = level;
+  library.owned_ = std::move(image);
+  library.image_ = library.owned_;
+  library.decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), decoding, std::nullopt});
+  return library;
+}
+
+std::expected<Library, PdbError> Library::open_borrowed(Bytes image, Decoding decoding) {
+  auto db = check_and_decode(image, decoding);
+  if (!db) return std::unexpected(db.error());
+  Library library;
+  library.image_ = image;
+  library.decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), decoding, std::nullopt});
   return library;
 }
 
 Library Library::create() {
   Library library;
-  library.image_ = make_blank_image();
+  library.owned_ = make_blank_image();
+  library.image_ = library.owned_;
   return library;
 }
 
-namespace {
-
-// How much of the image a decoding level holds: row locations only, every
-// record but the tracks', every record.
-int rank(Database::Records records) {
-  switch (records) {
-    case Database::Records::kCheckedOnly: return 0;
-    case Database::Records::kExceptTracks: return 1;
-    case Database::Records::kDecoded: break;
+std::vector<std::uint8_t>& Library::own_image() {
+  if (image_.data() != owned_.data() || image_.size() != owned_.size()) {
+    owned_.reserve(image_.size());
+    advise_huge_pages(owned_.data(), owned_.capacity());
+    owned_.assign(image_.begin(), image_.end());
+    image_ = owned_;
   }
-  return 2;
+  return owned_;
 }
-
-}  // namespace
 
 std::expected<void, PdbError> Library::adopt(std::vector<std::uint8_t> image) {
   // The check of a full decoding, without the track records: most callers
-  // never read them, and database() makes them when one does.
-  if (auto ok = validate(image); !ok) return std::unexpected(ok.error());
-  auto db = Database::from_bytes(image, Database::Records::kExceptTracks);
+  // never read them, and a reader that wants them asks again.
+  auto db = check_and_decode(image, Decoding::kRecordsButTracks);
   if (!db) return std::unexpected(db.error());
-  image_ = std::move(image);
-  decoded_ = std::move(*db);
-  level_ = Database::Records::kExceptTracks;
+  owned_ = std::move(image);
+  image_ = owned_;
+  decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), Decoding::kRecordsButTracks, std::nullopt});
   return {};
 }
 
-std::expected<const Database*, PdbError> Library::decoding(Database::Records records) {
+std::expected<const Library::Decoded*, PdbError> Library::decoding(Decoding level) {
   if (auto ok = commit(); !ok) return std::unexpected(ok.error());
-  if (!decoded_ || rank(level_) < rank(records)) {
+  if (!decoded_ || rank(decoded_->level) < rank(level)) {
     // A checked image decodes without the check; a new one is checked too.
-    if (!decoded_) {
-      if (auto ok = validate(image_); !ok) return std::unexpected(ok.error());
-    }
-    auto db = Database::from_bytes(image_, records);
+    auto db = decoded_ ? Database::from_bytes(image_, level) : check_and_decode(image_, level);
     if (!db) return std::unexpected(db.error());
-    decoded_ = std::move(*db);
-    level_ = records;
+    decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), level, std::nullopt});
   }
-  return &*decoded_;
+  return decoded_.get();
 }
 
-std::expected<const Database*, PdbError> Library::database() { return decoding(Database::Records::kDecoded); }
+std::expected<TrackRows, PdbError> Library::track_rows() {
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  return TrackRows(image_, decoded_->db.row_locations(kind::tracks), &decoded_->names());
+}
 
 std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
   // Read from the rows where they lie: no Track record is made on the way.
-  auto db = decoding(Database::Records::kExceptTracks);
-  if (!db) return std::unexpected(db.error());
-  const Database& d = **db;
-  const Catalog catalog(d);
-  const auto rows = d.row_locations(kind::tracks);
+  auto rows = track_rows();
+  if (!rows) return std::unexpected(rows.error());
   std::vector<TrackInfo> out;
-  out.reserve(rows.size());
+  out.reserve(rows->size());
   advise_huge_pages(out.data(), out.capacity() * sizeof(TrackInfo));
-  for (std::uint64_t location : rows) {
-    auto info = read_track_info(image_, location, catalog, TrackFields::kAll);
+  for (std::size_t i = 0; i < rows->size(); ++i) {
+    auto track = rows->at(i);
+    if (!track) return std::unexpected(track.error());
+    auto info = track->info();
     if (!info) return std::unexpected(info.error());
     out.push_back(std::move(*info));
   }
@@ -229,20 +223,20 @@ std::expected<std::vector<TrackInfo>, PdbError> Library::tracks() {
 }
 
 std::expected<std::shared_ptr<const TrackTable>, PdbError> Library::track_table() {
-  auto db = decoding(Database::Records::kExceptTracks);
-  if (!db) return std::unexpected(db.error());
-  auto state = std::make_unique<const TrackTable::State>(image_, **db);
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  auto state = std::make_unique<const TrackTableState>(image_, decoded_->db);
   return std::shared_ptr<const TrackTable>(new TrackTable(std::move(state)));
 }
 
 std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
-  auto db = decoding(Database::Records::kExceptTracks);
-  if (!db) return std::unexpected(db.error());
-  const Database& d = **db;
-  const Catalog catalog(d);
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  const Database& d = decoded_->db;
+  const Catalog& catalog = decoded_->names();
   std::vector<PlaylistInfo> out;
   out.reserve(d.playlist_tree.size());
-  IdMap first_node;  // id -> index of the first node with it
+  IdMap<std::uint32_t> first_node;  // id -> index of the first node with it
   for (const PlaylistTreeNode& node : d.playlist_tree) {
     first_node.emplace(node.id, static_cast<std::uint32_t>(out.size()));
     const auto tracks = catalog.playlist_tracks(node.id);
@@ -258,7 +252,8 @@ std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
   std::vector<std::vector<std::uint32_t>> children(out.size());
   for (std::uint32_t i = 0; i < out.size(); ++i) {
     if (out[i].parent_id == 0) continue;
-    if (auto parent = first_node.find(out[i].parent_id); parent && *parent != i) children[*parent].push_back(i);
+    const std::uint32_t* parent = first_node.find(out[i].parent_id);
+    if (parent && *parent != i) children[*parent].push_back(i);
   }
   for (std::size_t p = 0; p < out.size(); ++p) {
     std::stable_sort(children[p].begin(), children[p].end(),
@@ -281,14 +276,15 @@ std::expected<void, PdbError> Library::begin_edit() {
   reserve_bytes_ = 0;
   auto edit = std::make_unique<Edit>(std::move(work));
   if (decoded_) {
-    auto track_ids = u32_fields(image_, decoded_->row_locations(kind::tracks), track_row::kIdOffset);
+    auto track_ids = row_ids(image_, decoded_->db, kind::tracks);
     if (!track_ids) return std::unexpected(track_ids.error());
-    for (std::uint32_t id : *track_ids) edit->known_tracks.emplace(id, id);
-    auto node_ids = u32_fields(image_, decoded_->row_locations(kind::playlist_tree), playlist_tree_row::kIdOffset);
+    edit->known_tracks = id_set_of(*track_ids);
+    auto node_ids = row_ids(image_, decoded_->db, kind::playlist_tree);
     if (!node_ids) return std::unexpected(node_ids.error());
-    for (std::uint32_t id : *node_ids) edit->known_playlists.emplace(id, id);
-  } else if (image_ != make_blank_image()) {
-    return internal("an undecoded image that is not blank");
+    edit->known_playlists = id_set_of(*node_ids);
+    for (std::uint32_t id : *node_ids) edit->next_node_number = std::max(edit->next_node_number, std::uint64_t{id} + 1);
+  } else if (!std::ranges::equal(image_, make_blank_image())) {
+    return std::unexpected(errors::internal("an undecoded image that is not blank"));
   }
   edit_ = std::move(edit);
   return {};
@@ -301,10 +297,15 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
     edit_.reset();
     return std::unexpected(std::move(error));
   };
-  if (edit.known_tracks.contains(track.id) || edit.track_ids.contains(track.id)) {
-    return drop(PdbError(pdb_error::Invalid{kDuplicateTrackId}));
+  if (edit.known_tracks.contains(track.id) || edit.added_tracks.contains(track.id)) {
+    return drop(errors::refused(kDuplicateTrackId));
   }
+  const std::optional<std::uint16_t> file_type = file_type_for_path(track.audio_path);
   NewTrack row(std::move(track.title), track.audio_path);
+  row.id = track.id;
+  // An extension outside the table fails the commit; until then the row
+  // holds 0.
+  row.file_type = file_type.value_or(0);
   row.comment = std::move(track.comment);
   row.analysis_path = std::move(track.analysis_path);
   row.artist = std::move(track.artist);
@@ -319,48 +320,37 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
   row.duration = track.duration;
   row.sample_depth = track.sample_depth;
   row.rating = track.rating;
-  auto provisional = edit.editor.add_track(row);
-  if (!provisional) return drop(provisional.error());
-  if (!edit.track_provisional.sequential(*provisional)) return drop(internal("track ids out of sequence").error());
-  edit.track_provisional.add(*provisional, track.id);
-  edit.track_ids.emplace(track.id, *provisional);
-  edit.tracks.push_back({track.id, file_type_for_path(track.audio_path), std::move(track.artwork_path)});
+  auto location = edit.editor.add_track(row);
+  if (!location) return drop(location.error());
+  edit.added_tracks.emplace(track.id);
+  edit.tracks.push_back({track.id, file_type.has_value(), std::move(track.artwork_path), *location});
   return {};
 }
 
 std::expected<void, PdbError> Library::add_playlist_now(const PlaylistInput& p) {
   Edit& edit = *edit_;
-  std::uint32_t parent = 0;
-  if (p.parent_id != 0) {
-    if (auto added = edit.playlist_ids.find(p.parent_id)) {
-      parent = *added;
-    } else if (edit.known_playlists.contains(p.parent_id)) {
-      parent = p.parent_id;
-    } else {
-      return invalid(kPlaylistParentMissing);
-    }
+  if (p.parent_id != 0 && !edit.added_playlists.contains(p.parent_id) && !edit.known_playlists.contains(p.parent_id)) {
+    return refuse(kPlaylistParentMissing);
   }
   // Id 0 stands for the top level, so no playlist may take it.
-  if (p.id == 0 || edit.playlist_ids.contains(p.id) || edit.known_playlists.contains(p.id)) {
-    return invalid(kDuplicatePlaylistId);
+  if (p.id == 0 || edit.added_playlists.contains(p.id) || edit.known_playlists.contains(p.id)) {
+    return refuse(kDuplicatePlaylistId);
   }
-  auto id = edit.editor.create_playlist(p.name, parent, p.is_folder);
-  if (!id) return std::unexpected(id.error());
-  if (!edit.playlist_provisional.sequential(*id)) return internal("playlist ids out of sequence");
-  ++edit.tree_rows;
+  if (auto ok = edit.editor.create_playlist(p.id, p.name, p.parent_id, p.is_folder); !ok) return ok;
+  const std::uint64_t number = edit.next_node_number++;
   std::uint32_t entry_index = 1;
   for (std::uint32_t track : p.tracks) {
-    std::uint32_t editor_track = track;
-    if (auto added = edit.track_ids.find(track)) {
-      editor_track = *added;
-    } else if (!edit.known_tracks.contains(track)) {
-      return invalid(kPlaylistReferencesAbsentTrack);
+    if (!edit.added_tracks.contains(track) && !edit.known_tracks.contains(track)) {
+      return refuse(kPlaylistReferencesAbsentTrack);
     }
-    if (auto ok = edit.editor.add_to_playlist(*id, editor_track, entry_index++); !ok) return ok;
-    ++edit.entry_rows;
+    if (auto ok = edit.editor.add_to_playlist(p.id, track, entry_index++); !ok) {
+      // A folder holds no tracks; the refusal names it by its number.
+      if (!ok.error().is<pdb_error::PlaylistNotFound>()) return ok;
+      if (number > UINT32_MAX) return std::unexpected(PdbError(pdb_error::ValueOutOfRange{"playlist id", number, 4}));
+      return std::unexpected(PdbError(pdb_error::PlaylistNotFound{static_cast<std::uint32_t>(number)}));
+    }
   }
-  edit.playlist_provisional.add(*id, p.id);
-  edit.playlist_ids.emplace(p.id, *id);
+  edit.added_playlists.emplace(p.id);
   return {};
 }
 
@@ -384,7 +374,7 @@ std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInp
   // added by the input with the smallest key of that id.
   using PassKey = std::pair<std::size_t, std::size_t>;  // (pass, position in the list)
   const auto parent_exists = [this](std::uint32_t parent) {
-    return parent == 0 || edit_->playlist_ids.contains(parent) || edit_->known_playlists.contains(parent);
+    return parent == 0 || edit_->added_playlists.contains(parent) || edit_->known_playlists.contains(parent);
   };
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> waiting;  // parent id -> positions
   std::priority_queue<PassKey, std::vector<PassKey>, std::greater<>> ready;
@@ -415,7 +405,7 @@ std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInp
   // The rest wait for a parent that never comes: a pass would add none.
   if (order.size() != playlists.size()) {
     edit_.reset();
-    return invalid(kPlaylistParentMissing);
+    return refuse(kPlaylistParentMissing);
   }
   return {};
 }
@@ -430,60 +420,25 @@ std::expected<void, PdbError> Library::commit() {
 std::expected<void, PdbError> Library::finish_edit() {
   Edit& edit = *edit_;
   for (const Edit::AddedTrack& t : edit.tracks) {
-    if (!t.file_type) return invalid(kUnsupportedAudioExtension);
+    if (!t.known_file_type) return refuse(kUnsupportedAudioExtension);
   }
   std::vector<std::uint8_t> image = std::move(edit.editor).into_bytes();
-
-  // The ids and file types. The rows are found from the row indices alone:
-  // the editor made them, and the whole image is decoded below.
-  auto track_rows = row_locations_of_kind(image, kind::tracks);
-  if (!track_rows) return std::unexpected(track_rows.error());
-  auto new_tracks = appended(*track_rows, edit.tracks.size());
-  if (!new_tracks) return std::unexpected(new_tracks.error());
-  for (std::size_t k = 0; k < edit.tracks.size(); ++k) {
-    const std::uint64_t row = (*new_tracks)[k];
-    if (!in_bounds(image, row, track_row::kFixedSize)) return internal("track row outside the image");
-    encode_fixed32(image.data() + row + track_row::kIdOffset, edit.tracks[k].id);
-    encode_fixed16(image.data() + row + track_row::kFileTypeOffset, *edit.tracks[k].file_type);
-  }
-  auto entry_rows = row_locations_of_kind(image, kind::playlist_entries);
-  if (!entry_rows) return std::unexpected(entry_rows.error());
-  auto new_entries = appended(*entry_rows, edit.entry_rows);
-  if (!new_entries) return std::unexpected(new_entries.error());
-  for (std::uint64_t row : *new_entries) {
-    if (!in_bounds(image, row, entry_row::kSize)) return internal("entry row outside the image");
-    translate_field(image, row + entry_row::kTrackIdOffset, edit.track_provisional);
-    translate_field(image, row + entry_row::kPlaylistIdOffset, edit.playlist_provisional);
-  }
-  auto tree_rows = row_locations_of_kind(image, kind::playlist_tree);
-  if (!tree_rows) return std::unexpected(tree_rows.error());
-  auto new_nodes = appended(*tree_rows, edit.tree_rows);
-  if (!new_nodes) return std::unexpected(new_nodes.error());
-  for (std::uint64_t row : *new_nodes) {
-    if (!in_bounds(image, row, playlist_tree_row::kNameOffset)) return internal("tree row outside the image");
-    translate_field(image, row + playlist_tree_row::kParentIdOffset, edit.playlist_provisional);
-    translate_field(image, row + playlist_tree_row::kIdOffset, edit.playlist_provisional);
-  }
 
   // The artwork rows take the track's id, unless an artwork row that was
   // there before has it (the track it showed may have been removed): then
   // the next id past every artwork row's.
   std::vector<ArtworkRow> artwork;
-  for (std::size_t k = 0; k < edit.tracks.size(); ++k) {
-    const Edit::AddedTrack& t = edit.tracks[k];
+  for (const Edit::AddedTrack& t : edit.tracks) {
     if (t.artwork_path.empty()) continue;
-    if (t.id == 0) return invalid(kArtworkNeedsTrackId);
-    artwork.push_back({(*new_tracks)[k], t.id, t.artwork_path});
+    if (t.id == 0) return refuse(kArtworkNeedsTrackId);
+    artwork.push_back({t.row, t.id, t.artwork_path});
   }
-  if (!artwork.empty() && decoded_ && !decoded_->row_locations(kind::artwork).empty()) {
-    auto taken_ids = u32_fields(image_, decoded_->row_locations(kind::artwork), id_name_row::kIdOffset);
+  if (!artwork.empty() && decoded_ && !decoded_->db.row_locations(kind::artwork).empty()) {
+    auto taken_ids = row_ids(image_, decoded_->db, kind::artwork);
     if (!taken_ids) return std::unexpected(taken_ids.error());
-    IdMap taken;
+    const IdSet taken = id_set_of(*taken_ids);
     std::uint64_t next = 1;
-    for (std::uint32_t id : *taken_ids) {
-      taken.emplace(id, id);
-      next = std::max<std::uint64_t>(next, std::uint64_t{id} + 1);
-    }
+    for (std::uint32_t id : *taken_ids) next = std::max<std::uint64_t>(next, std::uint64_t{id} + 1);
     for (const ArtworkRow& row : artwork) next = std::max<std::uint64_t>(next, std::uint64_t{row.id} + 1);
     for (ArtworkRow& row : artwork) {
       if (!taken.contains(row.id)) continue;
@@ -501,11 +456,11 @@ std::expected<void, PdbError> Library::finish_edit() {
 std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
                                                  const std::optional<std::vector<std::uint32_t>>& playlists,
                                                  const std::unordered_map<std::uint32_t, std::uint32_t>& tempos) {
-  if (auto ok = commit(); !ok) return ok;
-  if (auto db = decoding(Database::Records::kCheckedOnly); !db) return std::unexpected(db.error());
+  if (auto decoded = decoding(Decoding::kRowLocations); !decoded) return std::unexpected(decoded.error());
+  std::vector<std::uint8_t>& image = own_image();
   UndoLog undo;
-  if (auto ok = vantrel_pdb::keep_only(image_, *decoded_, tracks, playlists, tempos, &undo); !ok) {
-    undo.undo(image_);
+  if (auto ok = vantrel_pdb::keep_only(image, decoded_->db, tracks, playlists, tempos, &undo); !ok) {
+    undo.undo(image);
     return ok;
   }
   return check_change(undo);
@@ -514,43 +469,35 @@ std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector
 std::expected<void, PdbError> Library::check_change(UndoLog& undo) {
   // The image passed the same check before; only rows that overlap the
   // bytes the change rewrote can make it fail now.
-  auto fail = [&](const PdbError& error) {
-    undo.undo(image_);
-    return invalid(std::string(kPatchWouldNotReadBack).append(error.message()));
-  };
-  if (auto ok = validate(image_); !ok) return fail(ok.error());
-  auto db = Database::from_bytes(image_, Database::Records::kExceptTracks);
-  if (!db) return fail(db.error());
-  decoded_ = std::move(*db);
-  level_ = Database::Records::kExceptTracks;
+  auto db = check_and_decode(image_, Decoding::kRecordsButTracks);
+  if (!db) {
+    undo.undo(owned_);
+    return std::unexpected(PdbError(pdb_error::UnreadableChange{db.error().message()}));
+  }
+  decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), Decoding::kRecordsButTracks, std::nullopt});
   return {};
 }
 
 std::expected<void, PdbError> Library::set_tempo(std::uint32_t track_id, std::uint32_t tempo) {
-  if (auto ok = commit(); !ok) return ok;
-  if (auto db = decoding(Database::Records::kCheckedOnly); !db) return std::unexpected(db.error());
-  const auto rows = decoded_->row_locations(kind::tracks);
-  auto ids = u32_fields(image_, rows, track_row::kIdOffset);
-  if (!ids) return std::unexpected(ids.error());
+  if (auto decoded = decoding(Decoding::kRowLocations); !decoded) return std::unexpected(decoded.error());
   UndoLog undo;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if ((*ids)[i] != track_id) continue;
-    undo.save(image_, rows[i] + track_row::kTempoOffset, 4);
-    encode_fixed32(image_.data() + rows[i] + track_row::kTempoOffset, tempo);
-  }
-  if (undo.empty()) return std::unexpected(PdbError(pdb_error::TrackNotFound{track_id}));
+  auto set = vantrel_pdb::set_tempo(own_image(), decoded_->db, track_id, tempo, undo);
+  if (!set) return std::unexpected(set.error());
+  if (*set == 0) return std::unexpected(PdbError(pdb_error::TrackNotFound{track_id}));
   return check_change(undo);
 }
 
 std::expected<Bytes, PdbError> Library::bytes() {
   if (auto ok = commit(); !ok) return std::unexpected(ok.error());
-  return Bytes(image_);
+  return image_;
 }
 
 std::expected<std::vector<std::uint8_t>, PdbError> Library::take_bytes() && {
   if (auto ok = commit(); !ok) return std::unexpected(ok.error());
+  own_image();
   decoded_.reset();
-  return std::move(image_);
+  image_ = {};
+  return std::move(owned_);
 }
 
 }  // namespace vantrel_pdb

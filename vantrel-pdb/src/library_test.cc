@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "vantrel_pdb/blank_image.h"
+#include "format/blank_image.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -195,8 +195,69 @@ TEST(Library, RefusedEditsAreDroppedWhole) {
     auto result = c.change(library);
     ASSERT_FALSE(result) << c.name;
     EXPECT_EQ(result.error().message(), c.message) << c.name;
+    EXPECT_TRUE(result.error().is<pdb_error::Refused>()) << c.name;
     EXPECT_EQ(bytes_of(library), before) << c.name;
   }
+}
+
+// The caller's ids go into the rows as they are: an id past the largest
+// the tree or the tracks hold, or below it, alike. A folder given tracks
+// fails naming the number the tree's numbering gives it (largest id + 1,
+// in the order of adding), and the edit is dropped.
+TEST(Library, CallersIdsAndTheFolderRefusal) {
+  auto library = small_library();
+  ASSERT_TRUE(library.add_track(track(0xFFFFFFFF, "/music/max.mp3")));
+  ASSERT_TRUE(library.add_track(track(1, "/music/min.mp3")));
+  ASSERT_TRUE(library.add_playlist({0xFFFFFFFF, "Top", 0, false, {1, 0xFFFFFFFF}}));
+  ASSERT_TRUE(library.add_playlist({2, "Under", 0xFFFFFFFF, false, {}}));
+  auto tracks = library.tracks();
+  ASSERT_TRUE(tracks) << tracks.error().message();
+  EXPECT_EQ(tracks->back().id, 1u);
+  EXPECT_EQ((*tracks)[3].id, 0xFFFFFFFFu);
+  auto playlists = library.playlists();
+  ASSERT_TRUE(playlists);
+  EXPECT_EQ(playlists->at(2).tracks, (std::vector<std::uint32_t>{1, 0xFFFFFFFF}));
+  EXPECT_EQ(playlists->at(2).children, std::vector<std::uint32_t>{2});
+
+  auto fresh = small_library();  // tree ids 5 and 6
+  const auto before = bytes_of(fresh);
+  ASSERT_TRUE(fresh.add_playlist({40, "Plain", 0, false, {}}));  // number 7
+  auto refused = fresh.add_playlist({50, "Folder", 0, true, {10}});
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().message(), "no playlist with id 8");
+  EXPECT_EQ(bytes_of(fresh), before);
+}
+
+// A borrowed image is read where it lies until the first change, which
+// works on the library's own copy and leaves the lent bytes alone.
+TEST(Library, BorrowedImageIsCopiedAtTheFirstChange) {
+  auto made = small_library();
+  const std::vector<std::uint8_t> lent = bytes_of(made);
+  auto library = Library::open_borrowed(lent);
+  ASSERT_TRUE(library) << library.error().message();
+  ASSERT_EQ(library->bytes()->data(), lent.data());
+  auto rows = library->track_rows();
+  ASSERT_TRUE(rows);
+  ASSERT_EQ(rows->size(), 3u);
+  EXPECT_EQ(rows->at(2)->info()->artwork_path, "/art/c.jpg");
+  EXPECT_EQ(rows->at(1)->numbers().file_type, 11u);
+  std::string title = "kept:";
+  ASSERT_TRUE(rows->at(0)->append_text(TrackText::kTitle, title));
+  EXPECT_EQ(title, "kept:Title 10");
+  EXPECT_EQ(rows->at(2)->name(TrackText::kArtworkPath), "/art/c.jpg");
+  EXPECT_EQ(rows->at(2)->name(TrackText::kTitle), "");  // stored in the row, not named
+
+  ASSERT_TRUE(library->set_tempo(10, 9000));
+  EXPECT_NE(library->bytes()->data(), lent.data());
+  EXPECT_EQ(lent, bytes_of(made));
+  EXPECT_EQ(library->tracks()->at(0).tempo, 9000u);
+  auto taken = std::move(*library).take_bytes();
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(taken->size(), lent.size());
+
+  // Damaged lent bytes fail as open fails on them.
+  const std::vector<std::uint8_t> cut(lent.begin(), lent.begin() + 4096 * 3);
+  EXPECT_EQ(Library::open_borrowed(cut).error().message(), Library::open(cut).error().message());
 }
 
 // Additions to an opened database: new ids may lie below existing ones,
@@ -204,7 +265,7 @@ TEST(Library, RefusedEditsAreDroppedWhole) {
 // artwork goes after the rows already in the artwork table.
 TEST(Library, AddsToAnOpenedDatabase) {
   auto built = small_library();
-  auto library = Library::open(bytes_of(built), Library::Decoding::kChecksOnly);
+  auto library = Library::open(bytes_of(built), Decoding::kRowLocations);
   ASSERT_TRUE(library) << library.error().message();
   ASSERT_TRUE(library->add_track(track(3, "/music/d.flac", "/art/d.jpg")));
   ASSERT_TRUE(library->add_playlist({4, "Late", 5, false, {3, 20}}));

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "vantrel_pdb/strings.h"
+#include "format/strings.h"
 
 namespace vantrel_pdb::testing {
 

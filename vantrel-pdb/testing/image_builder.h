@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/format.h"
+#include "format/coding.h"
+#include "format/format.h"
 
 namespace vantrel_pdb::testing {
 

@@ -4,8 +4,6 @@
 #ifndef VANTREL_PDB_FILES_H_
 #define VANTREL_PDB_FILES_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "vantrel_pdb/api.h"
+#include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -26,6 +25,17 @@ VANTREL_PDB_API_BEGIN
 // which the system would cut short, fails with "file path contains a NUL
 // byte" without opening anything.
 std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path);
+
+// The bytes of a file that validate_file_start needs: its first page.
+inline constexpr std::uint64_t kFileStartSize = 4096;
+
+// The first test of Library::open ("Invalid PDB page size/length": the image
+// is a non-zero whole number of 4096-byte pages, its header gives 4096 as
+// the page size) for a file of `file_size` bytes whose first bytes are
+// `start` (kFileStartSize of them, fewer when the file is shorter), so that a
+// file can be refused before the rest of it is read. Whenever it fails,
+// opening the whole file fails with the same error.
+std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size);
 
 // As read_file, but a regular file is looked at first page first: when
 // validate_file_start refuses it (not a non-zero whole number of 4096-byte
@@ -46,53 +56,65 @@ std::expected<std::vector<std::uint8_t>, PdbError> read_descriptor(int fd, std::
 // the write and is returned unchanged.
 using BeforeReplace = std::function<std::expected<void, PdbError>()>;
 
+// How write_file names and words what it does.
+struct WriteOptions {
+  // Starts the name of the hidden temporary file, where one is needed: at
+  // most 55 bytes, no "/" (else the write fails with Misuse).
+  std::string temp_prefix = ".vantrel_pdb-";
+  // Starts every failure's message, followed by the path, ": " and the
+  // reason: "cannot write PATH: No such file or directory (os error 2)".
+  std::string failure_prefix = "cannot write ";
+  // Runs after the bytes are safely on disk and just before the rename:
+  // nothing that can fail comes after the rename.
+  BeforeReplace before_replace;
+};
+
 // Writes `bytes` as the whole content of the file at `path`, never leaving
 // it half-written: the bytes go to a new file in the same directory, which
 // is flushed, synced and renamed over the path; then the directory is
 // synced. Where the file system allows it the new file has no name until it
 // is complete (Linux O_TMPFILE), so that not even SIGKILL leaves it behind;
-// elsewhere it is a hidden ".dovrel-XXXXXXXX" file, removed on failure and
-// on SIGTERM, SIGINT and SIGHUP (see temp_file_cleanup.h). Names are relative
-// to the open directory, so any path the system accepts can be written.
-//
-// `before_replace`, when given, runs after the bytes are safely on disk and
-// just before the rename: nothing that can fail comes after the rename.
+// elsewhere it is a hidden file named by the options' temp_prefix and eight
+// random letters and digits, removed on failure and, after
+// install_temp_file_cleanup, on SIGTERM, SIGINT and SIGHUP. Names are
+// relative to the open directory, so any path the system accepts can be
+// written.
 //
 // On any failure the previous file is left as it was; the error
-// (pdb_error::File) names the path and the operating system's text ("cannot write output PATH:
-// ..."). A new file gets the mode an ordinary create gives it (0666 less
-// the umask); an existing one keeps its mode and, where allowed, its owner.
-// A file system that refuses modes and owners (FAT, exFAT: EPERM, ENOTSUP)
-// does not fail the write; any other error of those calls does. When
-// `path` is a symbolic link the file it points to is replaced and the link
-// stays. A directory fails with "Is a directory", any other target that is
-// not a regular file (a device, FIFO or socket, such as /dev/stdout on a
-// pipe) with "not a regular file"; a directory that cannot hold new files
-// (/proc) with "DIR does not accept new files"; none is touched. A path
-// holding a NUL byte fails without touching anything.
+// (pdb_error::File) names the path and the operating system's text, after
+// the options' failure_prefix. A new file gets the mode an ordinary create
+// gives it (0666 less the umask); an existing one keeps its mode and, where
+// allowed, its owner. A file system that refuses modes and owners (FAT,
+// exFAT: EPERM, ENOTSUP) does not fail the write; any other error of those
+// calls does. When `path` is a symbolic link the file it points to is
+// replaced and the link stays. A directory fails with "Is a directory", any
+// other target that is not a regular file (a device, FIFO or socket, such
+// as /dev/stdout on a pipe) with "not a regular file"; a directory that
+// cannot hold new files (/proc) with "DIR does not accept new files"; none
+// is touched. A path holding a NUL byte fails without touching anything.
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
-                                         const BeforeReplace& before_replace = {});
+                                         const WriteOptions& options = {});
 
 class Library;
 // Commits `library` and writes its image to `path` with write_file.
 std::expected<void, PdbError> save(Library& library, const std::string& path);
 
 // The file that write_file(path, ...) would replace, after following
-// symbolic links; it need not exist. Fails with an errno value.
-std::expected<std::string, int> output_target(const std::string& path);
+// symbolic links; it need not exist. Fails with pdb_error::File carrying the
+// operating system's text.
+std::expected<std::string, PdbError> output_target(const std::string& path);
 
-// Test seam: the calls that give the new file its mode and owner, so that
-// tests can make them fail as a FAT file system does. Restores the real
-// calls when it goes.
-class ScopedMetadataCallsForTesting {
- public:
-  using Fchmod = int (*)(int fd, mode_t mode);
-  using Fchown = int (*)(int fd, uid_t owner, gid_t group);
-  ScopedMetadataCallsForTesting(Fchmod fchmod_call, Fchown fchown_call);
-  ~ScopedMetadataCallsForTesting();
-  ScopedMetadataCallsForTesting(const ScopedMetadataCallsForTesting&) = delete;
-  ScopedMetadataCallsForTesting& operator=(const ScopedMetadataCallsForTesting&) = delete;
-};
+// Installs the handler that removes write_file's hidden temporary file when
+// SIGTERM, SIGINT or SIGHUP stops the process, then lets the signal end it
+// as it would have without a handler. A signal that is ignored when the
+// process starts (as nohup leaves SIGHUP) stays ignored. For programs that
+// own their process; without it the signals act as usual.
+void install_temp_file_cleanup();
+
+// The operating system's text for an errno value as the library's file
+// errors give it, for a program's own messages about files and streams:
+// "No such file or directory (os error 2)".
+std::string os_error_message(int error_number);
 
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb

@@ -4,7 +4,7 @@
 // It composes the reader, the editor and the structure check, and keeps the
 // database as one page image in memory; files are another unit (files.h).
 //
-//   auto library = vantrel_pdb::Library::open(std::move(image));
+//   auto library = vantrel_pdb::Library::open(std::move(image));  // or open_borrowed(bytes)
 //   for (const auto& track : *library->tracks()) ...
 //   vantrel_pdb::TrackInput track;
 //   track.id = 7;
@@ -41,20 +41,22 @@
 
 #include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
-#include "vantrel_pdb/database.h"
 #include "vantrel_pdb/error.h"
+#include "vantrel_pdb/reading.h"
 
 namespace vantrel_pdb {
+
+// The library's own, named here only: not exported.
+class UndoLog;
+
 VANTREL_PDB_API_BEGIN
 
-// Messages of the changes a library refuses (pdb_error::Invalid).
+// Messages of the changes a library refuses (pdb_error::Refused).
 inline constexpr char kDuplicateTrackId[] = "Duplicate track ID";
 inline constexpr char kDuplicatePlaylistId[] = "Duplicate playlist ID";
 inline constexpr char kPlaylistReferencesAbsentTrack[] = "Playlist references absent track";
 inline constexpr char kPlaylistParentMissing[] = "Playlist parent cycle or missing parent";
 inline constexpr char kUnsupportedAudioExtension[] = "Unsupported audio extension";
-inline constexpr char kPatchWouldNotReadBack[] =
-    "Patched image would not read back (rows of the input overlap what the patch rewrites): ";
 
 // The file type code of an audio path's extension (the text after its last
 // ".", or the whole path without one; ASCII letters compared in lower
@@ -66,88 +68,7 @@ std::optional<std::uint16_t> file_type_for_path(std::string_view audio_path);
 // zero and clamped to 0 … 2^32 - 1 (NaN gives 0).
 std::uint32_t tempo_from_bpm(double bpm);
 
-// A track of the database, its names resolved: the first artist, album,
-// genre, key, label and artwork row (in table order) with the id the track
-// names, "" when there is none.
-struct TrackInfo {
-  std::uint32_t id = 0;
-  std::string title;
-  std::string artist;
-  std::string album;
-  std::string genre;
-  std::string key;
-  std::string label;
-  std::string artwork_path;
-  std::string audio_path;
-  std::string analysis_path;
-  std::string comment;
-  std::uint32_t tempo = 0;  // beats per minute × 100, as stored
-  double bpm = 0;           // tempo / 100
-  std::uint32_t bitrate = 0;
-  std::uint32_t sample_rate = 0;
-  std::uint32_t file_size = 0;
-  std::uint16_t duration = 0;  // seconds
-  std::uint16_t sample_depth = 0;
-  std::uint16_t file_type = 0;
-  std::uint8_t rating = 0;
-};
-
-// A text of a track, as TrackTable::text reads it.
-enum class TrackText {
-  kTitle,
-  kArtist,
-  kAlbum,
-  kGenre,
-  kKey,
-  kLabel,
-  kArtworkPath,
-  kAudioPath,
-  kAnalysisPath,
-  kComment,
-};
-
-// The tracks of one state of a library (Library::track_table), each field
-// read from the track's row when asked for. The table holds its own copy of
-// the image and of the name tables, so a later change of the library leaves
-// it as it was; it makes no record per track, so a listing that reads one
-// field of every track pays for that field alone. Its methods are const and
-// safe to call from several threads at once.
-class TrackTable {
- public:
-  TrackTable(const TrackTable&) = delete;
-  TrackTable& operator=(const TrackTable&) = delete;
-  ~TrackTable();
-
-  // The number of tracks, in table order.
-  std::size_t size() const;
-
-  // Track `index` (which must be below size()) as Library::tracks() gives
-  // it. Fails as tracks() fails on that track.
-  std::expected<TrackInfo, PdbError> info(std::size_t index) const;
-  // Its fixed fields (id, tempo, bpm, bitrate, ...); every text is "".
-  std::expected<TrackInfo, PdbError> numbers(std::size_t index) const;
-  // One of its texts, as info() gives it.
-  std::expected<std::string, PdbError> text(std::size_t index, TrackText field) const;
-
- private:
-  friend class Library;
-  struct State;
-  explicit TrackTable(std::unique_ptr<const State> state);
-  std::unique_ptr<const State> state_;
-};
-
-// A playlist or folder of the tree.
-struct PlaylistInfo {
-  std::uint32_t id = 0;
-  std::uint32_t parent_id = 0;  // 0 at the top level
-  std::uint32_t sort_order = 0;
-  std::string name;
-  bool is_folder = false;
-  std::vector<std::uint32_t> tracks;    // track ids in playing order
-  std::vector<std::uint32_t> children;  // ids of the nodes under it, by sort order
-};
-
-// A track to add. Every name is stored, an empty one included (it then
+// A track to add (Library::add_track). Every name is stored, an empty one included (it then
 // names an artist, album, genre or key row with an empty name); the label
 // only when given.
 struct TrackInput {
@@ -171,7 +92,7 @@ struct TrackInput {
   std::uint8_t rating = 0;
 };
 
-// A playlist or folder to add.
+// A playlist or folder to add (Library::add_playlist).
 struct PlaylistInput {
   std::uint32_t id = 0;
   std::string name;
@@ -191,20 +112,21 @@ struct GrowthHint {
   std::size_t entries = 0;
 };
 
-class UndoLog;
-
 class Library {
  public:
-  // How open() decodes: every record but the tracks' at once (the track
-  // rows are read in place by tracks(); database() makes their records on
-  // its first call), or only the row locations, the records made when first
-  // read. Either way every row is checked as a full decoding checks it, so
-  // a damaged image fails here.
-  enum class Decoding { kRecords, kChecksOnly };
+  // Takes over `image`, runs the structure check and decodes it as
+  // `decoding` says (the records a level leaves out are made when first
+  // read; kRecordsButTracks suits reading, kRowLocations a change in
+  // place). Fails with the check's message or the reader's error.
+  static std::expected<Library, PdbError> open(std::vector<std::uint8_t> image,
+                                               Decoding decoding = Decoding::kRecordsButTracks);
 
-  // Takes over `image`, runs the structure check (validate) and decodes
-  // it. Fails with the check's message or the reader's error.
-  static std::expected<Library, PdbError> open(std::vector<std::uint8_t> image, Decoding decoding = Decoding::kRecords);
+  // As open, reading `image` where it lies (a mapped file, a buffer the
+  // program keeps) instead of taking it over: the library copies it only at
+  // its first change (an addition, keep_only, set_tempo) or take_bytes.
+  // Requires: `image` outlives the library and does not change while the
+  // library reads it.
+  static std::expected<Library, PdbError> open_borrowed(Bytes image, Decoding decoding = Decoding::kRecordsButTracks);
 
   // A new, empty database: the blank 41-page image.
   static Library create();
@@ -220,24 +142,18 @@ class Library {
   // The tracks as a TrackTable, which later changes leave as it is. Costs a
   // copy of the image and of the name tables, not a record per track.
   std::expected<std::shared_ptr<const TrackTable>, PdbError> track_table();
+  // The tracks read where their rows lie, without a copy: valid until the
+  // next change, the names and the image the library's own.
+  std::expected<TrackRows, PdbError> track_rows();
   // The playlist tree's nodes in table order.
   std::expected<std::vector<PlaylistInfo>, PdbError> playlists();
-  // The full decoding of the current image, made once per state. The
-  // pointer stays valid until the next change.
-  std::expected<const Database*, PdbError> database();
-  // A decoding of the current image that holds at least the records that
-  // `records` names: kCheckedOnly (row locations only), kExceptTracks (all
-  // but the track records, which TrackView reads from the rows) or kDecoded
-  // (database()). Made once per state unless a fuller one is asked for; the
-  // pointer stays valid until the next change.
-  std::expected<const Database*, PdbError> decoding(Database::Records records);
 
   // --- Adding (one edit, finished by commit) ---
 
   // Makes room for what an edit will add (a hint; never needed).
   void reserve(const GrowthHint& hint);
 
-  // Adds a track with the caller's id. Fails with Invalid(kDuplicateTrackId)
+  // Adds a track with the caller's id. Fails with Refused(kDuplicateTrackId)
   // when a track of the database or of this edit has the id, or with the
   // editor's error (RowTooLarge, StringTooLong, ...). The audio path's
   // extension and the artwork are checked by commit.
@@ -245,21 +161,21 @@ class Library {
 
   // Adds a playlist or folder under `parent_id`, which must be 0 or a
   // playlist of the database or of this edit, else it fails with
-  // Invalid(kPlaylistParentMissing). Fails with Invalid(kDuplicatePlaylistId)
-  // when the id is taken, with Invalid(kPlaylistReferencesAbsentTrack) when
+  // Refused(kPlaylistParentMissing). Fails with Refused(kDuplicatePlaylistId)
+  // when the id is taken, with Refused(kPlaylistReferencesAbsentTrack) when
   // a track id is neither in the database nor in this edit, or with the
   // editor's error. Its entries get indices 1, 2, ...
   std::expected<void, PdbError> add_playlist(const PlaylistInput& playlist);
 
   // Adds playlists in any order, parents first: each pass adds, in list
   // order, those whose parent exists and defers the rest; when a pass adds
-  // none, it fails with Invalid(kPlaylistParentMissing).
+  // none, it fails with Refused(kPlaylistParentMissing).
   std::expected<void, PdbError> add_playlists(std::span<const PlaylistInput> playlists);
 
-  // Finishes the edit: fails with Invalid(kUnsupportedAudioExtension) for
+  // Finishes the edit: fails with Refused(kUnsupportedAudioExtension) for
   // the first new track whose extension is outside file_type_for_path's
-  // table, with Invalid("Track with artwork must not have ID 0"), or with
-  // Invalid("Artwork path must be short ASCII"); then writes the ids, file
+  // table, with Refused("Track with artwork must not have ID 0"), or with
+  // Refused("Artwork path must be short ASCII"); then writes the ids, file
   // types and artwork and checks the image as open() does. Without a
   // pending edit it does nothing.
   std::expected<void, PdbError> commit();
@@ -272,7 +188,7 @@ class Library {
   // track ids are not exactly as many as the track rows. Kept tracks whose
   // id is in `tempos` get that tempo. The result is checked as open()
   // checks; a damaged image whose rows overlap what this rewrites fails
-  // with Invalid(kPatchWouldNotReadBack + the check's message), unchanged.
+  // with UnreadableChange carrying the check's message, unchanged.
   std::expected<void, PdbError> keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
                                           const std::optional<std::vector<std::uint32_t>>& playlists,
                                           const std::unordered_map<std::uint32_t, std::uint32_t>& tempos = {});
@@ -292,7 +208,14 @@ class Library {
 
  private:
   struct Edit;
+  struct Decoded;
   Library();
+
+  // A decoding of the current image that keeps at least what `level` says,
+  // made once per state unless a fuller one is asked for.
+  std::expected<const Decoded*, PdbError> decoding(Decoding level);
+  // The image, made the library's own first when it is borrowed.
+  std::vector<std::uint8_t>& own_image();
 
   // The ids of the committed image's tracks and playlists (folder or not).
   std::expected<void, PdbError> begin_edit();
@@ -304,10 +227,11 @@ class Library {
   // Validates and decodes `image` in full; on success it becomes the state.
   std::expected<void, PdbError> adopt(std::vector<std::uint8_t> image);
 
-  std::vector<std::uint8_t> image_;
-  // A decoding of image_, holding the records that level_ says.
-  std::optional<Database> decoded_;
-  Database::Records level_ = Database::Records::kCheckedOnly;
+  // The image: owned_, or bytes the caller lends (open_borrowed).
+  std::vector<std::uint8_t> owned_;
+  Bytes image_;
+  // A decoding of image_, or null before the first one.
+  std::unique_ptr<Decoded> decoded_;
   std::unique_ptr<Edit> edit_;
   std::size_t reserve_bytes_ = 0;
 };

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <string>
 
+#include "edit/editor.h"
+#include "format/coding.h"
+#include "format/errors.h"
+#include "format/format.h"
 #include "format/page_writer.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
+#include "format/strings.h"
+#include "read/named_rows.h"
+#include "read/track.h"
 
 namespace vantrel_pdb {
 
@@ -19,8 +20,6 @@ namespace {
 
 // New artwork pages carry this page_sequence: the step does not stamp them.
 constexpr std::uint32_t kArtworkPageSequence = 1;
-
-std::unexpected<PdbError> io(std::string what) { return std::unexpected(PdbError(pdb_error::Io{std::move(what)})); }
 
 bool is_short_ascii(std::string_view path) {
   return path.size() <= kMaxShortAsciiLength &&
@@ -39,7 +38,8 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
   for (const ArtworkRow& row : rows) {
     const std::uint64_t field = row.track_row + track_row::kArtworkIdOffset;
     if (!in_bounds(image, field, 4))
-      return io("track row at " + std::to_string(row.track_row) + " lies outside the image");
+      return std::unexpected(
+          errors::misuse("track row at " + std::to_string(row.track_row) + " lies outside the image"));
     encode_fixed32(image.data() + field, row.id);
   }
 
@@ -47,14 +47,15 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
   if (!entry) return std::unexpected(entry.error());
   const std::uint64_t page_size = decode_fixed32(image.data() + f::kPageSizeOffset);
   if (page_size < f::kPageHeaderSize + f::kRowGroupSize + row_allocation(kMaxShortAsciiLength) || page_size > 65536) {
-    return io("page size " + std::to_string(page_size) + " cannot hold artwork rows");
+    return std::unexpected(errors::damaged("page size " + std::to_string(page_size) + " cannot hold artwork rows"));
   }
   const auto entry_field = [&](std::uint64_t offset) { return decode_fixed32(image.data() + *entry + offset); };
   const std::uint64_t page_count = image.size() / page_size;
   const std::uint64_t table_count = decode_fixed32(image.data() + f::kTableCountOffset);
   const std::uint32_t last = entry_field(f::kEntryLastPageOffset);
   if (last == 0 || last >= page_count)
-    return io("artwork table's last page " + std::to_string(last) + " is not inside the image");
+    return std::unexpected(
+        errors::damaged("artwork table's last page " + std::to_string(last) + " is not inside the image"));
 
   // Rows go onto the table's last page while it is a data page with room.
   std::uint32_t w = last;
@@ -72,7 +73,8 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
       used = decode_fixed16(page + f::kUsedSizeOffset);
       appended = decode_fixed16(page + f::kEditRowCountOffset);
       if (count > f::kMaxSlotsPerPage || f::kPageHeaderSize + used + f::row_index_size(count) > page_size) {
-        return io("last artwork page " + std::to_string(last) + " has an unsound row index");
+        return std::unexpected(
+            errors::damaged("last artwork page " + std::to_string(last) + " has an unsound row index"));
       }
     }
   }
@@ -85,7 +87,8 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
       // the end of the image (every page past it is some table's candidate).
       const std::uint32_t u = decode_fixed32(image.data() + f::kNextUnusedPageOffset);
       if (w == 0 || w >= u || u == UINT32_MAX || w > image.size() / page_size + table_count) {
-        return io("artwork table's empty_candidate " + std::to_string(w) + " is not a free page");
+        return std::unexpected(
+            errors::damaged("artwork table's empty_candidate " + std::to_string(w) + " is not a free page"));
       }
       const std::uint64_t start = std::uint64_t{w} * page_size;
       if (image.size() < start + page_size) image.resize(start + page_size, 0);
@@ -99,7 +102,7 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
     const std::uint32_t before = count;
     for (; next < rows.size(); ++next) {
       const ArtworkRow& art = rows[next];
-      if (!is_short_ascii(art.path)) return std::unexpected(PdbError(pdb_error::Invalid{kArtworkPathNotShortAscii}));
+      if (!is_short_ascii(art.path)) return std::unexpected(errors::refused(kArtworkPathNotShortAscii));
       const std::uint64_t alloc = row_allocation(art.path.size());
       if (count >= f::kMaxSlotsPerPage || !f::row_fits(page_size, count, used, alloc)) break;  // page full
       row.assign(id_name_row::kNameOffset + 1, 0);
@@ -110,7 +113,7 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
       used += alloc;
       ++count;
     }
-    if (fresh && count == 0) return io("an artwork row does not fit an empty page");
+    if (fresh && count == 0) return std::unexpected(errors::damaged("an artwork row does not fit an empty page"));
     appended += count - before;
     f::recount(page, count);
     f::set_heap_use(page, count, used);
@@ -126,7 +129,8 @@ std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, s
       // which the last page must already name as its successor.
       const std::uint32_t candidate = entry_field(f::kEntryEmptyCandidateOffset);
       if (next < rows.size() && decode_fixed32(page.data() + f::kNextPageOffset) != candidate) {
-        return io("last artwork page " + std::to_string(w) + " does not link to its empty_candidate");
+        return std::unexpected(
+            errors::damaged("last artwork page " + std::to_string(w) + " does not link to its empty_candidate"));
       }
       w = candidate;
       fresh = true;

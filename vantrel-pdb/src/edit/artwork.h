@@ -36,10 +36,10 @@ struct ArtworkRow {
 // page's edit flags and edit_row_count.
 //
 // Requires: every track_row is the location of a track row inside `image`.
-// Fails with NoTable when the image has no artwork table, with Io when its
-// chain or pages are unsound, and with Invalid(kArtworkPathNotShortAscii)
-// for a path of a byte >= 0x80 or more than 126 bytes; the image is then
-// half-changed and must be dropped.
+// Fails with NoTable when the image has no artwork table, with Damaged
+// when its chain or pages are unsound, with Misuse when a track row lies
+// outside the image, and with Refused(kArtworkPathNotShortAscii) for a path of a byte >= 0x80 or more than 126 bytes;
+// the image is then half-changed and must be dropped.
 std::expected<void, PdbError> attach_artwork(std::vector<std::uint8_t>& image, std::span<const ArtworkRow> rows);
 
 }  // namespace vantrel_pdb

@@ -1,12 +1,13 @@
-#include "vantrel_pdb/editor.h"
+#include "edit/editor.h"
 
 #include <algorithm>
 #include <string>
 
 #include "edit/editor_lookup.h"
 #include "format/directory.h"
+#include "format/errors.h"
+#include "format/format.h"
 #include "format/page_chain.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 
@@ -18,8 +19,6 @@ namespace {
 // largest whose in-page offsets (used_size, slot offsets) fit a u16.
 constexpr std::uint64_t kMinPageSize = f::kPageHeaderSize + f::kRowGroupSize;
 constexpr std::uint64_t kMaxPageSize = 65536;
-
-PdbError io(std::string what) { return PdbError(pdb_error::Io{std::move(what)}); }
 
 }  // namespace
 
@@ -43,8 +42,9 @@ PdbEditor::~PdbEditor() = default;
 
 std::expected<std::uint64_t, PdbError> PdbEditor::max_alloc() const {
   if (page_size_ < kMinPageSize || page_size_ > kMaxPageSize) {
-    return std::unexpected(io("page size " + std::to_string(page_size_) + " is outside the editor's range " +
-                              std::to_string(kMinPageSize) + " to " + std::to_string(kMaxPageSize)));
+    return std::unexpected(errors::damaged("page size " + std::to_string(page_size_) +
+                                           " is outside the editor's range " + std::to_string(kMinPageSize) + " to " +
+                                           std::to_string(kMaxPageSize)));
   }
   return page_size_ - f::kRowOverhead;
 }
@@ -52,7 +52,7 @@ std::expected<std::uint64_t, PdbError> PdbEditor::max_alloc() const {
 std::expected<std::uint64_t, PdbError> PdbEditor::page_start(std::uint32_t p) const {
   std::uint64_t start = std::uint64_t{p} * page_size_;
   if (p == 0 || page_size_ == 0 || !in_bounds(image_, start, page_size_)) {
-    return std::unexpected(io("page " + std::to_string(p) + " is not a table page inside the image"));
+    return std::unexpected(errors::damaged("page " + std::to_string(p) + " is not a table page inside the image"));
   }
   return start;
 }

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "edit/index_lookup.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
+#include "format/errors.h"
+#include "format/format.h"
+#include "read/database.h"
+#include "read/track.h"
 
 namespace vantrel_pdb {
 
@@ -130,7 +131,7 @@ std::unique_ptr<EditorLookup> make_decoding_lookup() { return std::make_unique<D
 std::unique_ptr<EditorLookup> make_default_lookup() { return make_indexed_lookup(); }
 
 PdbError unsupported_lookup_kind(std::uint32_t kind) {
-  return PdbError(pdb_error::Io{"the editor has no lookup for table kind " + std::to_string(kind)});
+  return errors::misuse("the editor has no lookup for table kind " + std::to_string(kind));
 }
 
 std::expected<std::uint32_t, PdbError> next_number(std::optional<std::uint32_t> largest, std::string_view what) {

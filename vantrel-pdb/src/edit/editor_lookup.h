@@ -14,8 +14,8 @@
 // the appends the lookup is told of (on_row_appended, called after every row
 // with the image as it is afterwards) or in ways the reader does not see
 // (opening an empty page, writing stamps).
-#ifndef VANTREL_PDB_EDITOR_LOOKUP_H_
-#define VANTREL_PDB_EDITOR_LOOKUP_H_
+#ifndef VANTREL_PDB_EDIT_EDITOR_LOOKUP_H_
+#define VANTREL_PDB_EDIT_EDITOR_LOOKUP_H_
 
 #include <cstdint>
 #include <expected>
@@ -23,8 +23,8 @@
 #include <optional>
 #include <string_view>
 
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/editor.h"
+#include "edit/editor.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -43,11 +43,11 @@ class EditorLookup {
 
   // Largest id (unsigned) among the rows of table `kind`: tracks 0, genres 1,
   // artists 2, albums 3, labels 4, keys 5, playlist tree 7. nullopt when the
-  // table has no row. Other kinds fail with Io.
+  // table has no row. Other kinds fail with Misuse.
   virtual MaybeU32 largest_id(Bytes image, std::uint32_t kind) = 0;
 
   // Id of the first row of `kind` (1 to 5) whose decoded name equals `name`
-  // byte for byte; nullopt when there is none. Other kinds fail with Io.
+  // byte for byte; nullopt when there is none. Other kinds fail with Misuse.
   virtual MaybeU32 find_name(Bytes image, std::uint32_t kind, std::string_view name) = 0;
 
   // Largest sort_order among the tree nodes whose parent_id is `parent_id`.
@@ -91,4 +91,4 @@ std::expected<std::uint32_t, PdbError> next_number(std::optional<std::uint32_t> 
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_EDITOR_LOOKUP_H_
+#endif  // VANTREL_PDB_EDIT_EDITOR_LOOKUP_H_

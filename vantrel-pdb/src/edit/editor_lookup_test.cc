@@ -4,10 +4,10 @@
 
 #include <vector>
 
+#include "edit/editor.h"
+#include "format/blank_image.h"
+#include "format/format.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -90,7 +90,7 @@ TEST(EditorLookupSeam, TheGivenLookupAnswersAndHearsEveryAppend) {
   auto editor = editor_with_lookup(make_blank_image(), std::make_unique<FixedLookup>(&log));
   EXPECT_EQ(editor.get_or_create_named(4, "x").value(), 42u);
   EXPECT_EQ(editor.get_or_create_named(4, "x").value(), 42u);  // the lookup, not the image, decides
-  EXPECT_EQ(editor.create_playlist("p", 0, false).value(), 42u);
+  EXPECT_TRUE(editor.create_playlist(3, "p", 0, false));
   EXPECT_TRUE(editor.add_to_playlist(3, 1, std::nullopt));
   ASSERT_TRUE(editor.append_row(19, ByteVec(4, 0), 4, false));
   EXPECT_EQ(

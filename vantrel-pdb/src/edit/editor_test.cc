@@ -1,12 +1,12 @@
-#include "vantrel_pdb/editor.h"
+#include "edit/editor.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "format/blank_image.h"
+#include "format/format.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -161,7 +161,7 @@ TEST(EditorImage, ShortImageFailsEveryOperation) {
   EXPECT_FALSE(editor.append_row(1, kRow, 12, false));
   EXPECT_FALSE(editor.get_or_create_named(1, "House"));
   EXPECT_FALSE(editor.add_track(NewTrack("t", "/a.mp3")));
-  EXPECT_FALSE(editor.create_playlist("p", 0, false));
+  EXPECT_FALSE(editor.create_playlist(1, "p", 0, false));
   EXPECT_EQ(editor.to_bytes(), tiny);
 }
 

@@ -4,12 +4,12 @@
 #include <utility>
 
 #include "format/directory.h"
+#include "format/format.h"
 #include "format/page_chain.h"
+#include "read/named_rows.h"
+#include "read/playlist_rows.h"
+#include "read/track.h"
 #include "read/track_check.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
 
 namespace vantrel_pdb {
 
@@ -71,8 +71,6 @@ std::optional<Bytes> heap_view(Bytes image, std::uint64_t page_size, std::uint64
 }
 
 }  // namespace
-
-IndexedLookup::IndexedLookup(IndexFaults faults) : faults_(faults) {}
 
 std::expected<void, PdbError> IndexedLookup::ensure_loaded(Bytes image) {
   if (stale_) load(image);
@@ -178,7 +176,7 @@ bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t 
   }
   auto view = heap_view(image, page_size_, location);
   if (!view) return false;
-  if (!placement->second.seen && !faults_.index_shadowed_rows) return true;
+  if (!placement->second.seen) return true;
   return take_row(*view, kind, location);
 }
 
@@ -249,11 +247,7 @@ void IndexedLookup::note_id(std::uint32_t kind, std::uint32_t id) {
 
 void IndexedLookup::note_name(std::uint32_t kind, std::string_view name, std::uint32_t id) {
   note_id(kind, id);
-  if (faults_.last_name_wins) {
-    names_[kind].assign(name, id);
-  } else {
-    names_[kind].insert(name, id);  // the first row with the name wins
-  }
+  names_[kind].insert(name, id);  // the first row with the name wins
 }
 
 void IndexedLookup::note_node(std::uint32_t id, std::uint32_t parent_id, std::uint32_t sort_order, bool is_folder) {
@@ -318,8 +312,6 @@ void IndexedLookup::on_row_appended(Bytes image, std::uint32_t kind, std::uint64
   fell_back_ = true;
 }
 
-std::unique_ptr<EditorLookup> make_indexed_lookup(IndexFaults faults) {
-  return std::make_unique<IndexedLookup>(faults);
-}
+std::unique_ptr<EditorLookup> make_indexed_lookup() { return std::make_unique<IndexedLookup>(); }
 
 }  // namespace vantrel_pdb

@@ -27,8 +27,8 @@
 // on after every append for the rest of the edit. The editor's own rows
 // never cause this; only images made elsewhere and rows given to append_row
 // directly can.
-#ifndef VANTREL_PDB_INDEX_LOOKUP_H_
-#define VANTREL_PDB_INDEX_LOOKUP_H_
+#ifndef VANTREL_PDB_EDIT_INDEX_LOOKUP_H_
+#define VANTREL_PDB_EDIT_INDEX_LOOKUP_H_
 
 #include <array>
 #include <cstdint>
@@ -42,24 +42,12 @@
 
 #include "edit/editor_lookup.h"
 #include "edit/name_table.h"
-#include "vantrel_pdb/database.h"
+#include "read/database.h"
 
 namespace vantrel_pdb {
 
-// Deliberate faults, so that tests can show that the equivalence checks
-// catch a wrong index. Never set outside tests.
-struct IndexFaults {
-  // A later row with an already known name replaces the first one's id.
-  bool last_name_wins = false;
-  // Rows appended to a kind listed twice in the directory are indexed as if
-  // the reader saw them.
-  bool index_shadowed_rows = false;
-};
-
 class IndexedLookup final : public EditorLookup {
  public:
-  explicit IndexedLookup(IndexFaults faults = {});
-
   MaybeU32 largest_id(Bytes image, std::uint32_t kind) override;
   MaybeU32 find_name(Bytes image, std::uint32_t kind, std::string_view name) override;
   MaybeU32 largest_sort_order(Bytes image, std::uint32_t parent_id) override;
@@ -101,7 +89,6 @@ class IndexedLookup final : public EditorLookup {
   void note_entry(std::uint32_t playlist_id, std::uint32_t entry_index);
   void note_track_serial(std::uint32_t serial);
 
-  IndexFaults faults_;
   bool stale_ = true;                     // the next question decodes the whole image
   bool incremental_ = false;              // appends are applied one by one
   bool fell_back_ = false;                // the image was found unsound once: decode after every append
@@ -123,8 +110,8 @@ class IndexedLookup final : public EditorLookup {
   std::optional<std::uint32_t> largest_track_serial_;
 };
 
-std::unique_ptr<EditorLookup> make_indexed_lookup(IndexFaults faults = {});
+std::unique_ptr<EditorLookup> make_indexed_lookup();
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_INDEX_LOOKUP_H_
+#endif  // VANTREL_PDB_EDIT_INDEX_LOOKUP_H_

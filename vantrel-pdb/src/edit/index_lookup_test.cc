@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "edit/editor.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/track.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -38,6 +38,14 @@ constexpr std::uint64_t kPage = 4096;
 std::string show(std::uint32_t v) { return std::to_string(v); }
 std::string show(const std::optional<std::uint32_t>& v) { return v ? std::to_string(*v) : "none"; }
 std::string show(const std::optional<TreeNodeInfo>& v) { return !v ? "none" : v->is_folder ? "folder" : "playlist"; }
+
+// The outcome of an append without the row location it returns: both
+// editors put rows in the same places, which the final bytes compare.
+template <class T>
+std::expected<void, PdbError> done(const std::expected<T, PdbError>& r) {
+  if (!r) return std::unexpected(r.error());
+  return {};
+}
 
 template <class T>
 std::string outcome(const std::expected<T, PdbError>& r) {
@@ -345,6 +353,7 @@ struct Op {
   std::string label;
   std::function<std::string(PdbEditor&)> run;
   bool makes_node = false;
+  std::uint32_t node_id = 0;  // the node it makes
 };
 
 // Raw rows appended through append_row, as another writer might leave them.
@@ -369,7 +378,7 @@ Op raw_row_op(Rng& rng) {
   Raw raw = raws[rng.below(raws.size())];
   if (raw.alloc == 0) raw.alloc = f::round_up4(raw.row.size());
   std::string label = std::string("append_row ") + raw.label + " to kind " + std::to_string(raw.kind);
-  return {label, [raw](PdbEditor& e) { return outcome(e.append_row(raw.kind, raw.row, raw.alloc, false)); }};
+  return {label, [raw](PdbEditor& e) { return outcome(done(e.append_row(raw.kind, raw.row, raw.alloc, false))); }};
 }
 
 Op next_op(Rng& rng, const std::vector<std::uint32_t>& nodes, bool raw_rows) {
@@ -390,6 +399,7 @@ Op next_op(Rng& rng, const std::vector<std::uint32_t>& nodes, bool raw_rows) {
     if (rng.percent(2)) title = std::string(4000, 'X');  // too large for a page
     static const std::vector<std::string> paths = {"/m/a.mp3", "/m/B.WAV", "plain", "/m/dir/", "/m/c.aiff"};
     NewTrack t(title, rng.pick(paths));
+    t.id = rng.below(50);
     t.artist = some_name();
     t.album = some_name();
     t.genre = some_name();
@@ -398,7 +408,7 @@ Op next_op(Rng& rng, const std::vector<std::uint32_t>& nodes, bool raw_rows) {
     std::string label = "add_track '" + title.substr(0, 20) + "' artist " + t.artist.value_or("-") + " album " +
                         t.album.value_or("-") + " genre " + t.genre.value_or("-") + " key " + t.key.value_or("-") +
                         " label " + t.label.value_or("-");
-    return {label, [t](PdbEditor& e) { return outcome(e.add_track(t)); }};
+    return {label, [t](PdbEditor& e) { return outcome(done(e.add_track(t))); }};
   }
   if (roll < 52) {
     std::uint32_t kind = rng.percent(90) ? (rng.percent(50) ? 1u : 4u) : 2u;
@@ -410,8 +420,10 @@ Op next_op(Rng& rng, const std::vector<std::uint32_t>& nodes, bool raw_rows) {
     std::uint32_t parent = rng.percent(40) ? 0 : some_node();
     bool folder = rng.percent(40);
     std::string name = rng.pick(name_pool());
-    return {"create_playlist '" + name + "' under " + std::to_string(parent) + (folder ? " folder" : ""),
-            [=](PdbEditor& e) { return outcome(e.create_playlist(name, parent, folder)); }, true};
+    const std::uint32_t id = rng.percent(90) ? rng.below(12) : 0xFFFFFFFF - rng.below(3);
+    return {"create_playlist " + std::to_string(id) + " '" + name + "' under " + std::to_string(parent) +
+                (folder ? " folder" : ""),
+            [=](PdbEditor& e) { return outcome(e.create_playlist(id, name, parent, folder)); }, true, id};
   }
   std::uint32_t playlist = some_node();
   std::uint32_t track = rng.below(50);
@@ -429,10 +441,53 @@ struct SequenceResult {
 
 // Runs `ops` random operations on `image` through an editor with the
 // decoding lookup and one with the index.
-SequenceResult run_sequence(const ByteVec& image, std::uint32_t seed, int ops, bool raw_rows, IndexFaults faults = {}) {
+// Deliberate faults of an index, planted around the real one, so that tests
+// can show that the equivalence checks catch a wrong index.
+enum class Fault {
+  kNone,
+  kMissesAnAppend,    // every third append goes unheard
+  kSortOrderOffByOne  // largest sort orders are answered one too high
+};
+
+class FaultyLookup final : public EditorLookup {
+ public:
+  FaultyLookup(IndexedLookup* index, std::unique_ptr<EditorLookup> owned, Fault fault)
+      : index_(index), owned_(std::move(owned)), fault_(fault) {}
+  MaybeU32 largest_id(Bytes image, std::uint32_t kind) override { return index_->largest_id(image, kind); }
+  MaybeU32 find_name(Bytes image, std::uint32_t kind, std::string_view name) override {
+    return index_->find_name(image, kind, name);
+  }
+  MaybeU32 largest_sort_order(Bytes image, std::uint32_t parent_id) override {
+    auto r = index_->largest_sort_order(image, parent_id);
+    if (fault_ == Fault::kSortOrderOffByOne && r && *r) return **r + 1;
+    return r;
+  }
+  MaybeU32 largest_entry_index(Bytes image, std::uint32_t playlist_id) override {
+    return index_->largest_entry_index(image, playlist_id);
+  }
+  std::expected<std::optional<TreeNodeInfo>, PdbError> find_node(Bytes image, std::uint32_t id) override {
+    return index_->find_node(image, id);
+  }
+  MaybeU32 largest_track_serial(Bytes image) override { return index_->largest_track_serial(image); }
+  void on_row_appended(Bytes image, std::uint32_t kind, std::uint64_t location) override {
+    if (fault_ == Fault::kMissesAnAppend && ++appends_ % 3 == 0) return;
+    index_->on_row_appended(image, kind, location);
+  }
+
+ private:
+  IndexedLookup* index_;
+  std::unique_ptr<EditorLookup> owned_;
+  Fault fault_;
+  int appends_ = 0;
+};
+
+SequenceResult run_sequence(const ByteVec& image, std::uint32_t seed, int ops, bool raw_rows,
+                            Fault fault = Fault::kNone) {
   Rng rng(seed);
-  auto owned = std::make_unique<IndexedLookup>(faults);
-  IndexedLookup* index = owned.get();
+  auto real = std::make_unique<IndexedLookup>();
+  IndexedLookup* index_lookup = real.get();
+  auto owned = std::make_unique<FaultyLookup>(index_lookup, std::move(real), fault);
+  EditorLookup* index = owned.get();
   auto owned_oracle = make_decoding_lookup();
   EditorLookup* oracle = owned_oracle.get();
   auto decoding = editor_with_lookup(image, std::move(owned_oracle));
@@ -449,8 +504,8 @@ SequenceResult run_sequence(const ByteVec& image, std::uint32_t seed, int ops, b
       result.mismatch = where + ": index editor \"" + got + "\", decoding editor \"" + want + "\"";
       return result;
     }
-    if (op.makes_node && want.starts_with("ok ")) {
-      nodes.push_back(static_cast<std::uint32_t>(std::stoul(want.substr(3))));
+    if (op.makes_node && want == "ok") {
+      nodes.push_back(op.node_id);
       if (probes.numbers.size() < 24) probes.numbers.push_back(nodes.back());
     }
     // Asked of the decoding editor's own lookup, so that its decoding serves
@@ -459,7 +514,7 @@ SequenceResult run_sequence(const ByteVec& image, std::uint32_t seed, int ops, b
       result.mismatch = "after " + where + ": " + *diff;
       return result;
     }
-    result.always_incremental = result.always_incremental && index->incremental();
+    result.always_incremental = result.always_incremental && index_lookup->incremental();
     if (rng.percent(3) && decoding.to_bytes() != indexed.to_bytes()) {
       result.mismatch = "bytes differ after " + where;
       return result;
@@ -508,17 +563,14 @@ TEST(IndexedLookupEquivalence, RandomEditSequencesAnswerAsTheDecoding) {
 TEST(IndexedLookupEquivalence, CatchesAPlantedFault) {
   struct Planted {
     const char* name;
-    IndexFaults faults;
-    std::function<ByteVec()> image;
-    bool raw_rows;  // a blank image gets duplicate names only from foreign rows
+    Fault fault;
   };
-  for (const Planted& p : {Planted{"last name wins", {.last_name_wins = true}, populated_image, false},
-                           Planted{"last name wins", {.last_name_wins = true}, make_blank_image, true},
-                           Planted{"shadowed rows seen", {.index_shadowed_rows = true}, shadowed_image, false}}) {
-    const ByteVec image = p.image();
+  for (const Planted& p : {Planted{"misses an append", Fault::kMissesAnAppend},
+                           Planted{"sort order off by one", Fault::kSortOrderOffByOne}}) {
+    const ByteVec image = populated_image();
     int caught = 0;
     for (std::uint32_t seed = 1; seed <= 8; ++seed) {
-      if (run_sequence(image, seed, kOpsPerSequence, p.raw_rows, p.faults).mismatch) ++caught;
+      if (run_sequence(image, seed, kOpsPerSequence, false, p.fault).mismatch) ++caught;
     }
     EXPECT_GT(caught, 0) << p.name;
   }
@@ -574,16 +626,17 @@ TEST(IndexedLookup, FollowsAppendsToASoundImage) {
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(4, "L3"); }), "ok 4294967295");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(4, "L4"); }),
             "error: label id=4294967296 does not fit in 4 byte(s)");
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist("x", 0, false); }), "ok 7");
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist("y", 5, false); }), "ok 8");  // sort order wraps
+  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist(7, "x", 0, false); }), "ok");
+  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist(8, "y", 5, false); }), "ok");  // sort order wraps
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.add_to_playlist(5, 1, std::nullopt); }), "error: no playlist with id 5");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.add_to_playlist(6, 1, std::nullopt); }), "ok");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.add_to_playlist(2, 1, std::nullopt); }), "ok");  // wraps to 0
   NewTrack t("t", "/a.mp3");
+  t.id = 18;
   t.artist = "Dup";
   t.album = "Dup";
   t.key = "Gone";
-  EXPECT_EQ(e.both([&](PdbEditor& x) { return x.add_track(t); }), "ok 18");
+  EXPECT_EQ(e.both([&](PdbEditor& x) { return done(x.add_track(t)); }), "ok");
   EXPECT_EQ(outcome(e.index->largest_track_serial(e.indexed.image())), "ok 8");
   EXPECT_EQ(outcome(e.index->find_name(e.indexed.image(), 5, "Gone")), "ok 2");  // the deleted key is not seen
   // The wrapped 0s do not displace the largest values.
@@ -603,13 +656,14 @@ TEST(IndexedLookup, RowsOfAShadowedEntryStayUnseen) {
   EXPECT_EQ(slot_count(e.indexed.image(), entry_last_page(e.indexed.image(), 1)), 3u);  // both written
   NewTrack t("t", "/a.mp3");
   t.artist = "A";  // only in the middle entry of three
-  EXPECT_EQ(e.both([&](PdbEditor& x) { return x.add_track(t); }), "ok 11");
-  EXPECT_EQ(e.both([&](PdbEditor& x) { return x.add_track(t); }), "ok 11");
+  t.id = 11;
+  EXPECT_EQ(e.both([&](PdbEditor& x) { return done(x.add_track(t)); }), "ok");
+  EXPECT_EQ(e.both([&](PdbEditor& x) { return done(x.add_track(t)); }), "ok");
   EXPECT_EQ(outcome(e.index->find_name(e.indexed.image(), 2, "A")), "ok none");
   EXPECT_EQ(outcome(e.index->largest_id(e.indexed.image(), 2)), "ok 2");
   EXPECT_EQ(outcome(e.index->largest_track_serial(e.indexed.image())), "ok 2097152");
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist("x", 0, false); }), "ok 3");
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist("y", 0, false); }), "ok 4");  // a single entry
+  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist(3, "x", 0, false); }), "ok");
+  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist(4, "y", 0, false); }), "ok");  // a single entry
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.add_to_playlist(1, 5, std::nullopt); }), "ok");
   EXPECT_EQ(outcome(e.index->largest_entry_index(e.indexed.image(), 1)), "ok 2");
   EXPECT_TRUE(e.index->incremental());
@@ -642,7 +696,7 @@ TEST(IndexedLookup, RowsBeyondTheUsedHeapFallBackToDecoding) {
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Techno Techno"); }), "ok 6");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Deep"); }), "ok 7");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Techno Techno"); }), "ok 8");
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist("x", 0, false); }), "ok 4");
+  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist(4, "x", 0, false); }), "ok");
   EXPECT_FALSE(e.index->incremental());
   e.expect_same_state({"Techno Techno", "Deep", "House"});
 }
@@ -686,7 +740,7 @@ class UnsoundImage : public ::testing::TestWithParam<FallbackCase> {};
 TEST_P(UnsoundImage, IsAnsweredByDecodingAfterEveryAppend) {
   Editors e(GetParam().image());
   e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Moved"); });
-  e.both([](PdbEditor& x) { return x.create_playlist("a longer playlist name", 0, false); });
+  e.both([](PdbEditor& x) { return x.create_playlist(2, "a longer playlist name", 0, false); });
   e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Moved"); });
   e.both([](PdbEditor& x) { return x.get_or_create_named(1, "House"); });
   EXPECT_FALSE(e.index->incremental());
@@ -703,7 +757,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UnsoundImage,
 TEST(IndexedLookup, ARowInAnotherPagesHeapChangesWithThatPage) {
   Editors e(row_in_another_page_image());
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Moved"); }), "ok 3");
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist("a longer playlist name", 0, false); }), "ok 2");
+  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist(2, "a longer playlist name", 0, false); }), "ok");
   const std::string after = e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Moved"); });
   EXPECT_NE(after, "ok 3");
 }
@@ -723,7 +777,7 @@ TEST_P(ForeignRow, IsJudgedAsTheReaderJudgesIt) {
   const ForeignRowCase& c = GetParam();
   Editors e(make_blank_image());
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "Techno"); }), "ok 1");
-  EXPECT_EQ(e.both([&](PdbEditor& x) { return x.append_row(1, c.row, c.alloc, false); }), "ok");
+  EXPECT_EQ(e.both([&](PdbEditor& x) { return done(x.append_row(1, c.row, c.alloc, false)); }), "ok");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.get_or_create_named(1, "House"); }), c.then);
   e.expect_same_state({"House", "Techno", std::string(20, '\0'), std::string("\x0d\0\0\0\x0dHouse", 10)});
 }
@@ -742,9 +796,9 @@ TEST(IndexedLookup, DecodingErrorsAreTheReaders) {
   Editors e(undecodable_image());
   const std::string error = e.both([](PdbEditor& x) { return x.get_or_create_named(1, "House"); });
   EXPECT_TRUE(error.starts_with("error: unknown PDB string kind 0x02")) << error;
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist("p", 0, false); }), error);
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.add_track(NewTrack("t", "/t.mp3")); }), error);
-  EXPECT_EQ(e.both([](PdbEditor& x) { return x.append_row(19, ByteVec(8, 1), 8, false); }), "ok");
+  EXPECT_EQ(e.both([](PdbEditor& x) { return x.create_playlist(1, "p", 0, false); }), error);
+  EXPECT_EQ(e.both([](PdbEditor& x) { return done(x.add_track(NewTrack("t", "/t.mp3"))); }), error);
+  EXPECT_EQ(e.both([](PdbEditor& x) { return done(x.append_row(19, ByteVec(8, 1), 8, false)); }), "ok");
   EXPECT_EQ(e.both([](PdbEditor& x) { return x.add_to_playlist(1, 1, 3); }), error);
   EXPECT_FALSE(e.index->incremental());
   e.expect_same_state();
@@ -776,7 +830,7 @@ TEST(IndexedLookup, APageInsideAnotherChainIsNotOpened) {
   t.artist = "A";
   t.genre = "House";
   const ByteVec before(e.decoding.image().begin(), e.decoding.image().end());
-  const std::string r = e.both([&](PdbEditor& x) { return x.add_track(t); });
+  const std::string r = e.both([&](PdbEditor& x) { return done(x.add_track(t)); });
   EXPECT_EQ(r, "error: io error: empty_candidate page " + std::to_string(middle) +
                    " of table kind 2 already belongs to a page chain");
   EXPECT_EQ(ByteVec(e.decoding.image().begin(), e.decoding.image().end()), before);

@@ -4,11 +4,14 @@
 #include <limits>
 #include <utility>
 
+#include "format/coding.h"
+#include "format/errors.h"
+#include "format/format.h"
 #include "format/page_writer.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
+#include "read/named_rows.h"
+#include "read/playlist_rows.h"
+#include "read/track.h"
+#include "util/id_map.h"
 
 namespace vantrel_pdb {
 
@@ -16,36 +19,6 @@ namespace {
 
 namespace f = format;
 namespace kind = table_kind;
-
-// A set of u32 ids, made once and then only asked: the distinct ids sorted,
-// and when they are dense (as the ids of a library are) a bitmap over them,
-// so that each question is one bit test.
-class IdSet {
- public:
-  explicit IdSet(std::vector<std::uint32_t> ids) : ids_(std::move(ids)) {
-    std::sort(ids_.begin(), ids_.end());
-    ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
-    if (!ids_.empty() && ids_.back() <= kDenseSlack + kDenseFactor * std::uint64_t{ids_.size()}) {
-      bits_.assign(ids_.back() / 64 + 1, 0);
-      for (std::uint32_t id : ids_) bits_[id / 64] |= std::uint64_t{1} << (id % 64);
-    }
-  }
-
-  bool contains(std::uint32_t id) const {
-    if (!bits_.empty()) return id / 64 < bits_.size() && ((bits_[id / 64] >> (id % 64)) & 1u);
-    return std::binary_search(ids_.begin(), ids_.end(), id);
-  }
-  // The number of distinct ids.
-  std::size_t size() const { return ids_.size(); }
-
- private:
-  // Dense: the largest id is at most this many times the count, plus the slack.
-  static constexpr std::uint64_t kDenseFactor = 64;
-  static constexpr std::uint64_t kDenseSlack = 1 << 16;
-
-  std::vector<std::uint32_t> ids_;
-  std::vector<std::uint64_t> bits_;
-};
 
 // The row locations to mark absent, sorted once all are known; each data
 // page then looks up only the locations its slots can name.
@@ -85,16 +58,17 @@ class LocationSet {
 
 // Clears the present bit of every slot whose row location is in `removed`
 // (sealed) and rewrites every data page's packed counts from its flags.
-std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>& image, const LocationSet& removed,
-                                                      UndoLog* undo) {
-  const std::uint64_t page_size = f::kToolPageSize;
+std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>& image, std::uint64_t page_size,
+                                                      const LocationSet& removed, UndoLog* undo) {
+  if (page_size < f::kPageHeaderSize)
+    return std::unexpected(errors::damaged("page size " + std::to_string(page_size) + " is too small"));
   const std::uint64_t page_count = image.size() / page_size;
   for (std::uint64_t p = 1; p < page_count; ++p) {
     const MutableBytes page = MutableBytes(image).subspan(p * page_size, page_size);
     if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) continue;
     const std::uint32_t n = f::slot_count(page);
     // Every slot's offset word must lie at or above the end of the header.
-    if (!f::row_index_in_page(page_size, n)) return std::unexpected(PdbError(pdb_error::Invalid{kInvalidRowDirectory}));
+    if (!f::row_index_in_page(page_size, n)) return std::unexpected(errors::invalid(kInvalidRowDirectory));
     // A slot names a location from the heap start up to a u16 offset past it.
     const std::uint64_t heap = p * page_size + f::kPageHeaderSize;
     const auto candidates = removed.range(heap, heap + std::numeric_limits<std::uint16_t>::max() + 1);
@@ -116,6 +90,9 @@ std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>&
 
 }  // namespace
 
+namespace {
+
+// The u32 at `offset` of each row of `rows`, in order.
 std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std::span<const std::uint64_t> rows,
                                                                std::uint64_t offset) {
   std::vector<std::uint32_t> values;
@@ -126,6 +103,34 @@ std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std:
     values.push_back(*value);
   }
   return values;
+}
+
+}  // namespace
+
+std::expected<std::vector<std::uint32_t>, PdbError> row_ids(Bytes image, const Database& db, std::uint32_t kind) {
+  std::uint64_t offset = 0;
+  switch (kind) {
+    case kind::tracks: offset = track_row::kIdOffset; break;
+    case kind::playlist_tree: offset = playlist_tree_row::kIdOffset; break;
+    case kind::artwork: offset = id_name_row::kIdOffset; break;
+    default: return std::unexpected(errors::misuse("no id field is known for table kind " + std::to_string(kind)));
+  }
+  return u32_fields(image, db.row_locations(kind), offset);
+}
+
+std::expected<std::size_t, PdbError> set_tempo(std::vector<std::uint8_t>& image, const Database& db,
+                                               std::uint32_t track_id, std::uint32_t tempo, UndoLog& undo) {
+  const auto rows = db.row_locations(kind::tracks);
+  auto ids = u32_fields(image, rows, track_row::kIdOffset);
+  if (!ids) return std::unexpected(ids.error());
+  std::size_t changed = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if ((*ids)[i] != track_id) continue;
+    undo.save(image, rows[i] + track_row::kTempoOffset, 4);
+    encode_fixed32(image.data() + rows[i] + track_row::kTempoOffset, tempo);
+    ++changed;
+  }
+  return changed;
 }
 
 std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const Database& db,
@@ -146,8 +151,8 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
   auto entry_tracks = u32_fields(image, entry_rows, entry_row::kTrackIdOffset);
   if (!entry_tracks) return std::unexpected(entry_tracks.error());
 
-  const IdSet kept_tracks(keep_tracks ? *keep_tracks : *track_ids);
-  const IdSet kept_playlists(keep_playlists ? *keep_playlists : *node_ids);
+  const IdSet kept_tracks = id_set_of(keep_tracks ? *keep_tracks : *track_ids);
+  const IdSet kept_playlists = id_set_of(keep_playlists ? *keep_playlists : *node_ids);
 
   LocationSet removed;
   for (std::size_t i = 0; i < track_rows.size(); ++i) {
@@ -177,7 +182,7 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
   }
 
   removed.seal();
-  return mark_absent_and_recount(image, removed, undo);
+  return mark_absent_and_recount(image, db.page_size, removed, undo);
 }
 
 }  // namespace vantrel_pdb

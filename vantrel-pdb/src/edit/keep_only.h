@@ -1,6 +1,6 @@
-// Keeping only chosen tracks and playlists of an existing image: the rows
-// of the others are marked absent in place, the history goes when tracks
-// go, and tempos are rewritten.
+// Changes in place: keeping only chosen tracks and playlists of an existing
+// image (the rows of the others are marked absent, the history goes when
+// tracks go) and rewriting tempos.
 //
 // Internal to the library.
 #ifndef VANTREL_PDB_EDIT_KEEP_ONLY_H_
@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "vantrel_pdb/database.h"
+#include "read/database.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -62,7 +62,7 @@ class UndoLog {
 //
 // With `undo`, every byte it overwrites is recorded there first.
 //
-// Fails, before anything is written, with Io when a row's id lies outside
+// Fails, before anything is written, with Damaged when a row's id lies outside
 // the image, and with Invalid(kInvalidRowDirectory) for a data page whose
 // 13-bit slot count puts a slot's offset word inside the page header (the
 // pages before it are then already recounted: drop the image).
@@ -72,10 +72,17 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
                                         const std::unordered_map<std::uint32_t, std::uint32_t>& tempos,
                                         UndoLog* undo = nullptr);
 
-// The u32 at `offset` of each row of `rows`, in order. Fails with Io when
-// one lies outside the image (a row that passed its decoder never does).
-std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std::span<const std::uint64_t> rows,
-                                                               std::uint64_t offset);
+// The id of each row of table `kind` (tracks, playlist tree or artwork; no
+// other kind) in table order, read where `db`, a decoding of `image`, says
+// the rows are. Fails with Damaged when one lies outside the image (a row that
+// passed its decoder never does).
+std::expected<std::vector<std::uint32_t>, PdbError> row_ids(Bytes image, const Database& db, std::uint32_t kind);
+
+// Sets the tempo of every track row whose id is `track_id` (`db` a decoding
+// of `image`), recording each overwritten byte in `undo`; returns how many
+// rows it changed. Fails as row_ids fails.
+std::expected<std::size_t, PdbError> set_tempo(std::vector<std::uint8_t>& image, const Database& db,
+                                               std::uint32_t track_id, std::uint32_t tempo, UndoLog& undo);
 
 }  // namespace vantrel_pdb
 

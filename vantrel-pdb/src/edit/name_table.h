@@ -6,8 +6,8 @@
 // only when the hashes agree.
 //
 // Internal to the library.
-#ifndef VANTREL_PDB_NAME_TABLE_H_
-#define VANTREL_PDB_NAME_TABLE_H_
+#ifndef VANTREL_PDB_EDIT_NAME_TABLE_H_
+#define VANTREL_PDB_EDIT_NAME_TABLE_H_
 
 #include <cstdint>
 #include <cstring>
@@ -33,10 +33,19 @@ class NameTable {
 
   // Stores `id` for `name` unless the name is there already: the first row
   // with a name wins. Returns whether it stored.
-  bool insert(std::string_view name, std::uint32_t id) { return put(name, id, false); }
-
-  // Stores `id` for `name`, replacing an id stored before.
-  void assign(std::string_view name, std::uint32_t id) { put(name, id, true); }
+  bool insert(std::string_view name, std::uint32_t id) {
+    // At most half the slots in use, so that probe runs stay short.
+    if (2 * (size_ + 1) > slots_.size()) grow();
+    const std::uint64_t hash = hash_of(name);
+    std::size_t i = hash & mask();
+    for (; slots_[i].used(); i = (i + 1) & mask()) {
+      if (matches(slots_[i], hash, name)) return false;
+    }
+    slots_[i] = Slot{hash, names_.size(), static_cast<std::uint32_t>(name.size()), id, true};
+    names_.append(name);
+    ++size_;
+    return true;
+  }
 
   void clear() {
     slots_.clear();
@@ -63,23 +72,6 @@ class NameTable {
            (name.empty() || std::memcmp(names_.data() + slot.offset, name.data(), name.size()) == 0);
   }
 
-  bool put(std::string_view name, std::uint32_t id, bool replace) {
-    // At most half the slots in use, so that probe runs stay short.
-    if (2 * (size_ + 1) > slots_.size()) grow();
-    const std::uint64_t hash = hash_of(name);
-    std::size_t i = hash & mask();
-    for (; slots_[i].used(); i = (i + 1) & mask()) {
-      if (matches(slots_[i], hash, name)) {
-        if (replace) slots_[i].id = id;
-        return replace;
-      }
-    }
-    slots_[i] = Slot{hash, names_.size(), static_cast<std::uint32_t>(name.size()), id, true};
-    names_.append(name);
-    ++size_;
-    return true;
-  }
-
   void grow() {
     std::vector<Slot> old = std::move(slots_);
     slots_.assign(old.empty() ? kFirstCapacity : 2 * old.size(), Slot{});
@@ -98,4 +90,4 @@ class NameTable {
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_NAME_TABLE_H_
+#endif  // VANTREL_PDB_EDIT_NAME_TABLE_H_

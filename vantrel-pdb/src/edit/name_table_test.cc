@@ -35,15 +35,13 @@ TEST(NameTable, AnswersAsAMapOfFirstNames) {
   EXPECT_EQ(table.find(std::string("Artist 1\0", 9)), std::nullopt);
 }
 
-TEST(NameTable, AssignReplacesAndClearEmpties) {
+TEST(NameTable, FirstInsertWinsAndClearEmpties) {
   NameTable table;
   EXPECT_EQ(table.find("House"), std::nullopt);
   EXPECT_TRUE(table.insert("House", 5));
   EXPECT_FALSE(table.insert("House", 2));
+  EXPECT_TRUE(table.insert("Techno", 9));
   EXPECT_EQ(table.find("House"), 5u);
-  table.assign("House", 2);
-  table.assign("Techno", 9);
-  EXPECT_EQ(table.find("House"), 2u);
   EXPECT_EQ(table.find("Techno"), 9u);
   EXPECT_EQ(table.find("house"), std::nullopt);
   EXPECT_EQ(table.size(), 2u);

@@ -4,11 +4,12 @@
 #include <array>
 #include <string>
 
+#include "edit/editor.h"
 #include "edit/editor_lookup.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/strings.h"
+#include "format/errors.h"
+#include "format/format.h"
+#include "format/strings.h"
+#include "read/named_rows.h"
 
 namespace vantrel_pdb {
 
@@ -38,8 +39,7 @@ std::expected<std::uint32_t, PdbError> PdbEditor::get_or_create_named(std::uint3
   if (kind != table_kind::genres && kind != table_kind::labels) {
     // Other tables have other row layouts: an id-and-name row there would
     // not decode as what the table holds.
-    return std::unexpected(
-        PdbError(pdb_error::Io{"table kind " + std::to_string(kind) + " does not hold genre or label rows"}));
+    return std::unexpected(errors::misuse("table kind " + std::to_string(kind) + " does not hold genre or label rows"));
   }
   // Made once: the shapes are asked for once per track.
   static const auto kShapes = [] {

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "edit/editor.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "read/database.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, NamedFailure,
                          ::testing::Values(FailureCase{"name_too_long", make_blank_image(), 1, std::string(32764, 'x'),
                                                        "string too long for PDB encoding"},
                                            FailureCase{"not_a_genre_or_label_table", make_blank_image(), 2, "x",
-                                                       "io error: table kind 2 does not hold genre or label rows"},
+                                                       "invalid call: table kind 2 does not hold genre or label rows"},
                                            FailureCase{"undecodable_image", undecodable_genre(), 1, "x",
                                                        "unknown PDB string kind 0x02 at offset 0x202c"},
                                            FailureCase{"largest_id_at_max", named_table(1, {{0xFFFFFFFF, "a"}}), 1, "b",

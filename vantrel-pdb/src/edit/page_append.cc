@@ -4,20 +4,19 @@
 #include <span>
 #include <string>
 
+#include "edit/editor.h"
 #include "edit/editor_lookup.h"
 #include "format/directory.h"
+#include "format/errors.h"
+#include "format/format.h"
 #include "format/page_chain.h"
 #include "format/page_writer.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 
 namespace f = format;
 
 namespace {
-
-PdbError io(std::string what) { return PdbError(pdb_error::Io{std::move(what)}); }
 
 // The slot stamp is the u16 at row offset 2: slot index × 32.
 constexpr std::uint64_t kSlotStampOffset = 2;
@@ -42,7 +41,7 @@ std::expected<void, PdbError> PdbEditor::require_off_chain(std::uint32_t p) {
     }
     chain_pages_ = std::move(pages);
   }
-  if (chain_pages_->contains(p)) return std::unexpected(io("already belongs to a page chain"));
+  if (chain_pages_->contains(p)) return std::unexpected(errors::damaged("already belongs to a page chain"));
   return {};
 }
 
@@ -65,21 +64,23 @@ std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t ki
   // next_unused_page would be overwritten or handed out twice.
   const std::string page_u = "empty_candidate page " + std::to_string(u) + " of " + table_name(kind);
   if (u == 0 || u >= v) {
-    return std::unexpected(io(page_u + " is not a free page below next_unused_page " + std::to_string(v)));
+    return std::unexpected(errors::damaged(page_u + " is not a free page below next_unused_page " + std::to_string(v)));
   }
-  if (v == UINT32_MAX) return std::unexpected(io("next_unused_page cannot be raised past " + std::to_string(v)));
+  if (v == UINT32_MAX)
+    return std::unexpected(errors::damaged("next_unused_page cannot be raised past " + std::to_string(v)));
   if (decode_fixed32(last_page + f::kNextPageOffset) != u) {
-    return std::unexpected(io("last page " + std::to_string(last) + " of " + table_name(kind) +
-                              " does not link to its empty_candidate " + std::to_string(u)));
+    return std::unexpected(errors::damaged("last page " + std::to_string(last) + " of " + table_name(kind) +
+                                           " does not link to its empty_candidate " + std::to_string(u)));
   }
   if (auto ok = require_off_chain(u); !ok)
-    return std::unexpected(io(page_u + " " + ok.error().as<pdb_error::Io>().message));
+    return std::unexpected(errors::damaged(page_u + " " + ok.error().as<pdb_error::Damaged>().detail));
   // In a sound image every page past the end is some table's candidate, so
   // the gap that growing opens is bounded by the number of tables (whose
   // directory table_entry_offset found inside the image).
   const std::uint64_t page_count = image_.size() / page_size_;
   const std::uint64_t entries = decode_fixed32(image_.data() + f::kTableCountOffset);
-  if (u >= page_count + entries) return std::unexpected(io(page_u + " lies too far beyond the end of the image"));
+  if (u >= page_count + entries)
+    return std::unexpected(errors::damaged(page_u + " lies too far beyond the end of the image"));
 
   const std::uint64_t start = std::uint64_t{u} * page_size_;
   if (image_.size() < start + page_size_) image_.resize(start + page_size_, 0);
@@ -93,26 +94,26 @@ std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t ki
   return u;
 }
 
-std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
-                                                    bool stamp_row_index) {
+std::expected<std::uint64_t, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
+                                                             bool stamp_row_index) {
   auto max = max_alloc();
   if (!max) return std::unexpected(max.error());
   if (alloc > *max) return std::unexpected(PdbError(pdb_error::RowTooLarge{alloc, *max}));
   if (alloc < row.size() || (stamp_row_index && alloc < kSlotStampEnd)) {
-    return std::unexpected(io("row of " + std::to_string(row.size()) + " bytes does not fit its allocation of " +
-                              std::to_string(alloc) + " bytes"));
+    return std::unexpected(errors::misuse("row of " + std::to_string(row.size()) +
+                                          " bytes does not fit its allocation of " + std::to_string(alloc) + " bytes"));
   }
   auto entry = table_entry_offset(image_, kind);
   if (!entry) return std::unexpected(entry.error());
-  if (auto ok = ensure_table_sequence(kind); !ok) return ok;
+  if (auto ok = ensure_table_sequence(kind); !ok) return std::unexpected(ok.error());
 
   std::uint32_t p = decode_fixed32(image_.data() + *entry + f::kEntryLastPageOffset);
   auto start = page_start(p);
   if (!start) return std::unexpected(start.error());
   const std::uint8_t* last = image_.data() + *start;
   if (decode_fixed32(last + f::kPageIndexOffset) != p || decode_fixed32(last + f::kPageKindOffset) != kind) {
-    return std::unexpected(
-        io("last page " + std::to_string(p) + " of " + table_name(kind) + " does not carry its own index and kind"));
+    return std::unexpected(errors::damaged("last page " + std::to_string(p) + " of " + table_name(kind) +
+                                           " does not carry its own index and kind"));
   }
 
   // The slot count is read with all 13 bits so that a page already past the
@@ -144,7 +145,7 @@ std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes ro
     edit_row_counts_[p] = 0;
     f::clear_edit_flags(page, g);
   }
-  if (auto ok = mark_table_touched(kind, p); !ok) return ok;
+  if (auto ok = mark_table_touched(kind, p); !ok) return std::unexpected(ok.error());
 
   auto dest = f::put_row(page, g, used, row, alloc);
   if (stamp_row_index) encode_fixed16(dest.data() + kSlotStampOffset, static_cast<std::uint16_t>(g * kSlotStampFactor));
@@ -156,8 +157,9 @@ std::expected<void, PdbError> PdbEditor::append_row(std::uint32_t kind, Bytes ro
   f::set_heap_use(page, n, used + alloc);
   f::set_edit_counts(page, edit_rows, edit_first_slots_[p]);
 
-  lookup_->on_row_appended(image_, kind, *start + f::kPageHeaderSize + used);
-  return {};
+  const std::uint64_t location = *start + f::kPageHeaderSize + used;
+  lookup_->on_row_appended(image_, kind, location);
+  return location;
 }
 
 }  // namespace vantrel_pdb

@@ -3,11 +3,11 @@
 #include <array>
 #include <string>
 
+#include "edit/editor.h"
 #include "edit/editor_lookup.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/strings.h"
+#include "format/format.h"
+#include "format/strings.h"
+#include "read/playlist_rows.h"
 
 namespace vantrel_pdb {
 
@@ -15,14 +15,10 @@ namespace {
 constexpr std::uint32_t kFolderFlag = 1;
 }  // namespace
 
-std::expected<std::uint32_t, PdbError> PdbEditor::create_playlist(std::string_view name, std::uint32_t parent_id,
-                                                                  bool is_folder) {
+std::expected<void, PdbError> PdbEditor::create_playlist(std::uint32_t id, std::string_view name,
+                                                         std::uint32_t parent_id, bool is_folder) {
   namespace r = playlist_tree_row;
-  // Ids count over the whole tree, sort orders among the siblings only.
-  auto largest_id = lookup_->largest_id(image_, table_kind::playlist_tree);
-  if (!largest_id) return std::unexpected(largest_id.error());
-  auto id = next_number(*largest_id, "playlist id");
-  if (!id) return id;
+  // Sort orders count among the siblings only.
   auto largest_sort = lookup_->largest_sort_order(image_, parent_id);
   if (!largest_sort) return std::unexpected(largest_sort.error());
   // A position, not an id: it wraps like any 32-bit counter of the format
@@ -34,13 +30,13 @@ std::expected<std::uint32_t, PdbError> PdbEditor::create_playlist(std::string_vi
   std::vector<std::uint8_t> row(r::kNameOffset, 0);
   encode_fixed32(row.data() + r::kParentIdOffset, parent_id);
   encode_fixed32(row.data() + r::kSortOrderOffset, sort_order);
-  encode_fixed32(row.data() + r::kIdOffset, *id);
+  encode_fixed32(row.data() + r::kIdOffset, id);
   encode_fixed32(row.data() + r::kFolderFlagOffset, is_folder ? kFolderFlag : 0);
   row.insert(row.end(), encoded->begin(), encoded->end());
   if (auto ok = append_row(table_kind::playlist_tree, row, format::round_up4(row.size()), false); !ok) {
     return std::unexpected(ok.error());
   }
-  return *id;
+  return {};
 }
 
 std::expected<void, PdbError> PdbEditor::add_to_playlist(std::uint32_t playlist_id, std::uint32_t track_id,
@@ -60,7 +56,10 @@ std::expected<void, PdbError> PdbEditor::add_to_playlist(std::uint32_t playlist_
   encode_fixed32(row.data() + entry_row::kEntryIndexOffset, *entry_index);
   encode_fixed32(row.data() + entry_row::kTrackIdOffset, track_id);
   encode_fixed32(row.data() + entry_row::kPlaylistIdOffset, playlist_id);
-  return append_row(table_kind::playlist_entries, row, entry_row::kSize, false);
+  if (auto ok = append_row(table_kind::playlist_entries, row, entry_row::kSize, false); !ok) {
+    return std::unexpected(ok.error());
+  }
+  return {};
 }
 
 }  // namespace vantrel_pdb

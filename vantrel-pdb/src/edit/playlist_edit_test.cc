@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "edit/editor.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "read/database.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -47,8 +47,8 @@ ByteVec tree(const std::vector<Node>& nodes, const std::vector<Entry>& entries =
 
 TEST(CreatePlaylist, FirstNodesOfABlankImage) {
   auto editor = PdbEditor::from_bytes(make_blank_image());
-  EXPECT_EQ(editor.create_playlist("abcd", 0, true).value(), 1u);
-  EXPECT_EQ(editor.create_playlist("B", 0, false).value(), 2u);
+  EXPECT_TRUE(editor.create_playlist(1, "abcd", 0, true));
+  EXPECT_TRUE(editor.create_playlist(2, "B", 0, false));
   // 20 fixed bytes and a 5-byte name: row 25, allocation 28.
   EXPECT_EQ(bytes(editor, kTreeRows, 28),
             (ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0x0B, 'a', 'b', 'c', 'd', 0, 0, 0}));
@@ -57,17 +57,21 @@ TEST(CreatePlaylist, FirstNodesOfABlankImage) {
   EXPECT_EQ(get_u16(image_of(editor), 16 * kPage + f::kUsedSizeOffset), 28 + 24);
 }
 
-TEST(CreatePlaylist, IdOverTheWholeTreeSortOrderPerParent) {
+TEST(CreatePlaylist, TheCallersIdSortOrderPerParent) {
   auto editor = PdbEditor::from_bytes(tree({{0, 5, 1, true}, {0, 2, 9, false}, {1, 7, 2, false}}));
-  EXPECT_EQ(editor.create_playlist("x", 9, false).value(), 10u);
-  EXPECT_EQ(editor.create_playlist("y", 0, false).value(), 11u);
-  EXPECT_EQ(editor.create_playlist("z", 1, false).value(), 12u);
-  EXPECT_EQ(editor.create_playlist("w", 9, false).value(), 13u);
+  EXPECT_TRUE(editor.create_playlist(40, "x", 9, false));
+  EXPECT_TRUE(editor.create_playlist(3, "y", 0, false));
+  EXPECT_TRUE(editor.create_playlist(0xFFFFFFFF, "z", 1, false));
+  EXPECT_TRUE(editor.create_playlist(40, "w", 40, false));  // under the node just made
   auto db = Database::from_bytes(editor.image());
   ASSERT_TRUE(db);
-  std::vector<std::uint32_t> sort_orders;
-  for (const auto& n : db->playlist_tree) sort_orders.push_back(n.sort_order);
-  EXPECT_EQ(sort_orders, (std::vector<std::uint32_t>{5, 2, 7, 0, 6, 8, 1}));
+  std::vector<std::uint32_t> sort_orders, ids;
+  for (const auto& n : db->playlist_tree) {
+    sort_orders.push_back(n.sort_order);
+    ids.push_back(n.id);
+  }
+  EXPECT_EQ(sort_orders, (std::vector<std::uint32_t>{5, 2, 7, 0, 6, 8, 0}));
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 9, 2, 40, 3, 0xFFFFFFFF, 40}));
 }
 
 TEST(AddToPlaylist, EntryIndicesPerPlaylist) {
@@ -90,7 +94,7 @@ TEST(AddToPlaylist, EntryIndicesPerPlaylist) {
 
 TEST(AddToPlaylist, RowBytesInABlankImage) {
   auto editor = PdbEditor::from_bytes(make_blank_image());
-  ASSERT_EQ(editor.create_playlist("p", 0, false).value(), 1u);
+  ASSERT_TRUE(editor.create_playlist(1, "p", 0, false));
   ASSERT_TRUE(editor.add_to_playlist(1, 0x01020304, std::nullopt));
   EXPECT_EQ(bytes(editor, kEntryRows, 12), (ByteVec{1, 0, 0, 0, 4, 3, 2, 1, 1, 0, 0, 0}));
 }
@@ -122,16 +126,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, AddToPlaylistRefusal,
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Sort orders and computed entry indices are positions, not ids: they wrap
-// in 32 bits instead of failing, while ids still refuse to wrap to 0.
+// in 32 bits instead of failing.
 TEST(PlaylistNumbering, PositionsWrapPastTheLargestValue) {
   auto editor = PdbEditor::from_bytes(
       tree({{0, 0xFFFFFFFF, 1, false}, {1, 0xFFFFFFFE, 2, false}}, {{0xFFFFFFFF, 7, 1}, {0xFFFFFFFE, 7, 2}}));
-  ASSERT_EQ(editor.create_playlist("a", 0, false).value(), 3u);  // sort_order 0xFFFFFFFF + 1 = 0
-  ASSERT_EQ(editor.create_playlist("b", 0, false).value(), 4u);  // 0xFFFFFFFF is still the largest: 0 again
-  ASSERT_EQ(editor.create_playlist("c", 1, false).value(), 5u);  // 0xFFFFFFFE + 1
-  ASSERT_TRUE(editor.add_to_playlist(1, 8, std::nullopt));       // 0xFFFFFFFF + 1 = 0
-  ASSERT_TRUE(editor.add_to_playlist(2, 8, std::nullopt));       // 0xFFFFFFFE + 1
-  ASSERT_TRUE(editor.add_to_playlist(2, 9, std::nullopt));       // then 0
+  ASSERT_TRUE(editor.create_playlist(3, "a", 0, false));    // sort_order 0xFFFFFFFF + 1 = 0
+  ASSERT_TRUE(editor.create_playlist(4, "b", 0, false));    // 0xFFFFFFFF is still the largest: 0 again
+  ASSERT_TRUE(editor.create_playlist(5, "c", 1, false));    // 0xFFFFFFFE + 1
+  ASSERT_TRUE(editor.add_to_playlist(1, 8, std::nullopt));  // 0xFFFFFFFF + 1 = 0
+  ASSERT_TRUE(editor.add_to_playlist(2, 8, std::nullopt));  // 0xFFFFFFFE + 1
+  ASSERT_TRUE(editor.add_to_playlist(2, 9, std::nullopt));  // then 0
   auto db = Database::from_bytes(editor.image());
   ASSERT_TRUE(db);
   std::vector<std::uint32_t> sort_orders;
@@ -150,7 +154,6 @@ TEST(AddToPlaylist, FirstNodeWithTheIdDecides) {
 }
 
 TEST(CreatePlaylist, RefusalsLeaveTheImageUnchanged) {
-  ByteVec at_max = tree({{0, 0, 0xFFFFFFFF, false}});
   testing::ImageBuilder b;
   b.add_row(b.add_table(7), ByteVec{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x02, 4, 0, 0});
   ByteVec undecodable = b.finish();
@@ -160,10 +163,9 @@ TEST(CreatePlaylist, RefusalsLeaveTheImageUnchanged) {
     std::string message;
   };
   for (const Case& c : {Case{make_blank_image(), std::string(32764, 'x'), "string too long for PDB encoding"},
-                        Case{at_max, "x", "playlist id=4294967296 does not fit in 4 byte(s)"},
                         Case{undecodable, "x", "unknown PDB string kind 0x02 at offset 0x203c"}}) {
     auto editor = PdbEditor::from_bytes(c.image);
-    auto r = editor.create_playlist(c.name, 0, false);
+    auto r = editor.create_playlist(1, c.name, 0, false);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().message(), c.message);
     EXPECT_EQ(image_of(editor), c.image);

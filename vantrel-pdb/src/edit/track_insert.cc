@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "edit/editor.h"
 #include "edit/editor_lookup.h"
+#include "format/format.h"
 #include "format/string_codec.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
+#include "format/strings.h"
+#include "read/named_rows.h"
+#include "read/track.h"
 
 namespace vantrel_pdb {
 
@@ -35,27 +35,10 @@ constexpr std::uint64_t kEstimateBase = r::kFixedSize + 4;
 constexpr std::uint64_t kArtistAllocBase = 16;
 constexpr std::uint64_t kAlbumAllocBase = 28;
 
-// File types of the editor's own mapping; anything else counts as mp3.
-constexpr std::uint16_t kFileTypeMp3 = 1;
-constexpr std::uint16_t kFileTypeM4a = 4;
-constexpr std::uint16_t kFileTypeWav = 11;
-constexpr std::uint16_t kFileTypeAiff = 12;
-
 // The last path component: after the last "/", the whole path without one.
 std::string_view file_name_of(std::string_view path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-std::uint16_t file_type_of(std::string_view path) {
-  std::size_t dot = path.rfind('.');
-  std::string ext(dot == std::string_view::npos ? path : path.substr(dot + 1));
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  if (ext == "m4a") return kFileTypeM4a;
-  if (ext == "wav") return kFileTypeWav;
-  if (ext == "aif" || ext == "aiff") return kFileTypeAiff;
-  return kFileTypeMp3;
 }
 
 // The texts of the 21 string slots, in slot order.
@@ -89,8 +72,8 @@ struct EncodedSlots {
 // `alloc` is the size estimate, which covers the row (4 spare bytes and
 // every string rounded up to 4 leave room for all alignment padding), so the
 // row is made at that size once and cut to its length.
-std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids, std::uint32_t id,
-                                          std::uint32_t serial, const EncodedSlots& strings, std::uint64_t alloc) {
+std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids, std::uint32_t serial,
+                                          const EncodedSlots& strings, std::uint64_t alloc) {
   std::vector<std::uint8_t> row(std::max<std::uint64_t>(alloc, r::kFixedSize), 0);
   std::uint8_t* p = row.data();
   encode_fixed16(p + r::kSubtypeOffset, kTrackSubtype);
@@ -108,7 +91,7 @@ std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids
   encode_fixed32(p + r::kGenreIdOffset, ids.genre);
   encode_fixed32(p + r::kAlbumIdOffset, ids.album);
   encode_fixed32(p + r::kArtistIdOffset, ids.artist);
-  encode_fixed32(p + r::kIdOffset, id);
+  encode_fixed32(p + r::kIdOffset, t.id);
   encode_fixed16(p + r::kAuxShortAOffset, t.aux_short_a);
   encode_fixed16(p + r::kAuxShortBOffset, t.aux_short_b);
   encode_fixed16(p + r::kAuxShortCOffset, t.aux_short_c);
@@ -117,7 +100,7 @@ std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids
   encode_fixed16(p + r::kConstant86Offset, kConstant86);
   p[r::kAuxByteOffset] = t.aux_byte;
   p[r::kRatingOffset] = t.rating;
-  encode_fixed16(p + r::kFileTypeOffset, file_type_of(t.file_path));
+  encode_fixed16(p + r::kFileTypeOffset, t.file_type);
   encode_fixed16(p + r::kConstant92Offset, kConstant92);
 
   std::uint64_t end = r::kFixedSize;
@@ -137,7 +120,7 @@ std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids
 
 }  // namespace
 
-std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& track) {
+std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& track) {
   // Everything that can refuse the track row is settled before any named
   // row is written.
   std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
@@ -176,7 +159,7 @@ std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& trac
       return shape;
     }();
     auto id = find_or_create(table_kind::artists, *track.artist, kArtistShape);
-    if (!id) return id;
+    if (!id) return std::unexpected(id.error());
     ids.artist = *id;
   }
   if (track.album) {
@@ -198,13 +181,13 @@ std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& trac
       shape.stamp_row_index = true;
       shape.id_name = "album id";
       auto id = find_or_create(table_kind::albums, *track.album, shape);
-      if (!id) return id;
+      if (!id) return std::unexpected(id.error());
       ids.album = *id;
     }
   }
   if (track.genre) {
     auto id = get_or_create_named(table_kind::genres, *track.genre);
-    if (!id) return id;
+    if (!id) return std::unexpected(id.error());
     ids.genre = *id;
   }
   if (track.key) {
@@ -217,31 +200,26 @@ std::expected<std::uint32_t, PdbError> PdbEditor::add_track(const NewTrack& trac
       return shape;
     }();
     auto id = find_or_create(table_kind::keys, *track.key, kKeyShape);
-    if (!id) return id;
+    if (!id) return std::unexpected(id.error());
     ids.key = *id;
   }
   if (track.label) {
     auto id = get_or_create_named(table_kind::labels, *track.label);
-    if (!id) return id;
+    if (!id) return std::unexpected(id.error());
     ids.label = *id;
   }
 
-  auto largest_id = lookup_->largest_id(image_, table_kind::tracks);
-  if (!largest_id) return std::unexpected(largest_id.error());
-  auto id = next_number(*largest_id, "track id");
-  if (!id) return id;
   auto largest_serial = lookup_->largest_track_serial(image_);
   if (!largest_serial) return std::unexpected(largest_serial.error());
   std::uint32_t serial = kFirstTrackSerial;
   if (*largest_serial) {
     auto next = next_number(*largest_serial, "track_serial");
-    if (!next) return next;
+    if (!next) return std::unexpected(next.error());
     serial = *next;
   }
 
-  auto row = track_row_bytes(track, ids, *id, serial, strings, estimate);
-  if (auto ok = append_row(table_kind::tracks, row, estimate, true); !ok) return std::unexpected(ok.error());
-  return *id;
+  auto row = track_row_bytes(track, ids, serial, strings, estimate);
+  return append_row(table_kind::tracks, row, estimate, true);
 }
 
 }  // namespace vantrel_pdb

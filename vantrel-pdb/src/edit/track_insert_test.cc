@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "edit/editor.h"
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "format/strings.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/editor.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -36,25 +36,34 @@ Database decode(const PdbEditor& e) {
 // Location of the k-th track row.
 std::uint64_t track_location(const PdbEditor& e, std::size_t k) { return decode(e).row_locations(0)[k]; }
 
-std::uint32_t add(PdbEditor& e, const NewTrack& t) {
-  auto id = e.add_track(t);
-  EXPECT_TRUE(id) << id.error().message();
-  return id.value_or(0);
+// Adds `t` and returns the row's location.
+std::uint64_t add(PdbEditor& e, const NewTrack& t) {
+  auto location = e.add_track(t);
+  EXPECT_TRUE(location) << location.error().message();
+  return location.value_or(0);
 }
 
-TEST(AddTrack, NumbersTracksAndSerialsFromOne) {
+NewTrack with_id(std::uint32_t id, NewTrack t) {
+  t.id = id;
+  return t;
+}
+
+TEST(AddTrack, TakesTheCallersIdAndNumbersSerialsFromOne) {
   auto editor = PdbEditor::from_bytes(make_blank_image());
-  EXPECT_EQ(add(editor, NewTrack("a", "/a.mp3")), 1u);
-  EXPECT_EQ(add(editor, NewTrack("b", "/b.mp3")), 2u);
+  const std::uint64_t first = add(editor, with_id(7, NewTrack("a", "/a.mp3")));
+  const std::uint64_t second = add(editor, with_id(3, NewTrack("b", "/b.mp3")));
   ByteVec image = image_of(editor);
-  std::uint64_t first = track_location(editor, 0), second = track_location(editor, 1);
+  EXPECT_EQ(first, track_location(editor, 0));
+  EXPECT_EQ(second, track_location(editor, 1));
+  EXPECT_EQ(get_u32(image, first + r::kIdOffset), 7u);
+  EXPECT_EQ(get_u32(image, second + r::kIdOffset), 3u);
   EXPECT_EQ(get_u32(image, first + r::kTrackSerialOffset), 0x100001u);
   EXPECT_EQ(get_u32(image, second + r::kTrackSerialOffset), 0x100002u);
   EXPECT_EQ(get_u16(image, first + r::kSlotStampOffset), 0);
   EXPECT_EQ(get_u16(image, second + r::kSlotStampOffset), 32);
 }
 
-TEST(AddTrack, NumbersFromTheLargestIdAndSerial) {
+TEST(AddTrack, NumbersSerialsFromTheLargest) {
   testing::ImageBuilder b;
   auto t = b.add_table(0);
   testing::TrackRowSpec fields;
@@ -66,26 +75,25 @@ TEST(AddTrack, NumbersFromTheLargestIdAndSerial) {
   testing::put_u32(image, a + r::kTrackSerialOffset, 7);
   testing::put_u32(image, c + r::kTrackSerialOffset, 3);
   auto editor = PdbEditor::from_bytes(image);
-  EXPECT_EQ(add(editor, NewTrack("t", "/t.mp3")), 18u);
+  add(editor, NewTrack("t", "/t.mp3"));
   EXPECT_EQ(get_u32(image_of(editor), track_location(editor, 2) + r::kTrackSerialOffset), 8u);
 
-  testing::put_u32(image, c + r::kIdOffset, 0xFFFFFFFF);
+  testing::put_u32(image, a + r::kTrackSerialOffset, 0xFFFFFFFF);
   auto at_max = PdbEditor::from_bytes(image);
   EXPECT_EQ(at_max.add_track(NewTrack("t", "/t.mp3")).error().message(),
-            "track id=4294967296 does not fit in 4 byte(s)");
+            "track_serial=4294967296 does not fit in 4 byte(s)");
   EXPECT_EQ(image_of(at_max), image);
 }
 
 struct PathCase {
   std::string path;
   std::string file_name;
-  std::uint16_t file_type;
   std::optional<std::string> given_name = std::nullopt;
 };
 
-class FileNameAndType : public ::testing::TestWithParam<PathCase> {};
+class FileName : public ::testing::TestWithParam<PathCase> {};
 
-TEST_P(FileNameAndType, DerivedFromThePath) {
+TEST_P(FileName, DerivedFromThePath) {
   const auto& c = GetParam();
   auto editor = PdbEditor::from_bytes(make_blank_image());
   NewTrack t("t", c.path);
@@ -93,17 +101,13 @@ TEST_P(FileNameAndType, DerivedFromThePath) {
   add(editor, t);
   EXPECT_EQ(decode(editor).tracks.at(0).strings[r::kFileNameSlot], c.file_name);
   EXPECT_EQ(decode(editor).tracks.at(0).strings[r::kFilePathSlot], c.path);
-  EXPECT_EQ(get_u16(image_of(editor), track_location(editor, 0) + r::kFileTypeOffset), c.file_type);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FileNameAndType,
-                         ::testing::Values(PathCase{"/music/Song.MP3", "Song.MP3", 1},
-                                           PathCase{"/a/b.Wav", "b.Wav", 11}, PathCase{"/a/b.aiff", "b.aiff", 12},
-                                           PathCase{"/a/b.AIF", "b.AIF", 12}, PathCase{"/a/b.m4a", "b.m4a", 4},
-                                           PathCase{"/a/b.flac", "b.flac", 1}, PathCase{"noext", "noext", 1},
-                                           PathCase{"wav", "wav", 11}, PathCase{"/music/", "", 1},
-                                           PathCase{"/a.wav/b", "b", 1},
-                                           PathCase{"/m/real.wav", "shown.mp3", 11, "shown.mp3"}));
+INSTANTIATE_TEST_SUITE_P(Cases, FileName,
+                         ::testing::Values(PathCase{"/music/Song.MP3", "Song.MP3"}, PathCase{"/a/b.Wav", "b.Wav"},
+                                           PathCase{"noext", "noext"}, PathCase{"/music/", ""},
+                                           PathCase{"/a.wav/b", "b"},
+                                           PathCase{"/m/real.wav", "shown.mp3", "shown.mp3"}));
 
 TEST(AddTrack, NamedRowsAreSharedByNameAndLaidOutExactly) {
   auto editor = PdbEditor::from_bytes(make_blank_image());
@@ -284,13 +288,15 @@ TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
   t.aux_number = 0xA1A2A3A4;
   t.artwork_id = 77;
   t.duration = 0xB1B2;
+  t.file_type = 11;
   t.aux_short_c = 0xC1C2;
   t.sample_depth = 24;
   t.aux_short_a = 0xD1D2;
   t.aux_short_b = 0xE1E2;
   t.rating = 5;
   t.aux_byte = 0xF1;
-  ASSERT_EQ(add(editor, t), 1u);
+  t.id = 0xC0FFEE;
+  const std::uint64_t row = add(editor, t);
   Database db = decode(editor);
   ASSERT_EQ(db.tracks.size(), 1u);
   const Track& got = db.tracks[0];
@@ -307,7 +313,7 @@ TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
   EXPECT_EQ(got.aux_id_c, 0u);
   EXPECT_EQ((std::vector<std::uint32_t>{got.sample_rate, got.file_size, got.artwork_id, got.bitrate, got.aux_number,
                                         got.tempo, got.id}),
-            (std::vector<std::uint32_t>{48000, 123456789, 77, 320, 0xA1A2A3A4, 12850, 1}));
+            (std::vector<std::uint32_t>{48000, 123456789, 77, 320, 0xA1A2A3A4, 12850, 0xC0FFEE}));
   EXPECT_EQ(
       (std::vector<std::uint16_t>{got.aux_short_a, got.aux_short_b, got.aux_short_c, got.sample_depth, got.duration}),
       (std::vector<std::uint16_t>{0xD1D2, 0xE1E2, 0xC1C2, 24, 0xB1B2}));
@@ -327,7 +333,7 @@ TEST(AddTrack, EveryFieldRoundTripsThroughTheReader) {
   EXPECT_EQ(got.label_id, db.labels[0].id);
   // The bytes the reader does not keep.
   ByteVec image = image_of(editor);
-  std::uint64_t row = db.row_locations(0)[0];
+  EXPECT_EQ(row, db.row_locations(0)[0]);
   EXPECT_EQ(get_u16(image, row + r::kSubtypeOffset), 0x24);
   EXPECT_EQ(get_u32(image, row + r::kConstant24Offset), 0x03DDAE49u);
   EXPECT_EQ(get_u16(image, row + r::kConstant86Offset), 41);

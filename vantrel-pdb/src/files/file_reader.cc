@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 
+#include "format/coding.h"
+#include "format/errors.h"
+#include "format/format.h"
+#include "format/validate.h"
+#include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/files.h"
-#include "vantrel_pdb/memory_hints.h"
-#include "vantrel_pdb/os_error.h"
-#include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
 
@@ -99,6 +101,16 @@ std::expected<std::vector<std::uint8_t>, PdbError> read_path(const std::string& 
 }
 
 }  // namespace
+
+std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size) {
+  constexpr std::uint64_t kPageSize = format::kPageSize;
+  static_assert(kFileStartSize == kPageSize);
+  if (file_size < kPageSize || file_size % kPageSize != 0 || start.size() < kPageSize ||
+      decode_fixed32(start.data() + format::kPageSizeOffset) != kPageSize) {
+    return std::unexpected(errors::invalid(kInvalidPageSize));
+  }
+  return {};
+}
 
 std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path) { return read_path(path, false); }
 

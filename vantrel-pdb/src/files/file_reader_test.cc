@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
+#include "format/format.h"
+#include "format/validate.h"
 #include "vantrel_pdb/files.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
 namespace {

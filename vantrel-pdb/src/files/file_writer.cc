@@ -7,12 +7,13 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "files/metadata_calls_for_testing.h"
+#include "files/temp_file_cleanup.h"
 #include "vantrel_pdb/files.h"
 #include "vantrel_pdb/library.h"
-#include "vantrel_pdb/os_error.h"
-#include "vantrel_pdb/temp_file_cleanup.h"
 
 namespace vantrel_pdb {
 
@@ -22,20 +23,28 @@ namespace {
 constexpr int kMaxSymlinkHops = 40;
 // Fresh names tried before giving up on finding one that is free.
 constexpr int kNameAttempts = 100;
-// Temporary names are this prefix and random letters and digits: short, so
-// that they fit in any directory whatever the target's name.
-constexpr char kTempPrefix[] = ".dovrel-";
+// Temporary names are the caller's prefix and random letters and digits:
+// short, so that they fit in any directory whatever the target's name.
 constexpr int kTempRandomChars = 8;
+constexpr std::size_t kMaxTempPrefix = 55;  // with the random part, what temp_file_cleanup keeps
 
 ScopedMetadataCallsForTesting::Fchmod g_fchmod = ::fchmod;
 ScopedMetadataCallsForTesting::Fchown g_fchown = ::fchown;
 
-PdbError output_error(const std::string& path, const std::string& reason) {
-  return PdbError(pdb_error::File{"cannot write output " + path + ": " + reason});
-}
-PdbError output_error(const std::string& path, int error_number) {
-  return output_error(path, os_error_message(error_number));
-}
+// A failure of the write of a path, in the caller's words.
+class WriteFailure {
+ public:
+  explicit WriteFailure(const WriteOptions& options) : prefix_(options.failure_prefix) {}
+  PdbError operator()(const std::string& path, const std::string& reason) const {
+    return PdbError(pdb_error::File{prefix_ + path + ": " + reason});
+  }
+  PdbError operator()(const std::string& path, int error_number) const {
+    return (*this)(path, os_error_message(error_number));
+  }
+
+ private:
+  const std::string& prefix_;
+};
 
 std::string directory_of(const std::string& path) {
   auto slash = path.rfind('/');
@@ -89,7 +98,7 @@ int set_metadata(int fd, mode_t mode, const struct stat* existing) {
   return 0;
 }
 
-std::string fresh_temp_name() {
+std::string fresh_temp_name(const std::string& prefix) {
   static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   unsigned char random[kTempRandomChars] = {};
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
@@ -101,7 +110,7 @@ std::string fresh_temp_name() {
       r = static_cast<unsigned char>(seed >> 16);
     }
   }
-  std::string name = kTempPrefix;
+  std::string name = prefix;
   for (unsigned char r : random) name.push_back(kAlphabet[r % (sizeof kAlphabet - 1)]);
   return name;
 }
@@ -143,7 +152,7 @@ class Descriptor {
 // (O_CREAT | O_EXCL, never following an existing name), registered at once.
 class NewFile {
  public:
-  explicit NewFile(int dir) : dir_(dir) {}
+  NewFile(int dir, const std::string& prefix) : dir_(dir), prefix_(prefix) {}
   ~NewFile() { discard(); }
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
@@ -159,7 +168,7 @@ class NewFile {
       }
     }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      std::string name = fresh_temp_name();
+      std::string name = fresh_temp_name(prefix_);
       CleanupSignalsBlocked blocked;
       int fd = ::openat(dir_, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
       if (fd < 0) {
@@ -200,7 +209,7 @@ class NewFile {
   int link_unnamed() {
     const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd_.get());
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      std::string name = fresh_temp_name();
+      std::string name = fresh_temp_name(prefix_);
       // AT_EMPTY_PATH needs a capability that root has; /proc serves everyone else.
       int linked = ::linkat(fd_.get(), "", dir_, name.c_str(), AT_EMPTY_PATH);
       if (linked != 0 && errno != EEXIST) {
@@ -231,14 +240,14 @@ class NewFile {
   }
 
   int dir_;
+  const std::string& prefix_;
   Descriptor fd_;
   std::string name_;  // empty while the file is unnamed
   bool published_ = false;
 };
 
-}  // namespace
-
-std::expected<std::string, int> output_target(const std::string& path) {
+// output_target, failing with an errno value.
+std::expected<std::string, int> resolve_target(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
     struct stat st;
@@ -256,13 +265,27 @@ std::expected<std::string, int> output_target(const std::string& path) {
   return std::unexpected(ELOOP);
 }
 
+}  // namespace
+
+std::expected<std::string, PdbError> output_target(const std::string& path) {
+  auto target = resolve_target(path);
+  if (!target) return std::unexpected(PdbError(pdb_error::File{os_error_message(target.error())}));
+  return std::move(*target);
+}
+
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
-                                         const BeforeReplace& before_replace) {
+                                         const WriteOptions& options) {
+  if (options.temp_prefix.size() > kMaxTempPrefix ||
+      options.temp_prefix.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+    return std::unexpected(PdbError(pdb_error::Misuse{"a temporary-file prefix holds at most " +
+                                                      std::to_string(kMaxTempPrefix) + " bytes and no '/' or NUL"}));
+  }
   if (path.find('\0') != std::string::npos) {
     return std::unexpected(PdbError(pdb_error::File{"file path contains a NUL byte"}));
   }
+  const WriteFailure output_error(options);
   if (path.empty()) return std::unexpected(output_error(path, ENOENT));
-  auto target = output_target(path);
+  auto target = resolve_target(path);
   if (!target) return std::unexpected(output_error(path, target.error()));
 
   // What the path names when the kernel follows it: this also sees through
@@ -296,7 +319,7 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
   // The second round, with a named file, is for a file system that made an
   // unnamed file but cannot give it a name.
   for (bool unnamed : {true, false}) {
-    NewFile file(dir.get());
+    NewFile file(dir.get(), options.temp_prefix);
     if (int error_number = file.open(unnamed); error_number != 0) {
       // The directory is open, so "No such file" means that it takes no new files.
       if (error_number == ENOENT) return std::unexpected(output_error(path, dir_path + " does not accept new files"));
@@ -306,8 +329,8 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
       return std::unexpected(output_error(path, error_number));
     }
     if (!write_all(file.fd(), bytes) || ::fsync(file.fd()) != 0) return std::unexpected(output_error(path, errno));
-    if (before_replace) {
-      if (auto ready = before_replace(); !ready) return ready;
+    if (options.before_replace) {
+      if (auto ready = options.before_replace(); !ready) return ready;
     }
     const int published = file.publish(name);
     if (published == NewFile::kCannotLink && file.is_unnamed()) continue;

@@ -1,6 +1,6 @@
-#include "vantrel_pdb/os_error.h"
-
 #include <cstring>
+
+#include "vantrel_pdb/files.h"
 
 namespace vantrel_pdb {
 

@@ -1,10 +1,12 @@
-#include "vantrel_pdb/temp_file_cleanup.h"
+#include "files/temp_file_cleanup.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+
+#include "vantrel_pdb/files.h"
 
 namespace vantrel_pdb {
 

@@ -1,7 +1,7 @@
-#include "vantrel_pdb/blank_image.h"
+#include "format/blank_image.h"
 
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/format.h"
+#include "format/coding.h"
+#include "format/format.h"
 
 namespace vantrel_pdb {
 
@@ -31,7 +31,7 @@ void write_header_page(std::uint8_t* page, std::uint32_t p, std::uint32_t kind) 
 }  // namespace
 
 std::vector<std::uint8_t> make_blank_image() {
-  constexpr std::uint64_t page_size = f::kToolPageSize;
+  constexpr std::uint64_t page_size = f::kPageSize;
   std::vector<std::uint8_t> image(page_size * kBlankPageCount, 0);
   std::uint8_t* header = image.data();
   encode_fixed32(header + f::kPageSizeOffset, static_cast<std::uint32_t>(page_size));

@@ -1,13 +1,13 @@
-#include "vantrel_pdb/blank_image.h"
+#include "format/blank_image.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "format/validate.h"
+#include "read/database.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/validate.h"
 
 namespace vantrel_pdb {
 namespace {

@@ -1,7 +1,9 @@
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 
 #include <cstdio>
 #include <string>
+
+#include "format/errors.h"
 
 namespace vantrel_pdb {
 
@@ -10,7 +12,7 @@ std::expected<void, PdbError> require_bytes(Bytes image, std::uint64_t pos, std:
   char buf[160];
   std::snprintf(buf, sizeof buf, "%llu byte(s) at offset 0x%llx lie past the end of the image (%zu bytes)",
                 static_cast<unsigned long long>(len), static_cast<unsigned long long>(pos), image.size());
-  return std::unexpected(PdbError(pdb_error::Io{buf}));
+  return std::unexpected(errors::damaged(buf));
 }
 
 }  // namespace vantrel_pdb

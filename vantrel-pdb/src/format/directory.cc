@@ -2,15 +2,14 @@
 
 #include <string>
 
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
+#include "format/errors.h"
 
 namespace vantrel_pdb::format {
 
 namespace {
 
-std::unexpected<PdbError> malformed(std::string what) {
-  return std::unexpected(PdbError(pdb_error::Io{std::move(what)}));
-}
+std::unexpected<PdbError> malformed(std::string what) { return std::unexpected(errors::damaged(std::move(what))); }
 
 }  // namespace
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <vector>
 
+#include "format/format.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb::format {
 
@@ -24,7 +24,7 @@ struct FileHeader {
   std::uint32_t page_size = 0;
   std::uint32_t table_count = 0;
 
-  // Reads page_size and table_count. Fails with Io ("image of N bytes has
+  // Reads page_size and table_count. Fails with Damaged ("image of N bytes has
   // no file header") when the image is shorter than the 28-byte header.
   // The directory itself is not looked at.
   static std::expected<FileHeader, PdbError> read(Bytes image);
@@ -36,7 +36,7 @@ struct FileHeader {
 class Directory {
  public:
   // Reads the file header and checks that all table_count entries lie inside
-  // the image. Fails with Io: "image of N bytes has no file header", or
+  // the image. Fails with Damaged: "image of N bytes has no file header", or
   // "table directory of N entries runs past the end of the image".
   static std::expected<Directory, PdbError> read(Bytes image);
 

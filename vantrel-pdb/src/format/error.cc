@@ -68,6 +68,14 @@ std::string PdbError::message() const {
           [](const StringTooLong&) { return std::string("string too long for PDB encoding"); },
           [](const Invalid& e) { return e.message; },
           [](const File& e) { return e.message; },
+          [](const Damaged& e) { return "io error: " + e.detail; },
+          [](const Refused& e) { return e.message; },
+          [](const UnreadableChange& e) {
+            return "Changed image would not read back (rows of the input overlap what the change rewrites): " +
+                   e.reason;
+          },
+          [](const Misuse& e) { return "invalid call: " + e.message; },
+          [](const Internal& e) { return "internal error: " + e.message; },
       },
       value_);
 }

@@ -2,15 +2,17 @@
 
 #include <string>
 
+#include "format/errors.h"
+
 namespace vantrel_pdb::format {
 
 std::expected<void, PdbError> PageChain::status() const {
   switch (state_) {
     case State::kBroken:
-      return std::unexpected(PdbError(pdb_error::Io{"page chain of table kind " + std::to_string(entry_.kind) +
-                                                    " leaves the image or never reaches its last page"}));
+      return std::unexpected(errors::damaged("page chain of table kind " + std::to_string(entry_.kind) +
+                                             " leaves the image or never reaches its last page"));
     case State::kPageSizeTooSmall:
-      return std::unexpected(PdbError(pdb_error::Io{"page size " + std::to_string(page_size_) + " is too small"}));
+      return std::unexpected(errors::damaged("page size " + std::to_string(page_size_) + " is too small"));
     case State::kWalking:
     case State::kDone: break;
   }

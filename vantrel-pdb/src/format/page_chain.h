@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <expected>
 
+#include "format/coding.h"
+#include "format/format.h"
 #include "vantrel_pdb/bytes.h"
-#include "vantrel_pdb/coding.h"
 #include "vantrel_pdb/error.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb::format {
 
@@ -67,7 +67,7 @@ class PageChain {
   Bytes page() const { return image_.subspan(start(), page_size_); }
 
   // After next() returned false: success when the walk reached last_page,
-  // else Io ("page size N is too small", or "page chain of table kind K
+  // else Damaged ("page size N is too small", or "page chain of table kind K
   // leaves the image or never reaches its last page"). While the walk is
   // still going, or when the caller stopped it early, success.
   std::expected<void, PdbError> status() const;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 
 namespace vantrel_pdb::format {
 

@@ -13,13 +13,10 @@
 #include <cstdint>
 #include <span>
 
+#include "format/format.h"
 #include "vantrel_pdb/bytes.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb::format {
-
-// The writable bytes of one page, or of a whole image.
-using MutableBytes = std::span<std::uint8_t>;
 
 // The identity of a page about to be written.
 struct FreshPage {

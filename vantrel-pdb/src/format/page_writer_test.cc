@@ -4,9 +4,9 @@
 
 #include <vector>
 
+#include "format/blank_image.h"
+#include "format/row_offsets.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/blank_image.h"
-#include "vantrel_pdb/row_offsets.h"
 
 namespace vantrel_pdb::format {
 namespace {

@@ -1,6 +1,6 @@
-#include "vantrel_pdb/row_offsets.h"
+#include "format/row_offsets.h"
 
-#include "vantrel_pdb/format.h"
+#include "format/format.h"
 
 namespace vantrel_pdb {
 

@@ -1,10 +1,10 @@
-#include "vantrel_pdb/row_offsets.h"
+#include "format/row_offsets.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "vantrel_pdb/format.h"
+#include "format/format.h"
 
 namespace vantrel_pdb {
 namespace {

@@ -6,8 +6,8 @@
 // (does every string of it decode?) without building any text.
 //
 // Internal to the library.
-#ifndef VANTREL_PDB_STRING_CODEC_H_
-#define VANTREL_PDB_STRING_CODEC_H_
+#ifndef VANTREL_PDB_FORMAT_STRING_CODEC_H_
+#define VANTREL_PDB_FORMAT_STRING_CODEC_H_
 
 #include <cstdint>
 #include <expected>
@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -26,7 +26,7 @@ struct StringSpan {
 };
 
 // Finds the PDB string whose kind byte stands at `position` of `image`.
-// Fails exactly where and as decode_string fails (UnknownString, or Io for a
+// Fails exactly where and as decode_string fails (UnknownString, or Damaged for a
 // string that runs past the end of the image); allocates nothing on success.
 std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t position);
 
@@ -45,4 +45,4 @@ std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& o
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_STRING_CODEC_H_
+#endif  // VANTREL_PDB_FORMAT_STRING_CODEC_H_

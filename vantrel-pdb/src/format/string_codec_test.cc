@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "vantrel_pdb/strings.h"
+#include "format/strings.h"
 
 namespace vantrel_pdb {
 namespace {

@@ -1,8 +1,9 @@
-#include "vantrel_pdb/strings.h"
+#include "format/strings.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "format/errors.h"
 #include "format/string_codec.h"
 
 namespace vantrel_pdb {
@@ -154,8 +155,8 @@ std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t pos
   if (!in_bounds(image, position + 1, 2)) return std::unexpected(past_end(image, position + 1, 2));
   const std::uint16_t total = decode_fixed16(image.data() + position + 1);
   if (total < kLongStringHeaderSize) {
-    return std::unexpected(PdbError(
-        pdb_error::Io{"string at offset " + std::to_string(position) + " has a total length below its 4-byte header"}));
+    return std::unexpected(errors::damaged("string at offset " + std::to_string(position) +
+                                           " has a total length below its 4-byte header"));
   }
   std::uint64_t length = total - kLongStringHeaderSize;
   if (!in_bounds(image, position + kLongStringHeaderSize, length)) {

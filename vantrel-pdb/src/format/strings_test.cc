@@ -1,4 +1,4 @@
-#include "vantrel_pdb/strings.h"
+#include "format/strings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,32 +1,23 @@
-#include "vantrel_pdb/validate.h"
+#include "format/validate.h"
 
 #include <vector>
 
+#include "format/coding.h"
 #include "format/directory.h"
+#include "format/errors.h"
+#include "format/format.h"
 #include "format/page_chain.h"
-#include "vantrel_pdb/coding.h"
-#include "vantrel_pdb/format.h"
 
 namespace vantrel_pdb {
 
 namespace f = format;
 
 namespace {
-std::unexpected<PdbError> fail(const char* message) { return std::unexpected(PdbError(pdb_error::Invalid{message})); }
+std::unexpected<PdbError> fail(const char* message) { return std::unexpected(errors::invalid(message)); }
 }  // namespace
 
-std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size) {
-  constexpr std::uint64_t kPageSize = f::kToolPageSize;
-  static_assert(kFileStartSize == kPageSize);
-  if (file_size < kPageSize || file_size % kPageSize != 0 || start.size() < kPageSize ||
-      decode_fixed32(start.data() + f::kPageSizeOffset) != kPageSize) {
-    return fail(kInvalidPageSize);
-  }
-  return {};
-}
-
 std::expected<void, PdbError> validate(Bytes image) {
-  constexpr std::uint64_t kPageSize = f::kToolPageSize;
+  constexpr std::uint64_t kPageSize = f::kPageSize;
   const std::uint64_t length = image.size();
   if (length < kPageSize || length % kPageSize != 0) return fail(kInvalidPageSize);
   // A whole page holds the file header, so neither read below can fail.

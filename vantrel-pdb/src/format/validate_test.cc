@@ -1,4 +1,4 @@
-#include "vantrel_pdb/validate.h"
+#include "format/validate.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/format.h"
+#include "vantrel_pdb/files.h"
 
 namespace vantrel_pdb {
 namespace {

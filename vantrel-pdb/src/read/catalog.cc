@@ -1,4 +1,4 @@
-#include "vantrel_pdb/catalog.h"
+#include "read/catalog.h"
 
 #include <algorithm>
 #include <limits>
@@ -14,15 +14,25 @@ struct Entry {
 
 }  // namespace
 
+template <class Rows>
+Catalog::NameIndex Catalog::index_names(const Rows& rows) {
+  std::uint32_t largest = 0;
+  for (const auto& row : rows) largest = std::max(largest, row.id);
+  NameIndex names(NameIndex::table_bound_for(largest, rows.size()));
+  for (const auto& row : rows) names.emplace(row.id, &row.name);
+  return names;
+}
+
 Catalog::Catalog(const Database& database)
-    : artists_(database.artists),
-      albums_(database.albums),
-      genres_(database.genres),
-      keys_(database.keys),
-      labels_(database.labels),
-      artwork_(database.artwork) {
-  group_of_.reserve(database.playlist_tree.size());
-  for (const auto& node : database.playlist_tree) group_of_.try_emplace(node.id, group_of_.size());
+    : artists_(index_names(database.artists)),
+      albums_(index_names(database.albums)),
+      genres_(index_names(database.genres)),
+      keys_(index_names(database.keys)),
+      labels_(index_names(database.labels)),
+      artwork_(index_names(database.artwork)) {
+  for (const auto& node : database.playlist_tree) {
+    group_of_.emplace(node.id, static_cast<std::uint32_t>(group_of_.size()));
+  }
   constexpr std::size_t kNoGroup = std::numeric_limits<std::size_t>::max();
 
   // Counting sort by group keeps each group's entries in table order.
@@ -30,10 +40,10 @@ Catalog::Catalog(const Database& database)
   std::vector<std::size_t> group_of_entry(entries.size(), kNoGroup);
   starts_.assign(group_of_.size() + 1, 0);
   for (std::size_t e = 0; e < entries.size(); ++e) {
-    auto it = group_of_.find(entries[e].playlist_id);
-    if (it == group_of_.end()) continue;
-    group_of_entry[e] = it->second;
-    ++starts_[it->second + 1];
+    const std::uint32_t* group = group_of_.find(entries[e].playlist_id);
+    if (!group) continue;
+    group_of_entry[e] = *group;
+    ++starts_[*group + 1];
   }
   for (std::size_t g = 1; g < starts_.size(); ++g) starts_[g] += starts_[g - 1];
   std::vector<Entry> grouped(starts_.back());
@@ -54,9 +64,9 @@ Catalog::Catalog(const Database& database)
 }
 
 std::span<const std::uint32_t> Catalog::playlist_tracks(std::uint32_t playlist_id) const {
-  auto it = group_of_.find(playlist_id);
-  if (it == group_of_.end()) return {};
-  const std::size_t g = it->second;
+  const std::uint32_t* group = group_of_.find(playlist_id);
+  if (!group) return {};
+  const std::size_t g = *group;
   return std::span<const std::uint32_t>(track_ids_).subspan(starts_[g], starts_[g + 1] - starts_[g]);
 }
 

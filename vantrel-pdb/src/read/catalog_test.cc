@@ -1,4 +1,4 @@
-#include "vantrel_pdb/catalog.h"
+#include "read/catalog.h"
 
 #include <gtest/gtest.h>
 
@@ -28,16 +28,16 @@ TEST_P(CatalogNames, FirstRowOfAnIdWins) {
   t.artwork_id = base + 9;
   t.album_id = base + 2;  // no album rows at all
   t.key_id = 0;
-  EXPECT_EQ(catalog.artist(t), "First");
-  EXPECT_EQ(catalog.genre(t), "House");
-  EXPECT_EQ(catalog.label(t), "Label");
-  EXPECT_EQ(catalog.artwork_path(t), "/art/a.jpg");
-  EXPECT_EQ(catalog.album(t), "");
-  EXPECT_EQ(catalog.key(t), "");
+  EXPECT_EQ(catalog.artist(t.artist_id), "First");
+  EXPECT_EQ(catalog.genre(t.genre_id), "House");
+  EXPECT_EQ(catalog.label(t.label_id), "Label");
+  EXPECT_EQ(catalog.artwork_path(t.artwork_id), "/art/a.jpg");
+  EXPECT_EQ(catalog.album(t.album_id), "");
+  EXPECT_EQ(catalog.key(t.key_id), "");
   t.artist_id = base + 3;
-  EXPECT_EQ(catalog.artist(t), "");
+  EXPECT_EQ(catalog.artist(t.artist_id), "");
   t.artist_id = 4000000000u;
-  EXPECT_EQ(catalog.artist(t), "");
+  EXPECT_EQ(catalog.artist(t.artist_id), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, CatalogNames, ::testing::Values(0u, 1u, 3000000000u));

@@ -1,20 +1,19 @@
-#include "vantrel_pdb/database.h"
+#include "read/database.h"
 
 #include <string>
 #include <type_traits>
 
 #include "format/directory.h"
+#include "format/errors.h"
 #include "format/page_chain.h"
+#include "format/row_offsets.h"
 #include "read/track_check.h"
-#include "vantrel_pdb/row_offsets.h"
 
 namespace vantrel_pdb {
 
 namespace f = format;
 
 namespace {
-
-PdbError malformed(std::string what) { return PdbError(pdb_error::Io{std::move(what)}); }
 
 // Counts down what one load may still spend. Once a charge does not fit,
 // the load stops: the image repeats rows or strings far beyond what any
@@ -26,9 +25,9 @@ class DecodeBudget {
   std::expected<void, PdbError> charge(std::uint64_t bytes) {
     if (bytes > left_) {
       left_ = 0;
-      return std::unexpected(malformed("decoded rows and text exceed " + std::to_string(limit_) + " bytes (" +
-                                       std::to_string(kDecodeBytesPerImageByte) +
-                                       " times the image size plus 1 MiB): the image repeats rows or strings"));
+      return std::unexpected(errors::damaged("decoded rows and text exceed " + std::to_string(limit_) + " bytes (" +
+                                             std::to_string(kDecodeBytesPerImageByte) +
+                                             " times the image size plus 1 MiB): the image repeats rows or strings"));
     }
     left_ -= bytes;
     return {};
@@ -127,7 +126,7 @@ std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes 
   return table_row_locations(image, directory->page_size(), directory->entry(*last));
 }
 
-std::expected<Database, PdbError> Database::from_bytes(Bytes image, Records records) {
+std::expected<Database, PdbError> Database::from_bytes(Bytes image, Decoding decoding) {
   auto directory = f::Directory::read(image);
   if (!directory) return std::unexpected(directory.error());
   Database db;
@@ -143,7 +142,8 @@ std::expected<Database, PdbError> Database::from_bytes(Bytes image, Records reco
   namespace k = table_kind;
   std::expected<void, PdbError> ok;
   auto decode = [&](std::uint32_t kind, auto& out) {
-    const bool keep = records == Records::kDecoded || (records == Records::kExceptTracks && kind != k::tracks);
+    const bool keep =
+        decoding == Decoding::kAllRecords || (decoding == Decoding::kRecordsButTracks && kind != k::tracks);
     return ok = decode_table(image, db, kind, out, budget, keep);
   };
   if (!decode(k::tracks, db.tracks) || !decode(k::genres, db.genres) || !decode(k::artists, db.artists) ||

@@ -1,4 +1,4 @@
-#include "vantrel_pdb/database.h"
+#include "read/database.h"
 
 #include <gtest/gtest.h>
 
@@ -173,8 +173,8 @@ std::vector<std::uint8_t> every_kind_image() {
 // and as a full load fails, and otherwise finds the same tables and rows.
 void expect_checked_load_agrees(const std::vector<std::uint8_t>& image) {
   auto full = Database::from_bytes(image);
-  auto checked = Database::from_bytes(image, Database::Records::kCheckedOnly);
-  auto except_tracks = Database::from_bytes(image, Database::Records::kExceptTracks);
+  auto checked = Database::from_bytes(image, Decoding::kRowLocations);
+  auto except_tracks = Database::from_bytes(image, Decoding::kRecordsButTracks);
   ASSERT_EQ(checked.has_value(), full.has_value());
   ASSERT_EQ(except_tracks.has_value(), full.has_value());
   if (!full) {
@@ -191,7 +191,7 @@ void expect_checked_load_agrees(const std::vector<std::uint8_t>& image) {
   EXPECT_TRUE(checked->history_entries.empty());
 
   // Without the track records only: every other list as the full load's.
-  auto except = Database::from_bytes(image, Database::Records::kExceptTracks);
+  auto except = Database::from_bytes(image, Decoding::kRecordsButTracks);
   ASSERT_TRUE(except) << except.error().message();
   EXPECT_EQ(except->row_locations_by_kind, full->row_locations_by_kind);
   EXPECT_TRUE(except->tracks.empty());
@@ -213,7 +213,7 @@ TEST(Database, CheckedOnlyLoadOfASoundImage) {
   const auto image = every_kind_image();
   ASSERT_TRUE(Database::from_bytes(image));
   expect_checked_load_agrees(image);
-  auto checked = Database::from_bytes(image, Database::Records::kCheckedOnly);
+  auto checked = Database::from_bytes(image, Decoding::kRowLocations);
   ASSERT_TRUE(checked);
   EXPECT_EQ(checked->row_locations(table_kind::tracks).size(), 40u);
 }
@@ -228,7 +228,7 @@ TEST(Database, CheckedOnlyLoadFailsAsTheFullLoadOnDamagedImages) {
     auto damaged = image;
     const int bytes = 1 + static_cast<int>(next() % 4);
     for (int k = 0; k < bytes; ++k) {
-      const std::uint64_t at = f::kToolPageSize + next() % (damaged.size() - f::kToolPageSize);
+      const std::uint64_t at = f::kPageSize + next() % (damaged.size() - f::kPageSize);
       damaged[at] = static_cast<std::uint8_t>(next());
     }
     if (!Database::from_bytes(damaged)) ++failures;
@@ -250,11 +250,11 @@ TEST(Database, CheckedOnlyLoadKeepsTheDecodeBudget) {
   for (auto& s : row_spec.strings) s = std::string(100, 'x');
   const std::uint64_t row = b.add_row(tracks, testing::track_row(row_spec));
   auto image = b.finish();
-  const std::uint64_t page = row / f::kToolPageSize * f::kToolPageSize;
+  const std::uint64_t page = row / f::kPageSize * f::kPageSize;
   const std::uint64_t slots = f::kMaxSlotsPerPage;
   testing::put_u16(image, page + f::kPackedCountsOffset, static_cast<std::uint16_t>(slots));
   for (std::uint64_t s = 0; s < slots; ++s) {
-    const std::uint64_t end = page + f::group_end(f::kToolPageSize, s / f::kSlotsPerGroup);
+    const std::uint64_t end = page + f::group_end(f::kPageSize, s / f::kSlotsPerGroup);
     testing::put_u16(image, end - f::kSlotOffsetsFromGroupEnd - 2 * (s % f::kSlotsPerGroup), 0);
     testing::put_u16(image, end - f::kPresentFlagsFromGroupEnd, 0xFFFF);
   }

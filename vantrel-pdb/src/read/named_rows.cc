@@ -1,6 +1,6 @@
-#include "vantrel_pdb/named_rows.h"
+#include "read/named_rows.h"
 
-#include "vantrel_pdb/strings.h"
+#include "format/strings.h"
 
 namespace vantrel_pdb {
 

@@ -1,4 +1,4 @@
-#include "vantrel_pdb/named_rows.h"
+#include "read/named_rows.h"
 
 #include <gtest/gtest.h>
 

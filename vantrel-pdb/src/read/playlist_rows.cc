@@ -1,6 +1,6 @@
-#include "vantrel_pdb/playlist_rows.h"
+#include "read/playlist_rows.h"
 
-#include "vantrel_pdb/strings.h"
+#include "format/strings.h"
 
 namespace vantrel_pdb {
 

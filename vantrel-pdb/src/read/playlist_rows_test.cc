@@ -1,4 +1,4 @@
-#include "vantrel_pdb/playlist_rows.h"
+#include "read/playlist_rows.h"
 
 #include <gtest/gtest.h>
 

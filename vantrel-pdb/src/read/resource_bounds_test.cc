@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
+#include "format/strings.h"
+#include "read/database.h"
+#include "read/track.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/database.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/strings.h"
-#include "vantrel_pdb/track.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-#include "vantrel_pdb/track.h"
+#include "read/track.h"
 
+#include "format/errors.h"
 #include "format/string_codec.h"
 #include "read/track_check.h"
 
@@ -38,6 +39,18 @@ std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::ui
                                  [&text](std::size_t, const StringSpan& span) { text += decoded_text_size(span); });
   if (!checked) return std::unexpected(std::move(checked.error()));
   return text;
+}
+
+std::expected<void, PdbError> append_slot_text(Bytes image, std::uint64_t location, std::size_t slot,
+                                               std::string& out) {
+  if (slot >= r::kStringCount) {
+    return std::unexpected(errors::misuse("track string slot " + std::to_string(slot) + " does not exist"));
+  }
+  const std::uint16_t offset = decode_fixed16(image.data() + location + r::kStringOffsetsOffset + 2 * slot);
+  auto span = locate_string(image, location + offset);
+  if (!span) return std::unexpected(std::move(span.error()));
+  append_decoded_text(out, *span);
+  return {};
 }
 
 std::expected<Track, PdbError> Track::parse(Bytes image, std::uint64_t location) {

@@ -3,13 +3,13 @@
 // every row, without building the row's 21 texts.
 //
 // Internal to the library.
-#ifndef VANTREL_PDB_TRACK_CHECK_H_
-#define VANTREL_PDB_TRACK_CHECK_H_
+#ifndef VANTREL_PDB_READ_TRACK_CHECK_H_
+#define VANTREL_PDB_READ_TRACK_CHECK_H_
 
 #include <cstdint>
 #include <expected>
 
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -24,4 +24,4 @@ std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::ui
 
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_TRACK_CHECK_H_
+#endif  // VANTREL_PDB_READ_TRACK_CHECK_H_

@@ -7,8 +7,8 @@
 #include <numeric>
 #include <string>
 
+#include "read/track.h"
 #include "testing/image_builder.h"
-#include "vantrel_pdb/track.h"
 
 namespace vantrel_pdb {
 namespace {

@@ -1,8 +1,8 @@
-#include "vantrel_pdb/memory_hints.h"
-
 #include <sys/mman.h>
 
 #include <cstdint>
+
+#include "vantrel_pdb/bytes.h"
 
 namespace vantrel_pdb {
 

@@ -1,15 +1,13 @@
 // The row index of one page: which slots hold live rows, and where.
-#ifndef VANTREL_PDB_ROW_OFFSETS_H_
-#define VANTREL_PDB_ROW_OFFSETS_H_
+#ifndef VANTREL_PDB_FORMAT_ROW_OFFSETS_H_
+#define VANTREL_PDB_FORMAT_ROW_OFFSETS_H_
 
 #include <cstdint>
 #include <vector>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 // Lists the live rows of one page: offsets from the page start (the heap
 // start, 40, already added), in slot order. `page` holds the page's bytes and
@@ -24,7 +22,6 @@ std::vector<std::uint64_t> row_offsets(Bytes page, std::uint64_t page_end);
 // a whole table is listed without a vector per page.
 void append_row_locations(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out);
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_ROW_OFFSETS_H_
+#endif  // VANTREL_PDB_FORMAT_ROW_OFFSETS_H_

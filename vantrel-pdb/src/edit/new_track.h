@@ -1,21 +1,20 @@
 // NewTrack: the caller's description of a track for PdbEditor::add_track.
-#ifndef VANTREL_PDB_NEW_TRACK_H_
-#define VANTREL_PDB_NEW_TRACK_H_
+#ifndef VANTREL_PDB_EDIT_NEW_TRACK_H_
+#define VANTREL_PDB_EDIT_NEW_TRACK_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "vantrel_pdb/api.h"
-
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 struct NewTrack {
   // Every field other than the title and the file path takes its default.
   NewTrack(std::string title_in, std::string file_path_in)
       : title(std::move(title_in)), file_path(std::move(file_path_in)) {}
 
+  // The track row's id, as the caller chose it.
+  std::uint32_t id = 0;
   std::string title;
   std::string file_path;
   std::string comment;
@@ -41,6 +40,8 @@ struct NewTrack {
   std::uint32_t aux_number = 0;
   std::uint32_t artwork_id = 0;
   std::uint16_t duration = 0;
+  // The file type code, written as given (Library maps audio paths to codes).
+  std::uint16_t file_type = 0;
   // The u16 at track row offset 80, written unchanged; meaning unknown.
   std::uint16_t aux_short_c = 0;
   std::uint16_t sample_depth = 16;
@@ -52,7 +53,6 @@ struct NewTrack {
   std::uint8_t aux_byte = 0;
 };
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_NEW_TRACK_H_
+#endif  // VANTREL_PDB_EDIT_NEW_TRACK_H_

@@ -2,21 +2,16 @@
 // SIGTERM, SIGINT or SIGHUP. The file writer (files.h) registers the name of its
 // temporary file while it exists; the handler removes that name and then
 // lets the signal end the process as it would have without a handler.
-#ifndef VANTREL_PDB_TEMP_FILE_CLEANUP_H_
-#define VANTREL_PDB_TEMP_FILE_CLEANUP_H_
+#ifndef VANTREL_PDB_FILES_TEMP_FILE_CLEANUP_H_
+#define VANTREL_PDB_FILES_TEMP_FILE_CLEANUP_H_
 
 #include <csignal>
 #include <string_view>
 
-#include "vantrel_pdb/api.h"
-
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
-// Installs the handler for SIGTERM, SIGINT and SIGHUP. A signal that is
-// ignored when the process starts (as nohup leaves SIGHUP) stays ignored.
-// Without this call registration is harmless and the signals act as usual.
-void install_temp_file_cleanup();
+// install_temp_file_cleanup (files.h) installs the handler; without it
+// registration is harmless and the signals act as usual.
 
 // Blocks SIGTERM, SIGINT and SIGHUP for the life of the object, so that a
 // name is never created or renamed without being registered, nor
@@ -42,7 +37,6 @@ void register_temp_file(int directory_fd, std::string_view name);
 // signals are blocked.
 void forget_temp_file();
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_TEMP_FILE_CLEANUP_H_
+#endif  // VANTREL_PDB_FILES_TEMP_FILE_CLEANUP_H_

@@ -2,20 +2,18 @@
 //
 // 94 bytes of fixed fields, a table of 21 u16 string offsets (relative to the
 // row start) at 94 to 135, then the strings, wherever the offsets point.
-#ifndef VANTREL_PDB_TRACK_H_
-#define VANTREL_PDB_TRACK_H_
+#ifndef VANTREL_PDB_READ_TRACK_H_
+#define VANTREL_PDB_READ_TRACK_H_
 
 #include <array>
 #include <cstdint>
 #include <expected>
 #include <string>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 namespace track_row {
 inline constexpr std::uint64_t kSubtypeOffset = 0;
@@ -64,6 +62,8 @@ inline constexpr std::size_t kFileNameSlot = 19;
 inline constexpr std::size_t kFilePathSlot = 20;
 }  // namespace track_row
 
+// The decoded record of one track row: every field of the row, its 21
+// texts by slot number. Library readers see TrackInfo instead.
 struct Track {
   // The 21 string slots by number, none given a meaning here: the tool reads
   // 17 as the title, 20 as the audio path, 19 as its file name, 14 as the
@@ -107,13 +107,19 @@ struct Track {
 
   // Decodes the track row at absolute position `location` of `image`. The
   // 21 strings are decoded first, in slot order; the first string error is
-  // the result. Fails with Io when the row or a string lies past the end.
+  // the result. Fails with Damaged when the row or a string lies past the end.
   static std::expected<Track, PdbError> parse(Bytes image, std::uint64_t location);
 
   friend bool operator==(const Track&, const Track&) = default;
 };
 
-VANTREL_PDB_API_END
+// Appends the text of string slot `slot` (below track_row::kStringCount) of
+// the track row at `location` to `out`, decoded as Track::parse decodes it
+// into strings[slot]. Fails as Track::parse fails on that string
+// (UnknownString, or Damaged past the end of the image), `out` unchanged.
+// Requires: the row's fixed part lies inside the image.
+std::expected<void, PdbError> append_slot_text(Bytes image, std::uint64_t location, std::size_t slot, std::string& out);
+
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_TRACK_H_
+#endif  // VANTREL_PDB_READ_TRACK_H_

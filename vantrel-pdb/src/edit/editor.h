@@ -5,11 +5,11 @@
 // Every operation either succeeds or fails with a PdbError. The editor never
 // reads or writes outside its image: a directory entry, chain or page that
 // lies outside it, or that would make an append damage other data, fails
-// with Io before anything is written. The low-level operations
+// with Damaged before anything is written. The low-level operations
 // (allocate_page, append_row) leave the image unchanged on every failure;
 // add_track keeps the named rows it appended before a later step failed.
-#ifndef VANTREL_PDB_EDITOR_H_
-#define VANTREL_PDB_EDITOR_H_
+#ifndef VANTREL_PDB_EDIT_EDITOR_H_
+#define VANTREL_PDB_EDIT_EDITOR_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -22,23 +22,18 @@
 #include <unordered_set>
 #include <vector>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "edit/new_track.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
-#include "vantrel_pdb/new_track.h"
 
 namespace vantrel_pdb {
 
-VANTREL_PDB_API_BEGIN
 class PdbEditor;
-VANTREL_PDB_API_END
 
 // Answers the editor's id, name and position questions; internal to the
 // library, which chooses how (edit/editor_lookup.h), and not exported.
 class EditorLookup;
 PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
-
-VANTREL_PDB_API_BEGIN
 
 class PdbEditor {
  public:
@@ -66,13 +61,13 @@ class PdbEditor {
   std::uint32_t page_size() const { return page_size_; }
 
   // Byte offset of the first directory entry of `kind`, or NoTable. Fails
-  // with Io when the 28-byte file header or the directory runs past the end
+  // with Damaged when the 28-byte file header or the directory runs past the end
   // of `image`.
   static std::expected<std::uint64_t, PdbError> table_entry_offset(Bytes image, std::uint32_t kind);
 
   // Records that the edit changed `page_index` of table `kind`; the first
   // call for a kind computes its stamp (largest page_sequence over the chain
-  // + 1, wrapping). Fails with NoTable, or with Io when the page size is
+  // + 1, wrapping). Fails with NoTable, or with Damaged when the page size is
   // below 40, the chain leaves the image or does not reach its last page
   // within as many steps as the image has pages, or when the page is not
   // inside the image.
@@ -80,7 +75,7 @@ class PdbEditor {
 
   // Links the table's empty_candidate page onto its chain as a fresh data
   // page and returns its index. The image grows when the page lies beyond
-  // its end. Fails with NoTable, or with Io (image unchanged) when the
+  // its end. Fails with NoTable, or with Damaged (image unchanged) when the
   // directory, the chain or the header counters would make the new page
   // overwrite page 0, a chain page or break the chain.
   std::expected<std::uint32_t, PdbError> allocate_page(std::uint32_t kind);
@@ -91,28 +86,31 @@ class PdbEditor {
   // (requires alloc >= 4). Fails, with the image unchanged, with RowTooLarge
   // (alloc > page_size - 46, decided before the directory is read), NoTable,
   // TooManySlots (the last page already has 511 slots and the row fits it)
-  // or Io (unusable page size or unsound image).
-  std::expected<void, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc, bool stamp_row_index);
+  // or Damaged (unusable page size or unsound image). Returns the new row's
+  // location (its absolute position in the image), which later appends
+  // never move.
+  std::expected<std::uint64_t, PdbError> append_row(std::uint32_t kind, Bytes row, std::uint64_t alloc,
+                                                    bool stamp_row_index);
 
   // The id of the first genre (kind 1) or label (kind 4) row named exactly
   // `name`, or the id of a new row appended for it (largest id + 1, 1 in an
-  // empty table). Other kinds fail with Io; a largest id of 0xFFFFFFFF fails
+  // empty table). Other kinds fail with Misuse; a largest id of 0xFFFFFFFF fails
   // with ValueOutOfRange instead of wrapping to 0.
   std::expected<std::uint32_t, PdbError> get_or_create_named(std::uint32_t kind, std::string_view name);
 
-  // Inserts one track with its artist, album, genre, key and label rows;
-  // returns the new track id (largest + 1). The row is checked against the
-  // page capacity (RowTooLarge) and its texts encoded (StringTooLong) before
-  // anything is written.
-  std::expected<std::uint32_t, PdbError> add_track(const NewTrack& track);
+  // Inserts one track with its artist, album, genre, key and label rows,
+  // under the id and with the file type that `track` gives; returns the
+  // track row's location. The row is checked against the page capacity
+  // (RowTooLarge) and its texts encoded (StringTooLong) before anything is
+  // written. Ids are the caller's to choose: none is checked here.
+  std::expected<std::uint64_t, PdbError> add_track(const NewTrack& track);
 
-  // Appends a playlist tree node under `parent_id`; returns its new id (one
-  // more than the largest id in the whole tree; a largest id of 0xFFFFFFFF
-  // fails with ValueOutOfRange, since 0 means the top level). Its sort order
-  // is one more than the largest among the siblings in 32-bit wrapping
-  // arithmetic (0xFFFFFFFF is followed by 0), 0 for the first child.
-  std::expected<std::uint32_t, PdbError> create_playlist(std::string_view name, std::uint32_t parent_id,
-                                                         bool is_folder);
+  // Appends a playlist tree node `id` under `parent_id` (the caller's ids,
+  // not checked here). Its sort order is one more than the largest among the
+  // siblings in 32-bit wrapping arithmetic (0xFFFFFFFF is followed by 0), 0
+  // for the first child.
+  std::expected<void, PdbError> create_playlist(std::uint32_t id, std::string_view name, std::uint32_t parent_id,
+                                                bool is_folder);
 
   // Appends an entry for `track_id` to the playlist `playlist_id`; without
   // an entry index the next one after the playlist's largest is used (1 for
@@ -125,18 +123,18 @@ class PdbEditor {
   friend PdbEditor editor_with_lookup(std::vector<std::uint8_t> image, std::unique_ptr<EditorLookup> lookup);
   PdbEditor() = default;
 
-  // page_size - 46, or Io when the page size is outside what the editor can
+  // page_size - 46, or Damaged when the page size is outside what the editor can
   // lay out (76 to 65536 bytes: a header, a first_data_page field and one row
   // group must fit, and every in-page offset must fit a u16).
   std::expected<std::uint64_t, PdbError> max_alloc() const;
-  // Start of page `p` in the image, or Io unless the whole page lies inside
+  // Start of page `p` in the image, or Damaged unless the whole page lies inside
   // the image and is not page 0.
   std::expected<std::uint64_t, PdbError> page_start(std::uint32_t p) const;
   // Computes the table's stamp, once per edit, by walking its chain.
   std::expected<void, PdbError> ensure_table_sequence(std::uint32_t kind);
   // Writes the stamps and the header sequence into the image.
   void stamp();
-  // Fails with Io when page `p` already belongs to some table's chain. The
+  // Fails with Damaged when page `p` already belongs to some table's chain. The
   // set of chain pages is walked once per edit and grows with each page
   // this edit opens.
   std::expected<void, PdbError> require_off_chain(std::uint32_t p);
@@ -170,7 +168,6 @@ class PdbEditor {
   std::unique_ptr<EditorLookup> lookup_;
 };
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_EDITOR_H_
+#endif  // VANTREL_PDB_EDIT_EDITOR_H_

@@ -1,18 +1,16 @@
 // Rows that pair an id with one name: artists, albums, genres, labels, keys,
 // colours, artwork, history playlists and the rows of table kind 16.
-#ifndef VANTREL_PDB_NAMED_ROWS_H_
-#define VANTREL_PDB_NAMED_ROWS_H_
+#ifndef VANTREL_PDB_READ_NAMED_ROWS_H_
+#define VANTREL_PDB_READ_NAMED_ROWS_H_
 
 #include <cstdint>
 #include <expected>
 #include <string>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 namespace artist_row {
 inline constexpr std::uint64_t kSubtypeOffset = 0;
@@ -113,7 +111,6 @@ struct Kind16Row {
   friend bool operator==(const Kind16Row&, const Kind16Row&) = default;
 };
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_NAMED_ROWS_H_
+#endif  // VANTREL_PDB_READ_NAMED_ROWS_H_

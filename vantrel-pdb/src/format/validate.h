@@ -2,18 +2,16 @@
 // did not make itself should pass it before anything decodes it: the reader
 // is bounds-checked everywhere, but only this check rejects an image whose
 // page chains are unsound as a whole.
-#ifndef VANTREL_PDB_VALIDATE_H_
-#define VANTREL_PDB_VALIDATE_H_
+#ifndef VANTREL_PDB_FORMAT_VALIDATE_H_
+#define VANTREL_PDB_FORMAT_VALIDATE_H_
 
 #include <cstdint>
 #include <expected>
 
-#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 inline constexpr char kInvalidPageSize[] = "Invalid PDB page size/length";
 inline constexpr char kInvalidTableCount[] = "Invalid PDB table count";
@@ -37,16 +35,9 @@ inline constexpr std::uint32_t kMaxTableCount = 200;
 // Tables may share pages. Runs in time linear in the pages walked.
 std::expected<void, PdbError> validate(Bytes image);
 
-// The bytes of a file that validate's first test needs.
-inline constexpr std::uint64_t kFileStartSize = 4096;
+// validate's first test for a file whose rest is not read yet,
+// validate_file_start, is declared with the files that use it (files.h).
 
-// validate's first test (kInvalidPageSize) for a file of `file_size` bytes
-// whose first bytes are `start` (kFileStartSize of them, fewer when the file
-// is shorter), so that a file can be refused before the rest of it is read.
-// Whenever it fails, validate of the whole file fails with the same error.
-std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t file_size);
-
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_VALIDATE_H_
+#endif  // VANTREL_PDB_FORMAT_VALIDATE_H_

@@ -3,8 +3,8 @@
 //   short ASCII  K odd          K, then (K >> 1) - 1 text bytes
 //   long ASCII   K = 0x40       K, u16 total length T, pad, T - 4 text bytes
 //   UTF-16       K = 0x90       as long ASCII, the text as UTF-16LE units
-#ifndef VANTREL_PDB_STRINGS_H_
-#define VANTREL_PDB_STRINGS_H_
+#ifndef VANTREL_PDB_FORMAT_STRINGS_H_
+#define VANTREL_PDB_FORMAT_STRINGS_H_
 
 #include <cstdint>
 #include <expected>
@@ -12,12 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 inline constexpr std::uint8_t kLongAsciiKind = 0x40;
 inline constexpr std::uint8_t kUtf16Kind = 0x90;
@@ -29,7 +27,7 @@ inline constexpr std::size_t kMaxEncodedTextLength = 32763;
 // `position` of `image`. Returns valid UTF-8: invalid sequences of an ASCII
 // string and unpaired surrogates of a UTF-16 string become U+FFFD (one per
 // maximal invalid subsequence). Fails with UnknownString for an even kind
-// byte other than 0x40 and 0x90, and with Io for a string that would run
+// byte other than 0x40 and 0x90, and with Damaged for a string that would run
 // past the end of the image.
 std::expected<std::string, PdbError> decode_string(Bytes image, std::uint64_t position);
 
@@ -42,7 +40,6 @@ std::expected<std::vector<std::uint8_t>, PdbError> encode_string(std::string_vie
 // subsequence replaced by U+FFFD.
 void append_utf8_with_replacement(std::string& out, std::string_view bytes);
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_STRINGS_H_
+#endif  // VANTREL_PDB_FORMAT_STRINGS_H_

@@ -1,18 +1,16 @@
 // Playlist tree rows (kind 7), playlist entry rows (kind 8) and history entry
 // rows (kind 12).
-#ifndef VANTREL_PDB_PLAYLIST_ROWS_H_
-#define VANTREL_PDB_PLAYLIST_ROWS_H_
+#ifndef VANTREL_PDB_READ_PLAYLIST_ROWS_H_
+#define VANTREL_PDB_READ_PLAYLIST_ROWS_H_
 
 #include <cstdint>
 #include <expected>
 #include <string>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 namespace playlist_tree_row {
 inline constexpr std::uint64_t kParentIdOffset = 0;
@@ -52,7 +50,6 @@ struct EntryRecord {
 using PlaylistEntry = EntryRecord<struct PlaylistEntryTag>;
 using HistoryEntry = EntryRecord<struct HistoryEntryTag>;
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_PLAYLIST_ROWS_H_
+#endif  // VANTREL_PDB_READ_PLAYLIST_ROWS_H_

@@ -4,19 +4,17 @@
 // The raw forms (decode_fixed*, encode_fixed*) require the caller to have
 // checked that the bytes exist. The checked forms (load_u*) take the whole
 // image and an absolute position and fail instead of reading past its end.
-#ifndef VANTREL_PDB_CODING_H_
-#define VANTREL_PDB_CODING_H_
+#ifndef VANTREL_PDB_FORMAT_CODING_H_
+#define VANTREL_PDB_FORMAT_CODING_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 
-#include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 // Requires: p points at 2 readable bytes.
 inline std::uint16_t decode_fixed16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
@@ -65,10 +63,6 @@ inline bool in_bounds(Bytes bytes, std::uint64_t pos, std::uint64_t len) {
 std::expected<void, PdbError> require_bytes(Bytes image, std::uint64_t pos, std::uint64_t len);
 
 // Checked reads at an absolute position of the image.
-inline std::expected<std::uint8_t, PdbError> load_u8(Bytes image, std::uint64_t pos) {
-  if (auto ok = require_bytes(image, pos, 1); !ok) return std::unexpected(ok.error());
-  return image[pos];
-}
 inline std::expected<std::uint16_t, PdbError> load_u16(Bytes image, std::uint64_t pos) {
   if (auto ok = require_bytes(image, pos, 2); !ok) return std::unexpected(ok.error());
   return decode_fixed16(image.data() + pos);
@@ -78,7 +72,6 @@ inline std::expected<std::uint32_t, PdbError> load_u32(Bytes image, std::uint64_
   return decode_fixed32(image.data() + pos);
 }
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_CODING_H_
+#endif  // VANTREL_PDB_FORMAT_CODING_H_

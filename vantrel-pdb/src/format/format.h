@@ -1,15 +1,12 @@
 // The page file layout: every fixed offset, width, flag and constant of the
 // file header, the table directory, page headers, row groups and the table
 // header page. Code elsewhere names these constants instead of numbers.
-#ifndef VANTREL_PDB_FORMAT_H_
-#define VANTREL_PDB_FORMAT_H_
+#ifndef VANTREL_PDB_FORMAT_FORMAT_H_
+#define VANTREL_PDB_FORMAT_FORMAT_H_
 
 #include <cstdint>
 
-#include "vantrel_pdb/api.h"
-
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 // Table kinds: the u32 that names a table.
 namespace table_kind {
@@ -68,7 +65,6 @@ inline constexpr std::uint64_t kEditFirstSlotOffset = 34;
 inline constexpr std::uint64_t kPageHeaderSize = 40;  // the heap starts here
 
 // Packed counts: slot_count in bits 0 to 12, present_row_count in bits 13 to 23.
-inline constexpr std::uint32_t kSlotCountBits = 13;
 inline constexpr std::uint32_t kSlotCountMask = 0x1FFF;
 inline constexpr std::uint32_t kPresentRowCountShift = 13;
 // The library itself reads and writes slot_count as 9 bits.
@@ -102,8 +98,11 @@ inline constexpr std::uint16_t kHeaderPageReservedCount = 1004;
 inline constexpr std::uint16_t kHeaderPageEditMarker = 0x1FFF;
 inline constexpr std::uint32_t kNoDataPage = 0x03FFFFFF;
 
-// The page size that the command front end accepts and writes.
-inline constexpr std::uint32_t kToolPageSize = 4096;
+// The page size of every image the library opens, checks and makes: the
+// structure check (and so Library::open) refuses any other, the blank image
+// has it, and a change in place relies on it. The editor alone lays out
+// rows on other page sizes too (from 76 to 65536 bytes).
+inline constexpr std::uint32_t kPageSize = 4096;
 
 // Number of row groups that n slots occupy.
 constexpr std::uint64_t groups_for_slots(std::uint64_t n) { return (n + kSlotsPerGroup - 1) / kSlotsPerGroup; }
@@ -115,7 +114,6 @@ constexpr std::uint64_t group_end(std::uint64_t page_size, std::uint64_t g) { re
 constexpr std::uint64_t round_up4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 
 }  // namespace format
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_FORMAT_H_
+#endif  // VANTREL_PDB_FORMAT_FORMAT_H_

@@ -1,7 +1,8 @@
-// Database: the read-only snapshot of a whole page image, and the walk over
+// Database: the decoded snapshot of a whole page image, every table's rows
+// and records, and the walk over
 // one table's page chain.
-#ifndef VANTREL_PDB_DATABASE_H_
-#define VANTREL_PDB_DATABASE_H_
+#ifndef VANTREL_PDB_READ_DATABASE_H_
+#define VANTREL_PDB_READ_DATABASE_H_
 
 #include <cstdint>
 #include <expected>
@@ -9,23 +10,22 @@
 #include <unordered_map>
 #include <vector>
 
-#include "vantrel_pdb/api.h"
-#include "vantrel_pdb/coding.h"
+#include "format/coding.h"
+#include "format/format.h"
+#include "read/named_rows.h"
+#include "read/playlist_rows.h"
+#include "read/track.h"
 #include "vantrel_pdb/error.h"
-#include "vantrel_pdb/format.h"
-#include "vantrel_pdb/named_rows.h"
-#include "vantrel_pdb/playlist_rows.h"
-#include "vantrel_pdb/track.h"
+#include "vantrel_pdb/reading.h"
 
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 // What Database::from_bytes may spend on one image: its decoded text, its
 // records and its row locations together stay within 8 bytes per image byte
 // plus 1 MiB. Sound images need less than 5 (a page packed with the smallest
 // rows; text decodes to at most 3 bytes per stored byte). Only an image that
 // lists the same bytes again and again (slots sharing a row, strings sharing
-// bytes, tables sharing pages) goes beyond, and its load fails with Io
+// bytes, tables sharing pages) goes beyond, and its load fails with Damaged
 // instead of taking memory out of all proportion to the file.
 inline constexpr std::uint64_t kDecodeBytesPerImageByte = 8;
 inline constexpr std::uint64_t kDecodeAllowance = std::uint64_t{1} << 20;
@@ -40,7 +40,7 @@ constexpr std::uint64_t decode_budget(std::uint64_t image_size) {
 
 // Lists the live rows (absolute row locations) of the table that `entry`
 // describes, in table order: pages in chain order from first_page to
-// last_page, rows in slot order. Fails with Io when the page size is below
+// last_page, rows in slot order. Fails with Damaged when the page size is below
 // 40, the chain leaves the image, or the walk passes more pages than the
 // image holds without reaching last_page (a loop).
 std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes image, std::uint32_t page_size,
@@ -50,7 +50,7 @@ std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes im
 // lists, without decoding a single row: those of the table of the last
 // directory entry of `kind`, in table order, or none when no entry has that
 // kind. Reads the file header, the directory and that one table's chain and
-// row indices. Fails with Io when they lie outside the image or the chain
+// row indices. Fails with Damaged when they lie outside the image or the chain
 // never reaches its last page. For callers that need where a table's rows
 // are (to read or rewrite fields in place), not what they say.
 std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes image, std::uint32_t kind);
@@ -82,29 +82,27 @@ class Database {
   // image (short header, a directory or chain outside the image, a row or
   // string past its end) fails with a PdbError; it is never read outside.
   // An image whose decoding would exceed decode_budget(image.size()) fails
-  // with Io as soon as the budget runs out.
+  // with Damaged as soon as the budget runs out.
   //
-  // With Records::kCheckedOnly every row is still decoded and checked as
+  // With Decoding::kRowLocations every row is still decoded and checked as
   // above (the same errors in the same order, the same budget), but no
   // record is kept: the thirteen lists stay empty, while page_size, tables
   // and the row locations are filled as always. Track texts are then only
   // located, never built. For callers that must fail exactly as a full load
   // fails but need no more than where the rows are.
   //
-  // With Records::kExceptTracks every table is decoded as with kDecoded but
-  // the tracks, which are checked as with kCheckedOnly (the same errors, the
+  // With Decoding::kRecordsButTracks every table is decoded as with
+  // kAllRecords but the tracks, which are checked as with kRowLocations (the same errors, the
   // same budget): `tracks` stays empty. The small tables that name what a
   // track refers to are there; the track rows themselves are read where
   // they lie (TrackView), which spares a large library its biggest records.
-  enum class Records { kDecoded, kCheckedOnly, kExceptTracks };
-  static std::expected<Database, PdbError> from_bytes(Bytes image, Records records = Records::kDecoded);
+  static std::expected<Database, PdbError> from_bytes(Bytes image, Decoding decoding = Decoding::kAllRecords);
 
   // The row locations of the table of `kind`, in table order; empty when the
   // directory has no entry of that kind.
   std::span<const std::uint64_t> row_locations(std::uint32_t kind) const;
 };
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_DATABASE_H_
+#endif  // VANTREL_PDB_READ_DATABASE_H_

@@ -1,16 +1,13 @@
 // The blank database that every new database starts from: 41 pages of 4096 bytes,
 // 20 tables of kinds 0 to 19, table k owning only its table header page
 // 2k + 1 and taking page 2k + 2 when it first needs a data page.
-#ifndef VANTREL_PDB_BLANK_IMAGE_H_
-#define VANTREL_PDB_BLANK_IMAGE_H_
+#ifndef VANTREL_PDB_FORMAT_BLANK_IMAGE_H_
+#define VANTREL_PDB_FORMAT_BLANK_IMAGE_H_
 
 #include <cstdint>
 #include <vector>
 
-#include "vantrel_pdb/api.h"
-
 namespace vantrel_pdb {
-VANTREL_PDB_API_BEGIN
 
 inline constexpr std::uint32_t kBlankPageCount = 41;
 inline constexpr std::uint32_t kBlankTableCount = 20;
@@ -18,7 +15,6 @@ inline constexpr std::uint32_t kBlankTableCount = 20;
 // Returns the blank image, byte for byte (167,936 bytes, sequence 1).
 std::vector<std::uint8_t> make_blank_image();
 
-VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
-#endif  // VANTREL_PDB_BLANK_IMAGE_H_
+#endif  // VANTREL_PDB_FORMAT_BLANK_IMAGE_H_

@@ -1,0 +1,196 @@
+// What reading a library gives: tracks and playlists as records, tracks read
+// where their rows lie, and how much of an image a decoding keeps. The
+// types of this header are made by a Library (library.h); a program only
+// reads them. Nothing here names a byte offset of the format.
+#ifndef VANTREL_PDB_READING_H_
+#define VANTREL_PDB_READING_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vantrel_pdb/api.h"
+#include "vantrel_pdb/bytes.h"
+#include "vantrel_pdb/error.h"
+
+namespace vantrel_pdb {
+
+// The library's own, named here only: not exported.
+class Catalog;
+struct TrackTableState;
+
+VANTREL_PDB_API_BEGIN
+
+// What a decoding of an image keeps beyond checking it. Every level checks
+// every row as a full decoding does (the same errors in the same order), so
+// that a damaged image fails whichever is chosen.
+enum class Decoding {
+  kRowLocations,      // where the rows are, no record: for changes made in place
+  kRecordsButTracks,  // every record but the tracks' (their rows are read where they lie)
+  kAllRecords,        // every record, the tracks' too
+};
+
+// A text of a track, as TrackInfo holds it.
+enum class TrackText {
+  kTitle,
+  kArtist,
+  kAlbum,
+  kGenre,
+  kKey,
+  kLabel,
+  kArtworkPath,
+  kAudioPath,
+  kAnalysisPath,
+  kComment,
+};
+
+// A track as a program reads it: its fields, its names resolved (the first
+// artist, album, genre, key, label and artwork row, in table order, with the
+// id the track names, "" when there is none).
+struct TrackInfo {
+  std::uint32_t id = 0;
+  std::string title;
+  std::string artist;
+  std::string album;
+  std::string genre;
+  std::string key;
+  std::string label;
+  std::string artwork_path;
+  std::string audio_path;
+  std::string analysis_path;
+  std::string comment;
+  std::uint32_t tempo = 0;  // beats per minute × 100, as stored
+  double bpm = 0;           // tempo / 100
+  std::uint32_t bitrate = 0;
+  std::uint32_t sample_rate = 0;
+  std::uint32_t file_size = 0;
+  std::uint16_t duration = 0;  // seconds
+  std::uint16_t sample_depth = 0;
+  std::uint16_t file_type = 0;
+  std::uint8_t rating = 0;
+};
+
+// A playlist or folder as a program reads it, with its tracks and children.
+struct PlaylistInfo {
+  std::uint32_t id = 0;
+  std::uint32_t parent_id = 0;  // 0 at the top level
+  std::uint32_t sort_order = 0;
+  std::string name;
+  bool is_folder = false;
+  std::vector<std::uint32_t> tracks;    // track ids in playing order
+  std::vector<std::uint32_t> children;  // ids of the nodes under it, by sort order
+};
+
+// A track read where its row lies: each field is read from the row when
+// asked for, each text decoded into the caller's buffer, so that a program
+// that walks every track once (a report, a listing) makes no record per
+// track. Valid while what made it lasts (TrackRows says how long).
+class TrackView {
+ public:
+  // The fixed fields of a track, read from its row in one call.
+  struct Numbers {
+    std::uint32_t id = 0;
+    std::uint32_t tempo = 0;  // beats per minute × 100
+    std::uint32_t bitrate = 0;
+    std::uint32_t sample_rate = 0;
+    std::uint32_t file_size = 0;
+    std::uint16_t duration = 0;  // seconds
+    std::uint16_t sample_depth = 0;
+    std::uint16_t file_type = 0;
+    std::uint8_t rating = 0;
+  };
+  Numbers numbers() const;
+  std::uint32_t id() const;
+
+  // A name the track refers to by id (artist, album, genre, key, label,
+  // artwork path), as a view of the library's own copy; "" for a text
+  // stored in the row itself, which append_text() reads.
+  std::string_view name(TrackText field) const;
+  // Appends text `field`, as TrackInfo holds it, to `out`. Fails as
+  // Library::tracks() fails on that text (a damaged string), `out` then
+  // unchanged.
+  std::expected<void, PdbError> append_text(TrackText field, std::string& out) const;
+
+  // The whole record, as Library::tracks() gives it.
+  std::expected<TrackInfo, PdbError> info() const;
+
+ private:
+  friend class TrackRows;
+  TrackView(Bytes image, std::uint64_t row, const Catalog* catalog) : image_(image), row_(row), catalog_(catalog) {}
+
+  Bytes image_;
+  std::uint64_t row_ = 0;
+  const Catalog* catalog_ = nullptr;
+};
+
+// The tracks of one state of a library in table order, read where their
+// rows lie (Library::track_rows). Valid until the library changes; const,
+// and safe to read from several threads at once.
+class TrackRows {
+ public:
+  std::size_t size() const { return rows_.size(); }
+
+  // Track `index`, which must be below size(). Fails when its row's fixed
+  // part runs past the end of the image (which the library's checks rule
+  // out for every row they passed).
+  std::expected<TrackView, PdbError> at(std::size_t index) const;
+
+  // The `count` tracks from `first` (first + count at most size()).
+  TrackRows subrange(std::size_t first, std::size_t count) const {
+    return TrackRows(image_, rows_.subspan(first, count), catalog_);
+  }
+
+ private:
+  friend class Library;
+  friend class TrackTable;
+  TrackRows(Bytes image, std::span<const std::uint64_t> rows, const Catalog* catalog)
+      : image_(image), rows_(rows), catalog_(catalog) {}
+
+  Bytes image_;
+  std::span<const std::uint64_t> rows_;
+  const Catalog* catalog_ = nullptr;
+};
+
+// The tracks of one state of a library (Library::track_table), each field
+// read from the track's row when asked for. The table holds its own copy of
+// the image and of the name tables, so a later change of the library leaves
+// it as it was; it makes no record per track, so a listing that reads one
+// field of every track pays for that field alone. Its methods are const and
+// safe to call from several threads at once.
+// TrackView's fixed fields as a record, every text "": what
+// TrackTable::numbers gives.
+TrackInfo numbers_of(const TrackView::Numbers& numbers);
+
+class TrackTable {
+ public:
+  TrackTable(const TrackTable&) = delete;
+  TrackTable& operator=(const TrackTable&) = delete;
+  ~TrackTable();
+
+  // The number of tracks, in table order.
+  std::size_t size() const;
+
+  // Track `index` (which must be below size()) as Library::tracks() gives
+  // it. Fails as tracks() fails on that track.
+  std::expected<TrackInfo, PdbError> info(std::size_t index) const;
+  // Its fixed fields (id, tempo, bpm, bitrate, ...); every text is "".
+  std::expected<TrackInfo, PdbError> numbers(std::size_t index) const;
+  // One of its texts, as info() gives it.
+  std::expected<std::string, PdbError> text(std::size_t index, TrackText field) const;
+
+ private:
+  friend class Library;
+  explicit TrackTable(std::unique_ptr<const TrackTableState> state);
+  TrackRows rows() const;
+  std::unique_ptr<const TrackTableState> state_;
+};
+
+VANTREL_PDB_API_END
+}  // namespace vantrel_pdb
+
+#endif  // VANTREL_PDB_READING_H_

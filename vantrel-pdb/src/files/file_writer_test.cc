@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "vantrel_pdb/error.h"
+#include "vantrel_pdb/files.h"
+
+namespace vantrel_pdb {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The caller's words start every failure's message; the library's own are
+// neutral. A prefix that cannot name a file in the target's directory is
+// the caller's mistake, refused before anything is touched.
+TEST(WriteFile, FailuresInTheCallersWords) {
+  const fs::path dir = fs::temp_directory_path() / ("vantrel_pdb_write_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::vector<std::uint8_t> bytes = {1, 2, 3};
+  const std::string absent = (dir / "absent" / "out.pdb").string();
+  const std::string reason = ": No such file or directory (os error 2)";
+
+  EXPECT_EQ(write_file(absent, bytes).error().message(), "cannot write " + absent + reason);
+  WriteOptions tool;
+  tool.temp_prefix = ".tool-";
+  tool.failure_prefix = "cannot write output ";
+  EXPECT_EQ(write_file(absent, bytes, tool).error().message(), "cannot write output " + absent + reason);
+
+  const std::string target = (dir / "out.pdb").string();
+  for (const std::string& prefix : {std::string("a/b"), std::string(56, 'x'), std::string("a\0b", 3)}) {
+    WriteOptions bad;
+    bad.temp_prefix = prefix;
+    auto written = write_file(target, bytes, bad);
+    ASSERT_FALSE(written);
+    EXPECT_TRUE(written.error().is<pdb_error::Misuse>()) << written.error().message();
+  }
+  EXPECT_FALSE(fs::exists(target));
+  WriteOptions longest;
+  longest.temp_prefix = std::string(55, 'x');
+  EXPECT_TRUE(write_file(target, bytes, longest));
+  EXPECT_EQ(fs::file_size(target), 3u);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vantrel_pdb
