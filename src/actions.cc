@@ -10,6 +10,7 @@
 #include "patch.h"
 #include "report.h"
 #include "report_sink.h"
+#include "scan_action.h"
 #include "target_lock.h"
 #include "vantrel_pdb/files.h"
 
@@ -90,6 +91,8 @@ Result<std::string> run_patch(const Request& request) {
 
 Result<std::string> run_action(const Request& request) {
   if (request.action == "read") return run_read(request);
+  // The scan writes no database, only artwork files, each whole.
+  if (request.action == "scan") return run_scan(request);
   if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);
