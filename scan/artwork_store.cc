@@ -81,9 +81,11 @@ std::expected<void, std::string> ArtworkStore::make_folder() {
     const std::size_t slash = rest.find('/');
     path.append("/").append(rest.substr(0, slash));
     rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-      return std::unexpected("cannot make folder " + valid_utf8(path) + ": " + os_error_text(errno));
-    }
+    if (::mkdir(path.c_str(), 0777) == 0) continue;
+    int error = errno;
+    struct stat st {};
+    if (error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    return std::unexpected("cannot make folder " + valid_utf8(path) + ": " + os_error_text(error));
   }
   return {};
 }

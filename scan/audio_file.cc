@@ -10,6 +10,7 @@
 #include <taglib/flacproperties.h>
 #include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/mp4properties.h>
@@ -131,6 +132,19 @@ void read_tags(const TagLib::File& file, AudioFile& out) {
   out.rating = stars_from_rating_text(first_value(properties, {"RATING"}));
 }
 
+// The texts that `tag` has and `out` lacks: TagLib's WAV file shows its
+// ID3v2 tag alone, and a RIFF INFO chunk holds the texts of older tools.
+void fill_from(const TagLib::Tag& tag, AudioFile& out) {
+  auto fill = [](std::string& field, const TagLib::String& value, std::size_t max_bytes) {
+    if (field.empty()) field = text_of(value, max_bytes);
+  };
+  fill(out.title, tag.title(), kMaxTitleBytes);
+  fill(out.artist, tag.artist(), kMaxNameBytes);
+  fill(out.album, tag.album(), kMaxNameBytes);
+  fill(out.genre, tag.genre(), kMaxNameBytes);
+  fill(out.comment, tag.comment(), kMaxCommentBytes);
+}
+
 // ID3v2: the popularimeter rating wins over a RATING text; the front
 // cover, else the first picture.
 void read_id3v2(const TagLib::ID3v2::Tag* tag, bool with_picture, AudioFile& out) {
@@ -245,6 +259,7 @@ std::expected<void, std::string> read_container(Container container, TagLib::IOS
       if (!file->isValid()) return std::unexpected(unreadable);
       read_tags(*file, out);
       if (file->hasID3v2Tag()) read_id3v2(file->ID3v2Tag(), with_picture, out);
+      if (file->hasInfoTag()) fill_from(*file->InfoTag(), out);
       if (const auto* p = file->audioProperties()) out.sample_depth = depth_of(p->bitsPerSample());
       owner = std::move(file);
       break;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "scan/playlist_file.h"
 #include "scan/tag_mapping.h"
 #include "scan/text.h"
 #include "vantrel_pdb/library.h"
@@ -140,12 +141,14 @@ std::string stick_path(std::string_view relative) { return "/" + valid_utf8(rela
 
 std::expected<FoundFiles, std::string> find_files(const std::string& root, const std::vector<std::string>& folders) {
   Walker walker(root);
-  for (const std::string& folder : folders) {
-    const std::string path = walker.full(folder);
+  for (const std::string& asked : folders) {
+    const std::optional<std::string> folder = asked.starts_with('/') ? std::nullopt : normalise(asked);
+    if (!folder) return std::unexpected("cannot scan " + valid_utf8(asked) + ": not a folder inside the root");
+    const std::string path = walker.full(*folder);
     struct stat st {};
     int error = ::stat(path.c_str(), &st) != 0 ? errno : 0;
     if (error == 0 && !S_ISDIR(st.st_mode)) error = ENOTDIR;
-    if (error == 0) error = walker.walk(folder, {st.st_dev, st.st_ino});
+    if (error == 0) error = walker.walk(*folder, {st.st_dev, st.st_ino});
     if (error != 0) return std::unexpected("cannot scan " + valid_utf8(path) + ": " + os_error_text(error));
   }
   FoundFiles found = std::move(walker.found());

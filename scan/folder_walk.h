@@ -39,7 +39,9 @@ bool is_playlist_name(std::string_view name);
 // link to a folder that is already being walked above it is a loop and is
 // listed as skipped ("symbolic link loop back to /music"). Fails only when
 // `root` or one of `folders` cannot be listed, with "cannot scan PATH:
-// REASON"; anything below them that cannot be read is listed as skipped.
+// REASON" (a folder that is absolute or climbs above the root: "not a
+// folder inside the root"); anything below them that cannot be read is
+// listed as skipped.
 std::expected<FoundFiles, std::string> find_files(const std::string& root, const std::vector<std::string>& folders);
 
 // "/" + `relative`, as valid UTF-8: how a player sees a path.
