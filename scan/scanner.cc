@@ -49,6 +49,7 @@ class Reader {
 
   std::expected<void, std::string> run() {
     const unsigned threads = std::max(1u, std::min<unsigned>(options_.threads, static_cast<unsigned>(paths_.size())));
+    show(0);
     std::vector<std::thread> workers;
     if (!paths_.empty()) {
       for (unsigned i = 0; i < threads; ++i) workers.emplace_back([this] { work(); });
@@ -114,19 +115,24 @@ class Reader {
     return done_.load(std::memory_order_acquire) == paths_.size() || stop_.load(std::memory_order_relaxed);
   }
 
+  void show(std::size_t done) {
+    if (!options_.progress) return;
+    Progress progress;
+    progress.total = paths_.size();
+    progress.done = done;
+    if (!paths_.empty()) progress.folder = stick_path(folder_of(paths_[last_started_.load()]));
+    options_.progress(progress);
+  }
+
+  // Shows where the reading stands every kProgressInterval, and a last
+  // time when it is over.
   void report_progress_until_done() {
     std::unique_lock lock(mutex_);
     for (;;) {
       const bool over = wake_.wait_for(lock, kProgressInterval, [this] { return finished(); });
-      if (options_.progress) {
-        Progress progress;
-        progress.total = paths_.size();
-        progress.done = over ? paths_.size() : done_.load(std::memory_order_acquire);
-        if (!paths_.empty()) progress.folder = stick_path(folder_of(paths_[last_started_.load()]));
-        lock.unlock();
-        options_.progress(progress);
-        lock.lock();
-      }
+      lock.unlock();
+      show(over ? paths_.size() : done_.load(std::memory_order_acquire));
+      lock.lock();
       if (over) break;
     }
   }

@@ -32,8 +32,8 @@ struct ScanOptions {
   // is read and no file written.
   std::optional<std::string> artwork_folder;
   unsigned threads = 2;
-  // Called now and then on the calling thread while files are read, and
-  // once more when all are (done == total).
+  // Called on the calling thread when the reading starts, every tenth of a
+  // second while it goes on, and once more when it is over (done == total).
   std::function<void(const Progress&)> progress;
 };
 
