@@ -137,7 +137,11 @@ bool is_playlist_name(std::string_view name) {
   return ends_with(".m3u") || ends_with(".m3u8");
 }
 
-std::string stick_path(std::string_view relative) { return "/" + valid_utf8(relative); }
+std::string stick_path(std::string_view relative) {
+  std::string path(1, '/');
+  path.append(valid_utf8(relative));
+  return path;
+}
 
 std::expected<FoundFiles, std::string> find_files(const std::string& root, const std::vector<std::string>& folders) {
   Walker walker(root);
