@@ -196,6 +196,26 @@ TEST_F(ScanCommand, AnExistingDatabaseGetsTheEditThatBringsItInLine) {
                           quoted(at("library.pdb")) + R"~(,"skipped":[]})~" + "\n");
 }
 
+TEST_F(ScanCommand, TheLongestTextsAndPathStillBuild) {
+  // Every text at its limit, each with one character that makes it UTF-16
+  // (two bytes per character in the row), in the longest path a scan takes.
+  std::string relative = "music";
+  while (relative.size() + 1 + 201 < 1023 - 40) relative += "/\xc3\xa9" + std::string(199, 'd');
+  relative += "/\xc3\xa9" + std::string(1023 - relative.size() - 1 - 2 - 4, 'n') + ".wav";
+  ASSERT_EQ(relative.size(), 1023u);
+  t::Tags tags;
+  const std::string huge = "\xc3\xa9" + std::string(100000, 'x');
+  tags.title = tags.artist = tags.album = tags.genre = tags.comment = tags.key = tags.label = huge;
+  tagged(relative, t::wav_bytes({}), tags);
+  Outcome scan = run_dovrel(scan_request());
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  ASSERT_NE(scan.out.find(R"~("skipped":[])~"), std::string::npos) << scan.out.substr(0, 300);
+  Outcome build = run_dovrel(scan.out);
+  ASSERT_EQ(build.status, 0) << build.err;
+  EXPECT_NE(build.out.find("\"audioPath\":\"/" + relative + "\""), std::string::npos);
+  EXPECT_NE(build.out.find("\"title\":\"" + huge.substr(0, 256) + "\""), std::string::npos);
+}
+
 TEST_F(ScanCommand, FailuresAreOneLine) {
   fs::create_directories(root());
   expect_failure(run_dovrel(R"~({"action":"scan","root":)~" + quoted(root()) + "}"), "Missing output");
