@@ -73,8 +73,8 @@ class Reader {
       outcomes_[i] = read_one(paths_[i]);
       finish_one();
     }
-    // Workers stopped early still count their untaken files as done, so
-    // that the progress loop ends.
+    // Wakes the progress loop, which ends when every file is done or the
+    // scan has failed.
     std::lock_guard lock(mutex_);
     wake_.notify_all();
   }
