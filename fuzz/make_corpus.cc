@@ -296,6 +296,14 @@ int main(int argc, char** argv) {
   std::size_t k = 0;
   for (const Bytes& seed : string_seeds()) out.write("fuzz_strings", "string-" + std::to_string(k++), seed);
 
+  // Playlists: a flag byte (1: .m3u, a line that is not UTF-8 is Latin-1), then the text.
+  out.write("fuzz_playlist", "m3u8",
+            std::string_view("\0\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:1,A\r\n../a.mp3\r\n\r\n/media/stick/b.flac\n", 58));
+  out.write("fuzz_playlist", "urls",
+            std::string_view("\0file:///media/stick/a%20b.mp3\nfile://localhost/mnt/real/c.wav\nhttp://x/y.mp3\n", 78));
+  out.write("fuzz_playlist", "climbing", std::string_view("\0../../a.mp3\n./x/../../b.mp3\n..\n/\n", 34));
+  out.write("fuzz_playlist", "latin1", std::string_view("\1Caf\xe9.mp3\n\xff\xfe\n", 13));
+
   if (!out.ok()) return 1;
   std::fprintf(stderr, "make_corpus: %zu seeds in %s\n", out.count(), argv[2]);
   return 0;

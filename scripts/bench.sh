@@ -7,7 +7,10 @@
 # command that only moves the same bytes (reads the request and the input,
 # writes the image with fsync, writes the report), and prints the ratio.
 # Usage: scripts/bench.sh [TRACKS ...]   (default: 1000 10000 100000)
+# Last it times "scan" of a generated folder of tagged audio files beside its
+# floor, the same files read by cat, in files per second.
 # Environment: BENCH_RUNS (runs per cell, best kept; default 3),
+#              BENCH_SCAN_FILES (files of the scan benchmark; default 2000),
 #              BENCH_BUILD_DIR (default build/bench-release),
 #              BENCH_JOBS (parallel compile jobs; default 2).
 set -euo pipefail
@@ -22,7 +25,7 @@ scripts/setup.sh
 # A build directory of its own, without the test suite, so that a benchmark
 # never races another build of the same tree.
 cmake --preset release -B "$build_dir" -DDOVREL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build_dir" -j "$jobs" --target dovrel generate_library vantrel_pdb_bench >&2
+cmake --build "$build_dir" -j "$jobs" --target dovrel generate_library vantrel_pdb_bench make_sample_music >&2
 sizes=("$@")
 ((${#sizes[@]})) || sizes=(1000 10000 100000)
 
@@ -94,3 +97,31 @@ for n in "${sizes[@]}"; do
     previous[$action]=$best_wall
   done
 done
+
+# "scan": BENCH_SCAN_FILES tagged files (WAV, AIFF and MP4, each with a cover)
+# read on two threads into a build request, artwork folder included (the
+# covers are written by the first run and found in place by the others).
+# Floor: the same files' bytes read by cat.
+scan_files=${BENCH_SCAN_FILES:-2000}
+scan_dir=build/bench/scan
+rm -rf "$scan_dir"
+mkdir -p "$scan_dir"
+"$build_dir"/scan/make_sample_music "$scan_dir/stick" "$scan_files"
+printf '{"action":"scan","root":"%s","output":"%s","artworkFolder":"art"}' \
+  "$scan_dir/stick" "$scan_dir/stick/library.pdb" >"$scan_dir/scan.json"
+scan_bytes=$(find "$scan_dir/stick/music" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+best_scan="" best_cat=""
+for _ in $(seq "$runs"); do
+  { time "$build_dir"/src/dovrel <"$scan_dir/scan.json" >"$scan_dir/scan.out"; } 2>"$scan_dir/scan.time"
+  read -r wall _ <"$scan_dir/scan.time"
+  if [ -z "$best_scan" ] || awk "BEGIN {exit !($wall < $best_scan)}"; then best_scan=$wall; fi
+  { time find "$scan_dir/stick/music" -type f -print0 | xargs -0 cat >/dev/null; } 2>"$scan_dir/cat.time"
+  read -r wall _ <"$scan_dir/cat.time"
+  if [ -z "$best_cat" ] || awk "BEGIN {exit !($wall < $best_cat)}"; then best_cat=$wall; fi
+done
+echo
+echo "| files | MB | action | wall (s) | files/s | floor: cat (s) | floor files/s | wall / floor |"
+echo "|---:|---:|---|---:|---:|---:|---:|---:|"
+awk -v n="$scan_files" -v b="$scan_bytes" -v w="$best_scan" -v f="$best_cat" 'BEGIN {
+  printf "| %d | %.1f | scan | %.3f | %.0f | %.3f | %.0f | %s |\n", n, b / 1000000, w, (w > 0) ? n / w : 0, f,
+         (f > 0) ? n / f : 0, (f > 0) ? sprintf("%.1f", w / f) : "" }'

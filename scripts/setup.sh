@@ -2,11 +2,13 @@
 # Installs the Debian packages the build needs, and any named as arguments
 # (the fuzzing toolchain, say), when any is missing. dpkg-dev and file serve
 # the Debian packages (dpkg-buildflags, dpkg-shlibdeps, CPack's search for
-# binaries).
+# binaries). libtag1-dev is the scanner's TagLib; flac and lame encode the
+# FLAC and MP3 files its tests make.
 # Usage: scripts/setup.sh [PACKAGE ...]
 set -euo pipefail
 
 packages=(g++ cmake make pkgconf dpkg-dev file python3 python3-jsonschema libsimdjson-dev libgtest-dev libbenchmark-dev
+  libtag1-dev flac lame  # the scanner (scan/) and the audio files of its tests
   python3-dev pybind11-dev python3-pytest  # the Python module (python/) and its tests
   "$@")
 missing=()

@@ -10,6 +10,7 @@
 #include "patch.h"
 #include "report.h"
 #include "report_sink.h"
+#include "scan_action.h"
 #include "target_lock.h"
 #include "vantrel_pdb/files.h"
 
@@ -94,6 +95,8 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 
 Result<std::string> run_action(Request request) {
   if (request.action == "read") return run_read(request);
+  // The scan writes no database, only artwork files, each whole.
+  if (request.action == "scan") return run_scan(request);
   if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);

@@ -27,6 +27,8 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 //   "build": builds an image, reports it, then writes it to "output".
 //   "patch": reads "input", patches it, reports it, then writes it to
 //            "output" ("input" is read whole before anything is written).
+//   "scan":  reads the audio files under "root" and returns the build (or
+//            edit) request of them (scan_action.h).
 // "Missing input" comes before any file is read; "Missing output" only
 // after the new image exists and has passed read, so that a failing build
 // or patch reports its own error. Any other action fails with "Unknown

@@ -66,6 +66,9 @@ struct RunOptions {
   // Standard input comes from this file (such as a terminal) instead of
   // the request pipe, which then goes unused.
   std::optional<std::string> stdin_path;
+  // Standard error goes to this file (such as a terminal's) instead of
+  // being collected; Outcome::err then stays empty.
+  std::optional<std::string> stderr_path;
 };
 
 inline constexpr uid_t kNobody = 65534;
@@ -129,6 +132,10 @@ inline Outcome run_dovrel(const std::string& input, const RunOptions& options = 
     if (options.stdin_path) {
       int fd = ::open(options.stdin_path->c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
       if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) internal::child_fail("cannot open the standard input\n");
+    }
+    if (options.stderr_path) {
+      int fd = ::open(options.stderr_path->c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+      if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0) internal::child_fail("cannot open the standard error\n");
     }
     if (options.stdout_reader_gone) {
       int ends[2];

@@ -1,7 +1,7 @@
 // dovrel: one JSON request on standard input, one line out. On success the
-// report goes to standard output and the exit status is 0; on failure the
-// error's message goes to standard error, nothing to standard output, and
-// the exit status is 1.
+// report (or the request that "scan" makes) goes to standard output and the
+// exit status is 0; on failure the error's message goes to standard error,
+// nothing to standard output, and the exit status is 1.
 //
 // The only arguments are -h/--help and -V/--version, which print to standard
 // output and exit 0; any other argument is a usage error, exit status 2, so
@@ -75,9 +75,12 @@ constexpr std::string_view kUsage =
     "  build  make a new database at \"output\" from \"tracks\" and \"playlists\"\n"
     "  patch  keep \"keepTracks\" and \"keepPlaylists\" of \"input\", rewrite \"tempos\",\n"
     "         and write the result to \"output\"\n"
-    "On success one line of JSON (the report) goes to standard output and the\n"
-    "exit status is 0; on failure one line of text goes to standard error and\n"
-    "the exit status is 1. A usage error exits with status 2. See dovrel(1).\n";
+    "  scan   read the audio files under \"folders\" of \"root\" and print the build\n"
+    "         request of them (with \"input\": the edit request of that database)\n"
+    "On success one line of JSON (the report, or the request of \"scan\") goes to\n"
+    "standard output and the exit status is 0; on failure one line of text goes\n"
+    "to standard error and the exit status is 1. A usage error exits with status\n"
+    "2. See dovrel(1).\n";
 
 // Shown when standard input is a terminal: someone typed the bare command
 // and would otherwise face a silent wait.

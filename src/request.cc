@@ -103,7 +103,7 @@ constexpr Fields<8> kRequestFields{
 // that a request for one action skips the keys of another as it skips any
 // key it does not know.
 RequestReader newer_action_reader(std::string_view action) {
-  static_cast<void>(action);
+  if (action == "scan") return parse_scan_request;
   return nullptr;
 }
 

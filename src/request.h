@@ -56,6 +56,15 @@ struct Playlist {
   friend bool operator==(const Playlist&, const Playlist&) = default;
 };
 
+// The keys of a "scan" request other than "input" and "output", which
+// Request holds for every action. The reader normalises the paths: no
+// empty, "." or ".." components, no "/" at either end ("" is the root).
+struct ScanArgs {
+  std::string root;
+  std::optional<std::vector<std::string>> folders;  // absent or null: the whole root
+  std::optional<std::string> artwork_folder;        // absent or null: no artwork
+};
+
 struct Request {
   std::string action;
   std::optional<std::string> input;
@@ -65,6 +74,7 @@ struct Request {
   std::optional<std::vector<std::uint32_t>> keep_tracks;     // duplicates allowed
   std::optional<std::vector<std::uint32_t>> keep_playlists;  // duplicates allowed
   std::unordered_map<std::uint32_t, std::uint32_t> tempos;   // track id -> tempo
+  ScanArgs scan;
 };
 
 // Parses the whole request text. Fails with "stream did not contain valid

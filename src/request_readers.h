@@ -25,6 +25,10 @@ request_json::Status parse_playlist(request_json::dom::element value, const requ
 using RequestReader = request_json::Status (*)(request_json::dom::object object, const request_json::Where& root,
                                                Request& request);
 
+// The reader of a "scan" request (scan_request.cc).
+request_json::Status parse_scan_request(request_json::dom::object object, const request_json::Where& root,
+                                        Request& request);
+
 }  // namespace dovrel
 
 #endif  // DOVREL_REQUEST_READERS_H_

@@ -329,6 +329,47 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{R"({"action":"patch","tempos":{"7":1,"7":null}})",
                   "tempos[\"7\"]: expected an unsigned 32-bit integer, got null"}));
 
+// The scan's own keys; the keys of other actions are skipped as unknown.
+INSTANTIATE_TEST_SUITE_P(
+    Scan, RequestError,
+    ::testing::Values(
+        ErrorCase{R"({"action":"scan"})", "missing field `root`"},
+        ErrorCase{R"({"action":"scan","root":5})", "root: expected a string, got 5"},
+        ErrorCase{R"({"action":"scan","root":""})", "root: expected a folder, got \"\""},
+        ErrorCase{R"({"action":"scan","root":"/r","folders":"music"})", "folders: expected an array, got \"music\""},
+        ErrorCase{R"({"action":"scan","root":"/r","folders":["a",7]})", "folders[1]: expected a string, got 7"},
+        ErrorCase{R"({"action":"scan","root":"/r","folders":["a","/etc"]})",
+                  "folders[1]: expected a relative path inside the root, got \"/etc\""},
+        ErrorCase{R"({"action":"scan","root":"/r","folders":["a/../.."]})",
+                  "folders[0]: expected a relative path inside the root, got \"a/../..\""},
+        ErrorCase{R"({"action":"scan","root":"/r","artworkFolder":"../art"})",
+                  "artworkFolder: expected a relative path inside the root of printable ASCII, at most 103 bytes, "
+                  "got \"../art\""},
+        ErrorCase{R"({"action":"scan","root":"/r","artworkFolder":"caf\u00e9"})",
+                  "artworkFolder: expected a relative path inside the root of printable ASCII, at most 103 bytes, "
+                  "got \"caf\xc3\xa9\""},
+        ErrorCase{R"({"action":"scan","root":"/r","artworkFolder":5})", "artworkFolder: expected a string, got 5"},
+        ErrorCase{R"({"action":"scan","root":"/r","input":5})", "input: expected a string, got 5"},
+        ErrorCase{R"({"action":"scan","root":"/r","root":"/s"})", "duplicate field `root`"}));
+
+TEST(Request, ScanPathsAreNormalisedAndOtherActionsKeysSkipped) {
+  auto request = parse_request(
+      R"({"action":"scan","root":"/media/stick/","folders":["./music//house/","",".","a/../b"],"output":"o.pdb",)"
+      R"("artworkFolder":"./art/covers/","input":null,"tracks":5,"keepTracks":"x"})");
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->action, "scan");
+  EXPECT_EQ(request->scan.root, "/media/stick/");
+  EXPECT_EQ(request->scan.folders, (std::vector<std::string>{"music/house", "", "", "b"}));
+  EXPECT_EQ(request->scan.artwork_folder, "art/covers");
+  EXPECT_EQ(request->output, "o.pdb");
+  EXPECT_EQ(request->input, std::nullopt);
+  auto defaults = parse_request(R"({"action":"scan","root":"/r","folders":null,"artworkFolder":null})");
+  ASSERT_TRUE(defaults);
+  EXPECT_EQ(defaults->scan.folders, std::nullopt);
+  EXPECT_EQ(defaults->scan.artwork_folder, std::nullopt);
+  EXPECT_EQ(defaults->output, std::nullopt);
+}
+
 TEST(Request, TemposKeysAreDecimalAndTheLaterValueWins) {
   auto request = parse_request(R"({"action":"patch","tempos":{"7":1,"007":2,"4294967295":3,"0":4,"7":5}})");
   ASSERT_TRUE(request) << request.error().message;

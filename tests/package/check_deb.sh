@@ -45,7 +45,7 @@ declare -A files=(
   [python3-vantrel-pdb]="$pydir/__init__.py $pydir/__init__.pyi $pydir/py.typed $pydir/_vantrel_pdb$extension"
 )
 declare -A depends=(
-  [dovrel]="$runtime (= $version)|libc6|libstdc++6|libsimdjson"
+  [dovrel]="$runtime (= $version)|libc6|libstdc++6|libsimdjson|libtag1v5"
   [$runtime]="libc6|libstdc++6"
   [libvantrel-pdb-dev]="$runtime (= $version)"
   [python3-vantrel-pdb]="$runtime (= $version)|python3 (>= $python_version~)|python3 (<< $next_python)|libstdc++6"
