@@ -6,10 +6,12 @@
 
 #include "build.h"
 #include "database_file.h"
+#include "export.h"
 #include "mapped_file.h"
 #include "patch.h"
 #include "report.h"
 #include "report_sink.h"
+#include "report_summary.h"
 #include "target_lock.h"
 #include "vantrel_pdb/files.h"
 
@@ -56,6 +58,8 @@ Result<std::string> report_and_write(vantrel_pdb::Library& library, const Reques
   if (!database) return std::unexpected(Error(database.error()));
   auto image = library.bytes();
   if (!image) return std::unexpected(Error(image.error()));
+  if (request.report == ReportKind::kSummary)
+    return write_reported(*image, render_summary(*image, **database), request);
   auto report = render_report(*image, **database);
   if (!report) return std::unexpected(std::move(report.error()));
   return write_reported(*image, std::move(*report), request);
@@ -90,6 +94,7 @@ Result<std::string> run_patch(const Request& request) {
 
 Result<std::string> run_action(const Request& request) {
   if (request.action == "read") return run_read(request);
+  if (request.action == "export") return run_export(request);
   if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);

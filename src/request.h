@@ -56,6 +56,19 @@ struct Playlist {
   friend bool operator==(const Playlist&, const Playlist&) = default;
 };
 
+// What "build" and "patch" print: the whole report, or a summary of the
+// output ("report": "full" or "summary").
+enum class ReportKind { kFull, kSummary };
+
+// The file kinds "export" writes ("format").
+enum class ExportFormat { kM3u8, kCsv, kHtml };
+
+// The keys of "export" beyond "input" and "output".
+struct ExportArgs {
+  ExportFormat format = ExportFormat::kM3u8;
+  std::optional<std::string> root;  // prefix of the audio and artwork paths
+};
+
 struct Request {
   std::string action;
   std::optional<std::string> input;
@@ -65,6 +78,8 @@ struct Request {
   std::optional<std::vector<std::uint32_t>> keep_tracks;     // duplicates allowed
   std::optional<std::vector<std::uint32_t>> keep_playlists;  // duplicates allowed
   std::unordered_map<std::uint32_t, std::uint32_t> tempos;   // track id -> tempo
+  ReportKind report = ReportKind::kFull;                     // read by build and patch only
+  ExportArgs export_args;                                    // "export"
 };
 
 // Parses the whole request text. Fails with "stream did not contain valid

@@ -25,6 +25,12 @@ request_json::Status parse_playlist(request_json::dom::element value, const requ
 using RequestReader = request_json::Status (*)(request_json::dom::object object, const request_json::Where& root,
                                                Request& request);
 
+// The reader of "export" (export_request.cc): "action", "input", "output",
+// "format" (required: "m3u8", "csv" or "html") and "root"; other keys are
+// skipped.
+request_json::Status parse_export_request(request_json::dom::object object, const request_json::Where& root,
+                                          Request& request);
+
 }  // namespace dovrel
 
 #endif  // DOVREL_REQUEST_READERS_H_
