@@ -58,7 +58,7 @@ std::optional<std::vector<std::uint8_t>> read_small_file(const std::string& path
 
 }  // namespace
 
-ArtworkUris load_artwork(std::span<const vantrel_pdb::TrackInfo> tracks, const std::string& root) {
+ArtworkUris load_artwork(std::span<const TrackFacts> tracks, const std::string& root) {
   ArtworkUris uris;
   std::unordered_map<std::string_view, bool> looked_up;
   std::size_t budget = kMaxArtworkBytes;

@@ -25,7 +25,7 @@ inline constexpr std::size_t kMaxArtworkBytes = 64 * 1024 * 1024;
 // (it could name a file outside the root); nor are devices, FIFOs and the
 // like. Files that cannot be read are left out without an error: the page
 // then shows no thumbnail for their tracks.
-ArtworkUris load_artwork(std::span<const vantrel_pdb::TrackInfo> tracks, const std::string& root);
+ArtworkUris load_artwork(std::span<const TrackFacts> tracks, const std::string& root);
 
 }  // namespace dovrel
 

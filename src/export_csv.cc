@@ -1,5 +1,6 @@
 #include "export_csv.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "export_tree.h"
@@ -40,10 +41,6 @@ class Record {
     append_json_hundredths(out_, value);
     return *this;
   }
-  Record& empty() {
-    separate();
-    return *this;
-  }
 
  private:
   void separate() {
@@ -58,8 +55,8 @@ constexpr std::string_view kTrackColumns[] = {"id",      "title",      "artist",
                                               "key",     "label",      "bpm",          "duration",   "rating",
                                               "bitrate", "sampleRate", "sampleDepth",  "fileSize",   "fileType",
                                               "comment", "audioPath",  "analysisPath", "artworkPath"};
-constexpr std::string_view kPlaylistColumns[] = {"playlistId", "parentId", "isFolder", "path",
-                                                 "name",       "position", "trackId"};
+constexpr std::string_view kPlaylistColumns[] = {"playlistId", "parentId",   "isFolder", "path",
+                                                 "name",       "trackCount", "tracks"};
 
 template <std::size_t N>
 void header(std::string& out, const std::string_view (&columns)[N]) {
@@ -67,10 +64,36 @@ void header(std::string& out, const std::string_view (&columns)[N]) {
   for (std::string_view column : columns) record.text(column);
 }
 
+// One record of the tracks file.
+void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
+  Record(out)
+      .number(t.id)
+      .text(t.title)
+      .text(t.artist)
+      .text(t.album)
+      .text(t.genre)
+      .text(t.key)
+      .text(t.label)
+      .hundredths(t.tempo)
+      .number(t.duration)
+      .number(t.rating)
+      .number(t.bitrate)
+      .number(t.sample_rate)
+      .number(t.sample_depth)
+      .number(t.file_size)
+      .text(file_type_name(t.file_type))
+      .text(t.comment)
+      .text(t.audio_path)
+      .text(t.analysis_path)
+      .text(t.artwork_path);
+}
+
 }  // namespace
 
 void append_csv_field(std::string& out, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+  bool quote = false;
+  for (char c : field) quote |= c == ',' || c == '"' || c == '\r' || c == '\n';
+  if (!quote) {
     out.append(field);
     return;
   }
@@ -82,65 +105,52 @@ void append_csv_field(std::string& out, std::string_view field) {
   out.push_back('"');
 }
 
-std::string tracks_csv(std::span<const vantrel_pdb::TrackInfo> tracks) {
+std::string tracks_csv_header() {
   std::string out;
-  std::size_t guess = 256;
-  for (const auto& t : tracks) {
-    guess += 96 + t.title.size() + t.artist.size() + t.album.size() + t.genre.size() + t.key.size() + t.label.size() +
-             t.comment.size() + t.audio_path.size() + t.analysis_path.size() + t.artwork_path.size();
-  }
-  out.reserve(guess);
   header(out, kTrackColumns);
-  for (const auto& t : tracks) {
-    Record(out)
-        .number(t.id)
-        .text(t.title)
-        .text(t.artist)
-        .text(t.album)
-        .text(t.genre)
-        .text(t.key)
-        .text(t.label)
-        .hundredths(t.tempo)
-        .number(t.duration)
-        .number(t.rating)
-        .number(t.bitrate)
-        .number(t.sample_rate)
-        .number(t.sample_depth)
-        .number(t.file_size)
-        .text(file_type_name(t.file_type))
-        .text(t.comment)
-        .text(t.audio_path)
-        .text(t.analysis_path)
-        .text(t.artwork_path);
-  }
+  return out;
+}
+
+void append_track_records(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks) {
+  for (const auto& t : tracks) write_track(out, t);
+}
+
+std::string tracks_csv(std::span<const vantrel_pdb::TrackInfo> tracks) {
+  std::string out = tracks_csv_header();
+  append_track_records(out, tracks);
   return out;
 }
 
 std::string playlists_csv(std::span<const vantrel_pdb::PlaylistInfo> playlists) {
   const std::vector<TreeNode> order = tree_order(playlists);
-  std::string out;
-  header(out, kPlaylistColumns);
   std::vector<std::string> path_of(order.size());
+  std::size_t guess = 128;
   for (std::size_t p = 0; p < order.size(); ++p) {
     const TreeNode& node = order[p];
     const vantrel_pdb::PlaylistInfo& playlist = playlists[node.index];
     path_of[p] = node.parent == kTopLevel ? playlist.name : path_of[node.parent] + " / " + playlist.name;
-    const auto start = [&](Record& record) -> Record& {
-      return record.number(playlist.id)
-          .number(playlist.parent_id)
-          .text(playlist.is_folder ? "true" : "false")
-          .text(path_of[p])
-          .text(playlist.name);
-    };
-    if (playlist.tracks.empty()) {
-      Record record(out);
-      start(record).empty().empty();
-      continue;
+    // Quoting at most doubles a text; an id takes at most 11 bytes.
+    guess += 48 + 2 * (path_of[p].size() + playlist.name.size()) + 11 * playlist.tracks.size();
+  }
+  std::string out;
+  out.reserve(guess);
+  header(out, kPlaylistColumns);
+  std::string ids;
+  for (std::size_t p = 0; p < order.size(); ++p) {
+    const vantrel_pdb::PlaylistInfo& playlist = playlists[order[p].index];
+    ids.clear();
+    for (std::uint32_t id : playlist.tracks) {
+      if (!ids.empty()) ids.push_back(' ');
+      append_number(ids, id);
     }
-    for (std::size_t i = 0; i < playlist.tracks.size(); ++i) {
-      Record record(out);
-      start(record).number(i + 1).number(playlist.tracks[i]);
-    }
+    Record(out)
+        .number(playlist.id)
+        .number(playlist.parent_id)
+        .text(playlist.is_folder ? "true" : "false")
+        .text(path_of[p])
+        .text(playlist.name)
+        .number(playlist.tracks.size())
+        .text(ids);
   }
   return out;
 }

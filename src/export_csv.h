@@ -20,12 +20,16 @@ namespace dovrel {
 // artworkPath. One record per track, in table order.
 std::string tracks_csv(std::span<const vantrel_pdb::TrackInfo> tracks);
 
+// The parts of tracks_csv: the header record, and the records of some
+// tracks appended to `out`.
+std::string tracks_csv_header();
+void append_track_records(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks);
+
 // The columns of the playlists file: playlistId, parentId, isFolder
 // ("true" or "false"), path (the names of the folders above it and its own,
-// joined by " / "), name, position (1, 2, ... in playing order) and
-// trackId. One record per playlist entry, in tree order (tree_order) and
-// playing order; a folder, and a playlist without entries, has one record
-// whose position and trackId are empty.
+// joined by " / "), name, trackCount and tracks (the track ids in playing
+// order, separated by single spaces; "" for none). One record per playlist
+// and per folder, in tree order (tree_order).
 std::string playlists_csv(std::span<const vantrel_pdb::PlaylistInfo> playlists);
 
 // The path of the playlists file beside the tracks file `output`:

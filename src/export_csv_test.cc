@@ -49,24 +49,24 @@ TEST(TracksCsv, HasTheHeaderAndOneRecordPerTrack) {
 
 TEST(TracksCsv, OfAnEmptyLibraryIsTheHeader) { EXPECT_EQ(tracks_csv({}), kTrackHeader); }
 
-TEST(PlaylistsCsv, ListsEveryNodeInTreeOrderAndEveryEntry) {
-  EXPECT_EQ(playlists_csv(sample_playlists()),
-            "playlistId,parentId,isFolder,path,name,position,trackId\r\n"
-            "4,0,false,Tokyo,Tokyo,1,11\r\n"
-            "1,0,true,Gigs,Gigs,,\r\n"
-            "5,1,true,Gigs / Late,Late,,\r\n"
-            "6,5,false,Gigs / Late / Closing,Closing,1,7\r\n"
-            "6,5,false,Gigs / Late / Closing,Closing,2,404\r\n"
-            "6,5,false,Gigs / Late / Closing,Closing,3,7\r\n"
-            "3,1,false,Gigs / Peak,Peak,1,9\r\n"
-            "3,1,false,Gigs / Peak,Peak,2,7\r\n");
-  EXPECT_EQ(playlists_csv({}), "playlistId,parentId,isFolder,path,name,position,trackId\r\n");
+constexpr char kPlaylistHeader[] = "playlistId,parentId,isFolder,path,name,trackCount,tracks\r\n";
+
+TEST(PlaylistsCsv, ListsEveryNodeInTreeOrderWithItsTracks) {
+  EXPECT_EQ(playlists_csv(sample_playlists()), std::string(kPlaylistHeader) +
+                                                   "4,0,false,Tokyo,Tokyo,1,11\r\n"
+                                                   "1,0,true,Gigs,Gigs,0,\r\n"
+                                                   "5,1,true,Gigs / Late,Late,0,\r\n"
+                                                   "6,5,false,Gigs / Late / Closing,Closing,3,7 404 7\r\n"
+                                                   "3,1,false,Gigs / Peak,Peak,2,9 7\r\n");
+  EXPECT_EQ(playlists_csv({}), kPlaylistHeader);
 }
 
 TEST(PlaylistsCsv, QuotesNamesAndKeepsEmptyPlaylists) {
-  EXPECT_EQ(playlists_csv(std::vector<vantrel_pdb::PlaylistInfo>{export_test::node(2, 0, 0, "A, \"B\"", false)}),
-            "playlistId,parentId,isFolder,path,name,position,trackId\r\n"
-            "2,0,false,\"A, \"\"B\"\"\",\"A, \"\"B\"\"\",,\r\n");
+  EXPECT_EQ(playlists_csv(std::vector<vantrel_pdb::PlaylistInfo>{export_test::node(2, 0, 0, "A, \"B\"", false),
+                                                                 export_test::node(3, 2, 0, "line\nbreak", false)}),
+            std::string(kPlaylistHeader) +
+                "2,0,false,\"A, \"\"B\"\"\",\"A, \"\"B\"\"\",0,\r\n"
+                "3,2,false,\"A, \"\"B\"\" / line\nbreak\",\"line\nbreak\",0,\r\n");
 }
 
 TEST(PlaylistsCsvPath, StandsBesideTheTracksFile) {

@@ -114,8 +114,22 @@ void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
 
 }  // namespace
 
-LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
-                         std::span<const vantrel_pdb::PlaylistInfo> playlists) {
+TrackFacts take_facts(vantrel_pdb::TrackInfo&& track) {
+  return {track.id, track.duration, std::move(track.audio_path), std::move(track.artwork_path)};
+}
+
+namespace {
+
+std::vector<TrackFacts> facts_of(std::span<const vantrel_pdb::TrackInfo> tracks) {
+  std::vector<TrackFacts> facts;
+  facts.reserve(tracks.size());
+  for (const auto& t : tracks) facts.push_back({t.id, t.duration, t.audio_path, t.artwork_path});
+  return facts;
+}
+
+}  // namespace
+
+LibrarySummary summarize(std::span<const TrackFacts> tracks, std::span<const vantrel_pdb::PlaylistInfo> playlists) {
   LibrarySummary summary;
   summary.tracks = tracks.size();
   for (const auto& playlist : playlists) ++(playlist.is_folder ? summary.folders : summary.playlists);
@@ -130,6 +144,19 @@ LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
   }
   for (std::string_view path : repeated) summary.duplicate_audio_paths.emplace_back(std::string(path), count[path]);
   return summary;
+}
+
+LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
+                         std::span<const vantrel_pdb::PlaylistInfo> playlists) {
+  return summarize(facts_of(tracks), playlists);
+}
+
+void append_track_rows(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks, bool after_others) {
+  for (const auto& track : tracks) {
+    if (after_others) out.push_back(',');
+    after_others = true;
+    write_track(out, track);
+  }
 }
 
 std::string image_data_uri(std::span<const std::uint8_t> bytes) {
@@ -179,18 +206,17 @@ void append_script_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
-                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
-                      bool artwork_looked_up) {
-  std::size_t guess = 1024;
-  for (const auto& t : tracks) {
-    guess += 96 + t.title.size() + t.artist.size() + t.album.size() + t.genre.size() + t.key.size() + t.label.size() +
-             t.comment.size() + t.audio_path.size() + t.analysis_path.size() + t.artwork_path.size();
-  }
-  for (const auto& [path, uri] : artwork) guess += path.size() + uri.size() + 8;
-  std::string out;
-  out.reserve(guess);
+namespace {
 
+std::size_t data_size_guess(std::size_t track_rows, const ArtworkUris& artwork) {
+  std::size_t guess = 1024 + track_rows;
+  for (const auto& [path, uri] : artwork) guess += path.size() + uri.size() + 8;
+  return guess;
+}
+
+void append_data(std::string& out, std::string_view track_rows, std::span<const TrackFacts> facts,
+                 std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                 bool artwork_looked_up) {
   // Images in track order, each once, so that the same library gives the
   // same bytes whatever the map's order.
   out.append("{\"art\":{");
@@ -198,7 +224,7 @@ std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
   {
     std::unordered_map<std::string_view, bool> written;
     bool first = true;
-    for (const auto& track : tracks) {
+    for (const auto& track : facts) {
       if (track.artwork_path.empty()) continue;
       auto uri = artwork.find(track.artwork_path);
       if (uri == artwork.end()) continue;
@@ -212,7 +238,10 @@ std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
     }
   }
   out.append("},\"playlists\":[");
-  const TrackIndex index(tracks);
+  std::vector<std::uint32_t> ids;
+  ids.reserve(facts.size());
+  for (const auto& track : facts) ids.push_back(track.id);
+  const TrackIndex index(ids);
   bool first = true;
   for (const TreeNode& node : tree_order(playlists)) {
     const auto& playlist = playlists[node.index];
@@ -236,24 +265,45 @@ std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
     out.append("]]");
   }
   out.append("],\"summary\":");
-  write_summary(out, summarize(tracks, playlists), shown, artwork_looked_up);
+  write_summary(out, summarize(facts, playlists), shown, artwork_looked_up);
   out.append(",\"tracks\":[");
-  for (std::size_t i = 0; i < tracks.size(); ++i) {
-    if (i) out.push_back(',');
-    write_track(out, tracks[i]);
-  }
+  out.append(track_rows);
   out.append("]}");
+}
+
+std::string rows_of(std::span<const vantrel_pdb::TrackInfo> tracks) {
+  std::string rows;
+  append_track_rows(rows, tracks, false);
+  return rows;
+}
+
+}  // namespace
+
+std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
+                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                      bool artwork_looked_up) {
+  const std::string rows = rows_of(tracks);
+  std::string out;
+  out.reserve(data_size_guess(rows.size(), artwork));
+  append_data(out, rows, facts_of(tracks), playlists, artwork, artwork_looked_up);
   return out;
+}
+
+std::string html_page(std::string_view track_rows, std::span<const TrackFacts> facts,
+                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                      bool artwork_looked_up) {
+  std::string page;
+  page.reserve(kPageHead.size() + data_size_guess(track_rows.size(), artwork) + kPageTail.size());
+  page.append(kPageHead);
+  append_data(page, track_rows, facts, playlists, artwork, artwork_looked_up);
+  page.append(kPageTail);
+  return page;
 }
 
 std::string html_page(std::span<const vantrel_pdb::TrackInfo> tracks,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up) {
-  std::string data = html_data(tracks, playlists, artwork, artwork_looked_up);
-  std::string page;
-  page.reserve(kPageHead.size() + data.size() + kPageTail.size());
-  page.append(kPageHead).append(data).append(kPageTail);
-  return page;
+  return html_page(rows_of(tracks), facts_of(tracks), playlists, artwork, artwork_looked_up);
 }
 
 }  // namespace dovrel

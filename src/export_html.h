@@ -31,8 +31,25 @@ struct LibrarySummary {
   std::size_t tracks_without_artwork = 0;  // artwork path ""
 };
 
+// What the page needs of a track beyond its row: for the summary, the
+// playlists and the thumbnails.
+struct TrackFacts {
+  std::uint32_t id = 0;
+  std::uint16_t duration = 0;
+  std::string audio_path;
+  std::string artwork_path;
+};
+
+// The facts of `track`, its texts moved out of it.
+TrackFacts take_facts(vantrel_pdb::TrackInfo&& track);
+
+LibrarySummary summarize(std::span<const TrackFacts> tracks, std::span<const vantrel_pdb::PlaylistInfo> playlists);
 LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
                          std::span<const vantrel_pdb::PlaylistInfo> playlists);
+
+// Appends the rows of the data block's "tracks" for `tracks` (html_data),
+// separated by commas, with a comma before the first when `after_others`.
+void append_track_rows(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks, bool after_others);
 
 // An artwork image as a data: URI: "data:MIME;base64,...".
 using ArtworkUris = std::unordered_map<std::string, std::string>;
@@ -51,6 +68,12 @@ void append_script_json_string(std::string& out, std::string_view text);
 // under the export's root); `artwork_looked_up` says whether a root was
 // given, for the summary's count of thumbnails shown.
 std::string html_page(std::span<const vantrel_pdb::TrackInfo> tracks,
+                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                      bool artwork_looked_up);
+
+// As html_page, from the rows that append_track_rows wrote for the tracks
+// whose facts are `facts` (in table order).
+std::string html_page(std::string_view track_rows, std::span<const TrackFacts> facts,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up);
 

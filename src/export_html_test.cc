@@ -125,12 +125,10 @@ TEST(LoadArtwork, ReadsSmallImagesUnderTheRootOnly) {
   dir.write("root/art/big.jpg", big);
   dir.write("outside.jpg", bytes("\xff\xd8\xff\xe1"));
   ASSERT_EQ(::mkfifo(dir.path("root/art/fifo.jpg").c_str(), 0600), 0);
-  std::vector<vantrel_pdb::TrackInfo> tracks;
+  std::vector<TrackFacts> tracks;
   for (const char* path : {"/art/a.jpg", "art/a.jpg", "/art/text.jpg", "/art/big.jpg", "/../outside.jpg",
                            "/art/fifo.jpg", "/art/missing.jpg", "/art", ""}) {
-    auto t = export_test::track(1, "t", "a", "/m.mp3");
-    t.artwork_path = path;
-    tracks.push_back(t);
+    tracks.push_back({1, 60, "/m.mp3", path});
   }
   const ArtworkUris uris = load_artwork(tracks, dir.path("root"));
   EXPECT_EQ(uris, (ArtworkUris{{"/art/a.jpg", "data:image/jpeg;base64,/9j/4A=="},

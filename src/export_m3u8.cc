@@ -30,33 +30,44 @@ void append_number(std::string& out, std::uint64_t value) {
 
 }  // namespace
 
-std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, std::span<const vantrel_pdb::TrackInfo> tracks,
-                          const TrackIndex& index, const std::optional<std::string>& root) {
+std::string m3u8_entry(const vantrel_pdb::TrackInfo& track, const std::optional<std::string>& root) {
+  std::string out = "#EXTINF:";
+  out.reserve(24 + track.artist.size() + track.title.size() + track.audio_path.size() + (root ? root->size() : 0));
+  append_number(out, track.duration);
+  out.push_back(',');
+  if (!track.artist.empty()) {
+    append_line_text(out, track.artist);
+    out.append(" - ");
+  }
+  append_line_text(out, track.title);
+  out.push_back('\n');
+  append_line_text(out, root && !root->empty() ? join_root(*root, track.audio_path) : track.audio_path);
+  out.push_back('\n');
+  return out;
+}
+
+M3u8Entries m3u8_entries(std::span<const vantrel_pdb::TrackInfo> tracks, const std::optional<std::string>& root) {
+  M3u8Entries entries;
+  for (const auto& track : tracks) {
+    entries.ids.push_back(track.id);
+    entries.lines.push_back(m3u8_entry(track, root));
+  }
+  return entries;
+}
+
+std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
+                          const TrackIndex& index) {
   std::string out = "#EXTM3U\n";
-  const bool rooted = root && !root->empty();
   for (std::uint32_t id : playlist.tracks) {
     const std::size_t at = index.find(id);
-    if (at == TrackIndex::kNoTrack) continue;
-    const vantrel_pdb::TrackInfo& track = tracks[at];
-    out.append("#EXTINF:");
-    append_number(out, track.duration);
-    out.push_back(',');
-    if (!track.artist.empty()) {
-      append_line_text(out, track.artist);
-      out.append(" - ");
-    }
-    append_line_text(out, track.title);
-    out.push_back('\n');
-    append_line_text(out, rooted ? join_root(*root, track.audio_path) : track.audio_path);
-    out.push_back('\n');
+    if (at != TrackIndex::kNoTrack) out.append(entries.lines[at]);
   }
   return out;
 }
 
-M3u8Export export_m3u8(std::span<const vantrel_pdb::TrackInfo> tracks,
-                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const std::optional<std::string>& root) {
+M3u8Export export_m3u8(const M3u8Entries& entries, std::span<const vantrel_pdb::PlaylistInfo> playlists) {
   const std::vector<TreeNode> order = tree_order(playlists);
-  const TrackIndex index(tracks);
+  const TrackIndex index(entries.ids);
   // Which nodes hold others: they get a folder.
   std::vector<bool> holds(order.size(), false);
   for (const TreeNode& node : order) {
@@ -74,8 +85,7 @@ M3u8Export export_m3u8(std::span<const vantrel_pdb::TrackInfo> tracks,
     FolderNames& names = node.parent == kTopLevel ? top_names : names_in[node.parent];
     const std::string prefix = node.parent == kTopLevel ? std::string() : folder_of[node.parent] + "/";
     if (!playlist.is_folder) {
-      out.files.push_back(
-          {prefix + names.add(playlist.name, kExtension), m3u8_playlist(playlist, tracks, index, root)});
+      out.files.push_back({prefix + names.add(playlist.name, kExtension), m3u8_playlist(playlist, entries, index)});
     }
     if (playlist.is_folder || holds[p]) {
       folder_of[p] = prefix + names.add(playlist.name, "");
@@ -83,6 +93,11 @@ M3u8Export export_m3u8(std::span<const vantrel_pdb::TrackInfo> tracks,
     }
   }
   return out;
+}
+
+M3u8Export export_m3u8(std::span<const vantrel_pdb::TrackInfo> tracks,
+                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const std::optional<std::string>& root) {
+  return export_m3u8(m3u8_entries(tracks, root), playlists);
 }
 
 }  // namespace dovrel

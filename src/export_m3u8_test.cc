@@ -22,11 +22,11 @@ std::vector<std::string> paths(const M3u8Export& out) {
 }
 
 TEST(M3u8Playlist, WritesDurationNamesAndPathsInPlayingOrder) {
-  const auto tracks = sample_tracks();
-  const TrackIndex index(tracks);
+  const auto entries = m3u8_entries(sample_tracks(), std::nullopt);
+  const TrackIndex index(entries.ids);
   // 404 is not in the library: left out. Track 11 has no artist.
   const auto playlist = node(6, 0, 0, "Closing", false, {9, 404, 7, 11, 9});
-  EXPECT_EQ(m3u8_playlist(playlist, tracks, index, std::nullopt),
+  EXPECT_EQ(m3u8_playlist(playlist, entries, index),
             "#EXTM3U\n"
             "#EXTINF:65,K\xc3\xa4the - Say \"Yes\", Now\n"
             "/music/yes no.mp3\n"
@@ -40,16 +40,13 @@ TEST(M3u8Playlist, WritesDurationNamesAndPathsInPlayingOrder) {
 
 TEST(M3u8Playlist, JoinsTheRootWithOneSlash) {
   const auto tracks = sample_tracks();
-  const TrackIndex index(tracks);
-  const auto playlist = node(6, 0, 0, "P", false, {7, 11});
-  const std::string joined =
-      "#EXTM3U\n#EXTINF:301,Ines Varga - Night Ferry\n/media/stick/music/ferry.flac\n"
-      "#EXTINF:3600,</script><!--\n/media/stick/music/plain.wav\n";
-  EXPECT_EQ(m3u8_playlist(playlist, tracks, index, "/media/stick"), joined);
-  EXPECT_EQ(m3u8_playlist(playlist, tracks, index, "/media/stick//"), joined);
+  EXPECT_EQ(m3u8_entry(tracks[0], "/media/stick"),
+            "#EXTINF:301,Ines Varga - Night Ferry\n/media/stick/music/ferry.flac\n");
+  EXPECT_EQ(m3u8_entry(tracks[2], "/media/stick//"), "#EXTINF:3600,</script><!--\n/media/stick/music/plain.wav\n");
   // An empty root is none.
-  EXPECT_EQ(m3u8_playlist(playlist, tracks, index, ""), m3u8_playlist(playlist, tracks, index, std::nullopt));
-  EXPECT_EQ(m3u8_playlist(node(1, 0, 0, "Empty", false), tracks, index, "/r"), "#EXTM3U\n");
+  EXPECT_EQ(m3u8_entry(tracks[2], ""), "#EXTINF:3600,</script><!--\nmusic/plain.wav\n");
+  const auto entries = m3u8_entries(tracks, "/r");
+  EXPECT_EQ(m3u8_playlist(node(1, 0, 0, "Empty", false), entries, TrackIndex(entries.ids)), "#EXTM3U\n");
 }
 
 TEST(M3u8Export, MirrorsTheFoldersInTreeOrder) {

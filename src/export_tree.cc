@@ -66,6 +66,11 @@ TrackIndex::TrackIndex(std::span<const vantrel_pdb::TrackInfo> tracks) {
   for (std::size_t i = 0; i < tracks.size(); ++i) by_id_.emplace(tracks[i].id, i);
 }
 
+TrackIndex::TrackIndex(std::span<const std::uint32_t> ids) {
+  by_id_.reserve(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) by_id_.emplace(ids[i], i);
+}
+
 std::string file_type_name(std::uint16_t file_type) {
   switch (file_type) {
     case 1: return "mp3";

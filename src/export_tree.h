@@ -35,6 +35,8 @@ std::vector<TreeNode> tree_order(std::span<const vantrel_pdb::PlaylistInfo> play
 class TrackIndex {
  public:
   explicit TrackIndex(std::span<const vantrel_pdb::TrackInfo> tracks);
+  // The same over the tracks' ids, in table order.
+  explicit TrackIndex(std::span<const std::uint32_t> ids);
 
   // The position in the tracks of the track with `id`, or kNoTrack.
   std::size_t find(std::uint32_t id) const {

@@ -8,7 +8,10 @@ namespace dovrel {
 
 namespace {
 
-constexpr std::string_view kReplacement = "_";
+// What stands for a character a name may not hold. (One char, pushed:
+// g++ 12 at -O3 misreads a short string assigned into a name as an
+// overlapping copy.)
+constexpr char kReplacement = '_';
 
 // One UTF-8 character at the front of `text`: its code point and length,
 // or nullopt for a byte that does not start a well-formed character
@@ -106,20 +109,21 @@ std::string clean_stem(std::string_view name) {
   while (!name.empty()) {
     auto one = decode_one(name);
     if (!one) {
-      stem.append(kReplacement);
+      stem.push_back(kReplacement);
       name.remove_prefix(1);
       continue;
     }
     if (reserved_character(one->code)) {
-      stem.append(kReplacement);
+      stem.push_back(kReplacement);
     } else {
       stem.append(name.substr(0, one->length));
     }
     name.remove_prefix(one->length);
   }
   strip_trailing_dots_and_spaces(stem);
-  if (stem.empty()) stem = kReplacement;
-  if (std::size_t device = device_name_length(stem)) stem.insert(device, kReplacement);
+  if (stem.empty()) stem.push_back(kReplacement);
+  if (std::size_t device = device_name_length(stem))
+    stem.insert(stem.begin() + static_cast<std::ptrdiff_t>(device), kReplacement);
   return stem;
 }
 
@@ -127,7 +131,7 @@ std::string clean_stem(std::string_view name) {
 std::string fit(std::string stem, std::string_view tail) {
   cut_to(stem, kMaxNameBytes - tail.size());
   strip_trailing_dots_and_spaces(stem);
-  if (stem.empty()) stem = kReplacement;
+  if (stem.empty()) stem.push_back(kReplacement);
   return stem.append(tail);
 }
 
