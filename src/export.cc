@@ -194,8 +194,10 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackTable& table
   std::string rows[2];
   for (std::string& half : rows) half.reserve(half_text_guess(image_bytes));
   std::vector<TrackFacts> facts(table.size());
+  std::string first_rows;
   auto read =
       for_each_batch_in_halves(table, [&](int half, std::size_t first, std::span<vantrel_pdb::TrackInfo> batch) {
+        if (first == 0) append_track_rows(first_rows, batch.first(std::min(kFirstRows, batch.size())), false);
         append_track_rows(rows[half], batch, first > 0);
         for (std::size_t i = 0; i < batch.size(); ++i) facts[first + i] = take_facts(std::move(batch[i]));
       });
@@ -204,7 +206,7 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackTable& table
   std::string().swap(rows[1]);
   const bool rooted = root && !root->empty();
   const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
-  if (auto ok = write_one(output, html_page(rows[0], facts, playlists, artwork, rooted)); !ok) {
+  if (auto ok = write_one(output, html_page(rows[0], first_rows, facts, playlists, artwork, rooted)); !ok) {
     return std::unexpected(std::move(ok.error()));
   }
   return std::vector<std::string>{output};

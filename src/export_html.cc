@@ -1,5 +1,6 @@
 #include "export_html.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -289,12 +290,13 @@ std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
   return out;
 }
 
-std::string html_page(std::string_view track_rows, std::span<const TrackFacts> facts,
+std::string html_page(std::string_view track_rows, std::string_view first_rows, std::span<const TrackFacts> facts,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up) {
   std::string page;
-  page.reserve(kPageHead.size() + data_size_guess(track_rows.size(), artwork) + kPageTail.size());
-  page.append(kPageHead);
+  page.reserve(kPageHead.size() + first_rows.size() + kPageMiddle.size() + data_size_guess(track_rows.size(), artwork) +
+               kPageTail.size());
+  page.append(kPageHead).append("[").append(first_rows).append("]").append(kPageMiddle);
   append_data(page, track_rows, facts, playlists, artwork, artwork_looked_up);
   page.append(kPageTail);
   return page;
@@ -303,7 +305,8 @@ std::string html_page(std::string_view track_rows, std::span<const TrackFacts> f
 std::string html_page(std::span<const vantrel_pdb::TrackInfo> tracks,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up) {
-  return html_page(rows_of(tracks), facts_of(tracks), playlists, artwork, artwork_looked_up);
+  return html_page(rows_of(tracks), rows_of(tracks.first(std::min(kFirstRows, tracks.size()))), facts_of(tracks),
+                   playlists, artwork, artwork_looked_up);
 }
 
 }  // namespace dovrel

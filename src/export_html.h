@@ -71,9 +71,14 @@ std::string html_page(std::span<const vantrel_pdb::TrackInfo> tracks,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up);
 
+// The tracks whose rows the page holds twice: once in a small block that
+// its script draws at once, before the browser has read the rest.
+inline constexpr std::size_t kFirstRows = 100;
+
 // As html_page, from the rows that append_track_rows wrote for the tracks
-// whose facts are `facts` (in table order).
-std::string html_page(std::string_view track_rows, std::span<const TrackFacts> facts,
+// whose facts are `facts` (in table order), and those of the first
+// kFirstRows of them (or of all, when there are fewer).
+std::string html_page(std::string_view track_rows, std::string_view first_rows, std::span<const TrackFacts> facts,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up);
 

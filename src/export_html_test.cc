@@ -104,10 +104,17 @@ TEST(HtmlPage, IsOneFileThatLoadsNothing) {
     EXPECT_EQ(page.find(absent), std::string::npos) << absent;
   }
   EXPECT_NE(page.find("Content-Security-Policy\" content=\"default-src 'none'; img-src data:;"), std::string::npos);
-  // Exactly two script elements, and the data between the first's tags.
+  // Exactly three script elements: the first rows, the script, the data.
   std::size_t scripts = 0;
   for (std::size_t at = page.find("</script"); at != std::string::npos; at = page.find("</script", at + 1)) ++scripts;
-  EXPECT_EQ(scripts, 2u);
+  EXPECT_EQ(scripts, 3u);
+  // The first rows are the data's rows (all of them, in a library this small).
+  const std::string data = html_data(sample_tracks(), sample_playlists(), {}, false);
+  const std::string rows = data.substr(data.find("\"tracks\":[") + 10, std::string::npos);
+  const std::string first = "<script type=\"application/json\" id=\"library-first\">";
+  const std::size_t first_start = page.find(first) + first.size();
+  EXPECT_EQ(page.substr(first_start, page.find("</script>", first_start) - first_start),
+            "[" + rows.substr(0, rows.size() - 1));
   const std::string open = "<script type=\"application/json\" id=\"library-data\">";
   const std::size_t start = page.find(open) + open.size();
   EXPECT_EQ(page.substr(start, page.find("</script>", start) - start),

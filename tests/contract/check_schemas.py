@@ -4,12 +4,14 @@
 Usage: check_schemas.py DOVREL SOURCE_DIR WORK_DIR [REPORT_DIR]
 
 Validates every bundled example request against docs/request.schema.json,
-runs the examples in order (build, patch, read) in WORK_DIR and validates each
-report against docs/report.schema.json, then checks the request schema both
-ways on a table of requests: each one the schema accepts, dovrel carries out
-(exit 0, a report the report schema accepts), and each one it rejects, dovrel
-refuses (exit 1). Last it validates every *.json report file in REPORT_DIR
-(reports saved by the command-line tests), if given.
+runs the examples in order (build, patch, read, the exports) in WORK_DIR and
+validates each line printed against the schema of its kind (the report,
+docs/summary.schema.json for "report": "summary", docs/export.schema.json
+for "export"), then checks the request schema both ways on a table of
+requests: each one the schema accepts, dovrel carries out (exit 0, a line
+its schema accepts), and each one it rejects, dovrel refuses (exit 1). Last
+it validates every *.json file in REPORT_DIR (lines saved by the
+command-line tests), if given, against one of those schemas.
 Uses Debian's python3-jsonschema (draft 2020-12).
 """
 import json
@@ -92,6 +94,22 @@ CASES = [
     ("negative sample rate", build({"sampleRate": -1}), False),
     ("bpm as a string", build({"bpm": "120"}), False),
     ("tempo key not decimal", {"action": "patch", "input": IN, "output": OUT, "tempos": {"x": 1}}, False),
+    ("build, summary report", build(report="summary"), True),
+    ("build, full report", build(report="full"), True),
+    ("build, report misspelt", build(report="short"), False),
+    ("build, report null", build(report=None), False),
+    ("patch, summary report", {"action": "patch", "input": IN, "output": OUT, "report": "summary"}, True),
+    ("read skips report", {"action": "read", "input": IN, "report": "short"}, True),
+    ("export m3u8", {"action": "export", "format": "m3u8", "input": IN, "output": OUT, "root": "/media/stick"}, True),
+    ("export csv", {"action": "export", "format": "csv", "input": IN, "output": OUT, "root": None}, True),
+    ("export html", {"action": "export", "format": "html", "input": IN, "output": OUT, "root": ""}, True),
+    ("export skips other keys", {"action": "export", "format": "csv", "input": IN, "output": OUT, "tracks": 5,
+                                 "report": "x", "tempos": []}, True),
+    ("export without format", {"action": "export", "input": IN, "output": OUT}, False),
+    ("export format in capitals", {"action": "export", "format": "CSV", "input": IN, "output": OUT}, False),
+    ("export without input", {"action": "export", "format": "csv", "output": OUT}, False),
+    ("export with null output", {"action": "export", "format": "csv", "input": IN, "output": None}, False),
+    ("export root not a string", {"action": "export", "format": "csv", "input": IN, "output": OUT, "root": 5}, False),
 ]
 
 
@@ -103,7 +121,16 @@ def fill(value, paths):
     return paths.get(value, value) if isinstance(value, str) else value
 
 
-def check_cases(dovrel, request_v, report_v, work, database):
+def line_validator(request, validators):
+    """The validator of the line that `request` makes dovrel print."""
+    if request.get("action") == "export":
+        return validators["export"]
+    if request.get("action") in ("build", "patch") and request.get("report") == "summary":
+        return validators["summary"]
+    return validators["report"]
+
+
+def check_cases(dovrel, request_v, validators, work, database):
     """Runs CASES; returns (passed, failed)."""
     passed = failed = 0
     for number, (what, request, accepted) in enumerate(CASES):
@@ -116,7 +143,8 @@ def check_cases(dovrel, request_v, report_v, work, database):
             problems.append("schema " + ("rejects it: " + errors[0].message if errors else "accepts it"))
         if accepted and run.returncode != 0:
             problems.append(f"dovrel refuses it: {run.stderr.decode().strip()}")
-        elif accepted and not check(report_v, json.loads(run.stdout), f"report of case '{what}'"):
+        elif accepted and not check(line_validator(request, validators), json.loads(run.stdout),
+                                    f"line of case '{what}'"):
             problems.append("its report does not validate")
         if not accepted and run.returncode != 1:
             problems.append(f"dovrel exits {run.returncode} instead of refusing it")
@@ -131,12 +159,13 @@ def main():
     dovrel, source, work = sys.argv[1], pathlib.Path(sys.argv[2]), pathlib.Path(sys.argv[3])
     report_dir = pathlib.Path(sys.argv[4]) if len(sys.argv) > 4 else None
     request_v = validator(source / "docs/request.schema.json")
-    report_v = validator(source / "docs/report.schema.json")
+    validators = {kind: validator(source / f"docs/{kind}.schema.json") for kind in ("report", "summary", "export")}
     ok = True
     checked = 0
 
     work.mkdir(parents=True, exist_ok=True)
-    for name in ["library.json", "patch.json", "read.json"]:
+    for name in ["library.json", "patch.json", "read.json", "export-m3u8.json", "export-csv.json",
+                 "export-html.json"]:
         request = load(source / "examples" / name)
         ok &= check(request_v, request, f"examples/{name}")
         for key in ["input", "output"]:
@@ -147,16 +176,18 @@ def main():
             print(f"examples/{name}: dovrel failed: {run.stderr.decode()}", file=sys.stderr)
             ok = False
             continue
-        ok &= check(report_v, json.loads(run.stdout), f"report of examples/{name}")
+        ok &= check(line_validator(request, validators), json.loads(run.stdout), f"line of examples/{name}")
         checked += 2
 
-    passed, failed = check_cases(dovrel, request_v, report_v, work, work / "library.pdb")
+    passed, failed = check_cases(dovrel, request_v, validators, work, work / "library.pdb")
     checked += passed
     ok &= failed == 0
 
     if report_dir is not None:
         for path in sorted(report_dir.glob("*.json")):
-            ok &= check(report_v, load(path), f"report {path.name}")
+            line = load(path)
+            if not any(v.is_valid(line) for v in validators.values()):
+                ok &= check(validators["report"], line, f"line {path.name}")
             checked += 1
 
     print(f"{checked} passed, {0 if ok else max(failed, 1)} failed")
