@@ -1,5 +1,5 @@
-// The three actions and the dispatch between them: what one run of the tool
-// does between reading standard input and printing its one line.
+// The actions and the dispatch between them: what one run of the tool does
+// between reading standard input and printing its one line.
 #ifndef DOVREL_ACTIONS_H_
 #define DOVREL_ACTIONS_H_
 
@@ -20,6 +20,10 @@ inline constexpr char kUnknownAction[] = "Unknown action";
 //   "build": builds an image, reports it, then writes it to "output".
 //   "patch": reads "input", patches it, reports it, then writes it to
 //            "output" ("input" is read whole before anything is written).
+//   "export": reads "input" and writes its library as "format" says
+//            (export.h).
+// "build" and "patch" print the short report instead of the report when
+// the request says "report": "summary" (report_summary.h).
 // "Missing input" comes before any file is read; "Missing output" only
 // after the new image exists and has passed read, so that a failing build
 // or patch reports its own error. Any other action fails with "Unknown

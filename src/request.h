@@ -3,7 +3,9 @@
 // Keys match exactly; unknown keys are ignored; a key that occurs twice in
 // one object is an error (except inside "tempos", a map in which the later
 // value wins). null stands for absent only for "input", "output",
-// "keepTracks" and "keepPlaylists". Integer fields take JSON integers only
+// "keepTracks" and "keepPlaylists" (and, for "export", "root"). "export"
+// reads its own keys ("action", "format", "input", "output", "root") and
+// skips the others; "report" is read for "build" and "patch" only. Integer fields take JSON integers only
 // (no fraction, no exponent), never negative, within the field's width.
 #ifndef DOVREL_REQUEST_H_
 #define DOVREL_REQUEST_H_
