@@ -111,6 +111,7 @@ inline constexpr std::string_view kPageMiddle = R"html(</script>
     {name: "fileType", label: "Type", field: F.fileType},
     {name: "audioPath", label: "File", field: F.audioPath}
   ];
+  var hasOwn = Object.prototype.hasOwnProperty;
   var collator = new Intl.Collator(undefined, {sensitivity: "base", numeric: true});
   var viewport = document.getElementById("viewport"), spacer = document.getElementById("spacer");
   var source = null, shown = [], sortColumn = null, sortDir = 1, query = "", haystack = [];
@@ -177,7 +178,8 @@ inline constexpr std::string_view kPageMiddle = R"html(</script>
     for (var k = 0; k < COLUMNS.length; k++) {
       var c = COLUMNS[k], cell = document.createElement("div");
       if (c.kind === "art") {
-        var uri = art[r[F.artworkPath]];
+        // Own keys only: a path such as "constructor" names no image.
+        var uri = hasOwn.call(art, r[F.artworkPath]) ? art[r[F.artworkPath]] : "";
         if (uri) {
           var img = document.createElement("img");
           img.src = uri;

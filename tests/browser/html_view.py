@@ -255,6 +255,7 @@ def run_checks(browser, page, report):
 
 def check_main(dovrel, source, work):
     work.mkdir(parents=True, exist_ok=True)
+    work = work.resolve()
     request = json.loads((source / "examples/library.json").read_text(encoding="utf-8"))
     request["output"] = str(work / "library.pdb")
     build = subprocess.run([dovrel], input=json.dumps(request).encode(), capture_output=True)
