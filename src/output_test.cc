@@ -95,7 +95,8 @@ TEST_F(WriteOutput, ManyThreadsAtOnceGiveEachFileItsMode) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int f = 0; f < kFilesEach; ++f) {
-        const std::string name = "f" + std::to_string(t) + "-" + std::to_string(f);
+        // Appended: g++ 12 misjudges literal + temporary string in optimised builds.
+        const std::string name = std::string("f").append(std::to_string(t)).append("-").append(std::to_string(f));
         const std::vector<std::uint8_t> bytes(name.begin(), name.end());
         if (!vantrel_pdb::write_file(scratch_.path(name), bytes)) failures.fetch_add(1);
       }

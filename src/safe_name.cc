@@ -181,7 +181,7 @@ std::string FolderNames::add(std::string_view name, std::string_view extension) 
   const std::string stem = clean_stem(name);
   std::string candidate = fit(stem, extension);
   for (std::uint64_t number = 2; !taken_.insert(fold_case(candidate)).second; ++number) {
-    candidate = fit(stem, " (" + std::to_string(number) + ")" + std::string(extension));
+    candidate = fit(stem, std::string(" (").append(std::to_string(number)).append(")").append(extension));
   }
   return candidate;
 }
