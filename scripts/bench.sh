@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Whole-tool benchmark: generates synthetic libraries (deterministic, seed 1)
-# at each size, then times "build", "read" and "patch" of the release binary
-# and prints a Markdown table of wall time, CPU time, peak memory and
-# throughput, and how each action's time grows from one size to the next.
+# at each size, then times "build", "read", "patch" and the three exports
+# ("m3u8", "csv", "html") of the release binary and prints a Markdown table
+# of wall time, CPU time, peak memory and throughput, and how each action's
+# time grows from one size to the next. Each export's time is then given as
+# a multiple of "read" at the same size, and the largest library's page is
+# loaded in headless Chromium for the time to its first rows.
 # Beside each action it times, in the same run and as often, its floor: a
 # command that only moves the same bytes (reads the request and the input,
 # writes the image with fsync, writes the report), and prints the ratio.
@@ -44,11 +47,22 @@ echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 # "read": the image read, the report written; "build": the request read,
 # the image written and synced, the report written; "patch": the request
 # and the input read, the patched image written and synced, the report
-# written. The report goes where dovrel's does (a file beside it).
+# written. An export's floor reads the input and writes the bytes of what the
+# export wrote with fsync: for m3u8 all its files as one (so the floor does
+# not pay a sync per file). The report goes where dovrel's does (a file
+# beside it).
 floor() {
   local action=$1 dir=$2
   case $action in
     read) cat "$dir/library.pdb" >/dev/null ;;
+    export-m3u8) cat "$dir/library.pdb" >/dev/null
+                 find "$dir/lists" -name '*.m3u8' -print0 | xargs -0 cat |
+                   dd of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
+    export-csv) cat "$dir/library.pdb" >/dev/null
+                dd if="$dir/library.csv" of="$dir/floor.pdb" bs=4M conv=fsync status=none
+                dd if="$dir/library-playlists.csv" of="$dir/floor.csv" bs=4M conv=fsync status=none ;;
+    export-html) cat "$dir/library.pdb" >/dev/null
+                 dd if="$dir/library.html" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
     build) cat "$dir/build.json" >/dev/null
            dd if="$dir/library.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
     patch) cat "$dir/patch.json" "$dir/library.pdb" >/dev/null
@@ -56,12 +70,17 @@ floor() {
   esac
   cat "$dir/$action.report" >"$dir/floor.report"
 }
-declare -A previous
+declare -A previous walls
 for n in "${sizes[@]}"; do
   dir=build/bench/$n
   mkdir -p "$dir"
   "$build_dir"/bench/generate_library "$n" 1 "$dir"
-  for action in build read patch; do
+  for format in m3u8 csv html; do
+    case $format in m3u8) out=$dir/lists ;; *) out=$dir/library.$format ;; esac
+    printf '{"action":"export","format":"%s","input":"%s","output":"%s"}\n' "$format" "$dir/library.pdb" "$out" \
+      >"$dir/export-$format.json"
+  done
+  for action in build read patch export-m3u8 export-csv export-html; do
     best_wall="" best_cpu="" best_mem="" best_floor=""
     for _ in $(seq "$runs"); do
       # The shell's own timer: real, user and system time to the millisecond,
@@ -75,7 +94,7 @@ for n in "${sizes[@]}"; do
       read -r floor_wall _ <"$dir/floor.time"
       if [ -z "$best_floor" ] || awk "BEGIN {exit !($floor_wall < $best_floor)}"; then best_floor=$floor_wall; fi
     done
-    rm -f "$dir/floor.pdb" "$dir/floor.report"
+    rm -f "$dir/floor.pdb" "$dir/floor.csv" "$dir/floor.report"
     # Peak memory varies little from run to run: one more run measures it.
     /usr/bin/time -f "%M" -o "$dir/$action.mem" "$build_dir"/src/dovrel <"$dir/$action.json" >/dev/null
     best_mem=$(tail -n1 "$dir/$action.mem")
@@ -84,6 +103,10 @@ for n in "${sizes[@]}"; do
       build) image=$(stat -c %s "$dir/library.pdb") ;;
       read) image=$(stat -c %s "$dir/library.pdb") ;;
       patch) image=$(stat -c %s "$dir/patched.pdb") ;;
+      # What an export wrote, in the image column.
+      export-m3u8) image=$(find "$dir/lists" -name '*.m3u8' -printf '%s\n' | awk '{s += $1} END {print s + 0}') ;;
+      export-csv) image=$(($(stat -c %s "$dir/library.csv") + $(stat -c %s "$dir/library-playlists.csv"))) ;;
+      export-html) image=$(stat -c %s "$dir/library.html") ;;
     esac
     report=$(stat -c %s "$dir/$action.report")
     growth=${previous[$action]:-}
@@ -95,6 +118,7 @@ for n in "${sizes[@]}"; do
       printf "| %d | %s | %.3f | %.3f | %s | %.3f | %.1f | %.0f | %.1f | %.1f | %.1f | %.2f | %s |\n",
              n, a, w, f, x, c, mib, t, q / mb, i / mb, r / mb, (m * 1024) / (q + i + r), g }'
     previous[$action]=$best_wall
+    walls[$n/$action]=$best_wall
   done
 done
 
@@ -125,3 +149,27 @@ echo "|---:|---:|---|---:|---:|---:|---:|---:|"
 awk -v n="$scan_files" -v b="$scan_bytes" -v w="$best_scan" -v f="$best_cat" 'BEGIN {
   printf "| %d | %.1f | scan | %.3f | %.0f | %.3f | %.0f | %s |\n", n, b / 1000000, w, (w > 0) ? n / w : 0, f,
          (f > 0) ? n / f : 0, (f > 0) ? sprintf("%.1f", w / f) : "" }'
+echo
+echo "Exports beside \"read\" (wall / wall of read at the same size; the target is at most 2):"
+for n in "${sizes[@]}"; do
+  line="- $n tracks:"
+  for format in m3u8 csv html; do
+    line+=$(awk -v e="${walls[$n/export-$format]}" -v r="${walls[$n/read]}" -v f="$format" \
+              'BEGIN {printf " %s %.1f", f, (r > 0) ? e / r : 0}')
+  done
+  echo "$line"
+done
+# The page of the largest library in headless Chromium: the time from the
+# start of loading to the first rows drawn, and to the whole page working.
+largest=${sizes[-1]}
+page=build/bench/$largest/library.html
+if figures=$(python3 tests/browser/html_view.py measure "$page" 3 2>/dev/null); then
+  read -r first ready <<<"$figures"
+  echo
+  echo "The page of $largest tracks ($(awk -v b="$(stat -c %s "$page")" 'BEGIN {printf "%.1f", b / 1000000}') MB) in"\
+       "headless Chromium, best of 3: first rows at $first ms (target: within 2000 ms), the whole page working"\
+       "(search, sorting, tree) at $ready ms."
+else
+  echo
+  echo "Headless Chromium could not start: no page figures (apt-get install chromium)."
+fi

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, and any named as arguments
+# Installs the Debian packages the build and the tests need, and any named as arguments
 # (the fuzzing toolchain, say), when any is missing. dpkg-dev and file serve
 # the Debian packages (dpkg-buildflags, dpkg-shlibdeps, CPack's search for
 # binaries). libtag1-dev is the scanner's TagLib; flac and lame encode the
@@ -10,6 +10,7 @@ set -euo pipefail
 packages=(g++ cmake make pkgconf dpkg-dev file python3 python3-jsonschema libsimdjson-dev libgtest-dev libbenchmark-dev
   libtag1-dev flac lame  # the scanner (scan/) and the audio files of its tests
   python3-dev pybind11-dev python3-pytest  # the Python module (python/) and its tests
+  chromium  # the browser test of the exported HTML page (tests/browser/)
   "$@")
 missing=()
 for p in "${packages[@]}"; do

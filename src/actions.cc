@@ -6,10 +6,12 @@
 
 #include "build.h"
 #include "database_file.h"
+#include "export.h"
 #include "mapped_file.h"
 #include "patch.h"
 #include "report.h"
 #include "report_sink.h"
+#include "report_summary.h"
 #include "scan_action.h"
 #include "target_lock.h"
 #include "vantrel_pdb/files.h"
@@ -53,11 +55,21 @@ Result<std::string> run_read(const Request& request) {
 
 // Reports the library's image as it will be on disk, then writes it.
 Result<std::string> report_and_write(vantrel_pdb::Library& library, const Request& request) {
-  auto report = render_report(library);
-  if (!report) return std::unexpected(std::move(report.error()));
+  std::string report;
+  if (request.report == ReportKind::kSummary) {
+    auto counts = library.counts();
+    if (!counts) return std::unexpected(Error(counts.error()));
+    auto image = library.bytes();
+    if (!image) return std::unexpected(Error(image.error()));
+    report = render_summary(*counts, image->size());
+  } else {
+    auto full = render_report(library);
+    if (!full) return std::unexpected(std::move(full.error()));
+    report = std::move(*full);
+  }
   auto image = library.bytes();
   if (!image) return std::unexpected(Error(image.error()));
-  return write_reported(*image, std::move(*report), request);
+  return write_reported(*image, std::move(report), request);
 }
 
 Result<std::string> run_build(Request& request) {
@@ -97,6 +109,7 @@ Result<std::string> run_action(Request request) {
   if (request.action == "read") return run_read(request);
   // The scan writes no database, only artwork files, each whole.
   if (request.action == "scan") return run_scan(request);
+  if (request.action == "export") return run_export(request);
   if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);

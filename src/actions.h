@@ -1,5 +1,5 @@
-// The three actions and the dispatch between them: what one run of the tool
-// does between reading standard input and printing its one line.
+// The actions and the dispatch between them: what one run of the tool does
+// between reading standard input and printing its one line.
 #ifndef DOVREL_ACTIONS_H_
 #define DOVREL_ACTIONS_H_
 
@@ -29,6 +29,10 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 //            "output" ("input" is read whole before anything is written).
 //   "scan":  reads the audio files under "root" and returns the build (or
 //            edit) request of them (scan_action.h).
+//   "export": reads "input" and writes its library as "format" says
+//            (export.h).
+// "build" and "patch" print the short report instead of the report when
+// the request says "report": "summary" (report_summary.h).
 // "Missing input" comes before any file is read; "Missing output" only
 // after the new image exists and has passed read, so that a failing build
 // or patch reports its own error. Any other action fails with "Unknown

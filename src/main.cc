@@ -77,6 +77,10 @@ constexpr std::string_view kUsage =
     "         and write the result to \"output\"\n"
     "  scan   read the audio files under \"folders\" of \"root\" and print the build\n"
     "         request of them (with \"input\": the edit request of that database)\n"
+    "  export write the library of \"input\" to \"output\" as \"format\": \"m3u8\"\n"
+    "         (a folder of playlists), \"csv\" (tracks and playlists) or \"html\"\n"
+    "         (one page; thumbnails from \"root\")\n"
+    "\"build\" and \"patch\" take \"report\": \"summary\" for a short report.\n"
     "On success one line of JSON (the report, or the request of \"scan\") goes to\n"
     "standard output and the exit status is 0; on failure one line of text goes\n"
     "to standard error and the exit status is 1. A usage error exits with status\n"
@@ -124,8 +128,8 @@ int run() {
     print_error(request.error().message);
     return 1;
   }
-  // A build or patch that succeeds has replaced its output.
-  const bool writes_output = request->action == "build" || request->action == "patch";
+  // A build, patch or export that succeeds has replaced its output.
+  const bool writes_output = request->action == "build" || request->action == "patch" || request->action == "export";
   auto report = dovrel::run_action(std::move(*request));
   if (!report) {
     print_error(report.error().message);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -83,6 +85,33 @@ TEST_P(NewFileMode, IsWhatAnOrdinaryCreateGives) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Output, NewFileMode, ::testing::Values(0022, 0077, 0002, 0000, 0027, 0777));
+
+// Writers in several threads at once (an m3u8 export): each file whole,
+// each with the mode of a create, no temporary name left.
+TEST_F(WriteOutput, ManyThreadsAtOnceGiveEachFileItsMode) {
+  ScopedUmask scoped(0022);
+  constexpr int kThreads = 16, kFilesEach = 12;
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int f = 0; f < kFilesEach; ++f) {
+        // Appended: g++ 12 misjudges literal + temporary string in optimised builds.
+        const std::string name = std::string("f").append(std::to_string(t)).append("-").append(std::to_string(f));
+        const std::vector<std::uint8_t> bytes(name.begin(), name.end());
+        if (!vantrel_pdb::write_file(scratch_.path(name), bytes)) failures.fetch_add(1);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  const Names names = scratch_.list();
+  EXPECT_EQ(names.size(), std::size_t{kThreads * kFilesEach});
+  for (const std::string& name : names) {
+    EXPECT_EQ(mode_of(scratch_.path(name)), 0644u) << name;
+    EXPECT_EQ(read_whole(scratch_.path(name)), std::vector<std::uint8_t>(name.begin(), name.end()));
+  }
+}
 
 class ExistingFileMode : public WriteOutput, public ::testing::WithParamInterface<mode_t> {};
 

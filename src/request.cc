@@ -94,8 +94,25 @@ Status parse_tempos(dom::element value, const Where& where, std::unordered_map<s
 
 // The keys of "read", "build" and "patch", and of a request whose action is
 // missing or unknown.
-constexpr Fields<8> kRequestFields{
-    {"action", "input", "output", "tracks", "playlists", "keepTracks", "keepPlaylists", "tempos"}, 1};
+constexpr Fields<9> kRequestFields{
+    {"action", "input", "output", "tracks", "playlists", "keepTracks", "keepPlaylists", "tempos", "report"}, 1};
+
+// "report": "full" or "summary". Only build and patch read it; the others
+// skip it as any key they do not use.
+Status parse_report(dom::element value, const Where& where, ReportKind& out) {
+  if (value.type() == dom::element_type::STRING) {
+    const std::string_view kind = value.get_string().value_unsafe();
+    if (kind == "full") {
+      out = ReportKind::kFull;
+      return {};
+    }
+    if (kind == "summary") {
+      out = ReportKind::kSummary;
+      return {};
+    }
+  }
+  return type_error(where, "\"full\" or \"summary\"", value);
+}
 
 // The reader of the request of an action that came after read, build and
 // patch, or null for those three (and for a request without a known action),
@@ -104,6 +121,7 @@ constexpr Fields<8> kRequestFields{
 // key it does not know.
 RequestReader newer_action_reader(std::string_view action) {
   if (action == "scan") return parse_scan_request;
+  if (action == "export") return parse_export_request;
   return nullptr;
 }
 
@@ -122,7 +140,9 @@ Status parse_request_object(dom::element value, Request& request) {
   Where root;
   auto object = as_object(value, root);
   if (!object) return std::unexpected(std::move(object.error()));
-  if (RequestReader reader = newer_action_reader(peek_action(*object))) return reader(*object, root, request);
+  const std::string_view action = peek_action(*object);
+  if (RequestReader reader = newer_action_reader(action)) return reader(*object, root, request);
+  const bool reads_report = action == "build" || action == "patch";
   return walk_object(*object, kRequestFields, root, [&](std::size_t i, dom::element v, const Where& w) -> Status {
     switch (i) {
       case 0: return parse_string(v, w, request.action);
@@ -132,7 +152,8 @@ Status parse_request_object(dom::element value, Request& request) {
       case 4: return parse_records(v, w, request.playlists, parse_playlist);
       case 5: return parse_optional_u32_list(v, w, request.keep_tracks);
       case 6: return parse_optional_u32_list(v, w, request.keep_playlists);
-      default: return parse_tempos(v, w, request.tempos);
+      case 7: return parse_tempos(v, w, request.tempos);
+      default: return reads_report ? parse_report(v, w, request.report) : Status{};
     }
   });
 }

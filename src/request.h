@@ -3,7 +3,9 @@
 // Keys match exactly; unknown keys are ignored; a key that occurs twice in
 // one object is an error (except inside "tempos", a map in which the later
 // value wins). null stands for absent only for "input", "output",
-// "keepTracks" and "keepPlaylists". Integer fields take JSON integers only
+// "keepTracks" and "keepPlaylists" (and, for "export", "root"). "export"
+// reads its own keys ("action", "format", "input", "output", "root") and
+// skips the others; "report" is read for "build" and "patch" only. Integer fields take JSON integers only
 // (no fraction, no exponent), never negative, within the field's width.
 #ifndef DOVREL_REQUEST_H_
 #define DOVREL_REQUEST_H_
@@ -65,6 +67,19 @@ struct ScanArgs {
   std::optional<std::string> artwork_folder;        // absent or null: no artwork
 };
 
+// What "build" and "patch" print: the whole report, or a summary of the
+// output ("report": "full" or "summary").
+enum class ReportKind { kFull, kSummary };
+
+// The file kinds "export" writes ("format").
+enum class ExportFormat { kM3u8, kCsv, kHtml };
+
+// The keys of "export" beyond "input" and "output".
+struct ExportArgs {
+  ExportFormat format = ExportFormat::kM3u8;
+  std::optional<std::string> root;  // prefix of the audio and artwork paths
+};
+
 struct Request {
   std::string action;
   std::optional<std::string> input;
@@ -74,7 +89,9 @@ struct Request {
   std::optional<std::vector<std::uint32_t>> keep_tracks;     // duplicates allowed
   std::optional<std::vector<std::uint32_t>> keep_playlists;  // duplicates allowed
   std::unordered_map<std::uint32_t, std::uint32_t> tempos;   // track id -> tempo
-  ScanArgs scan;
+  ScanArgs scan;                                             // "scan"
+  ReportKind report = ReportKind::kFull;                     // read by build and patch only
+  ExportArgs export_args;                                    // "export"
 };
 
 // Parses the whole request text. Fails with "stream did not contain valid

@@ -28,6 +28,11 @@ using RequestReader = request_json::Status (*)(request_json::dom::object object,
 // The reader of a "scan" request (scan_request.cc).
 request_json::Status parse_scan_request(request_json::dom::object object, const request_json::Where& root,
                                         Request& request);
+// The reader of "export" (export_request.cc): "action", "input", "output",
+// "format" (required: "m3u8", "csv" or "html") and "root"; other keys are
+// skipped.
+request_json::Status parse_export_request(request_json::dom::object object, const request_json::Where& root,
+                                          Request& request);
 
 }  // namespace dovrel
 

@@ -370,6 +370,60 @@ TEST(Request, ScanPathsAreNormalisedAndOtherActionsKeysSkipped) {
   EXPECT_EQ(defaults->output, std::nullopt);
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    ReportAndExport, RequestError,
+    ::testing::Values(
+        ErrorCase{R"({"action":"build","report":"short"})", "report: expected \"full\" or \"summary\", got \"short\""},
+        ErrorCase{R"({"report":null,"action":"patch"})", "report: expected \"full\" or \"summary\", got null"},
+        ErrorCase{R"({"action":"build","report":"full","report":"full"})", "duplicate field `report`"},
+        ErrorCase{R"({"action":"read","report":1,"report":2})", "duplicate field `report`"},
+        ErrorCase{R"({"action":"export","input":"a","output":"b"})", "missing field `format`"},
+        ErrorCase{R"({"action":"export","format":"M3U8"})",
+                  "format: expected \"m3u8\", \"csv\" or \"html\", got \"M3U8\""},
+        ErrorCase{R"({"action":"export","format":["csv"]})",
+                  "format: expected \"m3u8\", \"csv\" or \"html\", got an array"},
+        ErrorCase{R"({"action":"export","format":"csv","root":5})", "root: expected a string, got 5"},
+        ErrorCase{R"({"action":"export","format":"csv","input":1})", "input: expected a string, got 1"},
+        ErrorCase{R"({"action":"export","format":"csv","format":"csv"})", "duplicate field `format`"},
+        ErrorCase{R"({"action":"export","format":"csv","x":1,"x":1})", "duplicate field `x`"}));
+
+TEST(Request, ReportIsReadByBuildAndPatchOnly) {
+  for (const char* text : {R"({"action":"build","report":"summary"})", R"({"report":"summary","action":"patch"})"}) {
+    auto request = parse_request(text);
+    ASSERT_TRUE(request) << request.error().message;
+    EXPECT_EQ(request->report, ReportKind::kSummary) << text;
+  }
+  auto full = parse_request(R"({"action":"build","report":"full"})");
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->report, ReportKind::kFull);
+  // "read", an unknown action and "export" skip it, whatever its value.
+  for (const char* text : {R"({"action":"read","report":"summary"})", R"({"action":"read","report":[1]})",
+                           R"({"action":"Build","report":7})", R"({"action":"export","format":"csv","report":7})"}) {
+    auto request = parse_request(text);
+    ASSERT_TRUE(request) << text << ": " << request.error().message;
+    EXPECT_EQ(request->report, ReportKind::kFull) << text;
+  }
+}
+
+TEST(Request, ExportReadsItsKeysAndSkipsOthers) {
+  auto request =
+      parse_request(R"({"root":"/media/stick","format":"html","action":"export","input":"a.pdb","output":null,)"
+                    R"("tracks":5,"keepTracks":"x"})");
+  ASSERT_TRUE(request) << request.error().message;
+  EXPECT_EQ(request->action, "export");
+  EXPECT_EQ(request->export_args.format, ExportFormat::kHtml);
+  EXPECT_EQ(request->export_args.root, "/media/stick");
+  EXPECT_EQ(request->input, "a.pdb");
+  EXPECT_FALSE(request->output);
+  EXPECT_TRUE(request->tracks.empty());
+  for (auto [name, format] : {std::pair{"m3u8", ExportFormat::kM3u8}, std::pair{"csv", ExportFormat::kCsv}}) {
+    auto other = parse_request(cat(R"({"action":"export","root":null,"format":")", name, "\"}"));
+    ASSERT_TRUE(other) << other.error().message;
+    EXPECT_EQ(other->export_args.format, format);
+    EXPECT_FALSE(other->export_args.root);
+  }
+}
+
 TEST(Request, TemposKeysAreDecimalAndTheLaterValueWins) {
   auto request = parse_request(R"({"action":"patch","tempos":{"7":1,"007":2,"4294967295":3,"0":4,"7":5}})");
   ASSERT_TRUE(request) << request.error().message;

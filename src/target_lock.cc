@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "vantrel_pdb/files.h"
@@ -33,7 +34,7 @@ bool lock_exclusive(int fd) {
 
 }  // namespace
 
-TargetLock::TargetLock(const std::optional<std::string>& output) {
+TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing) {
   if (!output || output->empty() || output->find('\0') != std::string::npos) return;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     auto target = vantrel_pdb::output_target(*output);
@@ -42,6 +43,7 @@ TargetLock::TargetLock(const std::optional<std::string>& output) {
     const bool exists = ::stat(target->c_str(), &before) == 0;
     if (!exists && errno != ENOENT) return;
     if (exists && !S_ISREG(before.st_mode)) return;  // the write refuses it anyway
+    if (!exists && missing == Missing::kHeldByCaller) return;
     int fd = exists ? ::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                     : ::open(directory_of(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -73,6 +75,47 @@ TargetLock::TargetLock(const std::optional<std::string>& output) {
 }
 
 TargetLock::~TargetLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::vector<DirectoryLock> DirectoryLock::lock_all(const std::vector<std::string>& directories) {
+  struct Open {
+    dev_t device;
+    ino_t inode;
+    int fd;
+  };
+  std::vector<Open> open;
+  for (const std::string& directory : directories) {
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0) continue;
+    if (::fstat(fd, &info) != 0) {
+      ::close(fd);
+      continue;
+    }
+    open.push_back({info.st_dev, info.st_ino, fd});
+  }
+  std::sort(open.begin(), open.end(), [](const Open& a, const Open& b) {
+    return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+  });
+  std::vector<DirectoryLock> locks;
+  for (std::size_t i = 0; i < open.size(); ++i) {
+    // The same directory under two names is locked once: a second flock of
+    // it through another descriptor would wait for the first.
+    if (i > 0 && open[i].device == open[i - 1].device && open[i].inode == open[i - 1].inode) {
+      ::close(open[i].fd);
+      continue;
+    }
+    if (lock_exclusive(open[i].fd)) {
+      locks.push_back(DirectoryLock(open[i].fd));
+    } else {
+      ::close(open[i].fd);
+    }
+  }
+  return locks;
+}
+
+DirectoryLock::~DirectoryLock() {
   if (fd_ >= 0) ::close(fd_);
 }
 

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace dovrel {
 
@@ -21,7 +22,11 @@ namespace dovrel {
 // advisory, and other programs do not take it.
 class TargetLock {
  public:
-  explicit TargetLock(const std::optional<std::string>& output);
+  // What is locked for a target that does not exist yet: its directory,
+  // or nothing, for a caller that holds a DirectoryLock on it already.
+  enum class Missing { kLockDirectory, kHeldByCaller };
+
+  explicit TargetLock(const std::optional<std::string>& output, Missing missing = Missing::kLockDirectory);
   ~TargetLock();
   TargetLock(const TargetLock&) = delete;
   TargetLock& operator=(const TargetLock&) = delete;
@@ -29,6 +34,30 @@ class TargetLock {
   bool held() const { return fd_ >= 0; }
 
  private:
+  int fd_ = -1;
+};
+
+// The lock that TargetLock takes for a new file in `directory`, held for a
+// whole run that writes many new files there (an export), so that they
+// need not take turns with each other. Goes on unlocked when the directory
+// cannot be opened or locked.
+class DirectoryLock {
+ public:
+  // Takes the locks of `directories` in the order of their device and inode
+  // numbers, whatever order or spelling they are given in, so that runs
+  // that lock some of the same directories cannot wait on each other in a
+  // circle.
+  static std::vector<DirectoryLock> lock_all(const std::vector<std::string>& directories);
+
+  DirectoryLock(DirectoryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  DirectoryLock& operator=(DirectoryLock&&) = delete;
+  DirectoryLock(const DirectoryLock&) = delete;
+  ~DirectoryLock();
+
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  explicit DirectoryLock(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
 

@@ -4,13 +4,15 @@
 Usage: check_schemas.py DOVREL SOURCE_DIR WORK_DIR [REPORT_DIR]
 
 Validates every bundled example request against docs/request.schema.json,
-runs the examples in order (build, patch, read) in WORK_DIR and validates each
-report against docs/report.schema.json, then checks the request schema both
-ways on a table of requests: each one the schema accepts, dovrel carries out
-(exit 0, a report the report schema accepts; for "scan", a build request the
-request schema accepts), and each one it rejects, dovrel refuses (exit 1).
-Last it validates every *.json report file in REPORT_DIR (reports saved by the
-command-line tests, and the requests that "scan" printed there), if given.
+runs the examples in order (build, patch, read, the exports) in WORK_DIR and
+validates each line printed against the schema of its kind (the report,
+docs/summary.schema.json for "report": "summary", docs/export.schema.json
+for "export"), then checks the request schema both ways on a table of
+requests: each one the schema accepts, dovrel carries out (exit 0, a line
+its schema accepts; for "scan", a build request the request schema accepts),
+and each one it rejects, dovrel refuses (exit 1). Last it validates every
+*.json file in REPORT_DIR (lines saved by the command-line tests, and the
+requests that "scan" printed there), if given, against one of those schemas.
 examples/scan.json is validated too; scripts/example.sh runs it.
 Uses Debian's python3-jsonschema (draft 2020-12).
 """
@@ -115,6 +117,22 @@ CASES = [
     ("scan artwork folder absolute", scan(artworkFolder="/art"), False),
     ("scan artwork folder with a backslash", scan(artworkFolder="a\\b"), False),
     ("scan input not a string", scan(input=5), False),
+    ("build, summary report", build(report="summary"), True),
+    ("build, full report", build(report="full"), True),
+    ("build, report misspelt", build(report="short"), False),
+    ("build, report null", build(report=None), False),
+    ("patch, summary report", {"action": "patch", "input": IN, "output": OUT, "report": "summary"}, True),
+    ("read skips report", {"action": "read", "input": IN, "report": "short"}, True),
+    ("export m3u8", {"action": "export", "format": "m3u8", "input": IN, "output": OUT, "root": "/media/stick"}, True),
+    ("export csv", {"action": "export", "format": "csv", "input": IN, "output": OUT, "root": None}, True),
+    ("export html", {"action": "export", "format": "html", "input": IN, "output": OUT, "root": ""}, True),
+    ("export skips other keys", {"action": "export", "format": "csv", "input": IN, "output": OUT, "tracks": 5,
+                                 "report": "x", "tempos": []}, True),
+    ("export without format", {"action": "export", "input": IN, "output": OUT}, False),
+    ("export format in capitals", {"action": "export", "format": "CSV", "input": IN, "output": OUT}, False),
+    ("export without input", {"action": "export", "format": "csv", "output": OUT}, False),
+    ("export with null output", {"action": "export", "format": "csv", "input": IN, "output": None}, False),
+    ("export root not a string", {"action": "export", "format": "csv", "input": IN, "output": OUT, "root": 5}, False),
 ]
 
 
@@ -139,7 +157,19 @@ def make_music(root):
     (root / "a" / "list.m3u").write_text("one.wav\n../two.wav\nmissing.wav\n")
 
 
-def check_cases(dovrel, request_v, report_v, work, database):
+def line_validator(request, validators):
+    """The validator of the line that `request` makes dovrel print: "scan"
+    prints a build request."""
+    if request.get("action") == "scan":
+        return validators["request"]
+    if request.get("action") == "export":
+        return validators["export"]
+    if request.get("action") in ("build", "patch") and request.get("report") == "summary":
+        return validators["summary"]
+    return validators["report"]
+
+
+def check_cases(dovrel, request_v, validators, work, database):
     """Runs CASES; returns (passed, failed)."""
     passed = failed = 0
     music = work / "music-root"
@@ -150,14 +180,13 @@ def check_cases(dovrel, request_v, report_v, work, database):
         errors = list(request_v.iter_errors(request))
         run = subprocess.run([dovrel], input=json.dumps(request).encode(), capture_output=True)
         problems = []
-        # What "scan" prints is a build request; the other actions print a report.
-        output_v, output_kind = (request_v, "request") if request.get("action") == "scan" else (report_v, "report")
         if accepted != (not errors):
             problems.append("schema " + ("rejects it: " + errors[0].message if errors else "accepts it"))
         if accepted and run.returncode != 0:
             problems.append(f"dovrel refuses it: {run.stderr.decode().strip()}")
-        elif accepted and not check(output_v, json.loads(run.stdout), f"{output_kind} of case '{what}'"):
-            problems.append(f"its {output_kind} does not validate")
+        elif accepted and not check(line_validator(request, validators), json.loads(run.stdout),
+                                    f"line of case '{what}'"):
+            problems.append("its line does not validate")
         if not accepted and run.returncode != 1:
             problems.append(f"dovrel exits {run.returncode} instead of refusing it")
         for problem in problems:
@@ -171,12 +200,14 @@ def main():
     dovrel, source, work = sys.argv[1], pathlib.Path(sys.argv[2]), pathlib.Path(sys.argv[3])
     report_dir = pathlib.Path(sys.argv[4]) if len(sys.argv) > 4 else None
     request_v = validator(source / "docs/request.schema.json")
-    report_v = validator(source / "docs/report.schema.json")
+    validators = {kind: validator(source / f"docs/{kind}.schema.json") for kind in ("report", "summary", "export")}
+    validators["request"] = request_v
     ok = True
     checked = 0
 
     work.mkdir(parents=True, exist_ok=True)
-    for name in ["library.json", "patch.json", "read.json"]:
+    for name in ["library.json", "patch.json", "read.json", "export-m3u8.json", "export-csv.json",
+                 "export-html.json"]:
         request = load(source / "examples" / name)
         ok &= check(request_v, request, f"examples/{name}")
         for key in ["input", "output"]:
@@ -187,13 +218,13 @@ def main():
             print(f"examples/{name}: dovrel failed: {run.stderr.decode()}", file=sys.stderr)
             ok = False
             continue
-        ok &= check(report_v, json.loads(run.stdout), f"report of examples/{name}")
+        ok &= check(line_validator(request, validators), json.loads(run.stdout), f"line of examples/{name}")
         checked += 2
 
     ok &= check(request_v, load(source / "examples/scan.json"), "examples/scan.json")
     checked += 1
 
-    passed, failed = check_cases(dovrel, request_v, report_v, work, work / "library.pdb")
+    passed, failed = check_cases(dovrel, request_v, validators, work, work / "library.pdb")
     checked += passed
     ok &= failed == 0
 
@@ -203,13 +234,13 @@ def main():
         # the issue that adds it).
         actions = load(source / "docs/request.schema.json")["properties"]["action"]["enum"]
         for path in sorted(report_dir.glob("*.json")):
-            saved = load(path)
-            if "action" not in saved:
-                ok &= check(report_v, saved, f"report {path.name}")
-            elif saved["action"] in actions:
-                ok &= check(request_v, saved, f"printed request {path.name}")
-            else:
-                continue
+            line = load(path)
+            if "action" in line:
+                if line["action"] not in actions:
+                    continue
+                ok &= check(request_v, line, f"printed request {path.name}")
+            elif not any(v.is_valid(line) for k, v in validators.items() if k != "request"):
+                ok &= check(validators["report"], line, f"line {path.name}")
             checked += 1
 
     print(f"{checked} passed, {0 if ok else max(failed, 1)} failed")

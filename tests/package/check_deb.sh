@@ -36,7 +36,8 @@ pydir=usr/lib/python3/dist-packages/vantrel_pdb
 extension=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 declare -A files=(
   [dovrel]="usr/bin/dovrel usr/share/man/man1/dovrel.1.gz usr/share/dovrel/request.schema.json
-            usr/share/dovrel/report.schema.json"
+            usr/share/dovrel/report.schema.json usr/share/dovrel/summary.schema.json
+            usr/share/dovrel/export.schema.json"
   [$runtime]="$libdir/libvantrel_pdb.so.$soversion $libdir/libvantrel_pdb.so.$project_version"
   [libvantrel-pdb-dev]="$libdir/libvantrel_pdb.a $libdir/libvantrel_pdb.so $libdir/pkgconfig/vantrel_pdb.pc
             $libdir/cmake/vantrel_pdb/vantrel_pdbConfig.cmake $libdir/cmake/vantrel_pdb/vantrel_pdbConfigVersion.cmake

@@ -229,6 +229,18 @@ std::expected<std::shared_ptr<const TrackTable>, PdbError> Library::track_table(
   return std::shared_ptr<const TrackTable>(new TrackTable(std::move(state)));
 }
 
+std::expected<LibraryCounts, PdbError> Library::counts() {
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  const Database& d = decoded_->db;
+  LibraryCounts counts;
+  for (const PlaylistTreeNode& node : d.playlist_tree) ++(node.is_folder ? counts.folders : counts.playlists);
+  counts.tracks = d.row_locations(table_kind::tracks).size();
+  counts.entries = d.playlist_entries.size();
+  counts.artwork = d.artwork.size();
+  return counts;
+}
+
 std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
   auto decoded = decoding(Decoding::kRecordsButTracks);
   if (!decoded) return std::unexpected(decoded.error());

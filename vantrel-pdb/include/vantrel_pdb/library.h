@@ -147,6 +147,8 @@ class Library {
   std::expected<TrackRows, PdbError> track_rows();
   // The playlist tree's nodes in table order.
   std::expected<std::vector<PlaylistInfo>, PdbError> playlists();
+  // The numbers of rows of each kind, without a record per row.
+  std::expected<LibraryCounts, PdbError> counts();
 
   // --- Adding (one edit, finished by commit) ---
 

@@ -86,6 +86,16 @@ struct PlaylistInfo {
   std::vector<std::uint32_t> children;  // ids of the nodes under it, by sort order
 };
 
+// How many rows of each kind a program sees in a library: what a short
+// report of a written database says.
+struct LibraryCounts {
+  std::size_t tracks = 0;     // track rows
+  std::size_t playlists = 0;  // playlist tree nodes that are not folders
+  std::size_t folders = 0;
+  std::size_t entries = 0;  // playlist entry rows
+  std::size_t artwork = 0;  // artwork rows
+};
+
 // A track read where its row lies: each field is read from the row when
 // asked for, each text decoded into the caller's buffer, so that a program
 // that walks every track once (a report, a listing) makes no record per

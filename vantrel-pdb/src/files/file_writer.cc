@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -75,7 +77,11 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+// The umask can only be read by setting it; writers in several threads take
+// turns, or one would read the 0 that another set for a moment.
 mode_t creation_mode() {
+  static std::mutex reading;
+  std::lock_guard<std::mutex> lock(reading);
   mode_t mask = umask(0);
   umask(mask);
   return static_cast<mode_t>(0666 & ~mask);
@@ -103,8 +109,8 @@ std::string fresh_temp_name(const std::string& prefix) {
   unsigned char random[kTempRandomChars] = {};
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
     // Without the kernel's randomness the names only need to differ between tries.
-    static unsigned counter = 0;
-    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u + ++counter * 40503u;
+    static std::atomic<unsigned> counter{0};
+    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u + (counter.fetch_add(1) + 1) * 40503u;
     for (auto& r : random) {
       seed = seed * 1103515245u + 12345u;
       r = static_cast<unsigned char>(seed >> 16);
@@ -177,7 +183,7 @@ class NewFile {
       }
       fd_.adopt(fd);
       name_ = std::move(name);
-      register_temp_file(dir_, name_);
+      registration_ = register_temp_file(dir_, name_);
       return 0;
     }
     return EEXIST;
@@ -197,7 +203,8 @@ class NewFile {
     // A close can report a late write error (network file systems do).
     if (int error_number = fd_.reset(); error_number != 0) return error_number;
     if (::renameat(dir_, name_.c_str(), dir_, target.c_str()) != 0) return errno;
-    forget_temp_file();
+    forget_temp_file(registration_);
+    registration_ = -1;
     name_.clear();
     published_ = true;
     return 0;
@@ -217,7 +224,7 @@ class NewFile {
       }
       if (linked == 0) {
         name_ = std::move(name);
-        register_temp_file(dir_, name_);
+        registration_ = register_temp_file(dir_, name_);
         return 0;
       }
       if (errno == EEXIST) continue;
@@ -234,7 +241,8 @@ class NewFile {
     if (!name_.empty() && !published_) {
       CleanupSignalsBlocked blocked;
       ::unlinkat(dir_, name_.c_str(), 0);
-      forget_temp_file();
+      forget_temp_file(registration_);
+      registration_ = -1;
       name_.clear();
     }
   }
@@ -242,7 +250,8 @@ class NewFile {
   int dir_;
   const std::string& prefix_;
   Descriptor fd_;
-  std::string name_;  // empty while the file is unnamed
+  std::string name_;       // empty while the file is unnamed
+  int registration_ = -1;  // of name_ for removal on a signal
   bool published_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "files/temp_file_cleanup.h"
 #include "vantrel_pdb/error.h"
 #include "vantrel_pdb/files.h"
 
@@ -45,6 +46,20 @@ TEST(WriteFile, FailuresInTheCallersWords) {
   EXPECT_TRUE(write_file(target, bytes, longest));
   EXPECT_EQ(fs::file_size(target), 3u);
   fs::remove_all(dir);
+}
+
+// The registry of names the signal handler removes: one slot per file
+// being written, a full registry refused, a freed slot taken again.
+TEST(TempFileRegistry, HoldsOneNamePerFileBeingWritten) {
+  CleanupSignalsBlocked blocked;
+  std::vector<int> slots;
+  for (int i = 0; i < kMaxTempFiles; ++i) slots.push_back(register_temp_file(-1, ".x"));
+  for (int i = 0; i < kMaxTempFiles; ++i) EXPECT_EQ(slots[static_cast<std::size_t>(i)], i);
+  EXPECT_EQ(register_temp_file(-1, ".full"), -1);
+  forget_temp_file(7);
+  EXPECT_EQ(register_temp_file(-1, ".again"), 7);
+  forget_temp_file(-1);
+  for (int slot : slots) forget_temp_file(slot);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "files/temp_file_cleanup.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 #include "vantrel_pdb/files.h"
@@ -15,11 +17,24 @@ namespace {
 constexpr int kCleanupSignals[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr std::size_t kMaxName = 63;
 
-// Written only with the signals blocked, read only by the handler; so a
-// handler never sees a half-written name.
-int g_directory_fd = -1;
-char g_name[kMaxName + 1] = {};
-volatile std::sig_atomic_t g_registered = 0;
+// One registered name. `state` is what a handler reads: a name is written
+// only while its slot is claimed (kWriting) and read only once published
+// (kRegistered), so that a handler never sees a half-written name.
+enum SlotState : int { kFree = 0, kWriting = 1, kRegistered = 2 };
+struct Slot {
+  int directory_fd = -1;
+  char name[kMaxName + 1] = {};
+  std::atomic<int> state{kFree};
+};
+Slot g_slots[kMaxTempFiles];
+// Threads inside a CleanupSignalsBlocked section: their names may be in
+// the making, so a handler waits for them.
+std::atomic<int> g_busy{0};
+// Bounds the handler's wait: a section makes a few system calls, far less
+// than this many rounds of a pause.
+constexpr long kBusyWaitRounds = 1L << 28;
+
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads these");
 
 sigset_t cleanup_signal_set() {
   sigset_t set;
@@ -28,17 +43,23 @@ sigset_t cleanup_signal_set() {
   return set;
 }
 
-// Only async-signal-safe calls: unlinkat, signal, sigprocmask, raise.
+// Only async-signal-safe calls: unlinkat, signal, sigprocmask, raise, and
+// lock-free atomics. The signals are blocked in this thread here (the
+// handler's mask), and another thread holding a section ends it soon.
 extern "C" void remove_temp_file_and_die(int sig) {
   const int saved_errno = errno;
-  if (g_registered) (void)unlinkat(g_directory_fd, g_name, 0);
-  g_registered = 0;
+  for (long round = 0; g_busy.load() > 0 && round < kBusyWaitRounds; ++round) {
+  }
+  for (Slot& slot : g_slots) {
+    if (slot.state.load() == kRegistered) (void)unlinkat(slot.directory_fd, slot.name, 0);
+    slot.state.store(kFree);
+  }
   // Dies of the signal itself, so that the parent sees what stopped the run.
   std::signal(sig, SIG_DFL);
   sigset_t one;
   sigemptyset(&one);
   sigaddset(&one, sig);
-  sigprocmask(SIG_UNBLOCK, &one, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
   raise(sig);
   errno = saved_errno;
 }
@@ -58,19 +79,32 @@ void install_temp_file_cleanup() {
 
 CleanupSignalsBlocked::CleanupSignalsBlocked() {
   sigset_t set = cleanup_signal_set();
-  sigprocmask(SIG_BLOCK, &set, &previous_);
+  pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  g_busy.fetch_add(1);
 }
 
-CleanupSignalsBlocked::~CleanupSignalsBlocked() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-
-void register_temp_file(int directory_fd, std::string_view name) {
-  const std::size_t n = std::min(name.size(), kMaxName);
-  std::copy_n(name.data(), n, g_name);
-  g_name[n] = '\0';
-  g_directory_fd = directory_fd;
-  g_registered = 1;
+CleanupSignalsBlocked::~CleanupSignalsBlocked() {
+  g_busy.fetch_sub(1);
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
-void forget_temp_file() { g_registered = 0; }
+int register_temp_file(int directory_fd, std::string_view name) {
+  for (int i = 0; i < kMaxTempFiles; ++i) {
+    Slot& slot = g_slots[i];
+    int expected = kFree;
+    if (!slot.state.compare_exchange_strong(expected, kWriting)) continue;
+    const std::size_t n = std::min(name.size(), kMaxName);
+    std::copy_n(name.data(), n, slot.name);
+    slot.name[n] = '\0';
+    slot.directory_fd = directory_fd;
+    slot.state.store(kRegistered);
+    return i;
+  }
+  return -1;
+}
+
+void forget_temp_file(int slot) {
+  if (slot >= 0 && slot < kMaxTempFiles) g_slots[slot].state.store(kFree);
+}
 
 }  // namespace vantrel_pdb

@@ -1,0 +1,258 @@
+#include "export.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "actions.h"
+#include "database_file.h"
+#include "export_artwork.h"
+#include "export_csv.h"
+#include "export_html.h"
+#include "export_m3u8.h"
+#include "json_writer.h"
+#include "report_sink.h"
+#include "target_lock.h"
+#include "two_halves.h"
+#include "vantrel_pdb/files.h"
+#include "vantrel_pdb/library.h"
+
+namespace dovrel {
+
+namespace {
+
+// Writers of an m3u8 export at once. The time of such an export goes to
+// syncing each file and its folder (write_file), which the file system
+// can do for many files together.
+constexpr std::size_t kM3u8Writers = 16;
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+Result<void> write_one(const std::string& path, std::string_view bytes,
+                       TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
+  TargetLock lock(path, missing);
+  return write_output(path, bytes_of(bytes), {});
+}
+
+std::string files_line(const std::vector<std::string>& files) {
+  JsonWriter out;
+  out.begin_object();
+  out.key("files");
+  out.begin_array();
+  for (const std::string& file : files) out.string_value(file);
+  out.end_array();
+  out.end_object();
+  out.raw("\n");
+  return std::move(out).take();
+}
+
+std::unexpected<Error> cannot_create(const std::string& folder, int error_number) {
+  return fail("cannot create folder " + folder + ": " + vantrel_pdb::os_error_message(error_number));
+}
+
+// Makes `folder` unless it is a folder already; its parent must exist.
+Result<void> make_folder(const std::string& folder) {
+  if (::mkdir(folder.c_str(), 0777) == 0) return {};
+  const int error_number = errno;
+  struct stat info;
+  if (error_number == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return {};
+  return cannot_create(folder, error_number == EEXIST ? ENOTDIR : error_number);
+}
+
+// The output folder, its missing parents too.
+Result<void> make_output_folder(const std::string& folder) {
+  if (folder.find('\0') != std::string::npos) return fail("cannot create folder: path contains a NUL byte");
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  struct stat info;
+  if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return {};
+  return cannot_create(folder, error ? error.value() : ENOTDIR);
+}
+
+Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (auto ok = make_output_folder(folder); !ok) return std::unexpected(std::move(ok.error()));
+  const std::string prefix = folder == "/" ? folder : folder + "/";
+  std::vector<std::string> folders = {folder};
+  for (const std::string& sub : plan.folders) {
+    folders.push_back(prefix + sub);
+    if (auto ok = make_folder(folders.back()); !ok) return std::unexpected(std::move(ok.error()));
+  }
+  std::vector<std::string> paths;
+  paths.reserve(plan.files.size());
+  for (const ExportFile& file : plan.files) paths.push_back(prefix + file.path);
+  if (paths.empty()) return paths;
+
+  // New files in these folders wait for this run, and it for others.
+  const std::vector<DirectoryLock> locks = DirectoryLock::lock_all(folders);
+  std::vector<std::optional<Error>> errors(paths.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  const auto work = [&] {
+    for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
+      if (auto ok = write_one(paths[i], plan.files[i].bytes, TargetLock::Missing::kHeldByCaller); !ok) {
+        errors[i] = std::move(ok.error());
+        failed.store(true);
+      }
+    }
+  };
+  std::vector<std::thread> writers;
+  try {
+    for (std::size_t w = 1; w < std::min(kM3u8Writers, paths.size()); ++w) writers.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Fewer threads than hoped: those there are, and this one, do it all.
+  }
+  work();
+  for (std::thread& writer : writers) writer.join();
+  for (auto& error : errors) {
+    if (error) return std::unexpected(std::move(*error));
+  }
+  return paths;
+}
+
+// Tracks read into one reused batch of records at a time: an export looks
+// at each track once, and records made and dropped batch by batch reuse
+// the same memory instead of holding every track's texts at once.
+constexpr std::size_t kBatch = 1024;
+
+// Calls use(first, batch) for the tracks [begin, end) of `table`, in
+// order, `first` being the batch's first position.
+template <class Use>
+Result<void> for_each_batch(const vantrel_pdb::TrackTable& table, std::size_t begin, std::size_t end, Use&& use) {
+  std::vector<vantrel_pdb::TrackInfo> batch;
+  batch.reserve(std::min(kBatch, end - begin));
+  for (std::size_t first = begin; first < end; first += kBatch) {
+    batch.clear();
+    for (std::size_t i = first; i < std::min(end, first + kBatch); ++i) {
+      auto info = table.info(i);
+      if (!info) return std::unexpected(Error(info.error()));
+      batch.push_back(std::move(*info));
+    }
+    use(first, std::span<vantrel_pdb::TrackInfo>(batch));
+  }
+  return {};
+}
+
+// for_each_batch over all the tracks, a large table in two halves at once;
+// `use` gets the half it works for (0 or 1) first.
+template <class Use>
+Result<void> for_each_batch_in_halves(const vantrel_pdb::TrackTable& table, Use&& use) {
+  Result<void> results[2];
+  in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
+    const int half = begin == 0 ? 0 : 1;
+    results[half] = for_each_batch(table, begin, end, [&](std::size_t first, std::span<vantrel_pdb::TrackInfo> batch) {
+      use(half, first, batch);
+    });
+  });
+  for (auto& result : results) {
+    if (!result) return result;
+  }
+  return {};
+}
+
+// Room for the text of half the tracks of an image of `image_bytes`: at
+// most as many bytes of text as the image holds, and about as much again in
+// fields and escapes. Reserved pages that are never written cost nothing.
+std::size_t half_text_guess(std::size_t image_bytes) { return image_bytes; }
+
+Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackTable& table,
+                                           std::span<const vantrel_pdb::PlaylistInfo> playlists,
+                                           std::size_t image_bytes, const std::string& output) {
+  std::string halves[2] = {tracks_csv_header(), {}};
+  for (std::string& half : halves) half.reserve(half_text_guess(image_bytes));
+  auto read = for_each_batch_in_halves(table, [&](int half, std::size_t, std::span<vantrel_pdb::TrackInfo> batch) {
+    append_track_records(halves[half], batch);
+  });
+  if (!read) return std::unexpected(std::move(read.error()));
+  halves[0].append(halves[1]);
+  std::string().swap(halves[1]);
+  std::vector<std::string> paths = {output, playlists_csv_path(output)};
+  if (auto ok = write_one(paths[0], halves[0]); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = write_one(paths[1], playlists_csv(playlists)); !ok) return std::unexpected(std::move(ok.error()));
+  return paths;
+}
+
+Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackTable& table,
+                                            std::span<const vantrel_pdb::PlaylistInfo> playlists,
+                                            const std::optional<std::string>& root, std::size_t image_bytes,
+                                            const std::string& output) {
+  std::string rows[2];
+  for (std::string& half : rows) half.reserve(half_text_guess(image_bytes));
+  std::vector<TrackFacts> facts(table.size());
+  std::string first_rows;
+  auto read =
+      for_each_batch_in_halves(table, [&](int half, std::size_t first, std::span<vantrel_pdb::TrackInfo> batch) {
+        if (first == 0) append_track_rows(first_rows, batch.first(std::min(kFirstRows, batch.size())), false);
+        append_track_rows(rows[half], batch, first > 0);
+        for (std::size_t i = 0; i < batch.size(); ++i) facts[first + i] = take_facts(std::move(batch[i]));
+      });
+  if (!read) return std::unexpected(std::move(read.error()));
+  rows[0].append(rows[1]);
+  std::string().swap(rows[1]);
+  const bool rooted = root && !root->empty();
+  const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
+  if (auto ok = write_one(output, html_page(rows[0], first_rows, facts, playlists, artwork, rooted)); !ok) {
+    return std::unexpected(std::move(ok.error()));
+  }
+  return std::vector<std::string>{output};
+}
+
+Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackTable& table,
+                                                 std::span<const vantrel_pdb::PlaylistInfo> playlists,
+                                                 const std::optional<std::string>& root, const std::string& output) {
+  M3u8Entries entries;
+  entries.ids.resize(table.size());
+  entries.lines.resize(table.size());
+  auto read = for_each_batch_in_halves(table, [&](int, std::size_t first, std::span<vantrel_pdb::TrackInfo> batch) {
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      entries.ids[first + i] = batch[i].id;
+      entries.lines[first + i] = m3u8_entry(batch[i], root);
+    }
+  });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return write_m3u8(export_m3u8(entries, playlists), output);
+}
+
+}  // namespace
+
+Result<std::string> run_export(const Request& request) {
+  if (!request.input) return fail(kMissingInput);
+  if (!request.output) return fail(kMissingOutput);
+  auto image = read_database_file(*request.input);
+  if (!image) return std::unexpected(std::move(image.error()));
+  auto library = vantrel_pdb::Library::open(std::move(*image));
+  if (!library) return std::unexpected(Error(library.error()));
+  auto table = library->track_table();
+  if (!table) return std::unexpected(Error(table.error()));
+  auto playlists = library->playlists();
+  if (!playlists) return std::unexpected(Error(playlists.error()));
+  auto image_view = library->bytes();
+  if (!image_view) return std::unexpected(Error(image_view.error()));
+  const std::size_t image_bytes = image_view->size();
+  // The line must still be printable once files are replaced.
+  if (auto ok = check_report_sink(); !ok) return std::unexpected(std::move(ok.error()));
+
+  const ExportArgs& args = request.export_args;
+  const vantrel_pdb::TrackTable& tracks = **table;
+  Result<std::vector<std::string>> files = fail("internal error: no export format");
+  switch (args.format) {
+    case ExportFormat::kM3u8: files = write_m3u8_from(tracks, *playlists, args.root, *request.output); break;
+    case ExportFormat::kCsv: files = write_csv(tracks, *playlists, image_bytes, *request.output); break;
+    case ExportFormat::kHtml: files = write_html(tracks, *playlists, args.root, image_bytes, *request.output); break;
+  }
+  if (!files) return std::unexpected(std::move(files.error()));
+  return files_line(*files);
+}
+
+}  // namespace dovrel

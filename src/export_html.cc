@@ -1,0 +1,312 @@
+#include "export_html.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+#include "export_html_page.h"
+#include "export_tree.h"
+#include "json_writer.h"
+
+namespace dovrel {
+
+namespace {
+
+void append_number(std::string& out, std::uint64_t value) {
+  char buffer[24];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+// Bytes that append_script_json_string looks at one by one: what JSON
+// escapes, "<", and 0xE2, the first byte of U+2028 and U+2029.
+constexpr std::array<bool, 256> kSpecial = [] {
+  std::array<bool, 256> special{};
+  for (int c = 0; c < 0x20; ++c) special[static_cast<std::size_t>(c)] = true;
+  special['"'] = special['\\'] = special['<'] = special[0xE2] = true;
+  return special;
+}();
+
+struct ImageKind {
+  std::string_view magic;
+  std::size_t at;  // where the magic bytes stand
+  std::string_view mime;
+};
+constexpr ImageKind kImageKinds[] = {
+    {"\xFF\xD8\xFF", 0, "image/jpeg"}, {"\x89PNG\r\n\x1A\n", 0, "image/png"},
+    {"GIF87a", 0, "image/gif"},        {"GIF89a", 0, "image/gif"},
+    {"WEBP", 8, "image/webp"},         {"BM", 0, "image/bmp"},
+};
+
+void append_base64(std::string& out, std::span<const std::uint8_t> bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t v = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    out.push_back(kAlphabet[v >> 18]);
+    out.push_back(kAlphabet[(v >> 12) & 63]);
+    out.push_back(kAlphabet[(v >> 6) & 63]);
+    out.push_back(kAlphabet[v & 63]);
+  }
+  if (const std::size_t rest = bytes.size() - i; rest > 0) {
+    std::uint32_t v = std::uint32_t{bytes[i]} << 16;
+    if (rest == 2) v |= std::uint32_t{bytes[i + 1]} << 8;
+    out.push_back(kAlphabet[v >> 18]);
+    out.push_back(kAlphabet[(v >> 12) & 63]);
+    out.push_back(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
+    out.push_back('=');
+  }
+}
+
+void write_summary(std::string& out, const LibrarySummary& summary, std::size_t artwork_shown, bool artwork_looked_up) {
+  out.append("{");
+  if (artwork_looked_up) {
+    out.append("\"artworkShown\":");
+    append_number(out, artwork_shown);
+    out.push_back(',');
+  }
+  out.append("\"duplicateAudioPaths\":[");
+  bool first = true;
+  for (const auto& [path, count] : summary.duplicate_audio_paths) {
+    if (!first) out.push_back(',');
+    first = false;
+    out.push_back('[');
+    append_script_json_string(out, path);
+    out.push_back(',');
+    append_number(out, count);
+    out.push_back(']');
+  }
+  out.append("],\"folders\":");
+  append_number(out, summary.folders);
+  out.append(",\"playlists\":");
+  append_number(out, summary.playlists);
+  out.append(",\"totalDuration\":");
+  append_number(out, summary.total_duration);
+  out.append(",\"tracks\":");
+  append_number(out, summary.tracks);
+  out.append(",\"tracksWithoutArtwork\":");
+  append_number(out, summary.tracks_without_artwork);
+  out.append("}");
+}
+
+void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
+  out.push_back('[');
+  append_number(out, t.id);
+  for (const std::string* text : {&t.title, &t.artist, &t.album, &t.genre, &t.key, &t.label}) {
+    out.push_back(',');
+    append_script_json_string(out, *text);
+  }
+  out.push_back(',');
+  append_json_hundredths(out, t.tempo);
+  for (std::uint64_t number :
+       {std::uint64_t{t.duration}, std::uint64_t{t.rating}, std::uint64_t{t.bitrate}, std::uint64_t{t.sample_rate},
+        std::uint64_t{t.sample_depth}, std::uint64_t{t.file_size}}) {
+    out.push_back(',');
+    append_number(out, number);
+  }
+  out.push_back(',');
+  append_script_json_string(out, file_type_name(t.file_type));
+  for (const std::string* text : {&t.comment, &t.audio_path, &t.analysis_path, &t.artwork_path}) {
+    out.push_back(',');
+    append_script_json_string(out, *text);
+  }
+  out.push_back(']');
+}
+
+}  // namespace
+
+TrackFacts take_facts(vantrel_pdb::TrackInfo&& track) {
+  return {track.id, track.duration, std::move(track.audio_path), std::move(track.artwork_path)};
+}
+
+namespace {
+
+std::vector<TrackFacts> facts_of(std::span<const vantrel_pdb::TrackInfo> tracks) {
+  std::vector<TrackFacts> facts;
+  facts.reserve(tracks.size());
+  for (const auto& t : tracks) facts.push_back({t.id, t.duration, t.audio_path, t.artwork_path});
+  return facts;
+}
+
+}  // namespace
+
+LibrarySummary summarize(std::span<const TrackFacts> tracks, std::span<const vantrel_pdb::PlaylistInfo> playlists) {
+  LibrarySummary summary;
+  summary.tracks = tracks.size();
+  for (const auto& playlist : playlists) ++(playlist.is_folder ? summary.folders : summary.playlists);
+  // Each path's count, and the order of first appearance.
+  std::unordered_map<std::string_view, std::size_t> count;
+  count.reserve(tracks.size());
+  std::vector<std::string_view> repeated;
+  for (const auto& track : tracks) {
+    summary.total_duration += track.duration;
+    if (track.artwork_path.empty()) ++summary.tracks_without_artwork;
+    if (++count[track.audio_path] == 2) repeated.push_back(track.audio_path);
+  }
+  for (std::string_view path : repeated) summary.duplicate_audio_paths.emplace_back(std::string(path), count[path]);
+  return summary;
+}
+
+LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
+                         std::span<const vantrel_pdb::PlaylistInfo> playlists) {
+  return summarize(facts_of(tracks), playlists);
+}
+
+void append_track_rows(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks, bool after_others) {
+  for (const auto& track : tracks) {
+    if (after_others) out.push_back(',');
+    after_others = true;
+    write_track(out, track);
+  }
+}
+
+std::string image_data_uri(std::span<const std::uint8_t> bytes) {
+  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  for (const ImageKind& kind : kImageKinds) {
+    if (view.size() < kind.at + kind.magic.size() || view.substr(kind.at, kind.magic.size()) != kind.magic) continue;
+    if (kind.mime == "image/webp" && !view.starts_with("RIFF")) continue;
+    std::string uri = "data:";
+    uri.append(kind.mime).append(";base64,");
+    uri.reserve(uri.size() + (bytes.size() + 2) / 3 * 4);
+    append_base64(uri, bytes);
+    return uri;
+  }
+  return {};
+}
+
+void append_script_json_string(std::string& out, std::string_view text) {
+  out.push_back('"');
+  std::size_t done = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!kSpecial[c]) continue;
+    const char* escape = nullptr;
+    std::size_t skip = 1;
+    if (c == 0xE2) {
+      // U+2028 and U+2029 are E2 80 A8 and E2 80 A9.
+      if (i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+          (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8) {
+        escape = static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+        skip = 3;
+      } else {
+        continue;
+      }
+    } else if (c == '<') {
+      escape = "\\u003c";
+    }
+    out.append(text.substr(done, i - done));
+    if (escape) {
+      out.append(escape);
+    } else {
+      append_json_escaped(out, text.substr(i, 1));
+    }
+    done = i + skip;
+    i += skip - 1;
+  }
+  out.append(text.substr(done));
+  out.push_back('"');
+}
+
+namespace {
+
+std::size_t data_size_guess(std::size_t track_rows, const ArtworkUris& artwork) {
+  std::size_t guess = 1024 + track_rows;
+  for (const auto& [path, uri] : artwork) guess += path.size() + uri.size() + 8;
+  return guess;
+}
+
+void append_data(std::string& out, std::string_view track_rows, std::span<const TrackFacts> facts,
+                 std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                 bool artwork_looked_up) {
+  // Images in track order, each once, so that the same library gives the
+  // same bytes whatever the map's order.
+  out.append("{\"art\":{");
+  std::size_t shown = 0;
+  {
+    std::unordered_map<std::string_view, bool> written;
+    bool first = true;
+    for (const auto& track : facts) {
+      if (track.artwork_path.empty()) continue;
+      auto uri = artwork.find(track.artwork_path);
+      if (uri == artwork.end()) continue;
+      ++shown;
+      if (!written.emplace(track.artwork_path, true).second) continue;
+      if (!first) out.push_back(',');
+      first = false;
+      append_script_json_string(out, track.artwork_path);
+      out.push_back(':');
+      append_script_json_string(out, uri->second);
+    }
+  }
+  out.append("},\"playlists\":[");
+  std::vector<std::uint32_t> ids;
+  ids.reserve(facts.size());
+  for (const auto& track : facts) ids.push_back(track.id);
+  const TrackIndex index(ids);
+  bool first = true;
+  for (const TreeNode& node : tree_order(playlists)) {
+    const auto& playlist = playlists[node.index];
+    if (!first) out.push_back(',');
+    first = false;
+    out.push_back('[');
+    append_number(out, playlist.id);
+    out.push_back(',');
+    append_script_json_string(out, playlist.name);
+    out.append(playlist.is_folder ? ",1," : ",0,");
+    append_number(out, node.depth);
+    out.append(",[");
+    bool first_track = true;
+    for (std::uint32_t id : playlist.tracks) {
+      const std::size_t at = index.find(id);
+      if (at == TrackIndex::kNoTrack) continue;
+      if (!first_track) out.push_back(',');
+      first_track = false;
+      append_number(out, at);
+    }
+    out.append("]]");
+  }
+  out.append("],\"summary\":");
+  write_summary(out, summarize(facts, playlists), shown, artwork_looked_up);
+  out.append(",\"tracks\":[");
+  out.append(track_rows);
+  out.append("]}");
+}
+
+std::string rows_of(std::span<const vantrel_pdb::TrackInfo> tracks) {
+  std::string rows;
+  append_track_rows(rows, tracks, false);
+  return rows;
+}
+
+}  // namespace
+
+std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
+                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                      bool artwork_looked_up) {
+  const std::string rows = rows_of(tracks);
+  std::string out;
+  out.reserve(data_size_guess(rows.size(), artwork));
+  append_data(out, rows, facts_of(tracks), playlists, artwork, artwork_looked_up);
+  return out;
+}
+
+std::string html_page(std::string_view track_rows, std::string_view first_rows, std::span<const TrackFacts> facts,
+                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                      bool artwork_looked_up) {
+  std::string page;
+  page.reserve(kPageHead.size() + first_rows.size() + kPageMiddle.size() + data_size_guess(track_rows.size(), artwork) +
+               kPageTail.size());
+  page.append(kPageHead).append("[").append(first_rows).append("]").append(kPageMiddle);
+  append_data(page, track_rows, facts, playlists, artwork, artwork_looked_up);
+  page.append(kPageTail);
+  return page;
+}
+
+std::string html_page(std::span<const vantrel_pdb::TrackInfo> tracks,
+                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                      bool artwork_looked_up) {
+  return html_page(rows_of(tracks), rows_of(tracks.first(std::min(kFirstRows, tracks.size()))), facts_of(tracks),
+                   playlists, artwork, artwork_looked_up);
+}
+
+}  // namespace dovrel

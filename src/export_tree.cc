@@ -1,0 +1,93 @@
+#include "export_tree.h"
+
+#include <algorithm>
+
+namespace dovrel {
+
+std::vector<TreeNode> tree_order(std::span<const vantrel_pdb::PlaylistInfo> playlists) {
+  const std::size_t n = playlists.size();
+  std::unordered_map<std::uint32_t, std::size_t> first_with_id;
+  first_with_id.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) first_with_id.emplace(playlists[i].id, i);
+  // The children of each node, and the top-level nodes, by sort order.
+  std::vector<std::vector<std::size_t>> children(n);
+  std::vector<std::size_t> top;
+  for (std::size_t i = 0; i < n; ++i) {
+    auto parent = playlists[i].parent_id == 0 ? first_with_id.end() : first_with_id.find(playlists[i].parent_id);
+    if (parent == first_with_id.end() || parent->second == i) {
+      if (playlists[i].parent_id == 0) top.push_back(i);
+      continue;  // missing parents are found below, with the cycles
+    }
+    children[parent->second].push_back(i);
+  }
+  const auto by_sort_order = [&](std::size_t a, std::size_t b) {
+    return playlists[a].sort_order < playlists[b].sort_order;
+  };
+  for (auto& list : children) std::stable_sort(list.begin(), list.end(), by_sort_order);
+  std::stable_sort(top.begin(), top.end(), by_sort_order);
+
+  std::vector<TreeNode> order;
+  order.reserve(n);
+  std::vector<bool> placed(n, false);
+  // Depth first without recursion: a damaged tree may nest deeply.
+  struct Frame {
+    std::size_t position;  // in `order`
+    std::size_t next_child;
+  };
+  std::vector<Frame> stack;
+  auto place_from = [&](std::size_t root) {
+    placed[root] = true;
+    order.push_back({root, kTopLevel, 0});
+    stack.push_back({order.size() - 1, 0});
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      const TreeNode node = order[frame.position];
+      const auto& kids = children[node.index];
+      if (frame.next_child == kids.size()) {
+        stack.pop_back();
+        continue;
+      }
+      const std::size_t child = kids[frame.next_child++];
+      if (placed[child]) continue;
+      placed[child] = true;
+      order.push_back({child, frame.position, node.depth + 1});
+      stack.push_back({order.size() - 1, 0});
+    }
+  };
+  for (std::size_t root : top) place_from(root);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!placed[i]) place_from(i);
+  }
+  return order;
+}
+
+TrackIndex::TrackIndex(std::span<const vantrel_pdb::TrackInfo> tracks) {
+  by_id_.reserve(tracks.size());
+  for (std::size_t i = 0; i < tracks.size(); ++i) by_id_.emplace(tracks[i].id, i);
+}
+
+TrackIndex::TrackIndex(std::span<const std::uint32_t> ids) {
+  by_id_.reserve(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) by_id_.emplace(ids[i], i);
+}
+
+std::string file_type_name(std::uint16_t file_type) {
+  switch (file_type) {
+    case 1: return "mp3";
+    case 4: return "m4a";
+    case 5: return "flac";
+    case 6: return "alac";
+    case 11: return "wav";
+    case 12: return "aiff";
+    default: return std::to_string(file_type);
+  }
+}
+
+std::string join_root(std::string_view root, std::string_view path) {
+  while (!root.empty() && root.back() == '/') root.remove_suffix(1);
+  std::string joined(root);
+  if (!path.starts_with('/')) joined.push_back('/');
+  return joined.append(path);
+}
+
+}  // namespace dovrel

@@ -1,0 +1,62 @@
+// What every export reads from a library besides its tracks: the playlist
+// tree in the order a person sees it, and the tracks a playlist names.
+#ifndef DOVREL_EXPORT_TREE_H_
+#define DOVREL_EXPORT_TREE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "vantrel_pdb/library.h"
+
+namespace dovrel {
+
+// One node of the playlist tree in tree order.
+struct TreeNode {
+  std::size_t index = 0;   // into the playlists
+  std::size_t parent = 0;  // position in the order of the node it sits in, or kTopLevel
+  std::size_t depth = 0;   // 0 at the top level
+};
+inline constexpr std::size_t kTopLevel = static_cast<std::size_t>(-1);
+
+// The nodes depth first, each followed by the nodes under it, siblings by
+// sort order (ties in table order). A node's parent is the first node (in
+// table order) with its "parentId"; a node whose parent is missing, or
+// that sits in a cycle, counts as a top-level node, after the others, in
+// table order. Every node appears exactly once.
+std::vector<TreeNode> tree_order(std::span<const vantrel_pdb::PlaylistInfo> playlists);
+
+// The tracks by id: the first track (in table order) with each id, as
+// every lookup of the library does.
+class TrackIndex {
+ public:
+  explicit TrackIndex(std::span<const vantrel_pdb::TrackInfo> tracks);
+  // The same over the tracks' ids, in table order.
+  explicit TrackIndex(std::span<const std::uint32_t> ids);
+
+  // The position in the tracks of the track with `id`, or kNoTrack.
+  std::size_t find(std::uint32_t id) const {
+    auto it = by_id_.find(id);
+    return it == by_id_.end() ? kNoTrack : it->second;
+  }
+  static constexpr std::size_t kNoTrack = static_cast<std::size_t>(-1);
+
+ private:
+  std::unordered_map<std::uint32_t, std::size_t> by_id_;
+};
+
+// The name of a file type code: "mp3", "m4a" (which aac shares), "flac",
+// "alac", "wav", "aiff"; the code in decimal for any other.
+std::string file_type_name(std::uint16_t file_type);
+
+// `root` and `path` joined by one "/": "/media/stick" and "/music/a.mp3"
+// give "/media/stick/music/a.mp3", as do "/media/stick/" and "music/a.mp3".
+std::string join_root(std::string_view root, std::string_view path);
+
+}  // namespace dovrel
+
+#endif  // DOVREL_EXPORT_TREE_H_

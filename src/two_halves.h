@@ -1,0 +1,59 @@
+// Work on a large list done in two halves at once: the second half by a
+// helper thread, the first by the caller, with results as one pass in order
+// would give them. The machine the tool runs on has at least two cores as
+// a rule; below kWorthASecondThread items a thread costs more than it saves.
+#ifndef DOVREL_TWO_HALVES_H_
+#define DOVREL_TWO_HALVES_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+namespace dovrel {
+
+inline constexpr std::size_t kWorthASecondThread = 20000;
+
+// Calls work(begin, end) for [0, count) either once or, for a large count on
+// a machine of more than one core, as [0, half) here and [half, count) on a
+// helper thread at the same time. `work` must be safe to run so.
+template <class Work>
+void in_two_halves(std::size_t count, Work&& work) {
+  if (count >= kWorthASecondThread && std::thread::hardware_concurrency() > 1) {
+    const std::size_t half = count / 2;
+    std::optional<std::thread> helper;
+    try {
+      helper.emplace([&] { work(half, count); });
+    } catch (const std::system_error&) {
+      // No thread to be had: this one does it all.
+    }
+    if (helper) {
+      work(std::size_t{0}, half);
+      helper->join();
+      return;
+    }
+  }
+  work(std::size_t{0}, count);
+}
+
+// Appends to `out` what render(begin, end, text) appends to `text` for
+// [0, count), rendered in two halves at once when worth it.
+template <class Render>
+void render_in_two_halves(std::size_t count, std::string& out, Render&& render) {
+  std::string second;
+  const std::size_t second_reserve = (out.capacity() - out.size()) / 2;
+  in_two_halves(count, [&](std::size_t begin, std::size_t end) {
+    if (begin == 0) {
+      render(begin, end, out);
+    } else {
+      second.reserve(second_reserve);
+      render(begin, end, second);
+    }
+  });
+  out.append(second);
+}
+
+}  // namespace dovrel
+
+#endif  // DOVREL_TWO_HALVES_H_
