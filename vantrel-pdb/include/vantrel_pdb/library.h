@@ -54,6 +54,7 @@ VANTREL_PDB_API_BEGIN
 // Messages of the changes a library refuses (pdb_error::Refused).
 inline constexpr char kDuplicateTrackId[] = "Duplicate track ID";
 inline constexpr char kDuplicatePlaylistId[] = "Duplicate playlist ID";
+inline constexpr char kDuplicateHistoryId[] = "Duplicate history playlist ID";
 inline constexpr char kPlaylistReferencesAbsentTrack[] = "Playlist references absent track";
 inline constexpr char kPlaylistParentMissing[] = "Playlist parent cycle or missing parent";
 inline constexpr char kUnsupportedAudioExtension[] = "Unsupported audio extension";
@@ -90,6 +91,10 @@ struct TrackInput {
   std::uint16_t duration = 0;  // seconds
   std::uint16_t sample_depth = 16;
   std::uint8_t rating = 0;
+  // The file type code as it stands (a copy keeps the original's); nullopt:
+  // from the audio path's extension, which must then be in
+  // file_type_for_path's table.
+  std::optional<std::uint16_t> file_type = std::nullopt;
 };
 
 // A playlist or folder to add (Library::add_playlist).
@@ -98,6 +103,15 @@ struct PlaylistInput {
   std::string name;
   std::uint32_t parent_id = 0;  // 0 for the top level
   bool is_folder = false;
+  std::vector<std::uint32_t> tracks;  // track ids in playing order
+  // Its place among its siblings, as stored; nullopt: after them.
+  std::optional<std::uint32_t> sort_order = std::nullopt;
+};
+
+// A history playlist to add: the play history's record of one session.
+struct HistoryInput {
+  std::uint32_t id = 0;
+  std::string name;
   std::vector<std::uint32_t> tracks;  // track ids in playing order
 };
 
@@ -166,7 +180,8 @@ class Library {
   // Refused(kPlaylistParentMissing). Fails with Refused(kDuplicatePlaylistId)
   // when the id is taken, with Refused(kPlaylistReferencesAbsentTrack) when
   // a track id is neither in the database nor in this edit, or with the
-  // editor's error. Its entries get indices 1, 2, ...
+  // editor's error. Its entries get indices 1, 2, ...; it takes its
+  // sort_order when given, else the place after its siblings.
   std::expected<void, PdbError> add_playlist(const PlaylistInput& playlist);
 
   // Adds playlists in any order, parents first: each pass adds, in list
@@ -174,10 +189,18 @@ class Library {
   // none, it fails with Refused(kPlaylistParentMissing).
   std::expected<void, PdbError> add_playlists(std::span<const PlaylistInput> playlists);
 
+  // Adds a history playlist with its entries (indices 1, 2, ...). Fails
+  // with Refused(kDuplicateHistoryId) when a history playlist of the
+  // database or of this edit has the id, with
+  // Refused(kPlaylistReferencesAbsentTrack) when a track id is neither in
+  // the database nor in this edit, or with the editor's error.
+  std::expected<void, PdbError> add_history(const HistoryInput& history);
+
   // Finishes the edit: fails with Refused(kUnsupportedAudioExtension) for
-  // the first new track whose extension is outside file_type_for_path's
-  // table, with Refused("Track with artwork must not have ID 0"), or with
-  // Refused("Artwork path must be short ASCII"); then writes the ids, file
+  // the first new track without a file type whose extension is outside
+  // file_type_for_path's table, with Refused("Track with artwork must not
+  // have ID 0"), or with Refused("Artwork path must be short ASCII"); then
+  // writes the ids, file
   // types and artwork and checks the image as open() does. Without a
   // pending edit it does nothing.
   std::expected<void, PdbError> commit();
