@@ -121,7 +121,10 @@ TEST(Library, GivenFileTypesSortOrdersAndHistory) {
   ASSERT_FALSE(again);
   EXPECT_EQ(again.error().message(), kDuplicateHistoryId);
   ASSERT_TRUE(reopened->add_history({9, "Saturday", {20}}));
-  EXPECT_TRUE(reopened->commit());
+  ASSERT_TRUE(reopened->commit());
+  // Every row the edits wrote is one the check finds sound.
+  const Findings findings = check(bytes_of(*reopened));
+  EXPECT_TRUE(findings.list.empty()) << findings.list.front().code;
 }
 
 // A track table reads what tracks() gives, field by field, and keeps

@@ -23,6 +23,8 @@
 // edit whose addition or commit fails is dropped whole: the library is then
 // as it was before the edit's first addition.
 //
+// check() lists every fault of an image.
+//
 // Every operation returns a value or a PdbError; nothing prints, throws or
 // touches a file.
 #ifndef VANTREL_PDB_LIBRARY_H_
@@ -260,6 +262,21 @@ class Library {
   std::unique_ptr<Edit> edit_;
   std::size_t reserve_bytes_ = 0;
 };
+
+// --- Checking an image ---
+
+// Checks the whole of `image`, whatever it holds, and lists at most `limit`
+// findings (counting the rest). Where Library::open stops at the first
+// fault, check goes on past each one: the file header and directory, every
+// table's page chain, every page's header and row index, every row and
+// string, the ids and what refers to them. Never fails and never reads
+// outside `image`: a damaged or hostile image gives findings. The pages are
+// the library's 4096 bytes, whatever the header says. Time and memory are
+// linear in the image: every page is examined at most once, every byte of a
+// page's heap at most once as part of a row or string, and a page that two
+// chains share, or a row that overlaps another, is examined no further. An
+// image that passes (ok()) also opens with Library::open.
+Findings check(Bytes image, std::size_t limit = kDefaultFindingLimit);
 
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
