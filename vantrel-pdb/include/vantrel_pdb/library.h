@@ -23,7 +23,8 @@
 // edit whose addition or commit fails is dropped whole: the library is then
 // as it was before the edit's first addition.
 //
-// check() lists every fault of an image.
+// check() lists every fault of an image, and salvage() makes a new database
+// of what of a damaged image still reads.
 //
 // Every operation returns a value or a PdbError; nothing prints, throws or
 // touches a file.
@@ -263,7 +264,7 @@ class Library {
   std::size_t reserve_bytes_ = 0;
 };
 
-// --- Checking an image ---
+// --- Checking and salvaging an image ---
 
 // Checks the whole of `image`, whatever it holds, and lists at most `limit`
 // findings (counting the rest). Where Library::open stops at the first
@@ -277,6 +278,34 @@ class Library {
 // chains share, or a row that overlaps another, is examined no further. An
 // image that passes (ok()) also opens with Library::open.
 Findings check(Bytes image, std::size_t limit = kDefaultFindingLimit);
+
+// A new, clean database made of every row of an image that can still be
+// read (salvage()), and what of the image it could not keep.
+struct Salvage {
+  Library library;  // committed and checked as Library::open checks
+  Loss loss;
+};
+
+// Salvages `image` (any bytes; the library's 4096-byte pages). The rows are
+// read page by page, each on its own (a broken page or row costs itself
+// only), and built into a fresh blank image through Library, with their
+// ids: the tracks with their names, label, artwork and file type; the
+// playlist tree with each node's place among its siblings and each
+// playlist's entries in order; the play history. Rows that cannot be kept
+// are left out: a row that does not decode, a row whose id an earlier row
+// of its table has, an entry whose track or playlist is gone, an entry of a
+// folder. A playlist whose parent is gone goes to the top level, as does
+// one node of each cycle of parents. Names and artwork are made anew from
+// what the kept tracks name, as a build makes them: rows that no track
+// names are left out (and not counted as lost), which together with the
+// new image's packed pages compacts a file that many edits have grown.
+//
+// On an image that check() passes without findings, the new database reads
+// as the old one does: the same tracks with the same fields and names, the
+// same playlists, labels, sort orders and history. Fails only when the new
+// database cannot be made, which no image of rows that the reader decodes
+// should cause (Internal, with the reason). Time is linear in the image.
+std::expected<Salvage, PdbError> salvage(Bytes image);
 
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb

@@ -1,7 +1,8 @@
 // What reading a library gives: tracks and playlists as records, tracks read
 // where their rows lie, how much of an image a decoding keeps, and what a
-// check of an image finds. The types of this header are made by a Library
-// and by check() (library.h); a program only reads them. Nothing here names a byte offset of the format.
+// check of an image finds and a salvage keeps. The types of this header are
+// made by a Library and by check() and salvage() (library.h); a program only
+// reads them. Nothing here names a byte offset of the format.
 #ifndef VANTREL_PDB_READING_H_
 #define VANTREL_PDB_READING_H_
 
@@ -279,6 +280,26 @@ struct Findings {
 };
 
 inline constexpr std::size_t kDefaultFindingLimit = 1000;
+
+// --- What a salvage keeps (salvage() in library.h) ---
+
+// The rows of one table: how many the new database holds, and how many of
+// the damaged image's could not be kept (rows that no longer decode, or
+// that salvage leaves out). Rows of pages that cannot be read at all are
+// not counted: check() names those pages.
+struct TableLoss {
+  std::uint32_t kind = 0;
+  std::uint64_t kept = 0;
+  std::uint64_t lost = 0;
+};
+
+// Every table the reader decodes, in ascending kind order.
+struct Loss {
+  std::vector<TableLoss> tables;
+
+  // All rows lost, over every table.
+  std::uint64_t lost() const;
+};
 
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
