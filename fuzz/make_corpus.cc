@@ -7,6 +7,7 @@
 // Usage: make_corpus SOURCE_DIR CORPUS_DIR
 // Writes CORPUS_DIR/<target>/<name> for every target; existing files of the
 // same name are replaced, others are left (libFuzzer adds its own there).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -62,9 +63,11 @@ class CorpusWriter {
     write(target, name, Bytes(text.begin(), text.end()));
   }
 
-  // An image is a seed of fuzz_read and, behind each control prefix, of fuzz_patch.
+  // An image is a seed of fuzz_read and fuzz_damage and, behind each control
+  // prefix, of fuzz_patch.
   void write_image(std::string_view name, const Bytes& image) {
     write("fuzz_read", name, image);
+    write("fuzz_damage", name, image);
     for (std::size_t i = 0; i < kPatchControls.size(); ++i) {
       Bytes input = kPatchControls[i];
       input.insert(input.end(), image.begin(), image.end());
@@ -268,6 +271,19 @@ int main(int argc, char** argv) {
   }
   out.write_image("example-library", *library);
   if (auto patched = dovrel::patch(*library, *patch_request)) out.write_image("example-library-patched", *patched);
+  // Damaged copies for the check and the salvage: cut mid-page, a page
+  // zeroed, the directory gone.
+  {
+    constexpr std::size_t kPage = vantrel_pdb::format::kPageSize;
+    Bytes cut(library->begin(), library->end() - kPage / 2);
+    out.write("fuzz_damage", "example-library-cut", cut);
+    Bytes zeroed = *library;
+    std::fill(zeroed.begin() + 2 * kPage, zeroed.begin() + 3 * kPage, 0);
+    out.write("fuzz_damage", "example-library-page-zeroed", zeroed);
+    Bytes lost = *library;
+    std::fill(lost.begin() + vantrel_pdb::format::kDirectoryOffset, lost.begin() + kPage, 0);
+    out.write("fuzz_damage", "example-library-no-directory", lost);
+  }
 
   // Requests: the examples as they are, and the example build without
   // "output", which fuzz_request builds.

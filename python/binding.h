@@ -46,6 +46,10 @@ std::vector<std::uint32_t> to_ids(const py::iterable& ids);
 // bytes or os.PathLike.
 std::string to_path(const py::handle& path);
 
+// The bytes of a contiguous buffer (bytes, bytearray, memoryview), copied
+// while the GIL is held so that no other thread changes them meanwhile.
+std::vector<std::uint8_t> copy_buffer(const py::handle& source);
+
 // Names the package as the home of a class (or the exception), so that
 // reprs and signatures say vantrel_pdb.Track, not vantrel_pdb._vantrel_pdb.Track.
 // Call before adding methods: their signatures are written when added.
@@ -62,6 +66,12 @@ void bind_records(py::module_& module);
 
 // Database, open() and create().
 void bind_database(py::module_& module);
+
+// A Python Library object holding `library`. Requires: bind_database has run.
+py::object wrap_library(Library library);
+
+// Finding, Findings, check(), finding_kinds() and salvage().
+void bind_check(py::module_& module);
 
 }  // namespace vantrel_pdb::python
 

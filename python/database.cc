@@ -19,10 +19,6 @@
 
 namespace vantrel_pdb::python {
 
-namespace {
-
-// The bytes of a contiguous buffer (bytes, bytearray, memoryview), copied
-// while the GIL is held so that no other thread changes them meanwhile.
 std::vector<std::uint8_t> copy_buffer(const py::handle& source) {
   Py_buffer view;
   if (PyObject_GetBuffer(source.ptr(), &view, PyBUF_SIMPLE) != 0) throw py::error_already_set();
@@ -31,6 +27,8 @@ std::vector<std::uint8_t> copy_buffer(const py::handle& source) {
   PyBuffer_Release(&view);
   return bytes;
 }
+
+namespace {
 
 // One Library shared by the Python threads that hold the object. Each call
 // releases the GIL, then takes the lock; it never waits for the GIL while
@@ -139,6 +137,8 @@ std::optional<std::vector<std::uint32_t>> optional_ids(const std::optional<py::i
 }
 
 }  // namespace
+
+py::object wrap_library(Library library) { return py::cast(std::make_unique<Database>(std::move(library))); }
 
 void bind_database(py::module_& module) {
   using py::arg;

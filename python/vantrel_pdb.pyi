@@ -179,5 +179,73 @@ def tempo_from_bpm(bpm: float) -> int:
 def file_type_for_path(audio_path: str) -> int | None:
     """The file type code of an audio path's extension, or None for an unknown one."""
 
+@final
+class Finding:
+    """One fault of a database. Read-only; None where a place does not apply."""
+    @property
+    def severity(self) -> str:
+        """"error" or "warning"."""
+    @property
+    def code(self) -> str:
+        """Stable: one of finding_kinds()."""
+    @property
+    def message(self) -> str: ...
+    @property
+    def page(self) -> int | None:
+        """The page's index in the file."""
+    @property
+    def table(self) -> str | None:
+        """The table's name: "tracks", "playlistTree", ..., "kindN"."""
+    @property
+    def row(self) -> int | None:
+        """The row's slot number within its page."""
+    @property
+    def offset(self) -> int | None:
+        """A byte position in the file."""
+    @property
+    def id(self) -> int | None:
+        """The id of the row concerned."""
+
+@final
+class Findings:
+    """What check() found. Read-only."""
+    @property
+    def ok(self) -> bool:
+        """True when no finding, listed or not, is an error."""
+    @property
+    def findings(self) -> tuple[Finding, ...]:
+        """The first findings (at most the limit), in the order found."""
+    @property
+    def errors(self) -> int:
+        """Every error, listed or not."""
+    @property
+    def warnings(self) -> int:
+        """Every warning, listed or not."""
+    @property
+    def pages(self) -> int:
+        """Whole 4096-byte pages in the file."""
+    @property
+    def rows(self) -> dict[str, dict[str, int]]:
+        """Table name -> {"present": live rows, "absent": deleted ones}."""
+
+def check(source: str | os.PathLike[str] | bytes | bytearray | memoryview, limit: int = 1000) -> Findings:
+    """Everything that is wrong with a database file (read whole, whatever it holds) or image.
+
+    Raises Error only when the file cannot be read.
+    """
+
+def finding_kinds() -> tuple[tuple[str, str, str], ...]:
+    """Every code check() gives, as (code, severity, meaning)."""
+
+def salvage(
+    source: str | os.PathLike[str] | bytes | bytearray | memoryview,
+) -> tuple[Library, dict[str, int], dict[str, int]]:
+    """A new database of every row of a damaged one that can still be read.
+
+    Returns (database, kept, lost): the new Library and, per table name, the rows
+    it holds and the rows of the input that could not be kept. Raises Error only
+    when the file cannot be read.
+    """
+
 # The name of Library in 0.1.
 Database = Library

@@ -49,6 +49,7 @@ PYBIND11_MODULE(_vantrel_pdb, module) {
   vp::python::show_in_package(py::register_exception<vp::python::LibraryError>(module, "Error", PyExc_Exception));
   vp::python::bind_records(module);
   vp::python::bind_database(module);
+  vp::python::bind_check(module);
   module.def("tempo_from_bpm", &vp::tempo_from_bpm, py::arg("bpm"),
              "Beats per minute as the stored tempo (hundredths), rounded half away from zero\n"
              "and clamped to 0 ... 2**32 - 1 (NaN gives 0).");

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Whole-tool benchmark: generates synthetic libraries (deterministic, seed 1)
-# at each size, then times "build", "read", "patch" and the three exports
-# ("m3u8", "csv", "html") of the release binary and prints a Markdown table
-# of wall time, CPU time, peak memory and throughput, and how each action's
-# time grows from one size to the next. Each export's time is then given as
-# a multiple of "read" at the same size, and the largest library's page is
-# loaded in headless Chromium for the time to its first rows.
+# at each size, then times "build", "read", "patch", "check", "salvage" and
+# the three exports ("m3u8", "csv", "html") of the release binary and prints
+# a Markdown table of wall time, CPU time, peak memory and throughput, and
+# how each action's time grows from one size to the next. Each export's time
+# is then given as a multiple of "read" at the same size, and the largest
+# library's page is loaded in headless Chromium for the time to its first
+# rows.
 # Beside each action it times, in the same run and as often, its floor: a
 # command that only moves the same bytes (reads the request and the input,
 # writes the image with fsync, writes the report), and prints the ratio.
@@ -44,17 +45,18 @@ echo "| tracks | action | wall (s) | floor (s) | wall / floor | cpu (s) | peak m
 echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 
 # The floor of an action: the same bytes moved by the cheapest commands.
-# "read": the image read, the report written; "build": the request read,
-# the image written and synced, the report written; "patch": the request
-# and the input read, the patched image written and synced, the report
-# written. An export's floor reads the input and writes the bytes of what the
-# export wrote with fsync: for m3u8 all its files as one (so the floor does
-# not pay a sync per file). The report goes where dovrel's does (a file
-# beside it).
+# "read" and "check": the image read, the report written; "build": the
+# request read, the image written and synced, the report written; "patch":
+# the request and the input read, the patched image written and synced, the
+# report written; "salvage": the input read, the new image written and
+# synced, the line written. An export's floor reads the input and writes the
+# bytes of what the export wrote with fsync: for m3u8 all its files as one
+# (so the floor does not pay a sync per file). The report goes where
+# dovrel's does (a file beside it).
 floor() {
   local action=$1 dir=$2
   case $action in
-    read) cat "$dir/library.pdb" >/dev/null ;;
+    read | check) cat "$dir/library.pdb" >/dev/null ;;
     export-m3u8) cat "$dir/library.pdb" >/dev/null
                  find "$dir/lists" -name '*.m3u8' -print0 | xargs -0 cat |
                    dd of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
@@ -67,6 +69,8 @@ floor() {
            dd if="$dir/library.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
     patch) cat "$dir/patch.json" "$dir/library.pdb" >/dev/null
            dd if="$dir/patched.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+    salvage) cat "$dir/library.pdb" >/dev/null
+             dd if="$dir/salvaged.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
   esac
   cat "$dir/$action.report" >"$dir/floor.report"
 }
@@ -80,7 +84,9 @@ for n in "${sizes[@]}"; do
     printf '{"action":"export","format":"%s","input":"%s","output":"%s"}\n' "$format" "$dir/library.pdb" "$out" \
       >"$dir/export-$format.json"
   done
-  for action in build read patch export-m3u8 export-csv export-html; do
+  printf '{"action":"check","input":"%s"}\n' "$dir/library.pdb" >"$dir/check.json"
+  printf '{"action":"salvage","input":"%s","output":"%s"}\n' "$dir/library.pdb" "$dir/salvaged.pdb" >"$dir/salvage.json"
+  for action in build read patch check salvage export-m3u8 export-csv export-html; do
     best_wall="" best_cpu="" best_mem="" best_floor=""
     for _ in $(seq "$runs"); do
       # The shell's own timer: real, user and system time to the millisecond,
@@ -101,8 +107,9 @@ for n in "${sizes[@]}"; do
     request=$(stat -c %s "$dir/$action.json")
     case $action in
       build) image=$(stat -c %s "$dir/library.pdb") ;;
-      read) image=$(stat -c %s "$dir/library.pdb") ;;
+      read | check) image=$(stat -c %s "$dir/library.pdb") ;;
       patch) image=$(stat -c %s "$dir/patched.pdb") ;;
+      salvage) image=$(stat -c %s "$dir/salvaged.pdb") ;;
       # What an export wrote, in the image column.
       export-m3u8) image=$(find "$dir/lists" -name '*.m3u8' -printf '%s\n' | awk '{s += $1} END {print s + 0}') ;;
       export-csv) image=$(($(stat -c %s "$dir/library.csv") + $(stat -c %s "$dir/library-playlists.csv"))) ;;
@@ -158,6 +165,13 @@ for n in "${sizes[@]}"; do
               'BEGIN {printf " %s %.1f", f, (r > 0) ? e / r : 0}')
   done
   echo "$line"
+done
+echo
+echo "\"check\" beside \"read\" and \"salvage\" beside \"build\" (wall / wall at the same size; the target is at most 1.5):"
+for n in "${sizes[@]}"; do
+  awk -v n="$n" -v c="${walls[$n/check]}" -v r="${walls[$n/read]}" -v s="${walls[$n/salvage]}" \
+      -v b="${walls[$n/build]}" 'BEGIN {printf "- %d tracks: check %.2f, salvage %.2f\n", n, (r > 0) ? c / r : 0,
+                                         (b > 0) ? s / b : 0}'
 done
 # The page of the largest library in headless Chromium: the time from the
 # start of loading to the first rows drawn, and to the whole page working.

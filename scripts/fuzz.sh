@@ -31,12 +31,12 @@ corpus=build/fuzz/corpus
 artifacts=build/fuzz/artifacts
 "$bin/make_corpus" . "$corpus"
 
-targets=(fuzz_request fuzz_read fuzz_patch fuzz_build fuzz_strings fuzz_playlist)
+targets=(fuzz_request fuzz_read fuzz_patch fuzz_build fuzz_strings fuzz_playlist fuzz_damage)
 # Longest input per target: a whole image (the blank one is 167,936 bytes)
-# for read and patch, plus patch's 8 control bytes; a long string's 65,535
-# bytes and its kind byte for strings; a playlist of a few hundred lines.
+# for read, patch and damage, plus patch's 8 control bytes; a long string's
+# 65,535 bytes and its kind byte for strings; a playlist of a few hundred lines.
 declare -A max_len=([fuzz_request]=16384 [fuzz_read]=300000 [fuzz_patch]=300008 [fuzz_build]=16384
-                    [fuzz_strings]=65540 [fuzz_playlist]=16384)
+                    [fuzz_strings]=65540 [fuzz_playlist]=16384 [fuzz_damage]=300000)
 declare -A extra=([fuzz_request]="-dict=fuzz/request.dict")
 common=(-timeout=10 -rss_limit_mb=2048)
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}

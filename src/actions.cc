@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "build.h"
+#include "check_action.h"
 #include "database_file.h"
 #include "export.h"
 #include "mapped_file.h"
@@ -25,8 +26,8 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
   return read_database_file(*request.input);
 }
 
-// The shared end of build and patch: with the report of the new image as it
-// will be on disk, check for an output and write the image there.
+}  // namespace
+
 Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request) {
   if (!request.output) return fail(kMissingOutput);
   // The report must still be printable when the new file replaces the old.
@@ -40,6 +41,8 @@ Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report,
   }
   return report;
 }
+
+namespace {
 
 Result<std::string> run_read(const Request& request) {
   if (!request.input) return fail(kMissingInput);
@@ -110,10 +113,14 @@ Result<std::string> run_action(Request request) {
   // The scan writes no database, only artwork files, each whole.
   if (request.action == "scan") return run_scan(request);
   if (request.action == "export") return run_export(request);
-  if (request.action != "build" && request.action != "patch") return fail(kUnknownAction);
+  if (request.action == "check") return run_check(request);
+  if (request.action != "build" && request.action != "patch" && request.action != "salvage") {
+    return fail(kUnknownAction);
+  }
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);
   if (request.action == "build") return run_build(request);
+  if (request.action == "salvage") return run_salvage(request);
   return run_patch(request);
 }
 

@@ -31,6 +31,9 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 //            edit) request of them (scan_action.h).
 //   "export": reads "input" and writes its library as "format" says
 //            (export.h).
+//   "check": reads "input" and returns the line of its findings;
+//   "salvage": writes to "output" a new database of what still reads of
+//            "input" (both check_action.h).
 // "build" and "patch" print the short report instead of the report when
 // the request says "report": "summary" (report_summary.h).
 // "Missing input" comes before any file is read; "Missing output" only
@@ -40,6 +43,12 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 // drops its tracks and playlists once the image is made, so that their
 // memory serves the report.
 Result<std::string> run_action(Request request);
+
+// The shared end of the actions that write: with the line to print about
+// the new image as it will be on disk, fails with "Missing output" when
+// there is none, else writes the image there (write_output, the report's
+// sink checked before the rename) and returns the line.
+Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request);
 
 }  // namespace dovrel
 

@@ -80,11 +80,15 @@ constexpr std::string_view kUsage =
     "  export write the library of \"input\" to \"output\" as \"format\": \"m3u8\"\n"
     "         (a folder of playlists), \"csv\" (tracks and playlists) or \"html\"\n"
     "         (one page; thumbnails from \"root\")\n"
+    "  check  say everything that is wrong with the database at \"input\" (at most\n"
+    "         \"limit\" findings listed); exits 0 whatever it finds\n"
+    "  salvage  write to \"output\" a new database of what can still be read of\n"
+    "         \"input\", and say what was kept and lost\n"
     "\"build\" and \"patch\" take \"report\": \"summary\" for a short report.\n"
-    "On success one line of JSON (the report, or the request of \"scan\") goes to\n"
-    "standard output and the exit status is 0; on failure one line of text goes\n"
-    "to standard error and the exit status is 1. A usage error exits with status\n"
-    "2. See dovrel(1).\n";
+    "On success one line of JSON (the report, the request of \"scan\", or the\n"
+    "line of \"check\" or \"salvage\") goes to standard output and the exit status\n"
+    "is 0; on failure one line of text goes to standard error and the exit status\n"
+    "is 1. A usage error exits with status 2. See dovrel(1).\n";
 
 // Shown when standard input is a terminal: someone typed the bare command
 // and would otherwise face a silent wait.
@@ -128,8 +132,9 @@ int run() {
     print_error(request.error().message);
     return 1;
   }
-  // A build, patch or export that succeeds has replaced its output.
-  const bool writes_output = request->action == "build" || request->action == "patch" || request->action == "export";
+  // A build, patch, export or salvage that succeeds has replaced its output.
+  const bool writes_output = request->action == "build" || request->action == "patch" || request->action == "export" ||
+                             request->action == "salvage";
   auto report = dovrel::run_action(std::move(*request));
   if (!report) {
     print_error(report.error().message);

@@ -68,7 +68,9 @@ MappedFile::~MappedFile() {
   unwatch_bus_errors();
 }
 
-Result<std::optional<MappedFile>> map_database_file(const std::string& path) {
+Result<std::optional<MappedFile>> map_database_file(const std::string& path) { return map_file(path, true); }
+
+Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start) {
   if (path.find('\0') != std::string::npos) return std::optional<MappedFile>();
   int fd;
   do {
@@ -81,19 +83,24 @@ Result<std::optional<MappedFile>> map_database_file(const std::string& path) {
     return std::optional<MappedFile>();
   }
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  std::vector<std::uint8_t> head(vantrel_pdb::kFileStartSize);
-  const ssize_t got = read_head(fd, head.data(), head.size());
-  if (got < 0) {
+  if (check_start) {
+    std::vector<std::uint8_t> head(vantrel_pdb::kFileStartSize);
+    const ssize_t got = read_head(fd, head.data(), head.size());
+    if (got < 0) {
+      ::close(fd);
+      return std::optional<MappedFile>();
+    }
+    head.resize(static_cast<std::size_t>(got));
+    if (auto ok = vantrel_pdb::validate_file_start(head, size); !ok) {
+      ::close(fd);
+      return std::unexpected(Error(ok.error()));
+    }
+  } else if (size == 0) {
     ::close(fd);
-    return std::optional<MappedFile>();
+    return std::optional<MappedFile>();  // nothing to map: the caller reads it
   }
-  head.resize(static_cast<std::size_t>(got));
-  if (auto ok = vantrel_pdb::validate_file_start(head, size); !ok) {
-    ::close(fd);
-    return std::unexpected(Error(ok.error()));
-  }
-  // The first page passed, so the file is not empty. MAP_POPULATE maps the
-  // page cache's pages now, in one call, instead of one fault at a time.
+  // The file is not empty. MAP_POPULATE maps the page cache's pages now,
+  // in one call, instead of one fault at a time.
   void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
   ::close(fd);
   if (data == MAP_FAILED) return std::optional<MappedFile>();

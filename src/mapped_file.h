@@ -27,7 +27,7 @@ class MappedFile {
   vantrel_pdb::Bytes bytes() const { return {data_, size_}; }
 
  private:
-  friend Result<std::optional<MappedFile>> map_database_file(const std::string& path);
+  friend Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start);
   MappedFile(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
   const std::uint8_t* data_ = nullptr;
@@ -42,6 +42,11 @@ inline constexpr char kInputChangedWhileRead[] = "input file was cut short while
 // file, or the system refuses); the caller then reads it with
 // read_database_file.
 Result<std::optional<MappedFile>> map_database_file(const std::string& path);
+
+// As map_database_file, without the first-page check when `check_start` is
+// false: any regular file is mapped, a damaged database too (for "check" and
+// "salvage", which read whatever is there). An empty file gives nullopt.
+Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start);
 
 }  // namespace dovrel
 

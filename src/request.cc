@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "big_numbers.h"
+#include "check_request.h"
 #include "json_writer.h"
 #include "parse_diagnosis.h"
 #include "request_json.h"
@@ -122,6 +123,8 @@ Status parse_report(dom::element value, const Where& where, ReportKind& out) {
 RequestReader newer_action_reader(std::string_view action) {
   if (action == "scan") return parse_scan_request;
   if (action == "export") return parse_export_request;
+  if (action == "check") return read_check_request;
+  if (action == "salvage") return read_salvage_request;
   return nullptr;
 }
 

@@ -80,6 +80,11 @@ struct ExportArgs {
   std::optional<std::string> root;  // prefix of the audio and artwork paths
 };
 
+// "check" and "salvage": how many findings of the check the line lists.
+struct CheckArgs {
+  std::uint32_t limit = 1000;
+};
+
 struct Request {
   std::string action;
   std::optional<std::string> input;
@@ -92,6 +97,7 @@ struct Request {
   ScanArgs scan;                                             // "scan"
   ReportKind report = ReportKind::kFull;                     // read by build and patch only
   ExportArgs export_args;                                    // "export"
+  CheckArgs check;                                           // "check" and "salvage"
 };
 
 // Parses the whole request text. Fails with "stream did not contain valid

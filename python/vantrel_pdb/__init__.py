@@ -15,27 +15,37 @@ import collections.abc
 from vantrel_pdb._vantrel_pdb import (
     Database,
     Error,
+    Finding,
+    Findings,
     Library,
     Playlist,
     Track,
     Tracks,
     __version__,
+    check,
     create,
     file_type_for_path,
+    finding_kinds,
     open,
+    salvage,
     tempo_from_bpm,
 )
 
 __all__ = [
     "Database",
     "Error",
+    "Finding",
+    "Findings",
     "Library",
     "Playlist",
     "Track",
     "Tracks",
+    "check",
     "create",
     "file_type_for_path",
+    "finding_kinds",
     "open",
+    "salvage",
     "tempo_from_bpm",
 ]
 

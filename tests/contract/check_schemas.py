@@ -9,7 +9,8 @@ validates each line printed against the schema of its kind (the report,
 docs/summary.schema.json for "report": "summary", docs/export.schema.json
 for "export"), then checks the request schema both ways on a table of
 requests: each one the schema accepts, dovrel carries out (exit 0, a line
-its schema accepts; for "scan", a build request the request schema accepts),
+its schema accepts; for "scan", a build request the request schema accepts;
+docs/check.schema.json for "check", docs/salvage.schema.json for "salvage"),
 and each one it rejects, dovrel refuses (exit 1). Last it validates every
 *.json file in REPORT_DIR (lines saved by the command-line tests, and the
 requests that "scan" printed there), if given, against one of those schemas.
@@ -30,10 +31,21 @@ def load(path):
         return json.load(f)
 
 
-def validator(path):
+def validator(path, *others):
+    """A validator of the schema at path, which may refer to the others by $id."""
     schema = load(path)
     jsonschema.Draft202012Validator.check_schema(schema)
-    return jsonschema.Draft202012Validator(schema)
+    if not others:
+        return jsonschema.Draft202012Validator(schema)
+    store = {other["$id"]: other for other in map(load, others)}
+    try:
+        import referencing  # jsonschema 4.18 and later
+        registry = referencing.Registry().with_resources(
+            (uri, referencing.Resource.from_contents(contents)) for uri, contents in store.items())
+        return jsonschema.Draft202012Validator(schema, registry=registry)
+    except ImportError:
+        resolver = jsonschema.RefResolver.from_schema(schema, store=store)
+        return jsonschema.Draft202012Validator(schema, resolver=resolver)
 
 
 def check(v, instance, what):
@@ -133,6 +145,21 @@ CASES = [
     ("export without input", {"action": "export", "format": "csv", "output": OUT}, False),
     ("export with null output", {"action": "export", "format": "csv", "input": IN, "output": None}, False),
     ("export root not a string", {"action": "export", "format": "csv", "input": IN, "output": OUT, "root": 5}, False),
+    ("check", {"action": "check", "input": IN}, True),
+    ("check with a limit", {"action": "check", "input": IN, "limit": 0}, True),
+    ("check skips the keys of other actions", {"action": "check", "input": IN, "tracks": 5, "output": [1]}, True),
+    ("check of a file cut short", {"action": "check", "input": "@cut@"}, True),
+    ("check without input", {"action": "check", "limit": 5}, False),
+    ("check with null input", {"action": "check", "input": None}, False),
+    ("check with a negative limit", {"action": "check", "input": IN, "limit": -1}, False),
+    ("check with a limit beyond 32 bits", {"action": "check", "input": IN, "limit": 4294967296}, False),
+    ("salvage", {"action": "salvage", "input": IN, "output": OUT, "limit": 5}, True),
+    ("salvage of a file cut short", {"action": "salvage", "input": "@cut@", "output": OUT}, True),
+    ("salvage skips the keys of other actions", {"action": "salvage", "input": IN, "output": OUT, "tracks": 1}, True),
+    ("salvage without output", {"action": "salvage", "input": IN}, False),
+    ("salvage with null output", {"action": "salvage", "input": IN, "output": None}, False),
+    ("salvage without input", {"action": "salvage", "output": OUT}, False),
+    ("salvage with a limit as a string", {"action": "salvage", "input": IN, "output": OUT, "limit": "5"}, False),
 ]
 
 
@@ -162,8 +189,8 @@ def line_validator(request, validators):
     prints a build request."""
     if request.get("action") == "scan":
         return validators["request"]
-    if request.get("action") == "export":
-        return validators["export"]
+    if request.get("action") in ("export", "check", "salvage"):
+        return validators[request["action"]]
     if request.get("action") in ("build", "patch") and request.get("report") == "summary":
         return validators["summary"]
     return validators["report"]
@@ -174,9 +201,11 @@ def check_cases(dovrel, request_v, validators, work, database):
     passed = failed = 0
     music = work / "music-root"
     make_music(music)
+    cut = work / "cut.pdb"
+    cut.write_bytes(database.read_bytes()[:-1000])
     for number, (what, request, accepted) in enumerate(CASES):
         output = work / f"case-{number}.pdb"
-        request = fill(request, {IN: str(database), OUT: str(output), MUSIC: str(music)})
+        request = fill(request, {IN: str(database), OUT: str(output), MUSIC: str(music), "@cut@": str(cut)})
         errors = list(request_v.iter_errors(request))
         run = subprocess.run([dovrel], input=json.dumps(request).encode(), capture_output=True)
         problems = []
@@ -202,6 +231,8 @@ def main():
     request_v = validator(source / "docs/request.schema.json")
     validators = {kind: validator(source / f"docs/{kind}.schema.json") for kind in ("report", "summary", "export")}
     validators["request"] = request_v
+    validators["check"] = validator(source / "docs/check.schema.json")
+    validators["salvage"] = validator(source / "docs/salvage.schema.json", source / "docs/check.schema.json")
     ok = True
     checked = 0
 

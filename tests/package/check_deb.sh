@@ -37,7 +37,8 @@ extension=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_va
 declare -A files=(
   [dovrel]="usr/bin/dovrel usr/share/man/man1/dovrel.1.gz usr/share/dovrel/request.schema.json
             usr/share/dovrel/report.schema.json usr/share/dovrel/summary.schema.json
-            usr/share/dovrel/export.schema.json"
+            usr/share/dovrel/export.schema.json usr/share/dovrel/check.schema.json
+            usr/share/dovrel/salvage.schema.json"
   [$runtime]="$libdir/libvantrel_pdb.so.$soversion $libdir/libvantrel_pdb.so.$project_version"
   [libvantrel-pdb-dev]="$libdir/libvantrel_pdb.a $libdir/libvantrel_pdb.so $libdir/pkgconfig/vantrel_pdb.pc
             $libdir/cmake/vantrel_pdb/vantrel_pdbConfig.cmake $libdir/cmake/vantrel_pdb/vantrel_pdbConfigVersion.cmake

@@ -25,16 +25,19 @@ nm -DC --defined-only "$lib" >"$work/symbols.txt"
 for public in 'vantrel_pdb::Library::open(' 'vantrel_pdb::Library::open_borrowed(' 'vantrel_pdb::Library::track_rows(' \
               'vantrel_pdb::TrackView::append_text(' 'vantrel_pdb::TrackTable::info(' 'vantrel_pdb::PdbError::message' \
               'vantrel_pdb::write_file(' 'vantrel_pdb::read_database_file(' 'vantrel_pdb::validate_file_start(' \
-              'vantrel_pdb::install_temp_file_cleanup(' 'vantrel_pdb::advise_huge_pages('; do
+              'vantrel_pdb::install_temp_file_cleanup(' 'vantrel_pdb::advise_huge_pages(' 'vantrel_pdb::check(' \
+              'vantrel_pdb::salvage(' 'vantrel_pdb::finding_kinds(' 'vantrel_pdb::Library::add_history('; do
   grep -qF "$public" "$work/symbols.txt" || { echo "not exported: $public" >&2; exit 1; }
 done
-# The editor, the reader's records and walks, the format's layout and
-# coding, the test seams: none of it is the API.
+# The editor, the reader's records and walks, the check's and the
+# salvage's internals, the format's layout and coding, the test seams: none
+# of it is the API.
 for internal in 'PdbEditor' 'EditorLookup' 'IndexedLookup' 'editor_with_lookup' 'attach_artwork' \
                 'vantrel_pdb::keep_only' 'vantrel_pdb::Database' 'vantrel_pdb::Catalog' 'vantrel_pdb::validate(' \
                 'locate_string' 'check_track_row' 'append_slot_text' 'decode_string' 'encode_string' 'row_offsets' \
                 'vantrel_pdb::format::' 'table_kind' 'track_row::' 'Offset' 'decode_fixed' 'encode_fixed' 'require_bytes' \
-                'ForTesting' 'register_temp_file' 'make_blank_image' 'IdMap'; do
+                'ForTesting' 'register_temp_file' 'make_blank_image' 'IdMap' 'recover_rows' 'FindingSink' 'HeapMap' \
+                'check_track_fits' 'append_history'; do
   if grep -qF "$internal" "$work/symbols.txt"; then echo "exported, but internal: $internal" >&2; exit 1; fi
 done
 

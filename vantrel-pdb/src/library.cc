@@ -10,6 +10,7 @@
 
 #include "edit/artwork.h"
 #include "edit/editor.h"
+#include "edit/history_rows.h"
 #include "edit/keep_only.h"
 #include "format/blank_image.h"
 #include "format/errors.h"
@@ -88,12 +89,14 @@ struct Library::Edit {
 
   PdbEditor editor;
   std::vector<AddedTrack> tracks;
-  // Ids of this edit's tracks and playlists.
+  // Ids of this edit's tracks, playlists and history playlists.
   IdSet added_tracks;
   IdSet added_playlists;
+  IdSet added_history;
   // Ids of the committed image's rows, present ones only.
   IdSet known_tracks;
   IdSet known_playlists;
+  IdSet known_history;
   // The number the tree's own numbering (largest id + 1, one after another)
   // gives the next playlist of this edit: the id that a folder's refusal of
   // tracks has always named.
@@ -295,6 +298,9 @@ std::expected<void, PdbError> Library::begin_edit() {
     if (!node_ids) return std::unexpected(node_ids.error());
     edit->known_playlists = id_set_of(*node_ids);
     for (std::uint32_t id : *node_ids) edit->next_node_number = std::max(edit->next_node_number, std::uint64_t{id} + 1);
+    auto history_ids = row_ids(image_, decoded_->db, kind::history_playlists);
+    if (!history_ids) return std::unexpected(history_ids.error());
+    edit->known_history = id_set_of(*history_ids);
   } else if (!std::ranges::equal(image_, make_blank_image())) {
     return std::unexpected(errors::internal("an undecoded image that is not blank"));
   }
@@ -312,7 +318,9 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
   if (edit.known_tracks.contains(track.id) || edit.added_tracks.contains(track.id)) {
     return drop(errors::refused(kDuplicateTrackId));
   }
-  const std::optional<std::uint16_t> file_type = file_type_for_path(track.audio_path);
+  // A given file type is kept as it stands (a copy keeps the original's).
+  const std::optional<std::uint16_t> file_type =
+      track.file_type ? track.file_type : file_type_for_path(track.audio_path);
   NewTrack row(std::move(track.title), track.audio_path);
   row.id = track.id;
   // An extension outside the table fails the commit; until then the row
@@ -348,7 +356,7 @@ std::expected<void, PdbError> Library::add_playlist_now(const PlaylistInput& p) 
   if (p.id == 0 || edit.added_playlists.contains(p.id) || edit.known_playlists.contains(p.id)) {
     return refuse(kDuplicatePlaylistId);
   }
-  if (auto ok = edit.editor.create_playlist(p.id, p.name, p.parent_id, p.is_folder); !ok) return ok;
+  if (auto ok = edit.editor.create_playlist(p.id, p.name, p.parent_id, p.is_folder, p.sort_order); !ok) return ok;
   const std::uint64_t number = edit.next_node_number++;
   std::uint32_t entry_index = 1;
   for (std::uint32_t track : p.tracks) {
@@ -419,6 +427,30 @@ std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInp
     edit_.reset();
     return refuse(kPlaylistParentMissing);
   }
+  return {};
+}
+
+std::expected<void, PdbError> Library::add_history(const HistoryInput& history) {
+  if (auto ok = begin_edit(); !ok) return ok;
+  Edit& edit = *edit_;
+  auto drop = [this](PdbError error) {
+    edit_.reset();
+    return std::unexpected(std::move(error));
+  };
+  if (edit.known_history.contains(history.id) || edit.added_history.contains(history.id)) {
+    return drop(errors::refused(kDuplicateHistoryId));
+  }
+  for (std::uint32_t track : history.tracks) {
+    if (!edit.added_tracks.contains(track) && !edit.known_tracks.contains(track)) {
+      return drop(errors::refused(kPlaylistReferencesAbsentTrack));
+    }
+  }
+  if (auto ok = append_history_playlist(edit.editor, history.id, history.name); !ok) return drop(ok.error());
+  std::uint32_t entry_index = 1;
+  for (std::uint32_t track : history.tracks) {
+    if (auto ok = append_history_entry(edit.editor, {entry_index++, track, history.id}); !ok) return drop(ok.error());
+  }
+  edit.added_history.emplace(history.id);
   return {};
 }
 

@@ -94,6 +94,39 @@ TEST(Library, FileTypeFromTheExtensionTable) {
   }
 }
 
+// What a copy carries over stands as given: a track's file type (even for an
+// extension outside the table), a node's sort order, the play history with
+// the tracks of this edit and of the database; ids of the database's
+// history are taken.
+TEST(Library, GivenFileTypesSortOrdersAndHistory) {
+  auto library = small_library();
+  TrackInput odd = track(40, "/m/x.ogg");
+  odd.file_type = 0x1234;
+  ASSERT_TRUE(library.add_track(odd));
+  ASSERT_TRUE(library.add_playlist({7, "Late", 5, false, {40}, 0xFFFFFFF0}));
+  ASSERT_TRUE(library.add_playlist({8, "Early", 5, false, {}, 3}));
+  ASSERT_TRUE(library.add_history({2, "Friday", {40, 10, 40}}));
+  ASSERT_TRUE(library.commit());
+  auto tracks = library.tracks();
+  ASSERT_TRUE(tracks) << tracks.error().message();
+  EXPECT_EQ(tracks->back().file_type, 0x1234u);
+  auto playlists = library.playlists();
+  ASSERT_TRUE(playlists);
+  EXPECT_EQ(playlists->at(0).children, (std::vector<std::uint32_t>{6, 8, 7}));
+  EXPECT_EQ(playlists->at(2).sort_order, 0xFFFFFFF0u);
+
+  auto reopened = Library::open(bytes_of(library));
+  ASSERT_TRUE(reopened) << reopened.error().message();
+  auto again = reopened->add_history({2, "Again", {}});
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error().message(), kDuplicateHistoryId);
+  ASSERT_TRUE(reopened->add_history({9, "Saturday", {20}}));
+  ASSERT_TRUE(reopened->commit());
+  // Every row the edits wrote is one the check finds sound.
+  const Findings findings = check(bytes_of(*reopened));
+  EXPECT_TRUE(findings.list.empty()) << findings.list.front().code;
+}
+
 // A track table reads what tracks() gives, field by field, and keeps
 // showing the state it was made from after the library changes.
 TEST(Library, TrackTableReadsTheTracksOfItsState) {
@@ -188,6 +221,17 @@ TEST(Library, RefusedEditsAreDroppedWhole) {
          return l.commit();
        },
        "Artwork path must be short ASCII"},
+      {"history id twice",
+       [](Library& l) {
+         (void)l.add_history({3, "Friday", {10}});
+         return l.add_history({3, "Saturday", {}});
+       },
+       kDuplicateHistoryId},
+      {"history of an absent track",
+       [](Library& l) {
+         return l.add_history({3, "Friday", {10, 77}});
+       },
+       kPlaylistReferencesAbsentTrack},
   };
   for (const Case& c : cases) {
     auto library = small_library();

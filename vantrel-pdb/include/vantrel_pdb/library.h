@@ -23,6 +23,9 @@
 // edit whose addition or commit fails is dropped whole: the library is then
 // as it was before the edit's first addition.
 //
+// check() lists every fault of an image, and salvage() makes a new database
+// of what of a damaged image still reads.
+//
 // Every operation returns a value or a PdbError; nothing prints, throws or
 // touches a file.
 #ifndef VANTREL_PDB_LIBRARY_H_
@@ -54,6 +57,7 @@ VANTREL_PDB_API_BEGIN
 // Messages of the changes a library refuses (pdb_error::Refused).
 inline constexpr char kDuplicateTrackId[] = "Duplicate track ID";
 inline constexpr char kDuplicatePlaylistId[] = "Duplicate playlist ID";
+inline constexpr char kDuplicateHistoryId[] = "Duplicate history playlist ID";
 inline constexpr char kPlaylistReferencesAbsentTrack[] = "Playlist references absent track";
 inline constexpr char kPlaylistParentMissing[] = "Playlist parent cycle or missing parent";
 inline constexpr char kUnsupportedAudioExtension[] = "Unsupported audio extension";
@@ -90,6 +94,10 @@ struct TrackInput {
   std::uint16_t duration = 0;  // seconds
   std::uint16_t sample_depth = 16;
   std::uint8_t rating = 0;
+  // The file type code as it stands (a copy keeps the original's); nullopt:
+  // from the audio path's extension, which must then be in
+  // file_type_for_path's table.
+  std::optional<std::uint16_t> file_type = std::nullopt;
 };
 
 // A playlist or folder to add (Library::add_playlist).
@@ -98,6 +106,15 @@ struct PlaylistInput {
   std::string name;
   std::uint32_t parent_id = 0;  // 0 for the top level
   bool is_folder = false;
+  std::vector<std::uint32_t> tracks;  // track ids in playing order
+  // Its place among its siblings, as stored; nullopt: after them.
+  std::optional<std::uint32_t> sort_order = std::nullopt;
+};
+
+// A history playlist to add: the play history's record of one session.
+struct HistoryInput {
+  std::uint32_t id = 0;
+  std::string name;
   std::vector<std::uint32_t> tracks;  // track ids in playing order
 };
 
@@ -166,7 +183,8 @@ class Library {
   // Refused(kPlaylistParentMissing). Fails with Refused(kDuplicatePlaylistId)
   // when the id is taken, with Refused(kPlaylistReferencesAbsentTrack) when
   // a track id is neither in the database nor in this edit, or with the
-  // editor's error. Its entries get indices 1, 2, ...
+  // editor's error. Its entries get indices 1, 2, ...; it takes its
+  // sort_order when given, else the place after its siblings.
   std::expected<void, PdbError> add_playlist(const PlaylistInput& playlist);
 
   // Adds playlists in any order, parents first: each pass adds, in list
@@ -174,10 +192,18 @@ class Library {
   // none, it fails with Refused(kPlaylistParentMissing).
   std::expected<void, PdbError> add_playlists(std::span<const PlaylistInput> playlists);
 
+  // Adds a history playlist with its entries (indices 1, 2, ...). Fails
+  // with Refused(kDuplicateHistoryId) when a history playlist of the
+  // database or of this edit has the id, with
+  // Refused(kPlaylistReferencesAbsentTrack) when a track id is neither in
+  // the database nor in this edit, or with the editor's error.
+  std::expected<void, PdbError> add_history(const HistoryInput& history);
+
   // Finishes the edit: fails with Refused(kUnsupportedAudioExtension) for
-  // the first new track whose extension is outside file_type_for_path's
-  // table, with Refused("Track with artwork must not have ID 0"), or with
-  // Refused("Artwork path must be short ASCII"); then writes the ids, file
+  // the first new track without a file type whose extension is outside
+  // file_type_for_path's table, with Refused("Track with artwork must not
+  // have ID 0"), or with Refused("Artwork path must be short ASCII"); then
+  // writes the ids, file
   // types and artwork and checks the image as open() does. Without a
   // pending edit it does nothing.
   std::expected<void, PdbError> commit();
@@ -237,6 +263,49 @@ class Library {
   std::unique_ptr<Edit> edit_;
   std::size_t reserve_bytes_ = 0;
 };
+
+// --- Checking and salvaging an image ---
+
+// Checks the whole of `image`, whatever it holds, and lists at most `limit`
+// findings (counting the rest). Where Library::open stops at the first
+// fault, check goes on past each one: the file header and directory, every
+// table's page chain, every page's header and row index, every row and
+// string, the ids and what refers to them. Never fails and never reads
+// outside `image`: a damaged or hostile image gives findings. The pages are
+// the library's 4096 bytes, whatever the header says. Time and memory are
+// linear in the image: every page is examined at most once, every byte of a
+// page's heap at most once as part of a row or string, and a page that two
+// chains share, or a row that overlaps another, is examined no further. An
+// image that passes (ok()) also opens with Library::open.
+Findings check(Bytes image, std::size_t limit = kDefaultFindingLimit);
+
+// A new, clean database made of every row of an image that can still be
+// read (salvage()), and what of the image it could not keep.
+struct Salvage {
+  Library library;  // committed and checked as Library::open checks
+  Loss loss;
+};
+
+// Salvages `image` (any bytes; the library's 4096-byte pages). The rows are
+// read page by page, each on its own (a broken page or row costs itself
+// only), and built into a fresh blank image through Library, with their
+// ids: the tracks with their names, label, artwork and file type; the
+// playlist tree with each node's place among its siblings and each
+// playlist's entries in order; the play history. Rows that cannot be kept
+// are left out: a row that does not decode, a row whose id an earlier row
+// of its table has, an entry whose track or playlist is gone, an entry of a
+// folder. A playlist whose parent is gone goes to the top level, as does
+// one node of each cycle of parents. Names and artwork are made anew from
+// what the kept tracks name, as a build makes them: rows that no track
+// names are left out (and not counted as lost), which together with the
+// new image's packed pages compacts a file that many edits have grown.
+//
+// On an image that check() passes without findings, the new database reads
+// as the old one does: the same tracks with the same fields and names, the
+// same playlists, labels, sort orders and history. Fails only when the new
+// database cannot be made, which no image of rows that the reader decodes
+// should cause (Internal, with the reason). Time is linear in the image.
+std::expected<Salvage, PdbError> salvage(Bytes image);
 
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb

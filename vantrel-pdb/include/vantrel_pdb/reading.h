@@ -1,6 +1,7 @@
 // What reading a library gives: tracks and playlists as records, tracks read
-// where their rows lie, and how much of an image a decoding keeps. The
-// types of this header are made by a Library (library.h); a program only
+// where their rows lie, how much of an image a decoding keeps, and what a
+// check of an image finds and a salvage keeps. The types of this header are
+// made by a Library and by check() and salvage() (library.h); a program only
 // reads them. Nothing here names a byte offset of the format.
 #ifndef VANTREL_PDB_READING_H_
 #define VANTREL_PDB_READING_H_
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -198,6 +200,105 @@ class TrackTable {
   explicit TrackTable(std::unique_ptr<const TrackTableState> state);
   TrackRows rows() const;
   std::unique_ptr<const TrackTableState> state_;
+};
+
+// --- What a check finds (check() in library.h) ---
+//
+// Each finding has a stable code and a fixed severity (finding_kinds() lists
+// them all): an error where the file's structure is broken (what a player
+// reads is incomplete, ambiguous or unreadable: rows lost, a load that
+// fails, a walk that never ends), a warning where the file reads whole but
+// something in it leads nowhere (a name that is gone, a playlist whose
+// folder is gone, a text that needed replacement characters) or bookkeeping
+// disagrees with the rows (counts, free space, the page a table takes next).
+
+enum class Severity { kError, kWarning };
+
+// "error" or "warning".
+std::string_view severity_name(Severity severity);
+
+// One kind of finding: its code, its severity and what it means.
+struct FindingKind {
+  std::string_view code;
+  Severity severity;
+  std::string_view meaning;
+};
+
+// Every code that check() gives, each with its one severity, grouped as
+// the check goes: file, directory, chains, pages, rows, references.
+std::span<const FindingKind> finding_kinds();
+
+// The kind of finding with `code`, or nullptr.
+const FindingKind* find_finding_kind(std::string_view code);
+
+// One fault. Where a place applies it is given: the page (its index in the
+// file), the table (its kind; table_name() names it), the row (its slot
+// number within the page), the offset (a byte position in the file) and
+// the id (of the row concerned: the track whose artist is missing, the
+// second row holding an id).
+struct Finding {
+  Severity severity = Severity::kError;
+  std::string code;
+  std::string message;
+  std::optional<std::uint32_t> page;
+  std::optional<std::uint32_t> table;
+  std::optional<std::uint32_t> row;
+  std::optional<std::uint64_t> offset;
+  std::optional<std::uint32_t> id;
+};
+
+// The name of a table kind: "tracks", "genres", "artists", "albums",
+// "labels", "keys", "colors", "playlistTree", "playlistEntries",
+// "historyPlaylists", "historyEntries", "artwork", and "kindN" for any
+// other kind N.
+std::string table_name(std::uint32_t kind);
+
+// The row slots of one table: live rows (present flag set) and deleted
+// ones (slot in use, flag clear), over the pages of its chain that the
+// check could read.
+struct TableRows {
+  std::uint32_t kind = 0;
+  std::uint64_t present = 0;
+  std::uint64_t absent = 0;
+};
+
+// What check() gives: the findings and the image's counts.
+struct Findings {
+  // The first findings in the order found, at most the limit.
+  std::vector<Finding> list;
+  // Every finding, listed or not.
+  std::uint64_t errors = 0;
+  std::uint64_t warnings = 0;
+  // Whole pages in the file.
+  std::uint64_t pages = 0;
+  // One entry per table kind of the directory, in ascending kind order
+  // (two entries of one kind add up).
+  std::vector<TableRows> rows;
+
+  // True when no finding is an error.
+  bool ok() const { return errors == 0; }
+};
+
+inline constexpr std::size_t kDefaultFindingLimit = 1000;
+
+// --- What a salvage keeps (salvage() in library.h) ---
+
+// The rows of one table: how many the new database holds, and how many of
+// the damaged image's could not be kept (rows that no longer decode, or
+// that salvage leaves out). Rows of pages that cannot be read at all are
+// not counted: check() names those pages.
+struct TableLoss {
+  std::uint32_t kind = 0;
+  std::uint64_t kept = 0;
+  std::uint64_t lost = 0;
+};
+
+// Every table the reader decodes, in ascending kind order.
+struct Loss {
+  std::vector<TableLoss> tables;
+
+  // All rows lost, over every table.
+  std::uint64_t lost() const;
 };
 
 VANTREL_PDB_API_END

@@ -106,11 +106,12 @@ class PdbEditor {
   std::expected<std::uint64_t, PdbError> add_track(const NewTrack& track);
 
   // Appends a playlist tree node `id` under `parent_id` (the caller's ids,
-  // not checked here). Its sort order is one more than the largest among the
-  // siblings in 32-bit wrapping arithmetic (0xFFFFFFFF is followed by 0), 0
-  // for the first child.
+  // not checked here). Its sort order is `sort_order` when given (an order
+  // that a copy carries over; not checked against the siblings'), else one
+  // more than the largest among the siblings in 32-bit wrapping arithmetic
+  // (0xFFFFFFFF is followed by 0), 0 for the first child.
   std::expected<void, PdbError> create_playlist(std::uint32_t id, std::string_view name, std::uint32_t parent_id,
-                                                bool is_folder);
+                                                bool is_folder, std::optional<std::uint32_t> sort_order = std::nullopt);
 
   // Appends an entry for `track_id` to the playlist `playlist_id`; without
   // an entry index the next one after the playlist's largest is used (1 for

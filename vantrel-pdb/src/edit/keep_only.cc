@@ -113,6 +113,7 @@ std::expected<std::vector<std::uint32_t>, PdbError> row_ids(Bytes image, const D
     case kind::tracks: offset = track_row::kIdOffset; break;
     case kind::playlist_tree: offset = playlist_tree_row::kIdOffset; break;
     case kind::artwork: offset = id_name_row::kIdOffset; break;
+    case kind::history_playlists: offset = id_name_row::kIdOffset; break;
     default: return std::unexpected(errors::misuse("no id field is known for table kind " + std::to_string(kind)));
   }
   return u32_fields(image, db.row_locations(kind), offset);

@@ -72,8 +72,8 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
                                         const std::unordered_map<std::uint32_t, std::uint32_t>& tempos,
                                         UndoLog* undo = nullptr);
 
-// The id of each row of table `kind` (tracks, playlist tree or artwork; no
-// other kind) in table order, read where `db`, a decoding of `image`, says
+// The id of each row of table `kind` (tracks, playlist tree, artwork or
+// history playlists; no other kind) in table order, read where `db`, a decoding of `image`, says
 // the rows are. Fails with Damaged when one lies outside the image (a row that
 // passed its decoder never does).
 std::expected<std::vector<std::uint32_t>, PdbError> row_ids(Bytes image, const Database& db, std::uint32_t kind);

@@ -16,14 +16,20 @@ constexpr std::uint32_t kFolderFlag = 1;
 }  // namespace
 
 std::expected<void, PdbError> PdbEditor::create_playlist(std::uint32_t id, std::string_view name,
-                                                         std::uint32_t parent_id, bool is_folder) {
+                                                         std::uint32_t parent_id, bool is_folder,
+                                                         std::optional<std::uint32_t> given_sort_order) {
   namespace r = playlist_tree_row;
-  // Sort orders count among the siblings only.
-  auto largest_sort = lookup_->largest_sort_order(image_, parent_id);
-  if (!largest_sort) return std::unexpected(largest_sort.error());
-  // A position, not an id: it wraps like any 32-bit counter of the format
-  // (0xFFFFFFFF is followed by 0).
-  const std::uint32_t sort_order = *largest_sort ? **largest_sort + 1u : 0u;
+  std::uint32_t sort_order = 0;
+  if (given_sort_order) {
+    sort_order = *given_sort_order;
+  } else {
+    // Sort orders count among the siblings only.
+    auto largest_sort = lookup_->largest_sort_order(image_, parent_id);
+    if (!largest_sort) return std::unexpected(largest_sort.error());
+    // A position, not an id: it wraps like any 32-bit counter of the format
+    // (0xFFFFFFFF is followed by 0).
+    sort_order = *largest_sort ? **largest_sort + 1u : 0u;
+  }
   auto encoded = encode_string(name);
   if (!encoded) return std::unexpected(encoded.error());
 

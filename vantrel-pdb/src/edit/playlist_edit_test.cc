@@ -63,6 +63,10 @@ TEST(CreatePlaylist, TheCallersIdSortOrderPerParent) {
   EXPECT_TRUE(editor.create_playlist(3, "y", 0, false));
   EXPECT_TRUE(editor.create_playlist(0xFFFFFFFF, "z", 1, false));
   EXPECT_TRUE(editor.create_playlist(40, "w", 40, false));  // under the node just made
+  // A given order stands as it is, and the next sibling follows it.
+  EXPECT_TRUE(editor.create_playlist(50, "v", 0, false, 0xFFFFFFF0));
+  EXPECT_TRUE(editor.create_playlist(51, "u", 0, false, 1));
+  EXPECT_TRUE(editor.create_playlist(52, "t", 0, false));
   auto db = Database::from_bytes(editor.image());
   ASSERT_TRUE(db);
   std::vector<std::uint32_t> sort_orders, ids;
@@ -70,8 +74,8 @@ TEST(CreatePlaylist, TheCallersIdSortOrderPerParent) {
     sort_orders.push_back(n.sort_order);
     ids.push_back(n.id);
   }
-  EXPECT_EQ(sort_orders, (std::vector<std::uint32_t>{5, 2, 7, 0, 6, 8, 0}));
-  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 9, 2, 40, 3, 0xFFFFFFFF, 40}));
+  EXPECT_EQ(sort_orders, (std::vector<std::uint32_t>{5, 2, 7, 0, 6, 8, 0, 0xFFFFFFF0, 1, 0xFFFFFFF1}));
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 9, 2, 40, 3, 0xFFFFFFFF, 40, 50, 51, 52}));
 }
 
 TEST(AddToPlaylist, EntryIndicesPerPlaylist) {

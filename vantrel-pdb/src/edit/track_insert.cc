@@ -7,6 +7,7 @@
 
 #include "edit/editor.h"
 #include "edit/editor_lookup.h"
+#include "edit/track_fit.h"
 #include "format/format.h"
 #include "format/string_codec.h"
 #include "format/strings.h"
@@ -118,14 +119,11 @@ std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids
   return row;
 }
 
-}  // namespace
-
-std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& track) {
-  // Everything that can refuse the track row is settled before any named
-  // row is written.
+// The 21 strings of `track` encoded into `strings`; returns the row's
+// allocation, or StringTooLong.
+std::expected<std::uint64_t, PdbError> encode_slots(const NewTrack& track, EncodedSlots& strings) {
   std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
   const auto texts = slot_texts(track, file_name);
-  EncodedSlots strings;
   // An encoding takes at most 4 header bytes and 2 bytes per text byte, so
   // the buffer grows once.
   std::size_t bound = 0;
@@ -138,6 +136,46 @@ std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& trac
     estimate += format::round_up4(strings.bytes.size() - strings.starts[i]);
   }
   strings.starts[r::kStringCount] = strings.bytes.size();
+  return estimate;
+}
+
+}  // namespace
+
+std::expected<void, PdbError> check_track_fits(const NewTrack& track, std::uint64_t page_size) {
+  const std::uint64_t max = page_size < format::kRowOverhead ? 0 : page_size - format::kRowOverhead;
+  auto fits = [max](std::uint64_t alloc) -> std::expected<void, PdbError> {
+    if (alloc > max) return std::unexpected(PdbError(pdb_error::RowTooLarge{alloc, max}));
+    return {};
+  };
+  EncodedSlots strings;
+  auto estimate = encode_slots(track, strings);
+  if (!estimate) return std::unexpected(estimate.error());
+  if (auto ok = fits(*estimate); !ok) return ok;
+  // The named rows, each as find_or_create lays it out.
+  const struct {
+    const std::optional<std::string>& name;
+    std::uint64_t alloc_base;
+  } names[] = {{track.artist, kArtistAllocBase},
+               {track.album, kAlbumAllocBase},
+               {track.genre, id_name_row::kNameOffset},
+               {track.key, key_row::kNameOffset},
+               {track.label, id_name_row::kNameOffset}};
+  for (const auto& named : names) {
+    if (!named.name) continue;
+    auto encoded = encode_string(*named.name);
+    if (!encoded) return std::unexpected(encoded.error());
+    if (auto ok = fits(format::round_up4(named.alloc_base + encoded->size())); !ok) return ok;
+  }
+  return {};
+}
+
+std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& track) {
+  // Everything that can refuse the track row is settled before any named
+  // row is written.
+  EncodedSlots strings;
+  auto encoded = encode_slots(track, strings);
+  if (!encoded) return std::unexpected(encoded.error());
+  const std::uint64_t estimate = *encoded;
   auto max = max_alloc();
   if (!max) return std::unexpected(max.error());
   if (estimate > *max) return std::unexpected(PdbError(pdb_error::RowTooLarge{estimate, *max}));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "edit/editor.h"
+#include "edit/track_fit.h"
 #include "format/blank_image.h"
 #include "format/format.h"
 #include "format/strings.h"
@@ -242,7 +243,9 @@ TEST_P(TrackRowTooLarge, RefusedBeforeAnyNamedRow) {
   t.genre = "c";
   t.key = "d";
   t.label = "e";
+  auto fits = check_track_fits(t, kPage);
   auto id = editor.add_track(t);
+  EXPECT_EQ(fits.has_value(), id.has_value());
   if (estimate <= 4050) {
     ASSERT_TRUE(id) << id.error().message();
     EXPECT_EQ(get_u16(image_of(editor), 2 * kPage + f::kUsedSizeOffset), estimate);
@@ -257,6 +260,42 @@ INSTANTIATE_TEST_SUITE_P(Cases, TrackRowTooLarge,
                          ::testing::Values(std::pair<std::size_t, std::uint64_t>{3816, 4048},
                                            std::pair<std::size_t, std::uint64_t>{3817, 4052},
                                            std::pair<std::size_t, std::uint64_t>{4000, 4232}));
+
+// check_track_fits refuses exactly what add_track refuses in a blank image,
+// with the same error: the track row, each named row, each text.
+struct FitCase {
+  const char* what;
+  std::size_t artist, album, key, comment;  // lengths of ASCII texts
+};
+
+class TrackFit : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(TrackFit, AgreesWithAddTrack) {
+  const FitCase& c = GetParam();
+  NewTrack t("t", "/a.mp3");
+  t.artist = std::string(c.artist, 'a');
+  t.album = std::string(c.album, 'b');
+  t.genre = "g";
+  t.key = std::string(c.key, 'k');
+  t.comment = std::string(c.comment, 'c');
+  auto editor = PdbEditor::from_bytes(make_blank_image());
+  auto fits = check_track_fits(t, kPage);
+  auto added = editor.add_track(t);
+  ASSERT_EQ(fits.has_value(), added.has_value()) << c.what;
+  if (!fits) {
+    EXPECT_EQ(fits.error().message(), added.error().message()) << c.what;
+  }
+}
+
+// An artist row reserves 16 bytes and an album row 28 before the name; a
+// long ASCII name takes 4 header bytes.
+INSTANTIATE_TEST_SUITE_P(Cases, TrackFit,
+                         ::testing::Values(FitCase{"small", 1, 1, 1, 1}, FitCase{"artist at the limit", 4030, 1, 1, 1},
+                                           FitCase{"artist past it", 4031, 1, 1, 1},
+                                           FitCase{"album at the limit", 1, 4018, 1, 1},
+                                           FitCase{"album past it", 1, 4019, 1, 1},
+                                           FitCase{"key past the limit", 1, 1, 4039, 1},
+                                           FitCase{"comment too long to encode", 1, 1, 1, 40000}));
 
 TEST(AddTrack, TextTooLongIsRefusedBeforeAnyNamedRow) {
   ByteVec blank = make_blank_image();

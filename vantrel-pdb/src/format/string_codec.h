@@ -39,6 +39,11 @@ void append_decoded_text(std::string& out, const StringSpan& span);
 // without decoding. Requires: span came from locate_string.
 std::uint64_t decoded_text_size(const StringSpan& span);
 
+// True when append_decoded_text puts U+FFFD in place of some of span's
+// bytes: an invalid UTF-8 sequence in an ASCII kind, an unpaired surrogate
+// in UTF-16. Requires: span came from locate_string.
+bool text_needs_replacement(const StringSpan& span);
+
 // Appends the bytes that encode_string(text) returns to `out`, growing it
 // once. Fails with StringTooLong as encode_string does, `out` unchanged.
 std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& out, std::string_view text);

@@ -208,6 +208,29 @@ std::uint64_t decoded_text_size(const StringSpan& span) {
   return size;
 }
 
+bool text_needs_replacement(const StringSpan& span) {
+  if (span.kind == kUtf16Kind) {
+    const std::size_t count = span.text.size() / 2;
+    for (std::size_t i = 0; i < count; ++i) {
+      char32_t u = decode_fixed16(span.text.data() + 2 * i);
+      if (u < 0xD800 || u > 0xDFFF) continue;
+      if (u > 0xDBFF || i + 1 == count) return true;
+      char32_t next = decode_fixed16(span.text.data() + 2 * (i + 1));
+      if (next < 0xDC00 || next > 0xDFFF) return true;
+      ++i;
+    }
+    return false;
+  }
+  std::string_view bytes(reinterpret_cast<const char*>(span.text.data()), span.text.size());
+  if (is_ascii(bytes)) return false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t length;
+    if (next_code_point(bytes, i, length) == kInvalid) return true;
+    i += length;
+  }
+  return false;
+}
+
 std::expected<std::string, PdbError> decode_string(Bytes image, std::uint64_t position) {
   auto span = locate_string(image, position);
   if (!span) return std::unexpected(span.error());

@@ -1,0 +1,216 @@
+#include "read/recover.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "format/coding.h"
+#include "format/format.h"
+#include "format/string_codec.h"
+#include "read/directory_entries.h"
+#include "read/page_layout.h"
+#include "read/row_shape.h"
+
+namespace vantrel_pdb::recovery {
+
+namespace {
+
+namespace f = format;
+namespace k = table_kind;
+
+constexpr std::uint64_t kPage = f::kPageSize;
+
+bool is_decoded_kind(std::uint32_t kind) {
+  switch (kind) {
+    case k::tracks:
+    case k::genres:
+    case k::artists:
+    case k::albums:
+    case k::labels:
+    case k::keys:
+    case k::colors:
+    case k::playlist_tree:
+    case k::playlist_entries:
+    case k::history_playlists:
+    case k::history_entries:
+    case k::artwork:
+    case k::kind16_rows: return true;
+    default: return false;
+  }
+}
+
+// Which table each page belongs to, as far as the image still says.
+class PageAssignment {
+ public:
+  explicit PageAssignment(Bytes image) : image_(image), pages_(image.size() / kPage), owner_(pages_) {}
+
+  std::map<std::uint32_t, std::vector<std::uint32_t>> assign() {
+    // Chains, as far as each holds: a page is taken by the first chain
+    // that reaches it with its kind.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> stops;  // (page, kind) where a chain met another kind
+    std::vector<std::uint32_t> walked(pages_, 0);                // 1 + directory index of the last walk through
+    for (const checker::DirectoryEntry& d : checker::directory_entries(image_)) {
+      const std::uint32_t kind = d.entry.kind;
+      std::uint32_t p = d.entry.first_page;
+      while (p != 0 && p < pages_ && walked[p] != d.index + 1 && !owner_[p]) {
+        walked[p] = d.index + 1;
+        if (page_kind(p) != kind) {
+          stops.emplace_back(p, kind);
+          break;
+        }
+        take(p, kind, chain_pages_);
+        if (p == d.entry.last_page) break;
+        p = u32(std::uint64_t{p} * kPage + f::kNextPageOffset);
+      }
+    }
+    // A page whose kind alone disagrees with the chain that reached it.
+    for (const auto& [p, kind] : stops) {
+      if (!owner_[p] && page_index(p) == p) take(p, kind, other_pages_);
+    }
+    // Pages no chain reached that still say what they are.
+    for (std::uint32_t p = 1; p < pages_; ++p) {
+      if (!owner_[p] && page_index(p) == p && is_decoded_kind(page_kind(p))) take(p, page_kind(p), other_pages_);
+    }
+    for (auto& [kind, pages] : other_pages_) {
+      std::sort(pages.begin(), pages.end());
+      auto& all = chain_pages_[kind];
+      all.insert(all.end(), pages.begin(), pages.end());
+    }
+    return std::move(chain_pages_);
+  }
+
+ private:
+  std::uint32_t u32(std::uint64_t pos) const { return decode_fixed32(image_.data() + pos); }
+  std::uint32_t page_index(std::uint32_t p) const { return u32(std::uint64_t{p} * kPage + f::kPageIndexOffset); }
+  std::uint32_t page_kind(std::uint32_t p) const { return u32(std::uint64_t{p} * kPage + f::kPageKindOffset); }
+  void take(std::uint32_t p, std::uint32_t kind, std::map<std::uint32_t, std::vector<std::uint32_t>>& into) {
+    owner_[p] = true;
+    into[kind].push_back(p);
+  }
+
+  Bytes image_;
+  std::uint64_t pages_;
+  std::vector<bool> owner_;
+  std::map<std::uint32_t, std::vector<std::uint32_t>> chain_pages_;
+  std::map<std::uint32_t, std::vector<std::uint32_t>> other_pages_;
+};
+
+// A stretch of a page that one row's fixed fields or one of its strings
+// take up.
+struct Extent {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+  std::size_t row = 0;  // index into the page's candidate rows
+};
+
+template <class Record>
+void decode_into(std::vector<Recovered<Record>>& out, Bytes region, std::uint64_t row, std::uint32_t page,
+                 std::uint16_t slot, std::uint64_t& unreadable) {
+  auto record = Record::parse(region, row);
+  if (!record) {
+    ++unreadable;
+    return;
+  }
+  out.push_back({std::move(*record), page, slot, std::uint64_t{page} * kPage + row});
+}
+
+class PageReader {
+ public:
+  explicit PageReader(RecoveredRows& out) : out_(out) {}
+
+  void read(Bytes page, std::uint32_t p, std::uint32_t kind) {
+    const checker::PageLayout layout = checker::read_page_layout(page);
+    // Rows and strings stay below the row index; used_size is not trusted.
+    const Bytes region = page.first(layout.index_start);
+    std::uint64_t& unreadable = out_.unreadable[kind];
+    candidates_.clear();
+    extents_.clear();
+    for (const checker::LiveSlot& live : layout.live) {
+      const Bytes prefix = live.row < region.size() ? region.subspan(live.row) : Bytes();
+      const std::uint64_t fixed = checker::fixed_size(kind, prefix);
+      if (live.row + fixed > region.size()) {
+        ++unreadable;
+        continue;
+      }
+      const std::size_t index = candidates_.size();
+      candidates_.push_back(live);
+      good_.resize(candidates_.size());
+      good_[index] = true;
+      extents_.push_back({live.row, live.row + fixed, index});
+      const checker::RowStrings strings = checker::row_strings(kind, region.subspan(live.row, fixed));
+      for (std::size_t i = 0; i < strings.count; ++i) {
+        if (std::find(strings.at.begin(), strings.at.begin() + i, strings.at[i]) != strings.at.begin() + i) continue;
+        const std::uint64_t pos = live.row + strings.at[i];
+        auto span = locate_string(region, pos);
+        if (!span) {
+          good_[index] = false;
+          break;
+        }
+        extents_.push_back(
+            {pos, static_cast<std::uint64_t>(span->text.data() - region.data()) + span->text.size(), index});
+      }
+    }
+    // Whatever overlaps something else is not taken: a row whose slot was
+    // moved lands inside another, a string whose offset was changed lands
+    // on another row's bytes.
+    std::sort(extents_.begin(), extents_.end(), [](const Extent& a, const Extent& b) { return a.begin < b.begin; });
+    std::optional<Extent> widest;
+    for (const Extent& e : extents_) {
+      if (widest && e.begin < widest->end) {
+        good_[e.row] = false;
+        good_[widest->row] = false;
+      }
+      if (!widest || e.end > widest->end) widest = e;
+    }
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+      if (!good_[i]) {
+        ++unreadable;
+        continue;
+      }
+      decode(region, candidates_[i], p, kind, unreadable);
+    }
+  }
+
+ private:
+  void decode(Bytes region, const checker::LiveSlot& live, std::uint32_t p, std::uint32_t kind,
+              std::uint64_t& unreadable) {
+    const std::uint64_t r = live.row;
+    const std::uint16_t s = live.slot;
+    switch (kind) {
+      case k::tracks: return decode_into(out_.tracks, region, r, p, s, unreadable);
+      case k::genres: return decode_into(out_.genres, region, r, p, s, unreadable);
+      case k::artists: return decode_into(out_.artists, region, r, p, s, unreadable);
+      case k::albums: return decode_into(out_.albums, region, r, p, s, unreadable);
+      case k::labels: return decode_into(out_.labels, region, r, p, s, unreadable);
+      case k::keys: return decode_into(out_.keys, region, r, p, s, unreadable);
+      case k::colors: return decode_into(out_.colors, region, r, p, s, unreadable);
+      case k::playlist_tree: return decode_into(out_.playlist_tree, region, r, p, s, unreadable);
+      case k::playlist_entries: return decode_into(out_.playlist_entries, region, r, p, s, unreadable);
+      case k::history_playlists: return decode_into(out_.history_playlists, region, r, p, s, unreadable);
+      case k::history_entries: return decode_into(out_.history_entries, region, r, p, s, unreadable);
+      case k::artwork: return decode_into(out_.artwork, region, r, p, s, unreadable);
+      case k::kind16_rows: return decode_into(out_.kind16_rows, region, r, p, s, unreadable);
+      default: return;
+    }
+  }
+
+  RecoveredRows& out_;
+  std::vector<checker::LiveSlot> candidates_;
+  std::vector<bool> good_;
+  std::vector<Extent> extents_;
+};
+
+}  // namespace
+
+RecoveredRows recover_rows(Bytes image) {
+  RecoveredRows out;
+  out.pages = PageAssignment(image).assign();
+  PageReader reader(out);
+  for (const auto& [kind, pages] : out.pages) {
+    if (!is_decoded_kind(kind)) continue;
+    for (std::uint32_t p : pages) reader.read(image.subspan(std::uint64_t{p} * kPage, kPage), p, kind);
+  }
+  return out;
+}
+
+}  // namespace vantrel_pdb::recovery

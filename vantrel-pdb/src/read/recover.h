@@ -1,0 +1,74 @@
+// The salvage's reading side: every row of a damaged image that can still be
+// decoded, with the page it came from. Where the reader fails on the first
+// broken row, this takes each page on its own and each row on its own.
+//
+// Which pages: those of every table's chain as far as the chain holds (it
+// stops at a link out of the file, a loop, or a page of another kind); a
+// page where a chain stopped because its kind field disagrees, when no other
+// chain claims it and it carries its own index; then every page that no
+// chain reached but that still carries its own index and the kind of a
+// decoded table. Chain pages keep chain order; the others follow by index.
+//
+// Which rows: the present slots as the reader lists them, each row and its
+// strings inside the page, below the row index (the recorded heap size is
+// not trusted). Rows that overlap one another, or whose strings overlap
+// another row or string, are all left out: one of them is misplaced and
+// there is no telling which, so none of their bytes is taken for data. Every
+// other row is decoded by the reader's own parsers, text replaced where
+// invalid as the reader does.
+//
+// On an image that check() passes without findings this yields exactly the
+// rows Database::from_bytes yields, in the same order.
+//
+// Internal to the library.
+#ifndef VANTREL_PDB_READ_RECOVER_H_
+#define VANTREL_PDB_READ_RECOVER_H_
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "read/named_rows.h"
+#include "read/playlist_rows.h"
+#include "read/track.h"
+#include "vantrel_pdb/bytes.h"
+
+namespace vantrel_pdb::recovery {
+
+// A decoded row and where it was.
+template <class Record>
+struct Recovered {
+  Record record;
+  std::uint32_t page = 0;
+  std::uint16_t slot = 0;
+  std::uint64_t location = 0;  // the row's absolute position in the image
+};
+
+struct RecoveredRows {
+  std::vector<Recovered<Track>> tracks;
+  std::vector<Recovered<Genre>> genres;
+  std::vector<Recovered<Artist>> artists;
+  std::vector<Recovered<Album>> albums;
+  std::vector<Recovered<Label>> labels;
+  std::vector<Recovered<Key>> keys;
+  std::vector<Recovered<Color>> colors;
+  std::vector<Recovered<PlaylistTreeNode>> playlist_tree;
+  std::vector<Recovered<PlaylistEntry>> playlist_entries;
+  std::vector<Recovered<HistoryPlaylist>> history_playlists;
+  std::vector<Recovered<HistoryEntry>> history_entries;
+  std::vector<Recovered<Artwork>> artwork;
+  std::vector<Recovered<Kind16Row>> kind16_rows;
+  // Present slots of each decoded table's pages whose rows could not be
+  // taken, by table kind.
+  std::map<std::uint32_t, std::uint64_t> unreadable;
+  // The pages read, by table kind, in the order read.
+  std::map<std::uint32_t, std::vector<std::uint32_t>> pages;
+};
+
+// Reads what it can of `image` (any bytes; whole 4096-byte pages). Never
+// fails and never reads outside the image; time is linear in it.
+RecoveredRows recover_rows(Bytes image);
+
+}  // namespace vantrel_pdb::recovery
+
+#endif  // VANTREL_PDB_READ_RECOVER_H_

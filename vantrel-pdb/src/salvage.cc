@@ -1,0 +1,318 @@
+// The salvage's writing side: the rows recover_rows found, built into a
+// fresh library through its own additions, with the rules of salvage()
+// (library.h) for what cannot be kept.
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "edit/new_track.h"
+#include "edit/track_fit.h"
+#include "format/coding.h"
+#include "format/errors.h"
+#include "format/format.h"
+#include "format/strings.h"
+#include "read/database.h"
+#include "read/playlist_rows.h"
+#include "read/recover.h"
+#include "read/track.h"
+#include "util/id_map.h"
+#include "vantrel_pdb/library.h"
+
+namespace vantrel_pdb {
+
+namespace {
+
+namespace k = table_kind;
+using recovery::Recovered;
+using recovery::RecoveredRows;
+
+constexpr std::uint64_t kPage = format::kPageSize;
+constexpr std::uint64_t kMaxAlloc = kPage - format::kRowOverhead;
+
+// Id -> name of the first row with the id, as the reader resolves it.
+class Names {
+ public:
+  template <class Record>
+  explicit Names(const std::vector<Recovered<Record>>& rows) {
+    for (const auto& row : rows) names_.emplace(row.record.id, &row.record.name);
+  }
+  const std::string* find(std::uint32_t id) const {
+    const std::string* const* name = names_.find(id);
+    return name ? *name : nullptr;
+  }
+  std::string operator[](std::uint32_t id) const {
+    const std::string* name = find(id);
+    return name ? *name : std::string();
+  }
+
+ private:
+  IdMap<const std::string*> names_;  // the first row of each id stays
+};
+
+bool is_short_ascii(const std::string& text) {
+  return text.size() <= kMaxShortAsciiLength &&
+         std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// True when a row of `fixed` bytes and the name fits a page.
+bool name_fits(const std::string& name, std::uint64_t fixed) {
+  auto encoded = encode_string(name);
+  return encoded && format::round_up4(fixed + encoded->size()) <= kMaxAlloc;
+}
+
+std::unexpected<PdbError> internal(const std::string& what, const PdbError& error) {
+  return std::unexpected(errors::internal("salvage could not " + what + ": " + error.message()));
+}
+
+// An entry of a playlist or history playlist, and where it stands.
+struct Placed {
+  std::uint32_t entry_index = 0;
+  std::uint32_t track = 0;
+};
+
+// Track ids by entry index, equal indices in table order.
+std::vector<std::uint32_t> in_order(std::vector<Placed>& entries) {
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const Placed& a, const Placed& b) { return a.entry_index < b.entry_index; });
+  std::vector<std::uint32_t> tracks;
+  tracks.reserve(entries.size());
+  for (const Placed& e : entries) tracks.push_back(e.track);
+  return tracks;
+}
+
+class Rebuild {
+ public:
+  Rebuild(Bytes image, const RecoveredRows& rows) : image_(image), rows_(rows) {}
+
+  std::expected<Salvage, PdbError> run() {
+    library_.reserve(growth_hint());
+    if (auto ok = add_tracks(); !ok) return std::unexpected(ok.error());
+    if (auto ok = add_playlists(); !ok) return std::unexpected(ok.error());
+    if (auto ok = add_history(); !ok) return std::unexpected(ok.error());
+    if (auto ok = library_.commit(); !ok) return internal("commit the new database", ok.error());
+    return finish();
+  }
+
+ private:
+  GrowthHint growth_hint() const {
+    GrowthHint hint;
+    hint.tracks = rows_.tracks.size();
+    for (const auto& t : rows_.tracks) {
+      const auto& s = t.record.strings;
+      hint.track_text_bytes += s[track_row::kTitleSlot].size() + s[track_row::kCommentSlot].size() +
+                               s[track_row::kAnalysisPathSlot].size() + 2 * s[track_row::kFilePathSlot].size();
+    }
+    for (const auto& row : rows_.artists) hint.name_bytes += row.record.name.size();
+    for (const auto& row : rows_.albums) hint.name_bytes += row.record.name.size();
+    for (const auto& row : rows_.artwork) hint.artwork_path_bytes += row.record.name.size();
+    hint.playlists = rows_.playlist_tree.size();
+    for (const auto& row : rows_.playlist_tree) hint.playlist_name_bytes += row.record.name.size();
+    hint.entries = rows_.playlist_entries.size() + rows_.history_entries.size();
+    return hint;
+  }
+
+  std::expected<void, PdbError> add_tracks() {
+    const Names artists(rows_.artists), albums(rows_.albums), genres(rows_.genres), keys(rows_.keys),
+        labels(rows_.labels), artwork(rows_.artwork);
+    for (const auto& row : rows_.tracks) {
+      const Track& t = row.record;
+      if (tracks_.contains(t.id)) {
+        ++lost_[k::tracks];
+        continue;
+      }
+      TrackInput in;
+      in.id = t.id;
+      in.title = t.strings[track_row::kTitleSlot];
+      in.artist = artists[t.artist_id];
+      in.album = albums[t.album_id];
+      in.genre = genres[t.genre_id];
+      in.key = keys[t.key_id];
+      if (const std::string* label = labels.find(t.label_id); label && t.label_id != 0) in.label = *label;
+      in.audio_path = t.strings[track_row::kFilePathSlot];
+      in.analysis_path = t.strings[track_row::kAnalysisPathSlot];
+      // Artwork goes where the library cannot attach it: a path that is not
+      // short ASCII, a track of id 0.
+      if (const std::string* path = artwork.find(t.artwork_id); path && is_short_ascii(*path) && t.id != 0) {
+        in.artwork_path = *path;
+      }
+      in.comment = t.strings[track_row::kCommentSlot];
+      in.tempo = t.tempo;
+      in.bitrate = t.bitrate;
+      in.sample_rate = t.sample_rate;
+      in.file_size = t.file_size;
+      in.duration = t.duration;
+      in.sample_depth = t.sample_depth;
+      in.rating = t.rating;
+      in.file_type = decode_fixed16(image_.data() + row.location + track_row::kFileTypeOffset);
+      if (!fits(in)) {
+        ++lost_[k::tracks];
+        continue;
+      }
+      tracks_.emplace(in.id);
+      if (auto ok = library_.add_track(std::move(in)); !ok)
+        return internal("add track " + std::to_string(t.id), ok.error());
+    }
+    return {};
+  }
+
+  // Whether the library takes the track: add_track would otherwise drop the
+  // whole edit on a text too long for a row.
+  static bool fits(const TrackInput& in) {
+    NewTrack row(in.title, in.audio_path);
+    row.comment = in.comment;
+    row.analysis_path = in.analysis_path;
+    row.artist = in.artist;
+    row.album = in.album;
+    row.genre = in.genre;
+    row.key = in.key;
+    row.label = in.label;
+    return check_track_fits(row, kPage).has_value();
+  }
+
+  std::expected<void, PdbError> add_playlists() {
+    // The first node of each id, unless it is 0 (the top level) or its name
+    // does not fit a row.
+    std::vector<const PlaylistTreeNode*> nodes;
+    IdMap<std::size_t> index;  // id -> position in nodes
+    for (const auto& row : rows_.playlist_tree) {
+      const PlaylistTreeNode& n = row.record;
+      if (n.id == 0 || index.contains(n.id) || !name_fits(n.name, playlist_tree_row::kNameOffset)) {
+        ++lost_[k::playlist_tree];
+        continue;
+      }
+      index.emplace(n.id, nodes.size());
+      nodes.push_back(&n);
+    }
+    // Parents: a missing one is the top level; a cycle of parents is broken
+    // at the node where a walk up the tree enters it, which goes to the top.
+    std::vector<std::optional<std::size_t>> parent(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      if (nodes[i]->parent_id == 0) continue;
+      if (const std::size_t* at = index.find(nodes[i]->parent_id)) parent[i] = *at;
+    }
+    enum State : std::uint8_t { kNew, kOnPath, kDone };
+    std::vector<State> state(nodes.size(), kNew);
+    std::vector<std::size_t> path;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      path.clear();
+      std::size_t j = i;
+      bool top = false;
+      while (state[j] == kNew) {
+        state[j] = kOnPath;
+        path.push_back(j);
+        if (!parent[j]) {
+          top = true;
+          break;
+        }
+        j = *parent[j];
+      }
+      // Back at a node of this walk: j is where the walk entered a cycle.
+      if (!top && state[j] == kOnPath) parent[j].reset();
+      for (std::size_t node : path) state[node] = kDone;
+    }
+    // Entries, by playlist.
+    std::vector<std::vector<Placed>> entries(nodes.size());
+    for (const auto& row : rows_.playlist_entries) {
+      const PlaylistEntry& e = row.record;
+      const std::size_t* at = index.find(e.playlist_id);
+      if (!at || nodes[*at]->is_folder || !tracks_.contains(e.track_id)) {
+        ++lost_[k::playlist_entries];
+        continue;
+      }
+      entries[*at].push_back({e.entry_index, e.track_id});
+    }
+    std::vector<PlaylistInput> playlists;
+    playlists.reserve(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      const PlaylistTreeNode& n = *nodes[i];
+      kept_[k::playlist_entries] += entries[i].size();
+      playlists.push_back(
+          {n.id, n.name, parent[i] ? n.parent_id : 0u, n.is_folder, in_order(entries[i]), n.sort_order});
+    }
+    kept_[k::playlist_tree] = playlists.size();
+    if (auto ok = library_.add_playlists(playlists); !ok) return internal("add the playlists", ok.error());
+    return {};
+  }
+
+  std::expected<void, PdbError> add_history() {
+    std::vector<const HistoryPlaylist*> lists;
+    IdMap<std::size_t> index;  // id -> position in lists
+    for (const auto& row : rows_.history_playlists) {
+      const HistoryPlaylist& h = row.record;
+      if (index.contains(h.id) || !name_fits(h.name, id_name_row::kNameOffset)) {
+        ++lost_[k::history_playlists];
+        continue;
+      }
+      index.emplace(h.id, lists.size());
+      lists.push_back(&h);
+    }
+    std::vector<std::vector<Placed>> entries(lists.size());
+    for (const auto& row : rows_.history_entries) {
+      const HistoryEntry& e = row.record;
+      const std::size_t* at = index.find(e.playlist_id);
+      if (!at || !tracks_.contains(e.track_id)) {
+        ++lost_[k::history_entries];
+        continue;
+      }
+      entries[*at].push_back({e.entry_index, e.track_id});
+    }
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      kept_[k::history_entries] += entries[i].size();
+      if (auto ok = library_.add_history({lists[i]->id, lists[i]->name, in_order(entries[i])}); !ok) {
+        return internal("add history playlist " + std::to_string(lists[i]->id), ok.error());
+      }
+    }
+    kept_[k::history_playlists] = lists.size();
+    return {};
+  }
+
+  std::expected<Salvage, PdbError> finish() {
+    auto image = library_.bytes();
+    if (!image) return internal("read the new database", image.error());
+    kept_[k::tracks] = tracks_.size();
+    // Names and artwork are as the tracks made them: counted where the
+    // committed (and so checked) image has their rows.
+    for (std::uint32_t kind : {k::genres, k::artists, k::albums, k::labels, k::keys, k::artwork}) {
+      auto rows = row_locations_of_kind(*image, kind);
+      if (!rows) return internal("read the new database", rows.error());
+      kept_[kind] = rows->size();
+    }
+    // Colours and the rows of kind 16 have no place in the library's edits.
+    lost_[k::colors] += rows_.colors.size();
+    lost_[k::kind16_rows] += rows_.kind16_rows.size();
+    Loss loss;
+    for (std::uint32_t kind :
+         {k::tracks, k::genres, k::artists, k::albums, k::labels, k::keys, k::colors, k::playlist_tree,
+          k::playlist_entries, k::history_playlists, k::history_entries, k::artwork, k::kind16_rows}) {
+      auto unreadable = rows_.unreadable.find(kind);
+      const std::uint64_t lost = lost_[kind] + (unreadable == rows_.unreadable.end() ? 0 : unreadable->second);
+      loss.tables.push_back({kind, kept_[kind], lost});
+    }
+    return Salvage{std::move(library_), std::move(loss)};
+  }
+
+  Bytes image_;
+  const RecoveredRows& rows_;
+  Library library_ = Library::create();
+  IdSet tracks_;  // ids of the kept tracks
+  std::map<std::uint32_t, std::uint64_t> kept_;
+  std::map<std::uint32_t, std::uint64_t> lost_;
+};
+
+}  // namespace
+
+std::uint64_t Loss::lost() const {
+  std::uint64_t n = 0;
+  for (const TableLoss& table : tables) n += table.lost;
+  return n;
+}
+
+std::expected<Salvage, PdbError> salvage(Bytes image) {
+  const RecoveredRows rows = recovery::recover_rows(image);
+  return Rebuild(image, rows).run();
+}
+
+}  // namespace vantrel_pdb

@@ -1,0 +1,248 @@
+// salvage on sound images (lossless: the new database reads as the old) and
+// on images that break its rules (duplicates, orphans, cycles, entries of
+// what is gone, texts and paths the library does not take).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "format/blank_image.h"
+#include "format/format.h"
+#include "read/catalog.h"
+#include "read/database.h"
+#include "testing/image_builder.h"
+#include "testing/sample_library.h"
+#include "vantrel_pdb/library.h"
+
+namespace vantrel_pdb {
+namespace {
+
+namespace k = table_kind;
+namespace t = testing;
+using Image = std::vector<std::uint8_t>;
+
+// A history playlist as read: its id, name and tracks by entry index.
+struct History {
+  std::uint32_t id;
+  std::string name;
+  std::vector<std::uint32_t> tracks;
+  friend bool operator==(const History&, const History&) = default;
+};
+
+// Everything salvage keeps of a database: what the library reads of it.
+struct Contents {
+  std::vector<TrackInfo> tracks;
+  std::vector<PlaylistInfo> playlists;
+  std::vector<History> history;
+};
+
+bool same_track(const TrackInfo& a, const TrackInfo& b) {
+  return a.id == b.id && a.title == b.title && a.artist == b.artist && a.album == b.album && a.genre == b.genre &&
+         a.key == b.key && a.label == b.label && a.artwork_path == b.artwork_path && a.audio_path == b.audio_path &&
+         a.analysis_path == b.analysis_path && a.comment == b.comment && a.tempo == b.tempo && a.bitrate == b.bitrate &&
+         a.sample_rate == b.sample_rate && a.file_size == b.file_size && a.duration == b.duration &&
+         a.sample_depth == b.sample_depth && a.file_type == b.file_type && a.rating == b.rating;
+}
+
+bool same_playlist(const PlaylistInfo& a, const PlaylistInfo& b) {
+  return a.id == b.id && a.parent_id == b.parent_id && a.sort_order == b.sort_order && a.name == b.name &&
+         a.is_folder == b.is_folder && a.tracks == b.tracks && a.children == b.children;
+}
+
+Contents contents_of(Library& library) {
+  Contents c;
+  c.tracks = library.tracks().value();
+  c.playlists = library.playlists().value();
+  auto bytes = library.bytes();
+  EXPECT_TRUE(bytes);
+  auto decoded = Database::from_bytes(*bytes);
+  EXPECT_TRUE(decoded) << decoded.error().message();
+  if (!decoded) return c;
+  const Database& db = *decoded;
+  for (const HistoryPlaylist& h : db.history_playlists) {
+    std::vector<HistoryEntry> entries;
+    for (const HistoryEntry& e : db.history_entries) {
+      if (e.playlist_id == h.id) entries.push_back(e);
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const HistoryEntry& x, const HistoryEntry& y) { return x.entry_index < y.entry_index; });
+    History out{h.id, h.name, {}};
+    for (const HistoryEntry& e : entries) out.tracks.push_back(e.track_id);
+    c.history.push_back(std::move(out));
+  }
+  return c;
+}
+
+Contents contents_of(const Image& image) {
+  auto library = Library::open(image);
+  EXPECT_TRUE(library) << library.error().message();
+  return library ? contents_of(*library) : Contents{};
+}
+
+void expect_same(const Contents& got, const Contents& want) {
+  ASSERT_EQ(got.tracks.size(), want.tracks.size());
+  for (std::size_t i = 0; i < want.tracks.size(); ++i) {
+    EXPECT_TRUE(same_track(got.tracks[i], want.tracks[i])) << "track " << want.tracks[i].id;
+  }
+  ASSERT_EQ(got.playlists.size(), want.playlists.size());
+  for (std::size_t i = 0; i < want.playlists.size(); ++i) {
+    EXPECT_TRUE(same_playlist(got.playlists[i], want.playlists[i])) << "playlist " << want.playlists[i].id;
+  }
+  EXPECT_EQ(got.history, want.history);
+}
+
+Salvage salvaged(const Image& image) {
+  auto rescued = salvage(image);
+  EXPECT_TRUE(rescued) << rescued.error().message();
+  return std::move(*rescued);
+}
+
+Image bytes_of(Library& library) {
+  auto bytes = library.bytes();
+  EXPECT_TRUE(bytes);
+  return Image(bytes->begin(), bytes->end());
+}
+
+const TableLoss& loss_of(const Loss& loss, std::uint32_t kind) {
+  return *std::find_if(loss.tables.begin(), loss.tables.end(), [&](const TableLoss& t) { return t.kind == kind; });
+}
+
+TEST(Salvage, SoundImagesComeThroughWhole) {
+  std::vector<Image> images = {make_blank_image(), t::sample_image(), t::sample_image({.tracks = 300, .seed = 2})};
+  Library trimmed = t::sample_library({.tracks = 90, .seed = 5});
+  ASSERT_TRUE(trimmed.keep_only(std::vector<std::uint32_t>{1000, 1003, 1006, 1090},
+                                std::vector<std::uint32_t>{1, 2, 10, 11, 13}));
+  images.push_back(bytes_of(trimmed));
+  // Edited after it was made: tracks and playlists added to its pages, a tempo set.
+  auto edited = Library::open(t::sample_image({.tracks = 50, .seed = 7}));
+  ASSERT_TRUE(edited);
+  TrackInput more;
+  more.id = 9;
+  more.title = "Later";
+  more.artist = "Artist 1";
+  more.audio_path = "/music/later.wav";
+  more.artwork_path = "/art/later.jpg";
+  ASSERT_TRUE(edited->add_track(std::move(more)));
+  ASSERT_TRUE(edited->add_playlist({40, "Later list", 1, false, {9, 1000}}));
+  ASSERT_TRUE(edited->set_tempo(9, 13000));
+  images.push_back(bytes_of(*edited));
+  for (const Image& image : images) {
+    Salvage rescued = salvaged(image);
+    const Image out = bytes_of(rescued.library);
+    EXPECT_TRUE(check(out).list.empty());
+    expect_same(contents_of(out), contents_of(image));
+    EXPECT_EQ(rescued.loss.lost(), 0u);
+    EXPECT_EQ(rescued.loss.tables.size(), 13u);
+  }
+  // A patched file's deleted rows are gone from the new one: it is smaller.
+  Salvage compacted = salvaged(images[3]);
+  EXPECT_LT(bytes_of(compacted.library).size(), images[3].size());
+  EXPECT_EQ(loss_of(compacted.loss, k::tracks).kept, 4u);
+}
+
+TEST(Salvage, KeepsHistorySortOrdersLabelsAndFileTypes) {
+  const Image image = t::sample_image({.tracks = 40, .playlists = 5, .history = 3});
+  const Contents before = contents_of(image);
+  ASSERT_EQ(before.history.size(), 3u);
+  Salvage rescued = salvaged(image);
+  expect_same(contents_of(bytes_of(rescued.library)), before);
+  EXPECT_EQ(loss_of(rescued.loss, k::history_playlists).kept, 3u);
+}
+
+// Rows crafted to break salvage's rules, one table each.
+Image rule_breakers() {
+  t::ImageBuilder b;
+  std::size_t table[20];
+  for (std::uint32_t kind = 0; kind < 20; ++kind) table[kind] = b.add_table(kind);
+  b.add_row(table[k::artists], t::artist_row(1, "Artist"));
+  b.add_row(table[k::artwork], t::id_name_row(5, "/art/caf\xc3\xa9.jpg"));  // not ASCII: not attached
+  b.add_row(table[k::artwork], t::id_name_row(6, "/art/6.jpg"));
+  b.add_row(table[k::colors], t::color_row(1, "Pink"));
+  auto track = [&](std::uint32_t id, const std::string& path, std::uint32_t artwork = 0) {
+    t::TrackRowSpec spec;
+    spec.id = id;
+    spec.artist_id = 1;
+    spec.artwork_id = artwork;
+    spec.title("T" + std::to_string(id)).path(path);
+    b.add_row(table[k::tracks], t::track_row(spec));
+  };
+  track(1, "/music/1.ogg", 5);  // an extension the build refuses: kept with its file type
+  track(2, "/music/2.mp3", 6);
+  track(2, "/music/2-again.mp3");  // a repeated id: lost
+  track(0, "/music/0.mp3", 6);     // id 0 keeps no artwork
+  b.add_row(table[k::playlist_tree], t::tree_row(0, 4, 10, true, "Folder"));
+  b.add_row(table[k::playlist_tree], t::tree_row(10, 2, 11, false, "In folder"));
+  b.add_row(table[k::playlist_tree], t::tree_row(99, 7, 12, false, "Orphan"));
+  b.add_row(table[k::playlist_tree], t::tree_row(14, 1, 13, true, "Cycle A"));
+  b.add_row(table[k::playlist_tree], t::tree_row(13, 1, 14, true, "Cycle B"));
+  b.add_row(table[k::playlist_tree], t::tree_row(0, 9, 11, false, "Same id"));
+  b.add_row(table[k::playlist_tree], t::tree_row(0, 9, 0, false, "Id 0"));
+  b.add_row(table[k::playlist_entries], t::entry_row(2, 2, 11));
+  b.add_row(table[k::playlist_entries], t::entry_row(1, 1, 11));
+  b.add_row(table[k::playlist_entries], t::entry_row(3, 77, 11));  // a track that is not there
+  b.add_row(table[k::playlist_entries], t::entry_row(1, 1, 10));   // into a folder
+  b.add_row(table[k::playlist_entries], t::entry_row(1, 1, 55));   // into no playlist
+  b.add_row(table[k::history_playlists], t::id_name_row(3, "Friday"));
+  b.add_row(table[k::history_entries], t::entry_row(1, 2, 3));
+  b.add_row(table[k::history_entries], t::entry_row(2, 77, 3));
+  b.add_row(table[k::history_entries], t::entry_row(1, 2, 4));
+  return b.finish();
+}
+
+TEST(Salvage, KeepsWhatItCanUnderItsRules) {
+  Salvage rescued = salvaged(rule_breakers());
+  const Image out = bytes_of(rescued.library);
+  for (const Finding& f : check(out).list) ADD_FAILURE() << f.code << ": " << f.message;
+  Contents c = contents_of(out);
+  ASSERT_EQ(c.tracks.size(), 3u);
+  EXPECT_EQ(c.tracks[0].id, 1u);
+  EXPECT_EQ(c.tracks[0].artwork_path, "");
+  EXPECT_EQ(c.tracks[1].audio_path, "/music/2.mp3");
+  EXPECT_EQ(c.tracks[1].artwork_path, "/art/6.jpg");
+  EXPECT_EQ(c.tracks[2].id, 0u);
+  EXPECT_EQ(c.tracks[2].artwork_path, "");
+  for (const TrackInfo& track : c.tracks) EXPECT_EQ(track.artist, "Artist");
+
+  ASSERT_EQ(c.playlists.size(), 5u);
+  auto node = [&](std::uint32_t id) {
+    return *std::find_if(c.playlists.begin(), c.playlists.end(), [&](const PlaylistInfo& p) { return p.id == id; });
+  };
+  EXPECT_EQ(node(11).parent_id, 10u);
+  EXPECT_EQ(node(11).tracks, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(node(11).sort_order, 2u);
+  EXPECT_EQ(node(12).parent_id, 0u);  // orphan: to the top level
+  EXPECT_EQ(node(12).sort_order, 7u);
+  // The cycle is broken at the node where a walk up the tree enters it.
+  EXPECT_EQ(node(13).parent_id, 0u);
+  EXPECT_EQ(node(14).parent_id, 13u);
+  EXPECT_TRUE(node(10).tracks.empty());
+  ASSERT_EQ(c.history.size(), 1u);
+  EXPECT_EQ(c.history[0].tracks, (std::vector<std::uint32_t>{2}));
+
+  EXPECT_EQ(loss_of(rescued.loss, k::tracks).kept, 3u);
+  EXPECT_EQ(loss_of(rescued.loss, k::tracks).lost, 1u);
+  EXPECT_EQ(loss_of(rescued.loss, k::playlist_tree).lost, 2u);
+  EXPECT_EQ(loss_of(rescued.loss, k::playlist_entries).kept, 2u);
+  EXPECT_EQ(loss_of(rescued.loss, k::playlist_entries).lost, 3u);
+  EXPECT_EQ(loss_of(rescued.loss, k::history_entries).lost, 2u);
+  EXPECT_EQ(loss_of(rescued.loss, k::colors).lost, 1u);
+  EXPECT_EQ(loss_of(rescued.loss, k::artwork).kept, 1u);
+}
+
+TEST(Salvage, ATrackTooLargeForTheLibraryIsLeftOutNotTheEdit) {
+  t::ImageBuilder b;
+  std::size_t table[20];
+  for (std::uint32_t kind = 0; kind < 20; ++kind) table[kind] = b.add_table(kind);
+  // 3,000 bytes that are not UTF-8: each becomes U+FFFD, stored as UTF-16.
+  b.add_row(table[k::tracks], t::track_row(t::TrackRowSpec{.id = 1}.title(std::string(3000, '\xff')).path("/a.mp3")));
+  b.add_row(table[k::tracks], t::track_row(t::TrackRowSpec{.id = 2}.title("fine").path("/b.mp3")));
+  Salvage rescued = salvaged(b.finish());
+  Contents c = contents_of(bytes_of(rescued.library));
+  ASSERT_EQ(c.tracks.size(), 1u);
+  EXPECT_EQ(c.tracks[0].id, 2u);
+  EXPECT_EQ(loss_of(rescued.loss, k::tracks).lost, 1u);
+}
+
+}  // namespace
+}  // namespace vantrel_pdb
