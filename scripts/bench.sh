@@ -71,9 +71,9 @@ floor() {
     export-html) cat "$dir/library.pdb" >/dev/null
                  dd if="$dir/library.html" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
     build) cat "$dir/build.json" >/dev/null
-           dd if="$dir/library.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+           dd if="$dir/library.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
     patch) cat "$dir/patch.json" "$dir/library.pdb" >/dev/null
-           dd if="$dir/patched.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+           dd if="$dir/patched.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
   esac
   cat "$dir/$action.report" >"$dir/floor.report"
 }
