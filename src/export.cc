@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -40,10 +41,14 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-Result<void> write_one(const std::string& path, std::string_view bytes,
+// Writes the file `path` as `parts`, one after another, under its lock.
+Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts,
                        TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
   TargetLock lock(path, missing);
-  return write_output(path, bytes_of(bytes), {});
+  std::vector<vantrel_pdb::Bytes> bytes;
+  bytes.reserve(parts.size());
+  for (std::string_view part : parts) bytes.push_back(bytes_of(part));
+  return write_output(path, std::span<const vantrel_pdb::Bytes>(bytes), {});
 }
 
 std::string files_line(const std::vector<std::string>& files) {
@@ -102,7 +107,7 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   std::atomic<bool> failed{false};
   const auto work = [&] {
     for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
-      if (auto ok = write_one(paths[i], plan.files[i].bytes, TargetLock::Missing::kHeldByCaller); !ok) {
+      if (auto ok = write_one(paths[i], {plan.files[i].bytes}, TargetLock::Missing::kHeldByCaller); !ok) {
         errors[i] = std::move(ok.error());
         failed.store(true);
       }
@@ -176,11 +181,9 @@ Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
     append_track_records(halves[half], batch);
   });
   if (!read) return std::unexpected(std::move(read.error()));
-  halves[0].append(halves[1]);
-  std::string().swap(halves[1]);
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
-  if (auto ok = write_one(paths[0], halves[0]); !ok) return std::unexpected(std::move(ok.error()));
-  if (auto ok = write_one(paths[1], playlists_csv(playlists)); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = write_one(paths[0], {halves[0], halves[1]}); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = write_one(paths[1], {playlists_csv(playlists)}); !ok) return std::unexpected(std::move(ok.error()));
   return paths;
 }
 
@@ -199,13 +202,11 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
         for (std::size_t i = 0; i < batch.size(); ++i) facts[first + i] = take_facts(std::move(batch[i]));
       });
   if (!read) return std::unexpected(std::move(read.error()));
-  rows[0].append(rows[1]);
-  std::string().swap(rows[1]);
   const bool rooted = root && !root->empty();
   const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
-  if (auto ok = write_one(output, html_page(rows[0], first_rows, facts, playlists, artwork, rooted)); !ok) {
-    return std::unexpected(std::move(ok.error()));
-  }
+  const std::string head = html_page_head(first_rows, facts, playlists, artwork, rooted);
+  const std::string tail = html_page_tail();
+  if (auto ok = write_one(output, {head, rows[0], rows[1], tail}); !ok) return std::unexpected(std::move(ok.error()));
   return std::vector<std::string>{output};
 }
 
