@@ -1,17 +1,23 @@
 // Writes synthetic requests for benchmarks, deterministic by seed:
-//   generate_library TRACKS SEED OUT_DIR
+//   generate_library TRACKS SEED OUT_DIR [IDS]
 // makes OUT_DIR/build.json (output OUT_DIR/library.pdb), OUT_DIR/read.json
 // and OUT_DIR/patch.json (keeps half the tracks and half the playlists and
 // sets 1,000 tempos). About 20% distinct artists, 30% distinct albums, 300
 // genres, 24 keys, half the tracks with artwork, names mixing ASCII with
 // accented, CJK and emoji text; playlists (one per 100 tracks, at least 10)
 // under three levels of folders, with two entries per track in all.
+// IDS chooses the track ids: "gaps" (the default: 1000, 1003, 1006, ...),
+// "random" (distinct random 32-bit ids) or a number S (S, 2S, 3S, ...: with
+// S a multiple of a hash table's size or a power of two, ids that pile into
+// one bucket of a table that hashes an integer to itself); with such ids
+// the patch sets a tempo for every track.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -63,15 +69,37 @@ bool write_file(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: generate_library TRACKS SEED OUT_DIR\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: generate_library TRACKS SEED OUT_DIR [gaps|random|STRIDE]\n");
     return 2;
   }
   const std::uint64_t tracks = std::strtoull(argv[1], nullptr, 10);
   const std::uint64_t seed = std::strtoull(argv[2], nullptr, 10);
   const std::string dir = argv[3];
+  const std::string id_mode = argc == 5 ? argv[4] : "gaps";
   Names names(seed);
   auto& rng = names.rng();
+  // The track ids, drawn before anything else uses the generator so that
+  // the default ids leave every other byte as it always was.
+  std::vector<std::uint64_t> track_ids(tracks);
+  if (id_mode == "random") {
+    std::mt19937_64 ids_rng(seed ^ 0x5EEDull);
+    std::unordered_set<std::uint64_t> taken;
+    for (auto& id : track_ids) {
+      do id = ids_rng() & 0xFFFFFFFFu;
+      while (id == 0 || !taken.insert(id).second);
+    }
+  } else if (id_mode != "gaps") {
+    const std::uint64_t stride = std::strtoull(id_mode.c_str(), nullptr, 10);
+    if (stride == 0 || stride * tracks > 0xFFFFFFFFu) {
+      std::fprintf(stderr, "generate_library: stride %s does not fit %llu ids in 32 bits\n", id_mode.c_str(),
+                   static_cast<unsigned long long>(tracks));
+      return 2;
+    }
+    for (std::uint64_t i = 0; i < tracks; ++i) track_ids[i] = (i + 1) * stride;
+  } else {
+    for (std::uint64_t i = 0; i < tracks; ++i) track_ids[i] = 1000 + i * 3;  // gaps between ids, as in real exports
+  }
   const std::uint64_t artists = tracks / 5 + 1, albums = tracks * 3 / 10 + 1;
   const std::uint64_t playlists = tracks / 100 < 10 ? 10 : tracks / 100;
   const std::uint64_t entries = 2 * tracks;
@@ -83,7 +111,7 @@ int main(int argc, char** argv) {
   out += ",\"tracks\":[";
   for (std::uint64_t i = 0; i < tracks; ++i) {
     if (i) out += ',';
-    std::uint64_t id = 1000 + i * 3;  // gaps between ids, as in real exports
+    std::uint64_t id = track_ids[i];
     std::uint64_t album = rng() % albums, artist = album % artists;
     out += "{\"id\":" + std::to_string(id) + ",\"title\":";
     put_string(out, names.name(i));
@@ -139,7 +167,7 @@ int main(int argc, char** argv) {
     std::uint64_t count = entries / playlists + (p < entries % playlists ? 1 : 0);
     for (std::uint64_t e = 0; e < count; ++e) {
       if (e) out += ',';
-      out += std::to_string(1000 + (rng() % tracks) * 3);
+      out += std::to_string(track_ids[rng() % tracks]);
     }
     out += "]}";
   }
@@ -156,15 +184,18 @@ int main(int argc, char** argv) {
   patch += ",\"output\":";
   put_string(patch, dir + "/patched.pdb");
   patch += ",\"keepTracks\":[";
-  for (std::uint64_t i = 0; i < tracks; i += 2) patch += (i ? "," : "") + std::to_string(1000 + i * 3);
+  for (std::uint64_t i = 0; i < tracks; i += 2) patch += (i ? "," : "") + std::to_string(track_ids[i]);
   patch += "],\"keepPlaylists\":[";
   const std::uint64_t folders = next_id - playlists - 1;
   for (std::uint64_t i = 1; i <= folders; ++i) patch += (i > 1 ? "," : "") + std::to_string(i);
   for (std::size_t p = 0; p < playlist_ids.size(); p += 2) patch += "," + std::to_string(playlist_ids[p]);
   patch += "],\"tempos\":{";
-  for (std::uint64_t i = 0; i < 1000 && i < tracks; ++i) {
+  // With chosen ids every track gets a tempo: the map of tempos is then as
+  // large as the library.
+  const std::uint64_t tempos = id_mode == "gaps" ? 1000 : tracks;
+  for (std::uint64_t i = 0; i < tempos && i < tracks; ++i) {
     if (i) patch += ',';
-    patch += "\"" + std::to_string(1000 + i * 3) + "\":" + std::to_string(12000 + i);
+    patch += "\"" + std::to_string(track_ids[i]) + "\":" + std::to_string(12000 + i);
   }
   patch += "}}\n";
   return write_file(dir + "/patch.json", patch) ? 0 : 1;

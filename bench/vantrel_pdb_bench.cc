@@ -2,14 +2,21 @@
 // made in memory: parsing a build request, building, decoding (with and
 // without keeping the records), rendering the report, writing the file and
 // patching, at 1,000,
-// 10,000 and 100,000 tracks. Run: build/bench-release/bench/vantrel_pdb_bench
+// 10,000 and 100,000 tracks; and building and patching 40,000 tracks whose
+// ids are random or crafted to collide in a table that hashes an id to
+// itself (multiples of such a table's size, or of a power of two). Run: build/bench-release/bench/vantrel_pdb_bench
 // (scripts/bench.sh builds it); --benchmark_filter=/100000 for the large
 // cases only.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <random>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "build.h"
 #include "format/strings.h"
@@ -21,12 +28,21 @@
 
 namespace {
 
-dovrel::Request library_request(std::int64_t tracks) {
+// The id of the i-th track: 1000, 1001, ... unless the caller says otherwise.
+using TrackIds = std::vector<std::uint32_t>;
+
+TrackIds dense_ids(std::int64_t tracks) {
+  TrackIds ids;
+  for (std::int64_t i = 0; i < tracks; ++i) ids.push_back(static_cast<std::uint32_t>(1000 + i));
+  return ids;
+}
+
+dovrel::Request library_request(std::int64_t tracks, const TrackIds& ids) {
   dovrel::Request r;
   r.action = "build";
   for (std::int64_t i = 0; i < tracks; ++i) {
     dovrel::Track t;
-    t.id = static_cast<std::uint32_t>(1000 + i);
+    t.id = ids[static_cast<std::size_t>(i)];
     t.title = "Track " + std::to_string(i) + (i % 3 ? "" : " Café 東京");
     t.artist = "Artist " + std::to_string(i / 5);
     t.album = "Album " + std::to_string(i / 3);
@@ -46,11 +62,13 @@ dovrel::Request library_request(std::int64_t tracks) {
     pl.id = static_cast<std::uint32_t>(p + 1);
     pl.name = "Playlist " + std::to_string(p);
     for (std::int64_t e = 0; e < 200 && e < tracks; ++e)
-      pl.tracks.push_back(static_cast<std::uint32_t>(1000 + (p * 7 + e) % tracks));
+      pl.tracks.push_back(ids[static_cast<std::size_t>((p * 7 + e) % tracks)]);
     r.playlists.push_back(std::move(pl));
   }
   return r;
 }
+
+dovrel::Request library_request(std::int64_t tracks) { return library_request(tracks, dense_ids(tracks)); }
 
 // The request of library_request as JSON text (its texts need no escapes).
 // Built by appending only: GCC 12 misjudges literal + temporary string in
@@ -189,6 +207,79 @@ void BM_WriteFile(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
 }
 BENCHMARK(BM_WriteFile)->Apply(Sizes);
+
+// Crafted ids: 0 random, 1 multiples of the bucket count an identity-hashed
+// table of that many ids ends with, 2 multiples of 2^16.
+TrackIds crafted_ids(std::int64_t tracks, std::int64_t kind) {
+  const auto n = static_cast<std::uint32_t>(tracks);
+  TrackIds ids;
+  if (kind == 0) {
+    std::mt19937 rng(1);
+    std::unordered_set<std::uint32_t> taken;
+    while (ids.size() < n) {
+      const auto id = static_cast<std::uint32_t>(rng());
+      if (id != 0 && taken.insert(id).second) ids.push_back(id);
+    }
+    return ids;
+  }
+  std::uint32_t stride = 1u << 16;
+  if (kind == 1) {
+    std::unordered_map<std::uint32_t, int> table;
+    for (std::uint32_t i = 0; i < n; ++i) table.emplace(i, 0);
+    stride = static_cast<std::uint32_t>(table.bucket_count());
+  }
+  for (std::uint32_t i = 1; i <= n; ++i) ids.push_back(i * stride);
+  return ids;
+}
+
+void CraftedSizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"tracks", "ids"})->Args({40000, 0})->Args({40000, 1})->Args({40000, 2})->Unit(benchmark::kMillisecond);
+}
+
+void BM_BuildCraftedIds(benchmark::State& state) {
+  auto request = library_request(state.range(0), crafted_ids(state.range(0), state.range(1)));
+  for (auto _ : state) {
+    auto image = dovrel::build(request);
+    if (!image) {
+      state.SkipWithError(image.error().message.c_str());
+      break;
+    }
+    benchmark::DoNotOptimize(image);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_BuildCraftedIds)->Apply(CraftedSizes);
+
+// Keeps every other track and gives every track a tempo.
+void BM_PatchCraftedIds(benchmark::State& state) {
+  const TrackIds ids = crafted_ids(state.range(0), state.range(1));
+  auto image = *dovrel::build(library_request(state.range(0), ids));
+  dovrel::Request request;
+  request.keep_tracks.emplace();
+  for (std::size_t i = 0; i < ids.size(); i += 2) request.keep_tracks->push_back(ids[i]);
+  for (std::size_t i = 0; i < ids.size(); ++i) request.tempos.emplace(ids[i], static_cast<std::uint32_t>(12000 + i));
+  for (auto _ : state) {
+    auto patched = dovrel::patch(image, request);
+    benchmark::DoNotOptimize(patched);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PatchCraftedIds)->Apply(CraftedSizes);
+
+// The tempos of such a patch into the request's map, which is seeded, and
+// into a map with the standard identity hash, for comparison.
+template <class Map>
+void BM_TempoMapCraftedIds(benchmark::State& state) {
+  const TrackIds ids = crafted_ids(state.range(0), state.range(1));
+  for (auto _ : state) {
+    Map tempos;
+    for (std::uint32_t id : ids) tempos.emplace(id, 12000u);
+    benchmark::DoNotOptimize(tempos);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_TempoMapCraftedIds<vantrel_pdb::TempoMap>)->Apply(CraftedSizes);
+BENCHMARK(BM_TempoMapCraftedIds<std::unordered_map<std::uint32_t, std::uint32_t>>)->Apply(CraftedSizes);
 
 void BM_DecodeString(benchmark::State& state) {
   auto encoded = *vantrel_pdb::encode_string("Lumière Noire — 東京ミッドナイト 🎧");

@@ -9,12 +9,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "binding.h"
 #include "vantrel_pdb/files.h"
+#include "vantrel_pdb/id_hash.h"
 #include "vantrel_pdb/library.h"
 
 namespace vantrel_pdb::python {
@@ -234,7 +234,7 @@ void bind_database(py::module_& module) {
              const py::object& tempos) {
             const auto kept_tracks = optional_ids(tracks);
             const auto kept_playlists = optional_ids(playlists);
-            std::unordered_map<std::uint32_t, std::uint32_t> new_tempos;
+            vantrel_pdb::TempoMap new_tempos;
             if (!tempos.is_none()) {
               for (const auto item : tempos.attr("items")()) {
                 const auto pair = item.cast<py::tuple>();

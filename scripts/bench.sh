@@ -11,8 +11,11 @@
 # command that only moves the same bytes (reads the request and the input,
 # writes the image with fsync, writes the report), and prints the ratio.
 # Usage: scripts/bench.sh [TRACKS ...]   (default: 1000 10000 100000)
-# Last it times "scan" of a generated folder of tagged audio files beside its
-# floor, the same files read by cat, in files per second.
+# Then it times "scan" of a generated folder of tagged audio files beside its
+# floor, the same files read by cat, in files per second; last "build",
+# "patch" and Python add_track at 40,000 tracks whose ids are random or
+# crafted to collide in a table that hashes an id to itself (BENCH_CRAFTED=0
+# leaves that out).
 # Environment: BENCH_RUNS (runs per cell, best kept; default 3),
 #              BENCH_SCAN_FILES (files of the scan benchmark; default 2000),
 #              BENCH_BUILD_DIR (default build/bench-release),
@@ -30,6 +33,10 @@ scripts/setup.sh
 # never races another build of the same tree.
 cmake --preset release -B "$build_dir" -DDOVREL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build_dir" -j "$jobs" --target dovrel generate_library vantrel_pdb_bench make_sample_music >&2
+# The Python module, when its build is configured (for add_track's figures).
+if cmake --build "$build_dir" --target help | grep -q vantrel_pdb_python; then
+  cmake --build "$build_dir" -j "$jobs" --target vantrel_pdb_python >&2
+fi
 sizes=("$@")
 ((${#sizes[@]})) || sizes=(1000 10000 100000)
 
@@ -66,11 +73,11 @@ floor() {
     export-html) cat "$dir/library.pdb" >/dev/null
                  dd if="$dir/library.html" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
     build) cat "$dir/build.json" >/dev/null
-           dd if="$dir/library.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+           dd if="$dir/library.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
     patch) cat "$dir/patch.json" "$dir/library.pdb" >/dev/null
-           dd if="$dir/patched.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+           dd if="$dir/patched.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
     salvage) cat "$dir/library.pdb" >/dev/null
-             dd if="$dir/salvaged.pdb" of="$dir/floor.pdb" conv=fsync status=none ;;
+             dd if="$dir/salvaged.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
   esac
   cat "$dir/$action.report" >"$dir/floor.report"
 }
@@ -186,4 +193,45 @@ if figures=$(python3 tests/browser/html_view.py measure "$page" 3 2>/dev/null); 
 else
   echo
   echo "Headless Chromium could not start: no page figures (apt-get install chromium)."
+fi
+
+# Crafted ids: 40,000 tracks with random ids against ids that are multiples
+# of the bucket count an identity-hashed table of them ends with (42,043 in
+# the C++ standard library here, times 2) and of 2^16; the patch gives every
+# track a tempo. Each figure is the best of BENCH_RUNS, beside random's.
+if [ "${BENCH_CRAFTED:-1}" != 0 ]; then
+  crafted_n=40000
+  echo
+  echo "Crafted ids, $crafted_n tracks (best of $runs; cpu = user + system of the best run; target: within 1.5 × of random):"
+  echo
+  echo "| ids | action | wall (s) | cpu (s) | cpu / cpu of random ids |"
+  echo "|---|---|---:|---:|---:|"
+  declare -A crafted_cpu
+  for ids in random 84086 65536; do
+    dir=build/bench/crafted-$ids
+    mkdir -p "$dir"
+    "$build_dir"/bench/generate_library "$crafted_n" 1 "$dir" "$ids"
+    for action in build patch; do
+      best_wall="" best_cpu=""
+      for _ in $(seq "$runs"); do
+        { time "$build_dir"/src/dovrel <"$dir/$action.json" >/dev/null; } 2>"$dir/$action.time"
+        read -r wall user sys <"$dir/$action.time"
+        if [ -z "$best_wall" ] || awk "BEGIN {exit !($wall < $best_wall)}"; then
+          best_wall=$wall best_cpu=$(awk "BEGIN {print $user + $sys}")
+        fi
+      done
+      [ "$ids" = random ] && crafted_cpu[$action]=$best_cpu
+      case $ids in random) label=random ;; 84086) label="multiples of 84,086" ;; *) label="multiples of 2^16" ;; esac
+      awk -v l="$label" -v a="$action" -v w="$best_wall" -v c="$best_cpu" -v r="${crafted_cpu[$action]}" \
+        'BEGIN {printf "| %s | %s | %.3f | %.3f | %.2f |\n", l, a, w, c, (r > 0) ? c / r : 0}'
+    done
+  done
+  if [ -f "$build_dir/python/vantrel_pdb/__init__.py" ]; then
+    echo
+    echo "Python add_track and commit, $crafted_n tracks:"
+    /usr/bin/python3 python/benchmarks/add_tracks.py "$build_dir/python" "$crafted_n" "$runs"
+  else
+    echo
+    echo "No Python module in $build_dir (pybind11 missing): no add_track figures."
+  fi
 fi

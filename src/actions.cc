@@ -98,11 +98,17 @@ Result<std::string> run_patch(const Request& request) {
 
 Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
                           const vantrel_pdb::BeforeReplace& before_replace) {
+  const vantrel_pdb::Bytes parts[] = {image};
+  return write_output(path, std::span<const vantrel_pdb::Bytes>(parts), before_replace);
+}
+
+Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::Bytes> parts,
+                          const vantrel_pdb::BeforeReplace& before_replace) {
   vantrel_pdb::WriteOptions options;
   options.temp_prefix = ".dovrel-";
   options.failure_prefix = "cannot write output ";
   options.before_replace = before_replace;
-  if (auto written = vantrel_pdb::write_file(path, image, options); !written) {
+  if (auto written = vantrel_pdb::write_file(path, parts, options); !written) {
     return std::unexpected(Error(written.error()));
   }
   return {};

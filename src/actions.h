@@ -3,6 +3,7 @@
 #ifndef DOVREL_ACTIONS_H_
 #define DOVREL_ACTIONS_H_
 
+#include <span>
 #include <string>
 
 #include "error.h"
@@ -20,6 +21,9 @@ inline constexpr char kUnknownAction[] = "Unknown action";
 // failures read "cannot write output PATH: REASON", and a hidden temporary
 // file, where one is needed, is named ".dovrel-XXXXXXXX".
 Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
+                          const vantrel_pdb::BeforeReplace& before_replace = {});
+// The same for a file made of `parts`, one after another.
+Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::Bytes> parts,
                           const vantrel_pdb::BeforeReplace& before_replace = {});
 
 // Runs the request's action and returns the report line to print.

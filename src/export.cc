@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include "export_html.h"
 #include "export_m3u8.h"
 #include "json_writer.h"
+#include "mapped_file.h"
 #include "report_sink.h"
 #include "target_lock.h"
 #include "two_halves.h"
@@ -39,10 +41,14 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-Result<void> write_one(const std::string& path, std::string_view bytes,
+// Writes the file `path` as `parts`, one after another, under its lock.
+Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts,
                        TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
   TargetLock lock(path, missing);
-  return write_output(path, bytes_of(bytes), {});
+  std::vector<vantrel_pdb::Bytes> bytes;
+  bytes.reserve(parts.size());
+  for (std::string_view part : parts) bytes.push_back(bytes_of(part));
+  return write_output(path, std::span<const vantrel_pdb::Bytes>(bytes), {});
 }
 
 std::string files_line(const std::vector<std::string>& files) {
@@ -101,7 +107,7 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   std::atomic<bool> failed{false};
   const auto work = [&] {
     for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
-      if (auto ok = write_one(paths[i], plan.files[i].bytes, TargetLock::Missing::kHeldByCaller); !ok) {
+      if (auto ok = write_one(paths[i], {plan.files[i].bytes}, TargetLock::Missing::kHeldByCaller); !ok) {
         errors[i] = std::move(ok.error());
         failed.store(true);
       }
@@ -121,25 +127,25 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   return paths;
 }
 
-// Tracks read into one reused batch of records at a time: an export looks
-// at each track once, and records made and dropped batch by batch reuse
-// the same memory instead of holding every track's texts at once.
+// Tracks read from their rows into one batch of records at a time, the
+// records reused from batch to batch: an export looks at each track once,
+// and the texts of a record keep their memory for the next track's, so
+// that reading allocates only when a text outgrows the one before it.
 constexpr std::size_t kBatch = 1024;
 
 // Calls use(first, batch) for the tracks [begin, end) of `table`, in
 // order, `first` being the batch's first position.
 template <class Use>
-Result<void> for_each_batch(const vantrel_pdb::TrackTable& table, std::size_t begin, std::size_t end, Use&& use) {
-  std::vector<vantrel_pdb::TrackInfo> batch;
-  batch.reserve(std::min(kBatch, end - begin));
+Result<void> for_each_batch(const vantrel_pdb::TrackRows& table, std::size_t begin, std::size_t end, Use&& use) {
+  std::vector<vantrel_pdb::TrackInfo> batch(std::min(kBatch, end - begin));
   for (std::size_t first = begin; first < end; first += kBatch) {
-    batch.clear();
-    for (std::size_t i = first; i < std::min(end, first + kBatch); ++i) {
-      auto info = table.info(i);
-      if (!info) return std::unexpected(Error(info.error()));
-      batch.push_back(std::move(*info));
+    const std::size_t count = std::min(end, first + kBatch) - first;
+    for (std::size_t i = 0; i < count; ++i) {
+      auto track = table.at(first + i);
+      if (!track) return std::unexpected(Error(track.error()));
+      if (auto ok = track->read_into(batch[i]); !ok) return std::unexpected(Error(ok.error()));
     }
-    use(first, std::span<vantrel_pdb::TrackInfo>(batch));
+    use(first, std::span<vantrel_pdb::TrackInfo>(batch.data(), count));
   }
   return {};
 }
@@ -147,7 +153,7 @@ Result<void> for_each_batch(const vantrel_pdb::TrackTable& table, std::size_t be
 // for_each_batch over all the tracks, a large table in two halves at once;
 // `use` gets the half it works for (0 or 1) first.
 template <class Use>
-Result<void> for_each_batch_in_halves(const vantrel_pdb::TrackTable& table, Use&& use) {
+Result<void> for_each_batch_in_halves(const vantrel_pdb::TrackRows& table, Use&& use) {
   Result<void> results[2];
   in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
     const int half = begin == 0 ? 0 : 1;
@@ -166,7 +172,7 @@ Result<void> for_each_batch_in_halves(const vantrel_pdb::TrackTable& table, Use&
 // fields and escapes. Reserved pages that are never written cost nothing.
 std::size_t half_text_guess(std::size_t image_bytes) { return image_bytes; }
 
-Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackTable& table,
+Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
                                            std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                            std::size_t image_bytes, const std::string& output) {
   std::string halves[2] = {tracks_csv_header(), {}};
@@ -175,15 +181,13 @@ Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackTable& table,
     append_track_records(halves[half], batch);
   });
   if (!read) return std::unexpected(std::move(read.error()));
-  halves[0].append(halves[1]);
-  std::string().swap(halves[1]);
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
-  if (auto ok = write_one(paths[0], halves[0]); !ok) return std::unexpected(std::move(ok.error()));
-  if (auto ok = write_one(paths[1], playlists_csv(playlists)); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = write_one(paths[0], {halves[0], halves[1]}); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = write_one(paths[1], {playlists_csv(playlists)}); !ok) return std::unexpected(std::move(ok.error()));
   return paths;
 }
 
-Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackTable& table,
+Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
                                             std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                             const std::optional<std::string>& root, std::size_t image_bytes,
                                             const std::string& output) {
@@ -198,17 +202,15 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackTable& table
         for (std::size_t i = 0; i < batch.size(); ++i) facts[first + i] = take_facts(std::move(batch[i]));
       });
   if (!read) return std::unexpected(std::move(read.error()));
-  rows[0].append(rows[1]);
-  std::string().swap(rows[1]);
   const bool rooted = root && !root->empty();
   const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
-  if (auto ok = write_one(output, html_page(rows[0], first_rows, facts, playlists, artwork, rooted)); !ok) {
-    return std::unexpected(std::move(ok.error()));
-  }
+  const std::string head = html_page_head(first_rows, facts, playlists, artwork, rooted);
+  const std::string tail = html_page_tail();
+  if (auto ok = write_one(output, {head, rows[0], rows[1], tail}); !ok) return std::unexpected(std::move(ok.error()));
   return std::vector<std::string>{output};
 }
 
-Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackTable& table,
+Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& table,
                                                  std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                                  const std::optional<std::string>& root, const std::string& output) {
   M3u8Entries entries;
@@ -229,11 +231,23 @@ Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackTable& 
 Result<std::string> run_export(const Request& request) {
   if (!request.input) return fail(kMissingInput);
   if (!request.output) return fail(kMissingOutput);
-  auto image = read_database_file(*request.input);
-  if (!image) return std::unexpected(std::move(image.error()));
-  auto library = vantrel_pdb::Library::open(std::move(*image));
+  // The input is only read: a regular file is mapped, the page cache's
+  // pages serving as the image, as "read" does.
+  auto mapped = map_database_file(*request.input);
+  if (!mapped) return std::unexpected(std::move(mapped.error()));
+  std::vector<std::uint8_t> copy;
+  vantrel_pdb::Bytes input;
+  if (*mapped) {
+    input = (*mapped)->bytes();
+  } else {
+    auto image = read_database_file(*request.input);
+    if (!image) return std::unexpected(std::move(image.error()));
+    copy = std::move(*image);
+    input = copy;
+  }
+  auto library = vantrel_pdb::Library::open_borrowed(input);
   if (!library) return std::unexpected(Error(library.error()));
-  auto table = library->track_table();
+  auto table = library->track_rows();
   if (!table) return std::unexpected(Error(table.error()));
   auto playlists = library->playlists();
   if (!playlists) return std::unexpected(Error(playlists.error()));
@@ -244,7 +258,7 @@ Result<std::string> run_export(const Request& request) {
   if (auto ok = check_report_sink(); !ok) return std::unexpected(std::move(ok.error()));
 
   const ExportArgs& args = request.export_args;
-  const vantrel_pdb::TrackTable& tracks = **table;
+  const vantrel_pdb::TrackRows& tracks = *table;
   Result<std::vector<std::string>> files = fail("internal error: no export format");
   switch (args.format) {
     case ExportFormat::kM3u8: files = write_m3u8_from(tracks, *playlists, args.root, *request.output); break;

@@ -215,9 +215,10 @@ std::size_t data_size_guess(std::size_t track_rows, const ArtworkUris& artwork) 
   return guess;
 }
 
-void append_data(std::string& out, std::string_view track_rows, std::span<const TrackFacts> facts,
-                 std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
-                 bool artwork_looked_up) {
+// The data block up to its track rows: what stands before them.
+void append_data_head(std::string& out, std::span<const TrackFacts> facts,
+                      std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                      bool artwork_looked_up) {
   // Images in track order, each once, so that the same library gives the
   // same bytes whatever the map's order.
   out.append("{\"art\":{");
@@ -268,8 +269,17 @@ void append_data(std::string& out, std::string_view track_rows, std::span<const 
   out.append("],\"summary\":");
   write_summary(out, summarize(facts, playlists), shown, artwork_looked_up);
   out.append(",\"tracks\":[");
+}
+
+// What follows the track rows in the data block.
+constexpr std::string_view kDataTail = "]}";
+
+void append_data(std::string& out, std::string_view track_rows, std::span<const TrackFacts> facts,
+                 std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                 bool artwork_looked_up) {
+  append_data_head(out, facts, playlists, artwork, artwork_looked_up);
   out.append(track_rows);
-  out.append("]}");
+  out.append(kDataTail);
 }
 
 std::string rows_of(std::span<const vantrel_pdb::TrackInfo> tracks) {
@@ -290,15 +300,24 @@ std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
   return out;
 }
 
+std::string html_page_head(std::string_view first_rows, std::span<const TrackFacts> facts,
+                           std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                           bool artwork_looked_up) {
+  std::string head;
+  head.reserve(kPageHead.size() + first_rows.size() + kPageMiddle.size() + data_size_guess(0, artwork));
+  head.append(kPageHead).append("[").append(first_rows).append("]").append(kPageMiddle);
+  append_data_head(head, facts, playlists, artwork, artwork_looked_up);
+  return head;
+}
+
+std::string html_page_tail() { return std::string(kDataTail).append(kPageTail); }
+
 std::string html_page(std::string_view track_rows, std::string_view first_rows, std::span<const TrackFacts> facts,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up) {
-  std::string page;
-  page.reserve(kPageHead.size() + first_rows.size() + kPageMiddle.size() + data_size_guess(track_rows.size(), artwork) +
-               kPageTail.size());
-  page.append(kPageHead).append("[").append(first_rows).append("]").append(kPageMiddle);
-  append_data(page, track_rows, facts, playlists, artwork, artwork_looked_up);
-  page.append(kPageTail);
+  std::string page = html_page_head(first_rows, facts, playlists, artwork, artwork_looked_up);
+  page.reserve(page.size() + track_rows.size() + kDataTail.size() + kPageTail.size());
+  page.append(track_rows).append(html_page_tail());
   return page;
 }
 

@@ -82,6 +82,14 @@ std::string html_page(std::string_view track_rows, std::string_view first_rows, 
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up);
 
+// That page in the three parts it is written in, so that the rows (most of
+// its bytes) are never copied into one string with the rest: the head
+// (everything before the track rows), the rows, the tail.
+std::string html_page_head(std::string_view first_rows, std::span<const TrackFacts> facts,
+                           std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
+                           bool artwork_looked_up);
+std::string html_page_tail();
+
 // The JSON block the page's script reads (html_page embeds it):
 //   {"art":{PATH:URI,...},
 //    "playlists":[[ID,NAME,IS_FOLDER(0|1),DEPTH,[TRACK,...]],...],   tree order; TRACK: a position in "tracks"

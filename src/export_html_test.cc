@@ -120,6 +120,16 @@ TEST(HtmlPage, IsOneFileThatLoadsNothing) {
   EXPECT_EQ(page.substr(start, page.find("</script>", start) - start),
             html_data(sample_tracks(), sample_playlists(), {}, false));
   EXPECT_EQ(page.find("<!--"), std::string::npos);
+
+  // Written in parts (head, rows, tail), the page is the same bytes.
+  std::vector<TrackFacts> facts;
+  std::string all_rows;
+  for (vantrel_pdb::TrackInfo track : sample_tracks()) {
+    append_track_rows(all_rows, std::span(&track, 1), !facts.empty());
+    facts.push_back(take_facts(std::move(track)));
+  }
+  const std::string head = html_page_head(all_rows, facts, sample_playlists(), {}, false);
+  EXPECT_EQ(head + all_rows + html_page_tail(), page);
 }
 
 TEST(LoadArtwork, ReadsSmallImagesUnderTheRootOnly) {

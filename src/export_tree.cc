@@ -6,7 +6,7 @@ namespace dovrel {
 
 std::vector<TreeNode> tree_order(std::span<const vantrel_pdb::PlaylistInfo> playlists) {
   const std::size_t n = playlists.size();
-  std::unordered_map<std::uint32_t, std::size_t> first_with_id;
+  vantrel_pdb::IdHashMap<std::size_t> first_with_id;
   first_with_id.reserve(n);
   for (std::size_t i = 0; i < n; ++i) first_with_id.emplace(playlists[i].id, i);
   // The children of each node, and the top-level nodes, by sort order.

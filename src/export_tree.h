@@ -8,9 +8,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "vantrel_pdb/id_hash.h"
 #include "vantrel_pdb/library.h"
 
 namespace dovrel {
@@ -46,7 +46,7 @@ class TrackIndex {
   static constexpr std::size_t kNoTrack = static_cast<std::size_t>(-1);
 
  private:
-  std::unordered_map<std::uint32_t, std::size_t> by_id_;
+  vantrel_pdb::IdHashMap<std::size_t> by_id_;
 };
 
 // The name of a file type code: "mp3", "m4a" (which aac shares), "flac",

@@ -29,8 +29,8 @@ namespace kind = vantrel_pdb::table_kind;
 namespace t = vantrel_pdb::testing;
 using Image = std::vector<std::uint8_t>;
 using IdList = std::vector<std::uint32_t>;
-using TempoMap = std::unordered_map<std::uint32_t, std::uint32_t>;
 using vantrel_pdb::Database;
+using vantrel_pdb::TempoMap;
 
 constexpr std::uint64_t kPage = f::kPageSize;
 constexpr std::uint32_t kLastKind = 19;

@@ -74,7 +74,7 @@ Status parse_playlist(dom::element value, const Where& where, Playlist& playlist
 namespace {
 
 // "tempos" is a map: a repeated key is allowed and its later value wins.
-Status parse_tempos(dom::element value, const Where& where, std::unordered_map<std::uint32_t, std::uint32_t>& out) {
+Status parse_tempos(dom::element value, const Where& where, vantrel_pdb::TempoMap& out) {
   auto object = as_object(value, where);
   if (!object) return std::unexpected(std::move(object.error()));
   out.clear();

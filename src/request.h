@@ -14,10 +14,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "error.h"
+#include "vantrel_pdb/id_hash.h"
 
 namespace dovrel {
 
@@ -93,7 +93,7 @@ struct Request {
   std::vector<Playlist> playlists;
   std::optional<std::vector<std::uint32_t>> keep_tracks;     // duplicates allowed
   std::optional<std::vector<std::uint32_t>> keep_playlists;  // duplicates allowed
-  std::unordered_map<std::uint32_t, std::uint32_t> tempos;   // track id -> tempo
+  vantrel_pdb::TempoMap tempos;                              // track id -> tempo
   ScanArgs scan;                                             // "scan"
   ReportKind report = ReportKind::kFull;                     // read by build and patch only
   ExportArgs export_args;                                    // "export"

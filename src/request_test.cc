@@ -138,7 +138,7 @@ TEST(Request, ParsesEveryField) {
   EXPECT_EQ(request->playlists[0], (Playlist{3, "P", 0, false, {7, 7, 1}}));
   EXPECT_EQ(request->keep_tracks, (std::vector<std::uint32_t>{1, 1, 4294967295u}));
   EXPECT_EQ(request->keep_playlists, std::vector<std::uint32_t>{});
-  EXPECT_EQ(request->tempos, (std::unordered_map<std::uint32_t, std::uint32_t>{{7, 12850}, {0, 0}}));
+  EXPECT_EQ(request->tempos, (vantrel_pdb::TempoMap{{7, 12850}, {0, 0}}));
 }
 
 TEST(Request, AbsentKeysTakeTheirDefaults) {
@@ -427,7 +427,7 @@ TEST(Request, ExportReadsItsKeysAndSkipsOthers) {
 TEST(Request, TemposKeysAreDecimalAndTheLaterValueWins) {
   auto request = parse_request(R"({"action":"patch","tempos":{"7":1,"007":2,"4294967295":3,"0":4,"7":5}})");
   ASSERT_TRUE(request) << request.error().message;
-  EXPECT_EQ(request->tempos, (std::unordered_map<std::uint32_t, std::uint32_t>{{7, 5}, {4294967295u, 3}, {0, 4}}));
+  EXPECT_EQ(request->tempos, (vantrel_pdb::TempoMap{{7, 5}, {4294967295u, 3}, {0, 4}}));
 }
 
 TEST(Request, BpmTakesAnyNumber) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "vantrel_pdb/files.h"
+#include "vantrel_pdb/id_hash.h"
 #include "vantrel_pdb/library.h"
 
 namespace dovrel {
@@ -18,10 +19,10 @@ using TreeKey = std::pair<std::string, bool>;
 
 // The path of names of every playlist in `playlists` by id; a parent that
 // is missing (or a cycle) leaves the path at what was found.
-std::unordered_map<std::uint32_t, std::string> name_paths(const std::vector<Playlist>& playlists) {
-  std::unordered_map<std::uint32_t, const Playlist*> by_id;
+vantrel_pdb::IdHashMap<std::string> name_paths(const std::vector<Playlist>& playlists) {
+  vantrel_pdb::IdHashMap<const Playlist*> by_id;
   for (const Playlist& p : playlists) by_id.emplace(p.id, &p);
-  std::unordered_map<std::uint32_t, std::string> paths;
+  vantrel_pdb::IdHashMap<std::string> paths;
   for (const Playlist& p : playlists) {
     std::vector<const Playlist*> chain{&p};
     while (chain.size() <= playlists.size()) {
@@ -102,7 +103,7 @@ SyncChanges plan_sync(const ExistingLibrary& existing, const ScannedLibrary& sca
   for (const Playlist& p : existing.playlists)
     existing_nodes.emplace(TreeKey{existing_paths.at(p.id), p.is_folder}, p.id);
   const auto scanned_paths = name_paths(scanned.playlists);
-  std::unordered_map<std::uint32_t, std::uint32_t> new_ids;  // scanned playlist id -> id in the database
+  vantrel_pdb::IdHashMap<std::uint32_t> new_ids;  // scanned playlist id -> id in the database
   std::uint32_t next_playlist = existing.max_playlist_id;
   for (const Playlist& p : scanned.playlists) {
     if (auto it = existing_nodes.find(TreeKey{scanned_paths.at(p.id), p.is_folder}); it != existing_nodes.end()) {

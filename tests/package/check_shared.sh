@@ -44,7 +44,7 @@ done
 # Installed: the public headers and nothing else, each compiling on its own.
 cmake --install "$work/build" --prefix "$work/prefix" --component dev >/dev/null
 (cd "$work/prefix/include/vantrel_pdb" && ls) >"$work/headers.txt"
-printf '%s\n' api.h bytes.h error.h files.h library.h reading.h | cmp - "$work/headers.txt" ||
+printf '%s\n' api.h bytes.h error.h files.h id_hash.h library.h reading.h | cmp - "$work/headers.txt" ||
   { echo "installed headers: $(tr '\n' ' ' <"$work/headers.txt")" >&2; exit 1; }
 if grep -rnE 'Offset|encode_fixed|decode_fixed|PdbEditor|ForTesting|table_kind' "$work/prefix/include"; then
   echo "an installed header names an internal" >&2

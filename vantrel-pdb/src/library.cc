@@ -5,7 +5,6 @@
 #include <functional>
 #include <queue>
 #include <string>
-#include <unordered_map>
 #include <utility>
 
 #include "edit/artwork.h"
@@ -396,7 +395,7 @@ std::expected<void, PdbError> Library::add_playlists(std::span<const PlaylistInp
   const auto parent_exists = [this](std::uint32_t parent) {
     return parent == 0 || edit_->added_playlists.contains(parent) || edit_->known_playlists.contains(parent);
   };
-  std::unordered_map<std::uint32_t, std::vector<std::size_t>> waiting;  // parent id -> positions
+  IdHashMap<std::vector<std::size_t>> waiting;  // parent id -> positions
   std::priority_queue<PassKey, std::vector<PassKey>, std::greater<>> ready;
   for (std::size_t i = 0; i < playlists.size(); ++i) {
     if (parent_exists(playlists[i].parent_id)) {
@@ -499,7 +498,7 @@ std::expected<void, PdbError> Library::finish_edit() {
 
 std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
                                                  const std::optional<std::vector<std::uint32_t>>& playlists,
-                                                 const std::unordered_map<std::uint32_t, std::uint32_t>& tempos) {
+                                                 const TempoMap& tempos) {
   if (auto decoded = decoding(Decoding::kRowLocations); !decoded) return std::unexpected(decoded.error());
   std::vector<std::uint8_t>& image = own_image();
   UndoLog undo;

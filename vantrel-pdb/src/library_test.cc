@@ -272,6 +272,33 @@ TEST(Library, CallersIdsAndTheFolderRefusal) {
   EXPECT_EQ(bytes_of(fresh), before);
 }
 
+// One record reused for track after track holds what info() makes for
+// each: no text of a longer earlier track is left behind in it.
+TEST(Library, ReadIntoAReusedRecordGivesEachTrackAsInfoDoes) {
+  auto library = small_library();
+  TrackInput every_text = track(50, "/music/a much longer path than the others.aiff", "/art/e.jpg");
+  every_text.label = "Harbour Records";
+  every_text.analysis_path = "/scans/50.dat";
+  every_text.comment = "Ñandú 夜";
+  ASSERT_TRUE(library.add_track(std::move(every_text)));
+  auto rows = library.track_rows();
+  ASSERT_TRUE(rows) << rows.error().message();
+  TrackInfo reused;
+  for (std::size_t i : {3u, 0u, 2u, 3u, 1u}) {
+    ASSERT_LT(i, rows->size());
+    auto view = rows->at(i);
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(view->read_into(reused));
+    const TrackInfo want = *view->info();
+    const auto fields = [](const TrackInfo& t) {
+      return std::tuple(t.id, t.title, t.artist, t.album, t.genre, t.key, t.label, t.artwork_path, t.audio_path,
+                        t.analysis_path, t.comment, t.tempo, t.bpm, t.bitrate, t.sample_rate, t.file_size, t.duration,
+                        t.sample_depth, t.file_type, t.rating);
+    };
+    EXPECT_EQ(fields(reused), fields(want)) << i;
+  }
+}
+
 // A borrowed image is read where it lies until the first change, which
 // works on the library's own copy and leaves the lent bytes alone.
 TEST(Library, BorrowedImageIsCopiedAtTheFirstChange) {

@@ -94,6 +94,10 @@ struct WriteOptions {
 // is touched. A path holding a NUL byte fails without touching anything.
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
                                          const WriteOptions& options = {});
+// As above, the file's bytes being `parts` one after another: a program that
+// makes a large file in pieces writes it without joining them first.
+std::expected<void, PdbError> write_file(const std::string& path, std::span<const Bytes> parts,
+                                         const WriteOptions& options = {});
 
 class Library;
 // Commits `library` and writes its image to `path` with write_file.

@@ -39,12 +39,12 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "vantrel_pdb/api.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/error.h"
+#include "vantrel_pdb/id_hash.h"
 #include "vantrel_pdb/reading.h"
 
 namespace vantrel_pdb {
@@ -219,7 +219,7 @@ class Library {
   // with UnreadableChange carrying the check's message, unchanged.
   std::expected<void, PdbError> keep_only(const std::optional<std::vector<std::uint32_t>>& tracks,
                                           const std::optional<std::vector<std::uint32_t>>& playlists,
-                                          const std::unordered_map<std::uint32_t, std::uint32_t>& tempos = {});
+                                          const TempoMap& tempos = {});
 
   // Sets the tempo of every track row with `track_id`; fails with
   // TrackNotFound when there is none. Nothing else changes.

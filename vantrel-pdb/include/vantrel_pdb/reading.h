@@ -130,6 +130,11 @@ class TrackView {
 
   // The whole record, as Library::tracks() gives it.
   std::expected<TrackInfo, PdbError> info() const;
+  // The same record written over `info`, whose texts keep their memory: a
+  // program that reads track after track into the same records allocates
+  // only when a text outgrows the one before it. Fails as info() fails,
+  // `info` then holding part of the track.
+  std::expected<void, PdbError> read_into(TrackInfo& info) const;
 
  private:
   friend class TrackRows;

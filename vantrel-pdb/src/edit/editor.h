@@ -18,13 +18,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "edit/new_track.h"
 #include "format/coding.h"
 #include "vantrel_pdb/error.h"
+#include "vantrel_pdb/id_hash.h"
 
 namespace vantrel_pdb {
 
@@ -158,13 +157,13 @@ class PdbEditor {
   std::vector<std::uint8_t> image_;
   std::uint32_t page_size_ = 0;
   std::optional<std::uint32_t> new_sequence_;
-  std::unordered_map<std::uint32_t, std::uint32_t> edit_first_slots_;
-  std::unordered_map<std::uint32_t, std::uint32_t> edit_row_counts_;
-  std::unordered_map<std::uint32_t, std::uint32_t> table_sequences_;
-  std::unordered_map<std::uint32_t, std::unordered_set<std::uint32_t>> touched_pages_;
+  IdHashMap<std::uint32_t> edit_first_slots_;
+  IdHashMap<std::uint32_t> edit_row_counts_;
+  IdHashMap<std::uint32_t> table_sequences_;
+  IdHashMap<IdHashSet> touched_pages_;
   bool dirty_ = false;
   // Every page on some directory entry's chain; filled by the first allocation.
-  std::optional<std::unordered_set<std::uint32_t>> chain_pages_;
+  std::optional<IdHashSet> chain_pages_;
   // Answers the id, name and position questions of the higher operations.
   std::unique_ptr<EditorLookup> lookup_;
 };

@@ -37,12 +37,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "edit/editor_lookup.h"
 #include "edit/name_table.h"
 #include "read/database.h"
+#include "vantrel_pdb/id_hash.h"
 
 namespace vantrel_pdb {
 
@@ -96,7 +96,7 @@ class IndexedLookup final : public EditorLookup {
   std::optional<PdbError> serial_error_;  // a track_serial that could not be read
   std::uint32_t page_size_ = 0;
 
-  std::unordered_map<std::uint32_t, Placement> placements_;
+  IdHashMap<Placement> placements_;
   std::vector<std::uint32_t> last_pages_;  // per directory entry, as the index last saw it
   std::vector<bool> chain_pages_;
 
@@ -104,9 +104,10 @@ class IndexedLookup final : public EditorLookup {
   std::array<std::optional<std::uint32_t>, table_kind::playlist_tree + 1> largest_ids_{};
   // Indexed by table kind 1 to 5 (0 is unused).
   std::array<NameTable, table_kind::keys + 1> names_{};
-  std::unordered_map<std::uint32_t, std::uint32_t> largest_sort_orders_;
-  std::unordered_map<std::uint32_t, std::uint32_t> largest_entry_indices_;
-  std::unordered_map<std::uint32_t, TreeNodeInfo> first_nodes_;
+  // Keyed by ids of the request or the file: seeded (IdHash).
+  IdHashMap<std::uint32_t> largest_sort_orders_;
+  IdHashMap<std::uint32_t> largest_entry_indices_;
+  IdHashMap<TreeNodeInfo> first_nodes_;
   std::optional<std::uint32_t> largest_track_serial_;
 };
 

@@ -137,7 +137,7 @@ std::expected<std::size_t, PdbError> set_tempo(std::vector<std::uint8_t>& image,
 std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const Database& db,
                                         const std::optional<std::vector<std::uint32_t>>& keep_tracks,
                                         const std::optional<std::vector<std::uint32_t>>& keep_playlists,
-                                        const std::unordered_map<std::uint32_t, std::uint32_t>& tempos, UndoLog* undo) {
+                                        const TempoMap& tempos, UndoLog* undo) {
   // Each row passed its decoder, so its fixed fields lie inside the image;
   // they are read where the decoders read them, all before the first write.
   const auto track_rows = db.row_locations(kind::tracks);

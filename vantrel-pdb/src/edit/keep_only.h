@@ -10,11 +10,11 @@
 #include <expected>
 #include <optional>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "read/database.h"
 #include "vantrel_pdb/error.h"
+#include "vantrel_pdb/id_hash.h"
 
 namespace vantrel_pdb {
 
@@ -69,8 +69,7 @@ class UndoLog {
 std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const Database& db,
                                         const std::optional<std::vector<std::uint32_t>>& keep_tracks,
                                         const std::optional<std::vector<std::uint32_t>>& keep_playlists,
-                                        const std::unordered_map<std::uint32_t, std::uint32_t>& tempos,
-                                        UndoLog* undo = nullptr);
+                                        const TempoMap& tempos, UndoLog* undo = nullptr);
 
 // The id of each row of table `kind` (tracks, playlist tree, artwork or
 // history playlists; no other kind) in table order, read where `db`, a decoding of `image`, says

@@ -31,7 +31,7 @@ std::expected<void, PdbError> PdbEditor::require_off_chain(std::uint32_t p) {
   if (!chain_pages_) {
     // Every page that some chain reaches before it ends or breaks; a broken
     // chain is not this edit's concern, only the pages it names are.
-    std::unordered_set<std::uint32_t> pages;
+    IdHashSet pages;
     auto directory = f::Directory::read(image_);
     if (!directory) return std::unexpected(directory.error());
     for (std::uint32_t i = 0; i < directory->size(); ++i) {

@@ -284,6 +284,12 @@ std::expected<std::string, PdbError> output_target(const std::string& path) {
 
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
                                          const WriteOptions& options) {
+  const Bytes parts[] = {bytes};
+  return write_file(path, std::span<const Bytes>(parts), options);
+}
+
+std::expected<void, PdbError> write_file(const std::string& path, std::span<const Bytes> parts,
+                                         const WriteOptions& options) {
   if (options.temp_prefix.size() > kMaxTempPrefix ||
       options.temp_prefix.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
     return std::unexpected(PdbError(pdb_error::Misuse{"a temporary-file prefix holds at most " +
@@ -337,7 +343,10 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
     if (int error_number = set_metadata(file.fd(), mode, exists ? &existing : nullptr); error_number != 0) {
       return std::unexpected(output_error(path, error_number));
     }
-    if (!write_all(file.fd(), bytes) || ::fsync(file.fd()) != 0) return std::unexpected(output_error(path, errno));
+    for (Bytes part : parts) {
+      if (!write_all(file.fd(), part)) return std::unexpected(output_error(path, errno));
+    }
+    if (::fsync(file.fd()) != 0) return std::unexpected(output_error(path, errno));
     if (options.before_replace) {
       if (auto ready = options.before_replace(); !ready) return ready;
     }

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,28 @@ TEST(WriteFile, FailuresInTheCallersWords) {
   longest.temp_prefix = std::string(55, 'x');
   EXPECT_TRUE(write_file(target, bytes, longest));
   EXPECT_EQ(fs::file_size(target), 3u);
+  fs::remove_all(dir);
+}
+
+// A file written in parts holds them one after another, empty parts
+// adding nothing; it replaces the old file whole, as one buffer does.
+TEST(WriteFile, PartsOneAfterAnother) {
+  const fs::path dir = fs::temp_directory_path() / ("vantrel_pdb_parts_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string target = (dir / "out.html").string();
+  ASSERT_TRUE(write_file(target, std::vector<std::uint8_t>(9000, 7)));
+  const std::vector<std::uint8_t> a = {1, 2}, none, b(70000, 3), c = {4};
+  const Bytes parts[] = {a, none, b, c};
+  ASSERT_TRUE(write_file(target, std::span<const Bytes>(parts)));
+  std::ifstream in(target, std::ios::binary);
+  const std::vector<std::uint8_t> read_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::uint8_t> want(2 + 70000 + 1, 3);  // a, b, c
+  want[0] = 1;
+  want[1] = 2;
+  want.back() = 4;
+  EXPECT_EQ(read_back, want);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no temporary left
   fs::remove_all(dir);
 }
 

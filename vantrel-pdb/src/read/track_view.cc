@@ -40,6 +40,20 @@ constexpr std::pair<TrackText, std::string TrackInfo::*> kTextMembers[] = {
     {TrackText::kComment, &TrackInfo::comment},
 };
 
+// The fixed fields of a record: all but its texts.
+void set_numbers(TrackInfo& info, const TrackView::Numbers& n) {
+  info.id = n.id;
+  info.tempo = n.tempo;
+  info.bpm = n.tempo / 100.0;
+  info.bitrate = n.bitrate;
+  info.sample_rate = n.sample_rate;
+  info.file_size = n.file_size;
+  info.duration = n.duration;
+  info.sample_depth = n.sample_depth;
+  info.file_type = n.file_type;
+  info.rating = n.rating;
+}
+
 }  // namespace
 
 std::uint32_t TrackView::id() const { return decode_fixed32(image_.data() + row_ + r::kIdOffset); }
@@ -88,18 +102,19 @@ std::expected<TrackInfo, PdbError> TrackView::info() const {
   return info;
 }
 
+std::expected<void, PdbError> TrackView::read_into(TrackInfo& info) const {
+  set_numbers(info, numbers());
+  for (auto [field, member] : kTextMembers) {
+    std::string& text = info.*member;
+    text.clear();
+    if (auto ok = append_text(field, text); !ok) return std::unexpected(ok.error());
+  }
+  return {};
+}
+
 TrackInfo numbers_of(const TrackView::Numbers& n) {
   TrackInfo info;
-  info.id = n.id;
-  info.tempo = n.tempo;
-  info.bpm = n.tempo / 100.0;
-  info.bitrate = n.bitrate;
-  info.sample_rate = n.sample_rate;
-  info.file_size = n.file_size;
-  info.duration = n.duration;
-  info.sample_depth = n.sample_depth;
-  info.file_type = n.file_type;
-  info.rating = n.rating;
+  set_numbers(info, n);
   return info;
 }
 

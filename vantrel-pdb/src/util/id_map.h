@@ -4,8 +4,9 @@
 // numbers upward with few gaps, so while they are dense the map is a table
 // indexed by id, a presence bit and a value per id: one or two memory
 // accesses per lookup, where a hash map of 100,000 ids costs a few cache
-// misses. Ids past the table go to a hash map; either way it behaves as one
-// map in which the first value stored for an id stays.
+// misses. Ids past the table go to a hash map (seeded, IdHash: crafted
+// sparse ids cannot pile into one bucket); either way it behaves as one map
+// in which the first value stored for an id stays.
 #ifndef VANTREL_PDB_UTIL_ID_MAP_H_
 #define VANTREL_PDB_UTIL_ID_MAP_H_
 
@@ -17,6 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vantrel_pdb/id_hash.h"
+
 namespace vantrel_pdb {
 
 // The value of an IdSet's ids: none.
@@ -27,6 +30,9 @@ class IdMap {
   static constexpr bool kSet = std::is_empty_v<Value>;
 
  public:
+  // Where the ids past the table go.
+  using Overflow = IdHashMap<Value>;
+
   // A map whose table grows with the ids as they arrive, as long as they
   // stay dense.
   IdMap() = default;
@@ -106,7 +112,7 @@ class IdMap {
   std::uint64_t table_size_ = 0;
   std::vector<std::uint64_t> present_;  // a bit per id below table_size_
   std::vector<Value> values_;           // the value of each present id below table_size_ (maps only)
-  std::unordered_map<std::uint32_t, Value> others_;
+  Overflow others_;
   std::size_t size_ = 0;
   bool growing_ = true;
 };
