@@ -124,18 +124,18 @@ Bytes crafted_library() {
   b.add_row(kind16, t::kind16_row(1, "Kind sixteen"));
   b.add_row(artwork, t::id_name_row(7, "/art/7.jpg"));
 
-  t::TrackRowSpec first;
+  t::TrackRowFields first;
   first.id = 7;
   first.artist_id = 1, first.album_id = 1, first.genre_id = 1, first.key_id = 1, first.artwork_id = 7;
   first.tempo = 12850, first.duration = 301, first.file_size = 7340032, first.bitrate = 320;
   first.title("Warm-up").path("/music/a.mp3");
   b.add_row(tracks, t::track_row(first));
-  t::TrackRowSpec second;
+  t::TrackRowFields second;
   second.id = 3;
   second.artist_id = 2, second.genre_id = 2, second.tempo = 12000;
   second.title("日本語 \xF0\x9F\x8E\xB5").path("/music/b.flac");
   b.add_row(tracks, t::track_row(second));
-  t::TrackRowSpec gone;
+  t::TrackRowFields gone;
   gone.id = 9;
   gone.title(std::string(200, 't')).path("/music/c.wav");
   const std::uint64_t gone_at = b.add_row(tracks, t::track_row(gone));
@@ -161,7 +161,7 @@ Bytes crafted_long_chain() {
   const std::size_t tracks = b.add_table(kind::tracks);
   std::vector<std::uint32_t> pages;  // the page of each row, in row order
   for (std::uint32_t i = 1; i <= 60; ++i) {
-    t::TrackRowSpec row_spec;
+    t::TrackRowFields row_spec;
     row_spec.id = i;
     row_spec.tempo = 10000 + i;
     row_spec.title("Track " + std::to_string(i) + std::string(i % 7 == 0 ? 150 : 10, 'x'));
@@ -184,7 +184,7 @@ Bytes crafted_duplicate_kind() {
   const std::size_t first = b.add_table(kind::tracks);
   const std::size_t second = b.add_table(kind::tracks);
   b.add_table(kind::genres);
-  t::TrackRowSpec row_spec;
+  t::TrackRowFields row_spec;
   row_spec.id = 1;
   row_spec.title("first").path("/a.mp3");
   b.add_row(first, t::track_row(row_spec));

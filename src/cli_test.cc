@@ -70,7 +70,7 @@ TEST_F(CommandLine, ReadsTracksAndPlaylists) {
   for (std::uint32_t k = 0; k < 20; ++k) table[k] = b.add_table(k);
   b.add_row(table[kind::artists], t::artist_row(1, "Art\xc3\xadst"));
   b.add_row(table[kind::genres], t::id_name_row(1, "House"));
-  t::TrackRowSpec row_spec;
+  t::TrackRowFields row_spec;
   row_spec.id = 42;
   row_spec.artist_id = 1;
   row_spec.genre_id = 1;

@@ -154,7 +154,7 @@ Image crafted_library() {
   std::vector<std::uint64_t> tracks;
   for (std::uint32_t id = 1; id <= 9; ++id) {
     if (id == 4 || id == 7) b.add_data_page(table[kind::tracks]);
-    t::TrackRowSpec row_spec;
+    t::TrackRowFields row_spec;
     row_spec.id = id;
     row_spec.artist_id = 1 + id % 2;
     row_spec.album_id = 1;
@@ -564,7 +564,7 @@ OverlapCase tempo_under_genre_name() {
   std::size_t table[20];
   for (std::uint32_t k = 0; k < 20; ++k) table[k] = b.add_table(k);
   const std::uint32_t genre_page = b.add_data_page(table[kind::genres]);
-  t::TrackRowSpec row_spec;
+  t::TrackRowFields row_spec;
   row_spec.id = 5;
   row_spec.tempo = 257;
   const std::uint64_t row = b.add_row(table[kind::tracks], t::track_row(row_spec));
@@ -760,7 +760,7 @@ Image shared_rows_and_strings() {
 Image tables_sharing_pages() {
   t::ImageBuilder b;
   auto table = b.add_table(kind::tracks);
-  const auto row = t::track_row(t::TrackRowSpec{});
+  const auto row = t::track_row(t::TrackRowFields{});
   for (int k = 0; k < 200; ++k) {
     const std::uint32_t p = b.add_data_page(table);
     b.set_row_index(p, std::vector<std::uint16_t>(f::kMaxSlotsPerPage, 0));

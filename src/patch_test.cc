@@ -56,7 +56,7 @@ Library make_library(t::ImageBuilder b = t::ImageBuilder()) {
   b.add_row(table[kind::artists], t::artist_row(1, "Artist"));
   for (std::uint32_t id = 1; id <= 3; ++id) {
     if (id == 3) b.add_data_page(table[kind::tracks]);
-    t::TrackRowSpec row_spec;
+    t::TrackRowFields row_spec;
     row_spec.id = id;
     row_spec.artist_id = 1;
     row_spec.tempo = default_tempo(id);
@@ -287,7 +287,7 @@ TEST(Patch, TracksSharingAnIdLoseTheHistoryWithoutKeepLists) {
   t::ImageBuilder b;
   std::size_t table[kLastKind + 1];
   for (std::uint32_t k = 0; k <= kLastKind; ++k) table[k] = b.add_table(k);
-  t::TrackRowSpec row_spec;
+  t::TrackRowFields row_spec;
   row_spec.id = 5;
   b.add_row(table[kind::tracks], t::track_row(row_spec));
   b.add_row(table[kind::tracks], t::track_row(row_spec));
@@ -452,7 +452,7 @@ TEST(Patch, ScatteredIdsAndTablesInAnyPageOrder) {
   b.add_row(tree, t::tree_row(0, 1, 2, false, "Two"));
   std::vector<std::uint64_t> rows;
   for (std::uint32_t id : ids) {
-    t::TrackRowSpec row_spec;
+    t::TrackRowFields row_spec;
     row_spec.id = id;
     rows.push_back(b.add_row(tracks, t::track_row(row_spec.title("T"))));
   }
@@ -482,7 +482,7 @@ TEST(Patch, RowsListedInReverseHeapOrder) {
   t::ImageBuilder b;
   auto tracks = b.add_table(kind::tracks);
   auto entries = b.add_table(kind::playlist_entries);
-  t::TrackRowSpec row_spec;
+  t::TrackRowFields row_spec;
   row_spec.id = 1;
   b.add_row(tracks, t::track_row(row_spec.title("T")));
   b.add_row(b.add_table(kind::playlist_tree), t::tree_row(0, 0, 1, false, "P"));

@@ -20,7 +20,7 @@ namespace {
 namespace kind = vantrel_pdb::table_kind;
 namespace t = vantrel_pdb::testing;
 using t::ImageBuilder;
-using t::TrackRowSpec;
+using t::TrackRowFields;
 
 // An image with one table of every kind the report uses.
 class Library {
@@ -31,7 +31,7 @@ class Library {
       table_[k] = b_.add_table(k);
     }
   }
-  std::uint64_t track(const TrackRowSpec& row_spec) { return b_.add_row(table_[kind::tracks], t::track_row(row_spec)); }
+  std::uint64_t track(const TrackRowFields& row_spec) { return b_.add_row(table_[kind::tracks], t::track_row(row_spec)); }
   void artist(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::artists], t::artist_row(id, name)); }
   void album(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::albums], t::album_row(id, 0, name)); }
   void genre(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::genres], t::id_name_row(id, name)); }
@@ -85,7 +85,7 @@ TEST(Report, TrackCarriesEveryFieldInKeyOrder) {
   lib.genre(4, "Genre");
   lib.key(5, "Am");
   lib.artwork(6, "/art/6.jpg");
-  TrackRowSpec row_spec;
+  TrackRowFields row_spec;
   row_spec.id = 907;
   row_spec.artist_id = 2;
   row_spec.album_id = 3;
@@ -120,13 +120,13 @@ TEST(Report, NamesResolveByFirstMatchingIdOrToEmpty) {
   lib.album(7, "album seven");
   lib.artwork(1, "/one.jpg");
   lib.artwork(1, "/other.jpg");
-  TrackRowSpec a;
+  TrackRowFields a;
   a.id = 1;
   a.artist_id = 1;
   a.album_id = 8;  // no such album
   a.artwork_id = 1;
   lib.track(a.title("a"));
-  TrackRowSpec b;
+  TrackRowFields b;
   b.id = 2;
   b.artist_id = 0;  // 0 resolves like any id when a row has it
   b.album_id = 7;
@@ -145,13 +145,13 @@ TEST(Report, NamesResolveAlikeForScatteredIds) {
   lib.artist(7, "seven");
   lib.album(3999999999u, "far album");
   lib.artwork(4294967295u, "/max.jpg");
-  TrackRowSpec a;
+  TrackRowFields a;
   a.id = 1;
   a.artist_id = 4000000000u;
   a.album_id = 3999999999u;
   a.artwork_id = 4294967295u;
   lib.track(a.title("a"));
-  TrackRowSpec b;
+  TrackRowFields b;
   b.id = 2;
   b.artist_id = 7;
   b.album_id = 8;              // no such album
@@ -169,7 +169,7 @@ TEST(Report, BpmIsTempoInHundredths) {
   for (Case c : {Case{12000, "120.0"}, Case{12850, "128.5"}, Case{12345, "123.45"}, Case{0, "0.0"}, Case{1, "0.01"},
                  Case{4294967295u, "42949672.95"}}) {
     Library lib;
-    TrackRowSpec row_spec;
+    TrackRowFields row_spec;
     row_spec.tempo = c.tempo;
     lib.track(row_spec);
     EXPECT_EQ(lib.report(), tracks_line(track_record("", "", "", c.bpm, 1, ""))) << c.tempo;
@@ -179,7 +179,7 @@ TEST(Report, BpmIsTempoInHundredths) {
 TEST(Report, TextIsWrittenAsUtf8WithJsonEscapesOnly) {
   Library lib;
   lib.artist(1, "Bj\xc3\xb6rk \xe2\x99\xab");  // stored as UTF-16
-  TrackRowSpec row_spec;
+  TrackRowFields row_spec;
   row_spec.artist_id = 1;
   lib.track(row_spec.title("a\"b\\c/d\x7f\x01\ne"));
   EXPECT_EQ(lib.report(),
@@ -241,7 +241,7 @@ TEST(Report, ManyEntriesAcrossPagesKeepTheirOrder) {
 
 TEST(Report, DeletedRowsAreNotReported) {
   Library lib;
-  TrackRowSpec row_spec;
+  TrackRowFields row_spec;
   std::uint64_t gone = lib.track(row_spec.title("gone"));
   row_spec.id = 2;
   lib.track(row_spec.title("kept"));
@@ -259,7 +259,7 @@ TEST(Report, ReadReportsValidateErrors) {
 
 TEST(Report, ReadReportsReaderErrors) {
   Library lib;
-  TrackRowSpec row_spec;
+  TrackRowFields row_spec;
   std::uint64_t row = lib.track(row_spec);
   auto image = lib.builder().finish();
   // The title string's kind byte becomes 0x02, which no string kind uses.
@@ -281,7 +281,7 @@ TEST(Report, DamagedImagesFailCleanlyOrReport) {
   lib.artist(1, "a");
   lib.playlist(1, 0, false, "p");
   lib.entry(1, 1, 1);
-  TrackRowSpec row_spec;
+  TrackRowFields row_spec;
   row_spec.artist_id = 1;
   lib.track(row_spec.title("t").path("/p"));
   const auto pristine = lib.builder().finish();

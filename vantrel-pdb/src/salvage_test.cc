@@ -160,12 +160,12 @@ Image rule_breakers() {
   b.add_row(table[k::artwork], t::id_name_row(6, "/art/6.jpg"));
   b.add_row(table[k::colors], t::color_row(1, "Pink"));
   auto track = [&](std::uint32_t id, const std::string& path, std::uint32_t artwork = 0) {
-    t::TrackRowSpec spec;
-    spec.id = id;
-    spec.artist_id = 1;
-    spec.artwork_id = artwork;
-    spec.title("T" + std::to_string(id)).path(path);
-    b.add_row(table[k::tracks], t::track_row(spec));
+    t::TrackRowFields shape;
+    shape.id = id;
+    shape.artist_id = 1;
+    shape.artwork_id = artwork;
+    shape.title("T" + std::to_string(id)).path(path);
+    b.add_row(table[k::tracks], t::track_row(shape));
   };
   track(1, "/music/1.ogg", 5);  // an extension the build refuses: kept with its file type
   track(2, "/music/2.mp3", 6);
@@ -235,8 +235,8 @@ TEST(Salvage, ATrackTooLargeForTheLibraryIsLeftOutNotTheEdit) {
   std::size_t table[20];
   for (std::uint32_t kind = 0; kind < 20; ++kind) table[kind] = b.add_table(kind);
   // 3,000 bytes that are not UTF-8: each becomes U+FFFD, stored as UTF-16.
-  b.add_row(table[k::tracks], t::track_row(t::TrackRowSpec{.id = 1}.title(std::string(3000, '\xff')).path("/a.mp3")));
-  b.add_row(table[k::tracks], t::track_row(t::TrackRowSpec{.id = 2}.title("fine").path("/b.mp3")));
+  b.add_row(table[k::tracks], t::track_row(t::TrackRowFields{.id = 1}.title(std::string(3000, '\xff')).path("/a.mp3")));
+  b.add_row(table[k::tracks], t::track_row(t::TrackRowFields{.id = 2}.title("fine").path("/b.mp3")));
   Salvage rescued = salvaged(b.finish());
   Contents c = contents_of(bytes_of(rescued.library));
   ASSERT_EQ(c.tracks.size(), 1u);

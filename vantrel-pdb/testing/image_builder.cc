@@ -217,7 +217,7 @@ std::vector<std::uint8_t> entry_row(std::uint32_t entry_index, std::uint32_t tra
   return row;
 }
 
-std::vector<std::uint8_t> track_row(const TrackRowSpec& s) {
+std::vector<std::uint8_t> track_row(const TrackRowFields& s) {
   auto row = zeros(136);
   std::uint8_t* r = row.data();
   encode_fixed16(r, 0x24);

@@ -71,7 +71,7 @@ std::vector<std::uint8_t> entry_row(std::uint32_t entry_index, std::uint32_t tra
 
 // The fields of a crafted track row; strings placed in slot order after the
 // offset table.
-struct TrackRowSpec {
+struct TrackRowFields {
   std::uint32_t id = 1;
   std::uint32_t artist_id = 0, album_id = 0, genre_id = 0, key_id = 0, label_id = 0, artwork_id = 0;
   std::uint32_t tempo = 0, sample_rate = 44100, file_size = 0, bitrate = 0;
@@ -79,16 +79,16 @@ struct TrackRowSpec {
   std::uint8_t rating = 0;
   std::array<std::string, 21> strings{};
   // Sets the strings the report shows.
-  TrackRowSpec& title(std::string t) {
+  TrackRowFields& title(std::string t) {
     strings[17] = std::move(t);
     return *this;
   }
-  TrackRowSpec& path(std::string p) {
+  TrackRowFields& path(std::string p) {
     strings[20] = std::move(p);
     return *this;
   }
 };
-std::vector<std::uint8_t> track_row(const TrackRowSpec& row_spec);
+std::vector<std::uint8_t> track_row(const TrackRowFields& row_spec);
 
 // Little-endian stores at absolute positions, for corrupting images in tests.
 void put_u8(std::vector<std::uint8_t>& image, std::uint64_t pos, std::uint8_t v);

@@ -20,11 +20,11 @@ void require(const std::expected<T, PdbError>& result, const char* what) {
 
 }  // namespace
 
-Library sample_library(const SampleSpec& spec) {
-  XorShift64 rng(spec.seed * 0x9E3779B97F4A7C15u + 1);
+Library sample_library(const SampleShape& shape) {
+  XorShift64 rng(shape.seed * 0x9E3779B97F4A7C15u + 1);
   Library library = Library::create();
   std::vector<std::uint32_t> ids;
-  for (std::uint32_t i = 0; i < spec.tracks; ++i) {
+  for (std::uint32_t i = 0; i < shape.tracks; ++i) {
     TrackInput t;
     t.id = 1000 + 3 * i;
     const std::string n = std::to_string(i);
@@ -48,14 +48,14 @@ Library sample_library(const SampleSpec& spec) {
     require(library.add_track(std::move(t)), "add_track");
   }
   std::vector<PlaylistInput> playlists = {{1, "Sets", 0, true, {}}, {2, "Radio \u00e9t\u00e9", 1, true, {}}};
-  for (std::uint32_t p = 0; p < spec.playlists; ++p) {
+  for (std::uint32_t p = 0; p < shape.playlists; ++p) {
     PlaylistInput playlist{10 + p, "List " + std::to_string(p), p % 3 == 0 ? 0u : 1u + p % 2, false, {}};
     const std::uint64_t entries = ids.empty() ? 0 : 2 + rng() % 30;
     for (std::uint64_t e = 0; e < entries; ++e) playlist.tracks.push_back(ids[rng() % ids.size()]);
     playlists.push_back(std::move(playlist));
   }
   require(library.add_playlists(playlists), "add_playlists");
-  for (std::uint32_t h = 0; h < spec.history; ++h) {
+  for (std::uint32_t h = 0; h < shape.history; ++h) {
     HistoryInput history{50 + h, "Session " + std::to_string(h), {}};
     const std::uint64_t plays = ids.empty() ? 0 : 1 + rng() % 12;
     for (std::uint64_t e = 0; e < plays; ++e) history.tracks.push_back(ids[rng() % ids.size()]);
@@ -65,8 +65,8 @@ Library sample_library(const SampleSpec& spec) {
   return library;
 }
 
-std::vector<std::uint8_t> sample_image(const SampleSpec& spec) {
-  auto bytes = sample_library(spec).take_bytes();
+std::vector<std::uint8_t> sample_image(const SampleShape& shape) {
+  auto bytes = sample_library(shape).take_bytes();
   require(bytes, "take_bytes");
   return std::move(*bytes);
 }

@@ -13,7 +13,7 @@
 
 namespace vantrel_pdb::testing {
 
-struct SampleSpec {
+struct SampleShape {
   std::uint32_t tracks = 80;
   std::uint32_t playlists = 6;  // under two folders, each with entries
   std::uint32_t history = 2;    // history playlists, each with entries
@@ -21,10 +21,10 @@ struct SampleSpec {
 };
 
 // The library, its edit committed.
-Library sample_library(const SampleSpec& spec = {});
+Library sample_library(const SampleShape& shape = {});
 
 // Its image.
-std::vector<std::uint8_t> sample_image(const SampleSpec& spec = {});
+std::vector<std::uint8_t> sample_image(const SampleShape& shape = {});
 
 }  // namespace vantrel_pdb::testing
 

@@ -34,7 +34,7 @@ TEST(DecodingLookup, AnswersFromTheDecodedImage) {
   b.add_row(entries, testing::entry_row(4, 1, 6));
   b.add_row(entries, testing::entry_row(2, 1, 6));
   auto tracks = b.add_table(0);
-  testing::TrackRowSpec fields;
+  testing::TrackRowFields fields;
   std::uint64_t row = b.add_row(tracks, testing::track_row(fields));
   auto keys_early = b.add_table(5);
   b.add_row(keys_early, testing::key_row(50, "Am"));

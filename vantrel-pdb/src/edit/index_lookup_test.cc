@@ -159,7 +159,7 @@ ByteVec populated_image() {
   auto entries = b.add_table(8);
   b.add_table(13);
   b.add_table(19);
-  testing::TrackRowSpec fields;
+  testing::TrackRowFields fields;
   fields.id = 4;
   std::uint64_t t4 = b.add_row(tracks, testing::track_row(fields));
   fields.id = 17;
@@ -221,7 +221,7 @@ ByteVec shadowed_image() {
   auto entries_first = b.add_table(8);
   auto tracks_last = b.add_table(0);
   auto entries_last = b.add_table(8);
-  testing::TrackRowSpec fields;
+  testing::TrackRowFields fields;
   fields.id = 3;
   b.add_row(tracks_first, testing::track_row(fields));
   fields.id = 10;
@@ -288,7 +288,7 @@ ByteVec loose_heap_image() {
 ByteVec near_max_image() {
   testing::ImageBuilder b;
   for (std::uint32_t kind : {0u, 1u, 2u, 3u, 4u, 5u, 7u, 8u}) b.add_table(kind);
-  testing::TrackRowSpec fields;
+  testing::TrackRowFields fields;
   fields.id = 0xFFFFFFFC;
   std::uint64_t t = b.add_row(0, testing::track_row(fields));
   b.add_row(1, testing::id_name_row(0xFFFFFFFF, "House"));

@@ -67,7 +67,7 @@ TEST(AddTrack, TakesTheCallersIdAndNumbersSerialsFromOne) {
 TEST(AddTrack, NumbersSerialsFromTheLargest) {
   testing::ImageBuilder b;
   auto t = b.add_table(0);
-  testing::TrackRowSpec fields;
+  testing::TrackRowFields fields;
   fields.id = 4;
   std::uint64_t a = b.add_row(t, testing::track_row(fields));
   fields.id = 17;

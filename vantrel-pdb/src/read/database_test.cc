@@ -92,7 +92,7 @@ TEST(Database, TracksAreDecodedBeforeGenres) {
   auto g = b.add_table(table_kind::genres);
   auto genre = b.add_row(g, testing::id_name_row(1, "x"));
   auto t = b.add_table(table_kind::tracks);
-  auto track = b.add_row(t, testing::track_row(testing::TrackRowSpec{}));
+  auto track = b.add_row(t, testing::track_row(testing::TrackRowFields{}));
   auto image = b.finish();
   spoil_string(image, genre + 4);
   spoil_string(image, track + 136);  // slot 0's string
@@ -147,7 +147,7 @@ std::vector<std::uint8_t> every_kind_image() {
   ImageBuilder b;
   auto tracks = b.add_table(table_kind::tracks);
   for (std::uint32_t i = 1; i <= 40; ++i) {
-    testing::TrackRowSpec row_spec;
+    testing::TrackRowFields row_spec;
     row_spec.id = i;
     row_spec.title(i % 2 ? "Title " + std::to_string(i) : "T\xC3\xADtulo " + std::to_string(i));
     row_spec.path("/music/" + std::to_string(i) + ".mp3");
@@ -246,7 +246,7 @@ TEST(Database, CheckedOnlyLoadFailsAsTheFullLoadOnDamagedImages) {
 TEST(Database, CheckedOnlyLoadKeepsTheDecodeBudget) {
   ImageBuilder b;
   auto tracks = b.add_table(table_kind::tracks);
-  testing::TrackRowSpec row_spec;
+  testing::TrackRowFields row_spec;
   for (auto& s : row_spec.strings) s = std::string(100, 'x');
   const std::uint64_t row = b.add_row(tracks, testing::track_row(row_spec));
   auto image = b.finish();
@@ -291,7 +291,7 @@ TEST(RowLocationsOfKind, RowsOfEveryTableInTableOrder) {
   auto tracks = b.add_table(table_kind::tracks);
   auto entries = b.add_table(table_kind::playlist_entries);
   for (std::uint32_t i = 1; i <= 60; ++i) {
-    t::TrackRowSpec row_spec;
+    t::TrackRowFields row_spec;
     row_spec.id = i;
     b.add_row(tracks, t::track_row(row_spec.title(std::string(100, 't'))));  // several pages
     b.add_row(entries, t::entry_row(i, i, 1));
@@ -309,7 +309,7 @@ TEST(RowLocationsOfKind, DeletedRowsAndEmptyPagesAreSkipped) {
   b.add_row(genres, t::id_name_row(2, "b"));
   auto loc = b.add_row(genres, t::id_name_row(3, "c"));
   b.add_data_page(genres);
-  b.add_row(b.add_table(table_kind::tracks), t::track_row(t::TrackRowSpec{}));
+  b.add_row(b.add_table(table_kind::tracks), t::track_row(t::TrackRowFields{}));
   b.set_present(static_cast<std::uint32_t>(loc / 4096), 1, false);
   expect_same_rows_as_the_reader(b.finish());
 }

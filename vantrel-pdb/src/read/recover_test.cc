@@ -62,13 +62,13 @@ Image crafted() {
   b.add_row(table[k::colors], t::color_row(6, "Pink"));
   b.add_row(table[k::kind16_rows], t::kind16_row(7, "Sixteen"));
   b.add_row(table[k::artwork], t::id_name_row(9, "/art/9.jpg"));
-  t::TrackRowSpec track;
+  t::TrackRowFields track;
   track.id = 9;
   track.artist_id = 4, track.album_id = 2, track.genre_id = 1, track.key_id = 5, track.label_id = 3;
   track.artwork_id = 9;
   track.title("T\u00e9").path("/music/9.mp3");
   b.add_row(table[k::tracks], t::track_row(track));
-  const std::uint64_t gone = b.add_row(table[k::tracks], t::track_row(t::TrackRowSpec{}.title("gone")));
+  const std::uint64_t gone = b.add_row(table[k::tracks], t::track_row(t::TrackRowFields{}.title("gone")));
   b.add_row(table[k::playlist_tree], t::tree_row(0, 0, 1, false, "List"));
   b.add_row(table[k::playlist_entries], t::entry_row(1, 9, 1));
   b.add_row(table[k::history_playlists], t::id_name_row(2, "Friday"));

@@ -287,7 +287,7 @@ struct DenseCase {
 
 void PrintTo(const DenseCase& c, std::ostream* os) { *os << c.name; }
 
-std::vector<std::uint8_t> smallest_track() { return testing::track_row(testing::TrackRowSpec{}); }
+std::vector<std::uint8_t> smallest_track() { return testing::track_row(testing::TrackRowFields{}); }
 
 // A genre row whose name is a short string of 126 invalid bytes: text grows
 // threefold, the most any stored byte can.

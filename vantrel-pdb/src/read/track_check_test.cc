@@ -13,13 +13,13 @@
 namespace vantrel_pdb {
 namespace {
 
-using testing::TrackRowSpec;
+using testing::TrackRowFields;
 namespace r = track_row;
 
 constexpr std::uint64_t kAt = 8;  // the row's location in its image
 
 std::vector<std::uint8_t> image_with_row() {
-  TrackRowSpec row_spec;
+  TrackRowFields row_spec;
   for (std::size_t i = 0; i < r::kStringCount; ++i) row_spec.strings[i] = "slot " + std::to_string(i);
   row_spec.strings[r::kTitleSlot] = "T\xC3\xADtulo \xF0\x9F\x8E\xA7";
   row_spec.strings[r::kCommentSlot] = std::string(300, 'c');

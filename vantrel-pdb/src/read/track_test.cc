@@ -9,10 +9,10 @@
 namespace vantrel_pdb {
 namespace {
 
-using testing::TrackRowSpec;
+using testing::TrackRowFields;
 
-TrackRowSpec full_spec() {
-  TrackRowSpec s;
+TrackRowFields full_spec() {
+  TrackRowFields s;
   s.id = 907;
   s.artist_id = 2;
   s.album_id = 3;
