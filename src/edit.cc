@@ -63,8 +63,9 @@ std::expected<void, PdbError> apply(Library& library, const EditChange& change) 
 }  // namespace
 
 Result<Library> edit_library(std::vector<std::uint8_t> image, const Request& request) {
-  // The changes read names and fields; the track records stay in their rows.
-  auto library = Library::open(std::move(image), vantrel_pdb::Decoding::kRecordsButTracks);
+  // The changes find their rows by location and read what they need where
+  // it lies, as a patch does; the report's decoding follows the first change.
+  auto library = Library::open(std::move(image), vantrel_pdb::Decoding::kRowLocations);
   if (!library) return std::unexpected(Error(library.error()));
   for (std::size_t i = 0; i < request.changes.size(); ++i) {
     if (auto ok = apply(*library, request.changes[i]); !ok) {

@@ -555,23 +555,18 @@ struct Library::Changes {
   template <class Change>
   static std::expected<void, PdbError> copied(Library& library, Decoding level, Change&& change) {
     if (auto decoded = library.decoding(level); !decoded) return std::unexpected(decoded.error());
-    std::vector<std::uint8_t>& image = library.own_image();
-    std::vector<std::uint8_t> before = image;
-    auto restore = [&] {
-      library.owned_ = std::move(before);
-      library.image_ = library.owned_;
-    };
-    auto ok = change(image, library.decoded_->db);
+    // The change works on a copy with room for a few new pages; the image
+    // stays as it was until the copy has passed its check.
+    constexpr std::size_t kSparePages = 16;
+    std::vector<std::uint8_t> work;
+    work.reserve(library.image_.size() + kSparePages * format::kPageSize);
+    advise_huge_pages(work.data(), work.capacity());
+    work.assign(library.image_.begin(), library.image_.end());
+    if (auto ok = change(work, library.decoded_->db); !ok) return ok;
+    auto db = check_and_decode(work, Decoding::kRecordsButTracks);
+    if (!db) return std::unexpected(PdbError(pdb_error::UnreadableChange{db.error().message()}));
+    library.owned_ = std::move(work);
     library.image_ = library.owned_;
-    if (!ok) {
-      restore();
-      return ok;
-    }
-    auto db = check_and_decode(library.image_, Decoding::kRecordsButTracks);
-    if (!db) {
-      restore();
-      return std::unexpected(PdbError(pdb_error::UnreadableChange{db.error().message()}));
-    }
     library.decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), Decoding::kRecordsButTracks, std::nullopt});
     return {};
   }
@@ -602,12 +597,25 @@ std::expected<PlaylistInfo, PdbError> Library::playlist(std::uint32_t id) {
 }
 
 std::expected<void, PdbError> Library::set_track(std::uint32_t track_id, const TrackChange& change) {
-  return Changes::copied(*this, Decoding::kRecordsButTracks,
-                         [&](std::vector<std::uint8_t>& image, const Database& db) -> std::expected<void, PdbError> {
-                           auto ok = update_track(image, db, track_id, change);
-                           if (!ok) return std::unexpected(ok.error());
-                           return {};
-                         });
+  if (auto decoded = decoding(Decoding::kRowLocations); !decoded) return std::unexpected(decoded.error());
+  auto plan = plan_track_update(image_, decoded_->db, track_id, change);
+  if (!plan) return std::unexpected(plan.error());
+  const auto apply = [&](std::vector<std::uint8_t>& image, UndoLog& undo) -> std::expected<void, PdbError> {
+    auto ok = apply_track_update(image, *plan, undo);
+    if (!ok) return std::unexpected(ok.error());
+    return {};
+  };
+  // A change that appends may grow the image: a copy undoes it. One that
+  // fits where the rows lie is undone by its log, without a copy.
+  if (plan->appends()) {
+    return Changes::copied(*this, Decoding::kRowLocations, [&](std::vector<std::uint8_t>& image, const Database&) {
+      UndoLog unused;
+      return apply(image, unused);
+    });
+  }
+  return Changes::logged(
+      *this, Decoding::kRowLocations,
+      [&](std::vector<std::uint8_t>& image, const Database&, UndoLog& undo) { return apply(image, undo); });
 }
 
 std::expected<void, PdbError> Library::remove_tracks(std::span<const std::uint32_t> track_ids) {

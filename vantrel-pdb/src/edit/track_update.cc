@@ -43,25 +43,32 @@ struct NameId {
   bool create = false;
 };
 
-template <class Rows>
-std::expected<NameId, PdbError> resolve(const Rows& rows, std::string_view name, const char* what) {
+// The first row of the table named `name`, or the id a new one takes. Only
+// this table's rows are decoded, where they lie: a change needs no records
+// of the others.
+template <class Record>
+std::expected<NameId, PdbError> resolve(Bytes image, const Database& db, std::uint32_t table, std::string_view name,
+                                        const char* what) {
   std::optional<std::uint32_t> largest;
-  for (const auto& row : rows) {
-    if (row.name == name) return NameId{row.id, false};
-    largest = std::max(largest.value_or(0), row.id);
+  for (std::uint64_t row : db.row_locations(table)) {
+    auto record = Record::parse(image, row);
+    if (!record) return std::unexpected(record.error());
+    if (record->name == name) return NameId{record->id, false};
+    largest = std::max(largest.value_or(0), record->id);
   }
   auto id = next_number(largest, what);
   if (!id) return std::unexpected(id.error());
   return NameId{*id, true};
 }
 
-std::expected<NameId, PdbError> resolve_name(const Database& db, std::uint32_t table, std::string_view name) {
+std::expected<NameId, PdbError> resolve_name(Bytes image, const Database& db, std::uint32_t table,
+                                             std::string_view name) {
   switch (table) {
-    case kind::genres: return resolve(db.genres, name, "genre id");
-    case kind::artists: return resolve(db.artists, name, "artist id");
-    case kind::albums: return resolve(db.albums, name, "album id");
-    case kind::labels: return resolve(db.labels, name, "label id");
-    default: return resolve(db.keys, name, "key id");
+    case kind::genres: return resolve<Genre>(image, db, table, name, "genre id");
+    case kind::artists: return resolve<Artist>(image, db, table, name, "artist id");
+    case kind::albums: return resolve<Album>(image, db, table, name, "album id");
+    case kind::labels: return resolve<Label>(image, db, table, name, "label id");
+    default: return resolve<Key>(image, db, table, name, "key id");
   }
 }
 
@@ -97,35 +104,38 @@ struct LaidOut {
 
 LaidOut lay_out(Bytes fixed, const std::array<std::vector<std::uint8_t>, r::kStringCount>& strings) {
   LaidOut out;
-  out.row.assign(fixed.begin(), fixed.begin() + static_cast<std::ptrdiff_t>(r::kStringOffsetsOffset));
-  out.row.resize(r::kFixedSize, 0);
   out.estimate = kEstimateBase;
+  for (const auto& s : strings) out.estimate += f::round_up4(s.size());
+  // The estimate covers the row with its padding: the row is made at that
+  // size once and cut to its length.
+  out.row.assign(out.estimate, 0);
+  std::copy_n(fixed.data(), r::kStringOffsetsOffset, out.row.data());
+  std::uint64_t end = r::kFixedSize;
   for (std::size_t i = 0; i < r::kStringCount; ++i) {
     const auto& s = strings[i];
-    out.estimate += f::round_up4(s.size());
-    std::uint64_t at = out.row.size();
-    if ((s.front() & 1) == 0) at = f::round_up4(at);
-    out.row.resize(at, 0);
-    encode_fixed16(out.row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(at));
-    out.row.insert(out.row.end(), s.begin(), s.end());
+    if ((s.front() & 1) == 0) end = f::round_up4(end);
+    encode_fixed16(out.row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(end));
+    std::copy(s.begin(), s.end(), out.row.begin() + static_cast<std::ptrdiff_t>(end));
+    end += s.size();
   }
+  out.row.resize(end);
   return out;
 }
 
-// One track row and what is to be written for it.
-struct RowPlan {
-  std::uint64_t location = 0;
-  std::vector<std::uint8_t> fixed;  // the first 94 bytes as they are to be
-  std::optional<LaidOut> laid_out;  // the whole row, when a text changes
-  std::uint64_t room = 0;
-  bool replace = false;
-};
+// Records the `n` bytes at `pos` in `undo`, four at a time.
+void save_range(UndoLog& undo, Bytes image, std::uint64_t pos, std::uint64_t n) {
+  for (std::uint64_t at = 0; at < n; at += 4) undo.save(image, pos + at, std::min<std::uint64_t>(4, n - at));
+}
 
 }  // namespace
 
-std::expected<TrackUpdateRows, PdbError> update_track(std::vector<std::uint8_t>& image, const Database& db,
-                                                      std::uint32_t track_id, const TrackChange& change) {
-  const Bytes view(image);
+bool TrackUpdatePlan::appends() const {
+  return artwork_row_id || !new_names.empty() ||
+         std::any_of(rows.begin(), rows.end(), [](const Row& row) { return row.replace; });
+}
+
+std::expected<TrackUpdatePlan, PdbError> plan_track_update(Bytes view, const Database& db, std::uint32_t track_id,
+                                                           const TrackChange& change) {
   const auto track_rows = db.row_locations(kind::tracks);
   std::vector<std::uint64_t> rows;
   std::vector<std::uint32_t> other_artwork_ids;  // named by the other tracks
@@ -165,35 +175,36 @@ std::expected<TrackUpdateRows, PdbError> update_track(std::vector<std::uint8_t>&
   std::array<std::optional<NameId>, 5> name_ids;
   for (std::size_t n = 0; n < std::size(names); ++n) {
     if (!names[n].name) continue;
-    auto resolved = resolve_name(db, names[n].kind, *names[n].name);
+    auto resolved = resolve_name(view, db, names[n].kind, *names[n].name);
     if (!resolved) return std::unexpected(resolved.error());
     name_ids[n] = *resolved;
   }
-  std::uint32_t album_artist =
-      name_ids[0] ? name_ids[0]->id : decode_fixed32(view.data() + rows[0] + r::kArtistIdOffset);
+  TrackUpdatePlan plan;
+  plan.page_size = db.page_size;
+  plan.album_artist = name_ids[0] ? name_ids[0]->id : decode_fixed32(view.data() + rows[0] + r::kArtistIdOffset);
+  for (std::size_t n = 0; n < std::size(names); ++n) {
+    if (name_ids[n] && name_ids[n]->create) plan.new_names.push_back({names[n].kind, name_ids[n]->id, *names[n].name});
+  }
 
   // Artwork: the row the track names now, and the one it is to name.
-  std::vector<std::uint64_t> absent;  // rows to mark absent
+  std::vector<std::uint64_t>& absent = plan.absent;
   std::optional<std::uint32_t> artwork_id;
-  std::optional<std::uint32_t> new_artwork_row;  // id of an artwork row to append
   if (change.artwork_path) {
     const std::uint32_t old_id = decode_fixed32(view.data() + rows[0] + r::kArtworkIdOffset);
-    const Artwork* current = nullptr;
-    for (const Artwork& art : db.artwork) {
-      if (art.id == old_id) {
-        current = &art;
-        break;
-      }
+    const auto art_rows = db.row_locations(kind::artwork);
+    std::vector<std::uint32_t> art_ids;
+    std::optional<Artwork> current;  // the first artwork row with the track's id
+    for (std::uint64_t row : art_rows) {
+      auto id = load_u32(view, row + id_name_row::kIdOffset);
+      if (!id) return std::unexpected(id.error());
+      art_ids.push_back(*id);
+      if (current || *id != old_id) continue;
+      auto art = Artwork::parse(view, row);
+      if (!art) return std::unexpected(art.error());
+      current = std::move(*art);
     }
     const bool same = current ? current->name == *change.artwork_path : change.artwork_path->empty();
     if (!same) {
-      const auto art_rows = db.row_locations(kind::artwork);
-      std::vector<std::uint32_t> art_ids;
-      for (std::uint64_t row : art_rows) {
-        auto id = load_u32(view, row + id_name_row::kIdOffset);
-        if (!id) return std::unexpected(id.error());
-        art_ids.push_back(*id);
-      }
       // The old row goes when no other track shows it.
       const bool owned =
           old_id != 0 && current &&
@@ -218,7 +229,8 @@ std::expected<TrackUpdateRows, PdbError> update_track(std::vector<std::uint8_t>&
           id = *next;
         }
         artwork_id = id;
-        new_artwork_row = id;
+        plan.artwork_row_id = id;
+        plan.artwork_path = *change.artwork_path;
       }
     }
   }
@@ -240,14 +252,13 @@ std::expected<TrackUpdateRows, PdbError> update_track(std::vector<std::uint8_t>&
   }
 
   const std::uint64_t max_alloc = db.page_size - f::kRowOverhead;
-  std::vector<RowPlan> plans;
   for (std::uint64_t row : rows) {
     if (!in_bounds(view, row, r::kFixedSize)) return std::unexpected(errors::damaged("track row outside the image"));
-    RowPlan plan;
-    plan.location = row;
-    plan.fixed.assign(view.begin() + static_cast<std::ptrdiff_t>(row),
-                      view.begin() + static_cast<std::ptrdiff_t>(row + r::kStringOffsetsOffset));
-    std::uint8_t* p = plan.fixed.data();
+    TrackUpdatePlan::Row& out = plan.rows.emplace_back();
+    out.location = row;
+    out.bytes.assign(view.begin() + static_cast<std::ptrdiff_t>(row),
+                     view.begin() + static_cast<std::ptrdiff_t>(row + r::kStringOffsetsOffset));
+    std::uint8_t* p = out.bytes.data();
     if (change.tempo) encode_fixed32(p + r::kTempoOffset, *change.tempo);
     if (change.bitrate) encode_fixed32(p + r::kBitrateOffset, *change.bitrate);
     if (change.sample_rate) encode_fixed32(p + r::kSampleRateOffset, *change.sample_rate);
@@ -260,69 +271,66 @@ std::expected<TrackUpdateRows, PdbError> update_track(std::vector<std::uint8_t>&
     for (std::size_t n = 0; n < std::size(names); ++n) {
       if (name_ids[n]) encode_fixed32(p + names[n].offset, name_ids[n]->id);
     }
-    if (texts_change) {
-      std::array<std::vector<std::uint8_t>, r::kStringCount> strings;
-      for (std::size_t i = 0; i < r::kStringCount; ++i) {
-        if (texts[i]) {
-          strings[i] = encoded_texts[i];
-          continue;
-        }
-        // An untouched text keeps its stored bytes, whatever its encoding.
-        auto stored = stored_string(view, row, i);
-        if (!stored) return std::unexpected(stored.error());
-        strings[i].assign(stored->begin(), stored->end());
+    if (!texts_change) continue;
+    std::array<std::vector<std::uint8_t>, r::kStringCount> strings;
+    for (std::size_t i = 0; i < r::kStringCount; ++i) {
+      if (texts[i]) {
+        strings[i] = encoded_texts[i];
+        continue;
       }
-      plan.laid_out = lay_out(plan.fixed, strings);
-      auto place = place_of_row(view, db.page_size, row);
-      if (!place) return std::unexpected(place.error());
-      plan.room = place->room;
-      plan.replace = plan.laid_out->row.size() > plan.room;
-      if (plan.replace) {
-        if (plan.laid_out->estimate > max_alloc) {
-          return std::unexpected(PdbError(pdb_error::RowTooLarge{plan.laid_out->estimate, max_alloc}));
-        }
-        absent.push_back(row);
-      }
+      // An untouched text keeps its stored bytes, whatever its encoding.
+      auto stored = stored_string(view, row, i);
+      if (!stored) return std::unexpected(stored.error());
+      strings[i].assign(stored->begin(), stored->end());
     }
-    plans.push_back(std::move(plan));
+    LaidOut laid_out = lay_out(out.bytes, strings);
+    auto place = place_of_row(view, db.page_size, row);
+    if (!place) return std::unexpected(place.error());
+    out.bytes = std::move(laid_out.row);
+    out.whole_row = true;
+    out.room = place->room;
+    out.estimate = laid_out.estimate;
+    out.replace = out.bytes.size() > out.room;
+    if (out.replace) {
+      if (out.estimate > max_alloc) return std::unexpected(PdbError(pdb_error::RowTooLarge{out.estimate, max_alloc}));
+      absent.push_back(row);
+    }
   }
+  return plan;
+}
 
+std::expected<TrackUpdateRows, PdbError> apply_track_update(std::vector<std::uint8_t>& image,
+                                                            const TrackUpdatePlan& plan, UndoLog& undo) {
   // In place: the rows that go, then every row that stays where it is.
-  UndoLog unused;
-  if (auto ok = mark_rows_absent(image, db.page_size, absent, unused); !ok) return std::unexpected(ok.error());
+  if (auto ok = mark_rows_absent(image, plan.page_size, plan.absent, undo); !ok) return std::unexpected(ok.error());
   TrackUpdateRows result;
-  for (const RowPlan& plan : plans) {
-    if (plan.replace) continue;
-    if (plan.laid_out) {
-      rewrite_row(image, plan.location, plan.laid_out->row, plan.room);
-    } else {
-      std::copy(plan.fixed.begin(), plan.fixed.end(), image.begin() + static_cast<std::ptrdiff_t>(plan.location));
-    }
+  for (const TrackUpdatePlan::Row& row : plan.rows) {
+    if (row.replace) continue;
+    const std::uint64_t n = row.whole_row ? row.room : row.bytes.size();
+    if (!in_bounds(image, row.location, n)) return std::unexpected(errors::damaged("track row outside the image"));
+    save_range(undo, image, row.location, n);
+    rewrite_row(image, row.location, row.bytes, n);
     ++result.rewritten;
   }
 
   // Appended: new names, the replaced rows, the new artwork row.
-  const bool appends = new_artwork_row ||
-                       std::any_of(plans.begin(), plans.end(), [](const RowPlan& plan) { return plan.replace; }) ||
-                       std::any_of(name_ids.begin(), name_ids.end(), [](const auto& n) { return n && n->create; });
-  if (!appends) return result;
+  if (!plan.appends()) return result;
   PdbEditor editor = PdbEditor::from_bytes(std::move(image));
   auto appended = [&]() -> std::expected<void, PdbError> {
-    for (std::size_t n = 0; n < std::size(names); ++n) {
-      if (!name_ids[n] || !name_ids[n]->create) continue;
-      auto ok = editor.append_named_row(names[n].kind, name_ids[n]->id, *names[n].name, album_artist);
+    for (const TrackUpdatePlan::NewName& name : plan.new_names) {
+      auto ok = editor.append_named_row(name.kind, name.id, name.name, plan.album_artist);
       if (!ok) return std::unexpected(ok.error());
     }
-    for (const RowPlan& plan : plans) {
-      if (!plan.replace) continue;
-      auto ok = editor.append_row(kind::tracks, plan.laid_out->row, plan.laid_out->estimate, true);
+    for (const TrackUpdatePlan::Row& row : plan.rows) {
+      if (!row.replace) continue;
+      auto ok = editor.append_row(kind::tracks, row.bytes, row.estimate, true);
       if (!ok) return std::unexpected(ok.error());
       ++result.replaced;
     }
-    if (new_artwork_row) {
+    if (plan.artwork_row_id) {
       std::vector<std::uint8_t> row(id_name_row::kNameOffset, 0);
-      encode_fixed32(row.data() + id_name_row::kIdOffset, *new_artwork_row);
-      if (auto ok = append_encoded_string(row, *change.artwork_path); !ok) return ok;
+      encode_fixed32(row.data() + id_name_row::kIdOffset, *plan.artwork_row_id);
+      if (auto ok = append_encoded_string(row, plan.artwork_path); !ok) return ok;
       auto ok = editor.append_row(kind::artwork, row, f::round_up4(row.size()), false);
       if (!ok) return std::unexpected(ok.error());
     }
@@ -331,6 +339,14 @@ std::expected<TrackUpdateRows, PdbError> update_track(std::vector<std::uint8_t>&
   image = std::move(editor).into_bytes();
   if (!appended) return std::unexpected(appended.error());
   return result;
+}
+
+std::expected<TrackUpdateRows, PdbError> update_track(std::vector<std::uint8_t>& image, const Database& db,
+                                                      std::uint32_t track_id, const TrackChange& change) {
+  auto plan = plan_track_update(image, db, track_id, change);
+  if (!plan) return std::unexpected(plan.error());
+  UndoLog unused;
+  return apply_track_update(image, *plan, unused);
 }
 
 }  // namespace vantrel_pdb

@@ -11,8 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "edit/keep_only.h"
 #include "read/database.h"
 #include "vantrel_pdb/error.h"
 #include "vantrel_pdb/library.h"
@@ -25,10 +28,51 @@ struct TrackUpdateRows {
   std::size_t replaced = 0;   // track rows marked absent and appended again
 };
 
+// What a change of one track writes, settled before the first write.
+struct TrackUpdatePlan {
+  struct Row {
+    std::uint64_t location = 0;
+    // The first 94 bytes as they are to be, or the whole row (whole_row)
+    // when a text changes.
+    std::vector<std::uint8_t> bytes;
+    bool whole_row = false;
+    std::uint64_t room = 0;      // the heap bytes the row has where it lies
+    std::uint64_t estimate = 0;  // the allocation of a replacement
+    bool replace = false;        // marked absent and appended again
+  };
+  struct NewName {
+    std::uint32_t kind = 0;
+    std::uint32_t id = 0;
+    std::string name;
+  };
+  std::uint64_t page_size = 0;
+  std::vector<std::uint64_t> absent;  // rows marked absent
+  std::vector<Row> rows;
+  std::vector<NewName> new_names;  // appended in this order
+  std::uint32_t album_artist = 0;  // of a new album row
+  std::optional<std::uint32_t> artwork_row_id;
+  std::string artwork_path;
+
+  // Whether applying it appends rows (and so may grow the image).
+  bool appends() const;
+};
+
+// update_track's decisions, reading `image` only; fails as it fails
+// before writing.
+std::expected<TrackUpdatePlan, PdbError> plan_track_update(Bytes image, const Database& db, std::uint32_t track_id,
+                                                           const TrackChange& change);
+
+// Writes `plan`, made from this image; every byte changed in place is
+// recorded in `undo` first. The log cannot undo appends: the caller of a
+// plan that appends keeps a copy of the image instead. Fails as an append
+// fails, the image then half-changed.
+std::expected<TrackUpdateRows, PdbError> apply_track_update(std::vector<std::uint8_t>& image,
+                                                            const TrackUpdatePlan& plan, UndoLog& undo);
+
 // Applies `change` to every track row whose id is `track_id`. `db` is a
-// decoding of `image` with the records of the named tables and artwork
-// (Decoding::kRecordsButTracks or more). Names are looked up in `db` (the
-// first row with the name) or appended with the table's largest id + 1; an
+// decoding of `image` (its row locations suffice: the rows of a table whose
+// names the change looks up are decoded where they lie). Names are found
+// (the first row with the name) or appended with the table's largest id + 1; an
 // album row made here carries the track's artist id. A new artwork path
 // gets an artwork row whose id is the track's, or the next past every
 // artwork row's when that one is taken; the artwork row the track named is
