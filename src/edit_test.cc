@@ -115,10 +115,13 @@ TEST(EditRequest, SetTrackHoldsTheKeysGiven) {
 // Through the command line.
 
 std::string track_json(std::uint32_t id, const std::string& title, const std::string& extra = "") {
-  return R"({"id":)" + std::to_string(id) + R"(,"title":")" + title +
-         R"(","artist":"Mira","album":"Low Tide","genre":"House","key":"Fm","audioPath":"/music/)" +
-         std::to_string(id) + R"(.mp3","analysisPath":"/scans/)" + std::to_string(id) +
-         R"(.dat","artworkPath":"","bpm":120,"duration":300,"sampleRate":44100,"fileSize":1000)" + extra + "}";
+  const std::string n = std::to_string(id);
+  std::string out = R"({"id":)";
+  out.append(n).append(R"(,"title":")").append(title);
+  out.append(R"(","artist":"Mira","album":"Low Tide","genre":"House","key":"Fm","audioPath":"/music/)");
+  out.append(n).append(R"(.mp3","analysisPath":"/scans/)").append(n);
+  out.append(R"(.dat","artworkPath":"","bpm":120,"duration":300,"sampleRate":44100,"fileSize":1000)");
+  return out.append(extra).append("}");
 }
 
 class EditCommand : public ::testing::Test {
@@ -167,8 +170,9 @@ TEST_F(EditCommand, TheFirstFailingChangeFailsTheWholeEditAndWritesNothing) {
   }
   cli_runner::expect_failure(edit(file, file, R"({"op":"movePlaylist","id":10,"parentId":11})"),
                              "changes[0]: playlist 11 is not a folder");
-  cli_runner::expect_failure(edit(file, file, R"({"op":"addTracks","tracks":[)" + track_json(3, "x") + "]}"),
-                             "changes[0]: Duplicate track ID");
+  cli_runner::expect_failure(
+      edit(file, file, std::string(R"({"op":"addTracks","tracks":[)") + track_json(3, "x") + "]}"),
+      "changes[0]: Duplicate track ID");
   cli_runner::expect_failure(edit(scratch_.path("none.pdb"), file, ""), "No such file or directory (os error 2)");
   EXPECT_EQ(scratch::read_whole(file), before);
   EXPECT_EQ(scratch_.list(), std::vector<std::string>{"lib.pdb"});
@@ -194,7 +198,7 @@ TEST_F(EditCommand, AnEditedFileReadsAsAFreshBuildOfTheSameLibrary) {
   const std::string edited = scratch_.path("edited.pdb");
   auto run = edit(
       file, edited,
-      R"({"op":"addTracks","tracks":[)" + track_json(4, "Four", R"(,"label":"Shore")") + "]}," +
+      std::string(R"({"op":"addTracks","tracks":[)") + track_json(4, "Four", R"(,"label":"Shore")") + "]}," +
           R"({"op":"setTrack","id":2,"title":"Two, the long version of the title","rating":4,)"
           R"("label":"Tidal","artist":"Ola","bpm":128.5,"comment":"after midnight"},)"
           R"({"op":"setTrack","id":1,"rating":2},)"

@@ -150,21 +150,21 @@ std::string random_text(XorShift64& rng) {
 
 std::string random_path(XorShift64& rng) {
   static const char* const kExtensions[] = {".mp3", ".flac", ".wav", ".m4a", ".aiff"};
-  return "/music/" + random_text(rng) + kExtensions[rng() % std::size(kExtensions)];
+  return std::string("/music/").append(random_text(rng)).append(kExtensions[rng() % std::size(kExtensions)]);
 }
 
 TrackInput random_track(XorShift64& rng, std::uint32_t id) {
   TrackInput t;
   t.id = id;
   t.title = random_text(rng);
-  t.artist = "Artist " + std::to_string(rng() % 4);
-  t.album = "Album " + std::to_string(rng() % 3);
+  t.artist = std::string("Artist ") + std::to_string(rng() % 4);
+  t.album = std::string("Album ") + std::to_string(rng() % 3);
   t.genre = rng() % 2 ? "House" : "Ambient";
   t.key = "Fm";
-  if (rng() % 2) t.label = "Label " + std::to_string(rng() % 3);
+  if (rng() % 2) t.label = std::string("Label ") + std::to_string(rng() % 3);
   t.audio_path = random_path(rng);
-  t.analysis_path = "/scans/" + std::to_string(id) + ".dat";
-  if (rng() % 2) t.artwork_path = "/art/" + std::to_string(rng() % 5) + ".jpg";
+  t.analysis_path = std::string("/scans/") + std::to_string(id) + ".dat";
+  if (rng() % 2) t.artwork_path = std::string("/art/") + std::to_string(rng() % 5) + ".jpg";
   t.comment = random_text(rng);
   t.tempo = static_cast<std::uint32_t>(rng() % 20000);
   t.bitrate = 320;
@@ -215,16 +215,16 @@ void random_change(XorShift64& rng, Library& library, Model& model, std::uint32_
       want.tempo = *(change.tempo = static_cast<std::uint32_t>(rng() % 20000));
       want.bpm = want.tempo / 100.0;
     }
-    if (rng() % 4 == 0) want.artist = *(change.artist = "Artist " + std::to_string(rng() % 6));
+    if (rng() % 4 == 0) want.artist = *(change.artist = std::string("Artist ") + std::to_string(rng() % 6));
     if (rng() % 4 == 0) want.album = *(change.album = random_text(rng));
-    if (rng() % 5 == 0) want.label = *(change.label = "Label " + std::to_string(rng() % 4));
-    if (rng() % 5 == 0) want.key = *(change.key = "A" + std::to_string(rng() % 12));
+    if (rng() % 5 == 0) want.label = *(change.label = std::string("Label ") + std::to_string(rng() % 4));
+    if (rng() % 5 == 0) want.key = *(change.key = std::string("A") + std::to_string(rng() % 12));
     if (rng() % 4 == 0) {
       want.audio_path = *(change.audio_path = random_path(rng));
       want.file_type = *file_type_for_path(want.audio_path);
     }
     if (rng() % 4 == 0)
-      want.artwork_path = *(change.artwork_path = rng() % 3 ? "/art/n" + std::to_string(rng() % 4) : "");
+      want.artwork_path = *(change.artwork_path = rng() % 3 ? std::string("/art/n") + std::to_string(rng() % 4) : "");
     if (rng() % 5 == 0) want.duration = *(change.duration = static_cast<std::uint16_t>(rng() % 900));
     must_fail = absent;
     if (!absent) model.tracks[id] = want;
@@ -325,9 +325,9 @@ Library plain_library(std::uint32_t count) {
   for (std::uint32_t id = 1; id <= count; ++id) {
     TrackInput t;
     t.id = id;
-    t.title = "Title " + std::to_string(id);
+    t.title = std::string("Title ") + std::to_string(id);
     t.artist = "Artist";
-    t.audio_path = "/music/" + std::to_string(id) + ".mp3";
+    t.audio_path = std::string("/music/") + std::to_string(id) + ".mp3";
     EXPECT_TRUE(library.add_track(t));
     playlist.tracks.push_back(id);
   }
@@ -376,7 +376,7 @@ TEST(LibraryEdits, SettingEveryTrackTwiceGrowsByTheRowsOnce) {
   const auto pass = [&library] {
     for (std::uint32_t id = 1; id <= kTracks; ++id) {
       TrackChange change;
-      change.comment = "Played at the harbour, summer set " + std::to_string(id);
+      change.comment = std::string("Played at the harbour, summer set ") + std::to_string(id);
       change.rating = 4;
       ASSERT_TRUE(library.set_track(id, change));
     }

@@ -27,8 +27,8 @@ ByteVec tree() {
   for (std::uint32_t id = 1; id <= 4; ++id) {
     TrackInput track;
     track.id = id;
-    track.title = "T" + std::to_string(id);
-    track.audio_path = "/music/" + std::to_string(id) + ".mp3";
+    track.title = std::string("T") + std::to_string(id);
+    track.audio_path = std::string("/music/") + std::to_string(id) + ".mp3";
     EXPECT_TRUE(library.add_track(track));
   }
   const std::vector<PlaylistInput> playlists = {{10, "Sets", 0, true, {}},

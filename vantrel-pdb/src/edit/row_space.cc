@@ -17,7 +17,8 @@ namespace {
 
 bool is_present(Bytes page, std::uint64_t slot) {
   const std::uint8_t* end = page.data() + f::group_end(page.size(), slot / f::kSlotsPerGroup);
-  return (decode_fixed16(end - f::kPresentFlagsFromGroupEnd) >> (slot % f::kSlotsPerGroup)) & 1u;
+  const std::uint32_t flags = decode_fixed16(end - f::kPresentFlagsFromGroupEnd);
+  return (flags >> (slot % f::kSlotsPerGroup)) & 1u;
 }
 
 }  // namespace

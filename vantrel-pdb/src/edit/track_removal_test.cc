@@ -27,7 +27,7 @@ ByteVec library_with_history() {
     track.id = id;
     track.title = "T";
     track.audio_path = "/music/t.mp3";
-    if (id < 3) track.artwork_path = "/art/" + std::to_string(id) + ".jpg";
+    if (id < 3) track.artwork_path = std::string("/art/") + std::to_string(id) + ".jpg";
     EXPECT_TRUE(library.add_track(track));
   }
   EXPECT_TRUE(library.add_playlist({5, "Mix", 0, false, {1, 2, 1, 3}}));
