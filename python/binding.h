@@ -26,6 +26,7 @@ namespace py = pybind11;
 class LibraryError : public std::runtime_error {
  public:
   explicit LibraryError(const PdbError& error) : std::runtime_error(error.message()) {}
+  explicit LibraryError(const std::string& message) : std::runtime_error(message) {}
 };
 
 // The value of a library result, or LibraryError. Call with the GIL held.
@@ -60,6 +61,10 @@ inline void show_in_package(const py::object& type) { type.attr("__module__") = 
 struct TrackSequence {
   std::shared_ptr<const TrackTable> table;
 };
+
+// The first Track of `tracks` with `id`; LibraryError (no track with id N)
+// when there is none.
+py::object track_with_id(const TrackSequence& tracks, std::uint32_t id);
 
 // Tracks (a sequence of Track) and Playlist (a read-only PlaylistInfo).
 void bind_records(py::module_& module);

@@ -131,6 +131,17 @@ PlaylistInput playlist_input(std::uint32_t id, std::string name, std::uint32_t p
   py::kw_only(), py::arg("id"), py::arg("name"), py::arg("parent_id") = 0, py::arg("is_folder") = false, \
                                                  py::arg("tracks") = py::tuple()
 
+// The value of a change about one track or playlist: its error names the
+// id, as the library's messages mostly do already ("no track with id 7");
+// one that does not is prefixed ("track 7: Unsupported audio extension").
+void raise_about(const char* what, std::uint32_t id, std::expected<void, PdbError> result) {
+  if (result) return;
+  std::string message = result.error().message();
+  const std::string number = std::to_string(id);
+  if (message.find(number) == std::string::npos) message = std::string(what) + " " + number + ": " + message;
+  throw LibraryError(message);
+}
+
 std::optional<std::vector<std::uint32_t>> optional_ids(const std::optional<py::iterable>& ids) {
   if (!ids) return std::nullopt;
   return to_ids(*ids);
@@ -256,6 +267,104 @@ void bind_database(py::module_& module) {
           arg("track_id"), arg("tempo"),
           "Sets the tempo (beats per minute × 100, see tempo_from_bpm) of the track with\n"
           "track_id. Raises Error when there is none.")
+      .def(
+          "track", [](Database& db, std::uint32_t id) { return track_with_id(db.tracks().cast<TrackSequence>(), id); },
+          arg("id"),
+          "The first track with id, as db.tracks holds it. Raises Error (no track with id N)\n"
+          "when there is none.")
+      .def(
+          "playlist",
+          [](Database& db, std::uint32_t id) {
+            return value_or_raise(db.run([&](Library& library) { return library.playlist(id); }));
+          },
+          arg("id"),
+          "The first playlist or folder with id, as db.playlists holds it. Raises Error (no\n"
+          "playlist with id N) when there is none.")
+      .def(
+          "set_track",
+          [](Database& db, std::uint32_t id, std::optional<std::string> title, std::optional<std::string> artist,
+             std::optional<std::string> album, std::optional<std::string> genre, std::optional<std::string> key,
+             std::optional<std::string> label, std::optional<std::string> audio_path,
+             std::optional<std::string> analysis_path, std::optional<std::string> artwork_path,
+             std::optional<std::string> comment, std::optional<double> bpm, std::optional<std::uint32_t> tempo,
+             std::optional<std::uint32_t> bitrate, std::optional<std::uint32_t> sample_rate,
+             std::optional<std::uint32_t> file_size, std::optional<std::uint16_t> duration,
+             std::optional<std::uint16_t> sample_depth, std::optional<std::uint8_t> rating) {
+            if (bpm && tempo) throw py::type_error("set_track() takes bpm or tempo, not both");
+            TrackChange change{.title = std::move(title),
+                               .artist = std::move(artist),
+                               .album = std::move(album),
+                               .genre = std::move(genre),
+                               .key = std::move(key),
+                               .label = std::move(label),
+                               .audio_path = std::move(audio_path),
+                               .analysis_path = std::move(analysis_path),
+                               .artwork_path = std::move(artwork_path),
+                               .comment = std::move(comment),
+                               .tempo = bpm ? std::optional<std::uint32_t>(tempo_from_bpm(*bpm)) : tempo,
+                               .bitrate = bitrate,
+                               .sample_rate = sample_rate,
+                               .file_size = file_size,
+                               .duration = duration,
+                               .sample_depth = sample_depth,
+                               .rating = rating};
+            raise_about("track", id, db.change([&](Library& library) { return library.set_track(id, change); }));
+          },
+          arg("id"), py::kw_only(), arg("title") = py::none(), arg("artist") = py::none(), arg("album") = py::none(),
+          arg("genre") = py::none(), arg("key") = py::none(), arg("label") = py::none(), arg("audio_path") = py::none(),
+          arg("analysis_path") = py::none(), arg("artwork_path") = py::none(), arg("comment") = py::none(),
+          arg("bpm") = py::none(), arg("tempo") = py::none(), arg("bitrate") = py::none(),
+          arg("sample_rate") = py::none(), arg("file_size") = py::none(), arg("duration") = py::none(),
+          arg("sample_depth") = py::none(), arg("rating") = py::none(),
+          "Changes the fields given (None or absent: unchanged) of the track with id, in\n"
+          "place. Names are found or created as add_track makes them; audio_path sets the\n"
+          "file type too; artwork_path \"\" removes the artwork; the tempo is bpm or tempo\n"
+          "(hundredths), not both. Raises Error naming the id when the track is absent or\n"
+          "the change is refused; the database is then as it was.")
+      .def(
+          "remove_tracks",
+          [](Database& db, const py::iterable& ids) {
+            const auto track_ids = to_ids(ids);
+            value_or_raise(db.change([&](Library& library) { return library.remove_tracks(track_ids); }));
+          },
+          arg("ids"),
+          "Removes the tracks with these ids, and the playlist and history entries that name\n"
+          "them. Raises Error (no track with id N) for an absent id; nothing is removed then.")
+      .def(
+          "rename_playlist",
+          [](Database& db, std::uint32_t id, const std::string& name) {
+            raise_about("playlist", id, db.change([&](Library& library) { return library.rename_playlist(id, name); }));
+          },
+          arg("id"), arg("name"), "Renames a playlist or folder. Raises Error naming the id.")
+      .def(
+          "move_playlist",
+          [](Database& db, std::uint32_t id, std::uint32_t parent_id, std::optional<std::uint32_t> position) {
+            raise_about("playlist", id,
+                        db.change([&](Library& library) { return library.move_playlist(id, parent_id, position); }));
+          },
+          arg("id"), arg("parent_id"), arg("position") = py::none(),
+          "Moves a playlist or folder under the folder parent_id (0: the top level), at\n"
+          "position among its other children (0-based; None: after them). Raises Error for\n"
+          "a parent that is not a folder or lies under it, or a position past the end.")
+      .def(
+          "set_playlist_tracks",
+          [](Database& db, std::uint32_t id, const py::iterable& tracks) {
+            const auto track_ids = to_ids(tracks);
+            raise_about("playlist", id,
+                        db.change([&](Library& library) { return library.set_playlist_tracks(id, track_ids); }));
+          },
+          arg("id"), arg("tracks"),
+          "Replaces a playlist's entries with these track ids, in order (duplicates allowed).\n"
+          "Raises Error for a folder or an absent track.")
+      .def(
+          "remove_playlists",
+          [](Database& db, const py::iterable& ids) {
+            const auto playlist_ids = to_ids(ids);
+            value_or_raise(db.change([&](Library& library) { return library.remove_playlists(playlist_ids); }));
+          },
+          arg("ids"),
+          "Removes these playlists and folders with everything under them, and their\n"
+          "entries. Raises Error (no playlist with id N) for an absent id.")
       .def(
           "to_bytes",
           [](Database& db) {

@@ -141,6 +141,13 @@ void bind_playlist(py::module_& module) {
 
 }  // namespace
 
+py::object track_with_id(const TrackSequence& tracks, std::uint32_t id) {
+  for (std::size_t i = 0; i < tracks.table->size(); ++i) {
+    if (value_or_raise(tracks.table->numbers(i)).id == id) return py::cast(TrackRef{tracks.table, i});
+  }
+  throw LibraryError(PdbError(pdb_error::TrackNotFound{id}));
+}
+
 void bind_records(py::module_& module) {
   bind_track(module);
   bind_playlist(module);

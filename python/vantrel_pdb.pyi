@@ -93,7 +93,8 @@ class Library:
     """A whole database in memory: one page image, its tracks and its playlist tree.
 
     Made by open() or create(). Additions form one edit, finished by commit();
-    reading, keep_only, set_tempo, to_bytes and save commit a pending edit first.
+    reading, the changes in place (keep_only, set_tempo, set_track, ...), to_bytes
+    and save commit a pending edit first.
     Safe to share between threads: calls on one database take turns.
     """
     @property
@@ -162,6 +163,60 @@ class Library:
         """
     def set_tempo(self, track_id: int, tempo: int) -> None:
         """Sets the tempo (beats per minute × 100) of the track; Error when there is none."""
+    def track(self, id: int) -> Track:
+        """The first track with id; Error (no track with id N) when there is none."""
+    def playlist(self, id: int) -> Playlist:
+        """The first playlist or folder with id; Error (no playlist with id N) when there is none."""
+    def set_track(
+        self,
+        id: int,
+        *,
+        title: str | None = None,
+        artist: str | None = None,
+        album: str | None = None,
+        genre: str | None = None,
+        key: str | None = None,
+        label: str | None = None,
+        audio_path: str | None = None,
+        analysis_path: str | None = None,
+        artwork_path: str | None = None,
+        comment: str | None = None,
+        bpm: float | None = None,
+        tempo: int | None = None,
+        bitrate: int | None = None,
+        sample_rate: int | None = None,
+        file_size: int | None = None,
+        duration: int | None = None,
+        sample_depth: int | None = None,
+        rating: int | None = None,
+    ) -> None:
+        """Changes the fields given (None: unchanged) of the track with id, in place.
+
+        Names are found or created as add_track makes them; audio_path sets the file
+        type too; artwork_path "" removes the artwork; the tempo is bpm or tempo
+        (hundredths), not both. Raises Error naming the id when the track is absent or
+        the change is refused; the database is then as it was.
+        """
+    def remove_tracks(self, ids: Iterable[int]) -> None:
+        """Removes the tracks and the playlist and history entries that name them.
+
+        Raises Error (no track with id N) for an absent id; nothing is removed then.
+        """
+    def rename_playlist(self, id: int, name: str) -> None:
+        """Renames a playlist or folder; Error naming the id."""
+    def move_playlist(self, id: int, parent_id: int, position: int | None = None) -> None:
+        """Moves a playlist or folder under the folder parent_id (0: the top level), at
+        position among its other children (0-based; None: after them).
+
+        Raises Error for a parent that is not a folder or lies under it, or a position
+        past the end.
+        """
+    def set_playlist_tracks(self, id: int, tracks: Iterable[int]) -> None:
+        """Replaces a playlist's entries with these track ids, in order (duplicates
+        allowed); Error for a folder or an absent track."""
+    def remove_playlists(self, ids: Iterable[int]) -> None:
+        """Removes these playlists and folders with everything under them, and their
+        entries; Error (no playlist with id N) for an absent id."""
     def to_bytes(self) -> bytes:
         """The page image, after committing."""
     def save(self, path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None:

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Whole-tool benchmark: generates synthetic libraries (deterministic, seed 1)
-# at each size, then times "build", "read", "patch", "check", "salvage" and
-# the three exports ("m3u8", "csv", "html") of the release binary and prints
-# a Markdown table of wall time, CPU time, peak memory and throughput, and
+# at each size, then times "build", "read", "patch", a patch that changes
+# nothing, an "edit" of one setTrack, "check", "salvage" and the three
+# exports ("m3u8", "csv", "html") of the release binary and prints a
+# Markdown table of wall time, CPU time, peak memory and throughput, and
 # how each action's time grows from one size to the next. Each export's time
-# is then given as a multiple of "read" at the same size, and the largest
-# library's page is loaded in headless Chromium for the time to its first
-# rows.
+# is then given as a multiple of "read" at the same size, the edit's as a
+# multiple of the unchanging patch, and the largest library's page is
+# loaded in headless Chromium for the time to its first rows.
 # Beside each action it times, in the same run and as often, its floor: a
 # command that only moves the same bytes (reads the request and the input,
 # writes the image with fsync, writes the report), and prints the ratio.
@@ -78,6 +79,10 @@ floor() {
            dd if="$dir/patched.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
     salvage) cat "$dir/library.pdb" >/dev/null
              dd if="$dir/salvaged.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
+    patch-unchanged) cat "$dir/patch-unchanged.json" "$dir/library.pdb" >/dev/null
+                     dd if="$dir/unchanged.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
+    edit) cat "$dir/edit.json" "$dir/library.pdb" >/dev/null
+          dd if="$dir/edited.pdb" of="$dir/floor.pdb" bs=4M conv=fsync status=none ;;
   esac
   cat "$dir/$action.report" >"$dir/floor.report"
 }
@@ -93,7 +98,15 @@ for n in "${sizes[@]}"; do
   done
   printf '{"action":"check","input":"%s"}\n' "$dir/library.pdb" >"$dir/check.json"
   printf '{"action":"salvage","input":"%s","output":"%s"}\n' "$dir/library.pdb" "$dir/salvaged.pdb" >"$dir/salvage.json"
-  for action in build read patch check salvage export-m3u8 export-csv export-html; do
+  # "edit": one setTrack (a rating, a longer comment and title) of the
+  # first track the patch keeps; beside it a patch that changes nothing.
+  track=$(grep -o '"keepTracks":\[[0-9]*' "$dir/patch.json" | grep -o '[0-9]*$')
+  printf '{"action":"patch","input":"%s","output":"%s"}\n' "$dir/library.pdb" "$dir/unchanged.pdb" \
+    >"$dir/patch-unchanged.json"
+  printf '{"action":"edit","input":"%s","output":"%s","changes":[{"op":"setTrack","id":%s,"rating":5,%s}]}\n' \
+    "$dir/library.pdb" "$dir/edited.pdb" "$track" \
+    '"title":"Harbour Lights (extended)","comment":"closing track of the summer set, played twice"' >"$dir/edit.json"
+  for action in build read patch patch-unchanged edit check salvage export-m3u8 export-csv export-html; do
     best_wall="" best_cpu="" best_mem="" best_floor=""
     for _ in $(seq "$runs"); do
       # The shell's own timer: real, user and system time to the millisecond,
@@ -117,6 +130,8 @@ for n in "${sizes[@]}"; do
       read | check) image=$(stat -c %s "$dir/library.pdb") ;;
       patch) image=$(stat -c %s "$dir/patched.pdb") ;;
       salvage) image=$(stat -c %s "$dir/salvaged.pdb") ;;
+      patch-unchanged) image=$(stat -c %s "$dir/unchanged.pdb") ;;
+      edit) image=$(stat -c %s "$dir/edited.pdb") ;;
       # What an export wrote, in the image column.
       export-m3u8) image=$(find "$dir/lists" -name '*.m3u8' -printf '%s\n' | awk '{s += $1} END {print s + 0}') ;;
       export-csv) image=$(($(stat -c %s "$dir/library.csv") + $(stat -c %s "$dir/library-playlists.csv"))) ;;
@@ -179,6 +194,12 @@ for n in "${sizes[@]}"; do
   awk -v n="$n" -v c="${walls[$n/check]}" -v r="${walls[$n/read]}" -v s="${walls[$n/salvage]}" \
       -v b="${walls[$n/build]}" 'BEGIN {printf "- %d tracks: check %.2f, salvage %.2f\n", n, (r > 0) ? c / r : 0,
                                          (b > 0) ? s / b : 0}'
+done
+echo
+echo "One setTrack beside a patch that changes nothing (wall / wall; the target is at most 1.5):"
+for n in "${sizes[@]}"; do
+  awk -v e="${walls[$n/edit]}" -v p="${walls[$n/patch-unchanged]}" -v n="$n" \
+    'BEGIN {printf "- %d tracks: %.2f\n", n, (p > 0) ? e / p : 0}'
 done
 # The page of the largest library in headless Chromium: the time from the
 # start of loading to the first rows drawn, and to the whole page working.

@@ -7,6 +7,7 @@
 #include "build.h"
 #include "check_action.h"
 #include "database_file.h"
+#include "edit.h"
 #include "export.h"
 #include "mapped_file.h"
 #include "patch.h"
@@ -94,6 +95,14 @@ Result<std::string> run_patch(const Request& request) {
   return report_and_write(*library, request);
 }
 
+Result<std::string> run_edit(const Request& request) {
+  auto input = read_input(request);
+  if (!input) return std::unexpected(std::move(input.error()));
+  auto library = edit_library(std::move(*input), request);
+  if (!library) return std::unexpected(std::move(library.error()));
+  return report_and_write(*library, request);
+}
+
 }  // namespace
 
 Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
@@ -120,13 +129,15 @@ Result<std::string> run_action(Request request) {
   if (request.action == "scan") return run_scan(request);
   if (request.action == "export") return run_export(request);
   if (request.action == "check") return run_check(request);
-  if (request.action != "build" && request.action != "patch" && request.action != "salvage") {
+  if (request.action != "build" && request.action != "patch" && request.action != "salvage" &&
+      request.action != "edit") {
     return fail(kUnknownAction);
   }
   // Writers of one output take turns, from before the input is read until after the rename.
   TargetLock lock(request.output);
   if (request.action == "build") return run_build(request);
   if (request.action == "salvage") return run_salvage(request);
+  if (request.action == "edit") return run_edit(request);
   return run_patch(request);
 }
 

@@ -31,6 +31,7 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
 //   "build": builds an image, reports it, then writes it to "output".
 //   "patch": reads "input", patches it, reports it, then writes it to
 //            "output" ("input" is read whole before anything is written).
+//   "edit":  as "patch", applying the request's "changes" (edit.h).
 //   "scan":  reads the audio files under "root" and returns the build (or
 //            edit) request of them (scan_action.h).
 //   "export": reads "input" and writes its library as "format" says
@@ -38,7 +39,7 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
 //   "check": reads "input" and returns the line of its findings;
 //   "salvage": writes to "output" a new database of what still reads of
 //            "input" (both check_action.h).
-// "build" and "patch" print the short report instead of the report when
+// "build", "patch" and "edit" print the short report instead of the report when
 // the request says "report": "summary" (report_summary.h).
 // "Missing input" comes before any file is read; "Missing output" only
 // after the new image exists and has passed read, so that a failing build

@@ -4,8 +4,6 @@
 
 namespace dovrel {
 
-namespace {
-
 vantrel_pdb::TrackInput track_input(const Track& t) {
   vantrel_pdb::TrackInput in;
   in.id = t.id;
@@ -28,6 +26,8 @@ vantrel_pdb::TrackInput track_input(const Track& t) {
   in.rating = t.rating;
   return in;
 }
+
+namespace {
 
 vantrel_pdb::GrowthHint growth_hint(const Request& request) {
   vantrel_pdb::GrowthHint hint;

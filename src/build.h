@@ -15,6 +15,9 @@ namespace dovrel {
 using vantrel_pdb::file_type_for_path;
 using vantrel_pdb::tempo_from_bpm;
 
+// A request track as the library adds it (the tempo from "bpm").
+vantrel_pdb::TrackInput track_input(const Track& track);
+
 // Adds the request's tracks (in request order) and playlists (parents
 // first, in passes) to a new library, as one pending edit. Fails with the
 // library's messages: "Duplicate track ID", "Duplicate playlist ID",

@@ -75,6 +75,8 @@ constexpr std::string_view kUsage =
     "  build  make a new database at \"output\" from \"tracks\" and \"playlists\"\n"
     "  patch  keep \"keepTracks\" and \"keepPlaylists\" of \"input\", rewrite \"tempos\",\n"
     "         and write the result to \"output\"\n"
+    "  edit   apply \"changes\" in order to \"input\" (all or nothing) and write the\n"
+    "         result to \"output\"\n"
     "  scan   read the audio files under \"folders\" of \"root\" and print the build\n"
     "         request of them (with \"input\": the edit request of that database)\n"
     "  export write the library of \"input\" to \"output\" as \"format\": \"m3u8\"\n"
@@ -84,7 +86,7 @@ constexpr std::string_view kUsage =
     "         \"limit\" findings listed); exits 0 whatever it finds\n"
     "  salvage  write to \"output\" a new database of what can still be read of\n"
     "         \"input\", and say what was kept and lost\n"
-    "\"build\" and \"patch\" take \"report\": \"summary\" for a short report.\n"
+    "\"build\", \"patch\" and \"edit\" take \"report\": \"summary\" for a short report.\n"
     "On success one line of JSON (the report, the request of \"scan\", or the\n"
     "line of \"check\" or \"salvage\") goes to standard output and the exit status\n"
     "is 0; on failure one line of text goes to standard error and the exit status\n"
@@ -132,9 +134,9 @@ int run() {
     print_error(request.error().message);
     return 1;
   }
-  // A build, patch, export or salvage that succeeds has replaced its output.
-  const bool writes_output = request->action == "build" || request->action == "patch" || request->action == "export" ||
-                             request->action == "salvage";
+  // A build, patch, edit, export or salvage that succeeds has replaced its output.
+  const bool writes_output = request->action == "build" || request->action == "patch" || request->action == "edit" ||
+                             request->action == "export" || request->action == "salvage";
   auto report = dovrel::run_action(std::move(*request));
   if (!report) {
     print_error(report.error().message);

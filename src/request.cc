@@ -8,6 +8,7 @@
 
 #include "big_numbers.h"
 #include "check_request.h"
+#include "edit_request.h"
 #include "json_writer.h"
 #include "parse_diagnosis.h"
 #include "request_json.h"
@@ -98,8 +99,10 @@ Status parse_tempos(dom::element value, const Where& where, vantrel_pdb::TempoMa
 constexpr Fields<9> kRequestFields{
     {"action", "input", "output", "tracks", "playlists", "keepTracks", "keepPlaylists", "tempos", "report"}, 1};
 
-// "report": "full" or "summary". Only build and patch read it; the others
-// skip it as any key they do not use.
+}  // namespace
+
+// "report": "full" or "summary". Only build, patch and edit read it; the
+// others skip it as any key they do not use.
 Status parse_report(dom::element value, const Where& where, ReportKind& out) {
   if (value.type() == dom::element_type::STRING) {
     const std::string_view kind = value.get_string().value_unsafe();
@@ -115,6 +118,8 @@ Status parse_report(dom::element value, const Where& where, ReportKind& out) {
   return type_error(where, "\"full\" or \"summary\"", value);
 }
 
+namespace {
+
 // The reader of the request of an action that came after read, build and
 // patch, or null for those three (and for a request without a known action),
 // whose keys are kRequestFields. Each newer action reads its own keys, so
@@ -125,6 +130,7 @@ RequestReader newer_action_reader(std::string_view action) {
   if (action == "export") return parse_export_request;
   if (action == "check") return read_check_request;
   if (action == "salvage") return read_salvage_request;
+  if (action == "edit") return read_edit_request;
   return nullptr;
 }
 

@@ -67,7 +67,7 @@ struct ScanArgs {
   std::optional<std::string> artwork_folder;        // absent or null: no artwork
 };
 
-// What "build" and "patch" print: the whole report, or a summary of the
+// What "build", "patch" and "edit" print: the whole report, or a summary of the
 // output ("report": "full" or "summary").
 enum class ReportKind { kFull, kSummary };
 
@@ -85,6 +85,38 @@ struct CheckArgs {
   std::uint32_t limit = 1000;
 };
 
+// The keys of a "setTrack" change: each present key replaces that field.
+struct TrackUpdate {
+  std::optional<std::string> title, artist, album, genre, key, audio_path, analysis_path, artwork_path, comment, label;
+  std::optional<double> bpm;
+  std::optional<std::uint16_t> duration, sample_depth;
+  std::optional<std::uint32_t> sample_rate, file_size, bitrate;
+  std::optional<std::uint8_t> rating;
+};
+
+// One element of an "edit" request's "changes" (edit_request.h reads them).
+struct EditChange {
+  enum class Op {
+    kAddTracks,
+    kSetTrack,
+    kRemoveTracks,
+    kAddPlaylists,
+    kRenamePlaylist,
+    kMovePlaylist,
+    kSetPlaylistTracks,
+    kRemovePlaylists,
+  };
+  Op op = Op::kAddTracks;
+  std::uint32_t id = 0;             // setTrack and the playlist changes but addPlaylists
+  std::vector<std::uint32_t> ids;   // removeTracks, removePlaylists, and setPlaylistTracks' "tracks"
+  std::vector<Track> tracks;        // addTracks
+  std::vector<Playlist> playlists;  // addPlaylists
+  TrackUpdate track;                // setTrack
+  std::string name;                 // renamePlaylist
+  std::uint32_t parent_id = 0;      // movePlaylist
+  std::optional<std::uint32_t> position;
+};
+
 struct Request {
   std::string action;
   std::optional<std::string> input;
@@ -98,6 +130,7 @@ struct Request {
   ReportKind report = ReportKind::kFull;                     // read by build and patch only
   ExportArgs export_args;                                    // "export"
   CheckArgs check;                                           // "check" and "salvage"
+  std::vector<EditChange> changes;                           // "edit"
 };
 
 // Parses the whole request text. Fails with "stream did not contain valid

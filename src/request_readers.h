@@ -20,6 +20,10 @@ request_json::Status parse_track(request_json::dom::element value, const request
 request_json::Status parse_playlist(request_json::dom::element value, const request_json::Where& where,
                                     Playlist& playlist);
 
+// Reads "report": "full" or "summary", else fails with "expected \"full\"
+// or \"summary\"".
+request_json::Status parse_report(request_json::dom::element value, const request_json::Where& where, ReportKind& out);
+
 // Reads the whole top-level object of one action's request into `request`,
 // "action" included, in document order.
 using RequestReader = request_json::Status (*)(request_json::dom::object object, const request_json::Where& root,

@@ -1,15 +1,18 @@
 // The "scan" action through the tool: its request, the build request it
 // prints and the database that request builds, the edit request against an
-// existing database, and the progress line on a terminal.
+// existing database and that edit carried out, and the progress line on a
+// terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli_runner_test_util.h"
@@ -194,6 +197,50 @@ TEST_F(ScanCommand, AnExistingDatabaseGetsTheEditThatBringsItInLine) {
   ASSERT_EQ(same.status, 0) << same.err;
   EXPECT_EQ(same.out, R"~({"action":"edit","changes":[],"input":)~" + quoted(at("library.pdb")) + R"~(,"output":)~" +
                           quoted(at("library.pdb")) + R"~(,"skipped":[]})~" + "\n");
+}
+
+// The sync round trip: the edit request a scan prints, carried out by
+// "edit", brings the database in line, so that the next scan finds
+// nothing to change.
+TEST_F(ScanCommand, TheSyncEditAppliedLeavesNothingToChange) {
+  file("music/a.wav", t::wav_bytes({}));
+  file("music/b.wav", t::wav_bytes({}));
+  text("music/lists/first.m3u", "../a.wav\n../b.wav\n");
+  Outcome scan = run_dovrel(scan_request());
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  ASSERT_EQ(run_dovrel(scan.out).status, 0);
+  fs::remove(at("music/b.wav"));
+  file("music/c.wav", t::wav_bytes({}));
+  text("music/lists/first.m3u", "../a.wav\n");
+  text("music/lists/second.m3u", "../c.wav\n../a.wav\n");
+  Outcome sync = run_dovrel(scan_request(R"~(,"input":)~" + quoted(at("library.pdb"))));
+  ASSERT_EQ(sync.status, 0) << sync.err;
+  Outcome edit = run_dovrel(sync.out);
+  ASSERT_EQ(edit.status, 0) << edit.err;
+  auto image = vantrel_pdb::read_file(at("library.pdb"));
+  ASSERT_TRUE(image);
+  auto library = vantrel_pdb::Library::open(std::move(*image));
+  ASSERT_TRUE(library);
+  auto tracks = library->tracks();
+  ASSERT_TRUE(tracks);
+  std::vector<std::pair<std::uint32_t, std::string>> paths;
+  for (const auto& track : *tracks) paths.emplace_back(track.id, track.audio_path);
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::pair<std::uint32_t, std::string>>{{1, "/music/a.wav"}, {3, "/music/c.wav"}}));
+  auto playlists = library->playlists();
+  ASSERT_TRUE(playlists);
+  std::vector<std::pair<std::string, std::vector<std::uint32_t>>> lists;
+  for (const auto& p : *playlists) {
+    if (!p.is_folder) lists.emplace_back(p.name, p.tracks);
+  }
+  std::sort(lists.begin(), lists.end());
+  // "first" keeps what it had but the removed track; the sync adds playlists, it does not rewrite them.
+  EXPECT_EQ(lists,
+            (std::vector<std::pair<std::string, std::vector<std::uint32_t>>>{{"first", {1}}, {"second", {3, 1}}}));
+  Outcome again = run_dovrel(scan_request(R"~(,"input":)~" + quoted(at("library.pdb"))));
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, R"~({"action":"edit","changes":[],"input":)~" + quoted(at("library.pdb")) + R"~(,"output":)~" +
+                           quoted(at("library.pdb")) + R"~(,"skipped":[]})~" + "\n");
 }
 
 TEST_F(ScanCommand, TheLongestTextsAndPathStillBuild) {

@@ -75,6 +75,10 @@ def build(track_changes=None, playlist_changes=None, **request):
     return {"action": "build", "output": OUT, "tracks": [track], "playlists": [playlist], **request}
 
 
+def edit(*changes, **request):
+    return {"action": "edit", "input": IN, "output": OUT, "changes": list(changes), **request}
+
+
 # (what, request, whether the schema and dovrel accept it). Each rejected
 # case breaks one rule that the schema states and dovrel enforces.
 CASES = [
@@ -144,6 +148,41 @@ CASES = [
     ("export format in capitals", {"action": "export", "format": "CSV", "input": IN, "output": OUT}, False),
     ("export without input", {"action": "export", "format": "csv", "output": OUT}, False),
     ("export with null output", {"action": "export", "format": "csv", "input": IN, "output": None}, False),
+    ("edit, no changes", edit(), True),
+    ("edit, every op", edit(
+        {"op": "addTracks", "tracks": [dict(TRACK, id=9001)]},
+        {"op": "setTrack", "id": 101, "rating": 5, "comment": "closing", "label": "Tidal", "bpm": 121.5,
+         "audioPath": "/music/new.flac", "artworkPath": "/art/101.jpg"},
+        {"op": "removeTracks", "ids": [102]},
+        {"op": "addPlaylists", "playlists": [dict(PLAYLIST, id=31, tracks=[9001, 101])]},
+        {"op": "renamePlaylist", "id": 21, "name": "Saturday"},
+        {"op": "movePlaylist", "id": 22, "parentId": 10, "position": 0},
+        {"op": "movePlaylist", "id": 31, "parentId": 0},
+        {"op": "setPlaylistTracks", "id": 21, "tracks": [101, 101]},
+        {"op": "removePlaylists", "ids": [11]}), True),
+    ("edit, summary report", edit(report="summary"), True),
+    ("edit skips unknown top-level keys", edit(skipped=[], tracks=5, tempos=[]), True),
+    ("edit without input", {k: v for k, v in edit().items() if k != "input"}, False),
+    ("edit without output", {k: v for k, v in edit().items() if k != "output"}, False),
+    ("edit without changes", {k: v for k, v in edit().items() if k != "changes"}, False),
+    ("edit, changes not an array", edit(changes={}), False),
+    ("edit, report misspelt", edit(report="short"), False),
+    ("edit, unknown op", edit({"op": "frob"}), False),
+    ("edit, change without op", edit({"id": 101}), False),
+    ("edit, unknown key in a change", edit({"op": "setTrack", "id": 101, "colour": "red"}), False),
+    ("edit, a key of another op", edit({"op": "renamePlaylist", "id": 21, "name": "x", "position": 0}), False),
+    ("edit, setTrack without id", edit({"op": "setTrack", "rating": 1}), False),
+    ("edit, setTrack extension outside the table", edit({"op": "setTrack", "id": 101, "audioPath": "/a.ogg"}),
+     False),
+    ("edit, setTrack rating beyond 8 bits", edit({"op": "setTrack", "id": 101, "rating": 256}), False),
+    ("edit, setTrack artwork not ASCII", edit({"op": "setTrack", "id": 101, "artworkPath": "/caf\u00e9.jpg"}), False),
+    ("edit, addTracks track without fileSize",
+     edit({"op": "addTracks", "tracks": [{k: v for k, v in TRACK.items() if k != "fileSize"}]}), False),
+    ("edit, movePlaylist without parentId", edit({"op": "movePlaylist", "id": 21}), False),
+    ("edit, negative position", edit({"op": "movePlaylist", "id": 21, "parentId": 0, "position": -1}), False),
+    ("edit, removeTracks ids not an array", edit({"op": "removeTracks", "ids": 101}), False),
+    ("edit, renamePlaylist name null", edit({"op": "renamePlaylist", "id": 21, "name": None}), False),
+    ("edit, addPlaylists playlist id 0", edit({"op": "addPlaylists", "playlists": [dict(PLAYLIST, id=0)]}), False),
     ("export root not a string", {"action": "export", "format": "csv", "input": IN, "output": OUT, "root": 5}, False),
     ("check", {"action": "check", "input": IN}, True),
     ("check with a limit", {"action": "check", "input": IN, "limit": 0}, True),
@@ -191,7 +230,7 @@ def line_validator(request, validators):
         return validators["request"]
     if request.get("action") in ("export", "check", "salvage"):
         return validators[request["action"]]
-    if request.get("action") in ("build", "patch") and request.get("report") == "summary":
+    if request.get("action") in ("build", "patch", "edit") and request.get("report") == "summary":
         return validators["summary"]
     return validators["report"]
 

@@ -11,6 +11,9 @@
 #include "edit/editor.h"
 #include "edit/history_rows.h"
 #include "edit/keep_only.h"
+#include "edit/playlist_update.h"
+#include "edit/track_removal.h"
+#include "edit/track_update.h"
 #include "format/blank_image.h"
 #include "format/errors.h"
 #include "format/format.h"
@@ -18,6 +21,7 @@
 #include "read/catalog.h"
 #include "read/database.h"
 #include "read/playlist_rows.h"
+#include "read/track.h"
 #include "track_table_state.h"
 #include "util/id_map.h"
 #include "vantrel_pdb/bytes.h"
@@ -528,6 +532,125 @@ std::expected<void, PdbError> Library::set_tempo(std::uint32_t track_id, std::ui
   if (!set) return std::unexpected(set.error());
   if (*set == 0) return std::unexpected(PdbError(pdb_error::TrackNotFound{track_id}));
   return check_change(undo);
+}
+
+// The steps every change in place shares: commit, decode as the change
+// needs, change, check the result, and undo the change when any step fails.
+struct Library::Changes {
+  // A change that writes only within the image, undone by its log.
+  template <class Change>
+  static std::expected<void, PdbError> logged(Library& library, Decoding level, Change&& change) {
+    if (auto decoded = library.decoding(level); !decoded) return std::unexpected(decoded.error());
+    std::vector<std::uint8_t>& image = library.own_image();
+    UndoLog undo;
+    if (auto ok = change(image, library.decoded_->db, undo); !ok) {
+      undo.undo(image);
+      return ok;
+    }
+    return library.check_change(undo);
+  }
+
+  // A change that may append rows (and so grow the image), undone by a
+  // copy of the image as it was.
+  template <class Change>
+  static std::expected<void, PdbError> copied(Library& library, Decoding level, Change&& change) {
+    if (auto decoded = library.decoding(level); !decoded) return std::unexpected(decoded.error());
+    // The change works on a copy with room for a few new pages; the image
+    // stays as it was until the copy has passed its check.
+    constexpr std::size_t kSparePages = 16;
+    std::vector<std::uint8_t> work;
+    work.reserve(library.image_.size() + kSparePages * format::kPageSize);
+    advise_huge_pages(work.data(), work.capacity());
+    work.assign(library.image_.begin(), library.image_.end());
+    if (auto ok = change(work, library.decoded_->db); !ok) return ok;
+    auto db = check_and_decode(work, Decoding::kRecordsButTracks);
+    if (!db) return std::unexpected(PdbError(pdb_error::UnreadableChange{db.error().message()}));
+    library.owned_ = std::move(work);
+    library.image_ = library.owned_;
+    library.decoded_ = std::make_unique<Decoded>(Decoded{std::move(*db), Decoding::kRecordsButTracks, std::nullopt});
+    return {};
+  }
+};
+
+std::expected<TrackInfo, PdbError> Library::track(std::uint32_t id) {
+  auto decoded = decoding(Decoding::kRecordsButTracks);
+  if (!decoded) return std::unexpected(decoded.error());
+  const auto rows = decoded_->db.row_locations(kind::tracks);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    auto row_id = load_u32(image_, rows[i] + track_row::kIdOffset);
+    if (!row_id) return std::unexpected(row_id.error());
+    if (*row_id != id) continue;
+    auto view = TrackRows(image_, rows.subspan(i, 1), &decoded_->names()).at(0);
+    if (!view) return std::unexpected(view.error());
+    return view->info();
+  }
+  return std::unexpected(PdbError(pdb_error::TrackNotFound{id}));
+}
+
+std::expected<PlaylistInfo, PdbError> Library::playlist(std::uint32_t id) {
+  auto all = playlists();
+  if (!all) return std::unexpected(all.error());
+  for (PlaylistInfo& info : *all) {
+    if (info.id == id) return std::move(info);
+  }
+  return std::unexpected(PdbError(pdb_error::PlaylistNotFound{id}));
+}
+
+std::expected<void, PdbError> Library::set_track(std::uint32_t track_id, const TrackChange& change) {
+  if (auto decoded = decoding(Decoding::kRowLocations); !decoded) return std::unexpected(decoded.error());
+  auto plan = plan_track_update(image_, decoded_->db, track_id, change);
+  if (!plan) return std::unexpected(plan.error());
+  const auto apply = [&](std::vector<std::uint8_t>& image, UndoLog& undo) -> std::expected<void, PdbError> {
+    auto ok = apply_track_update(image, *plan, undo);
+    if (!ok) return std::unexpected(ok.error());
+    return {};
+  };
+  // A change that appends may grow the image: a copy undoes it. One that
+  // fits where the rows lie is undone by its log, without a copy.
+  if (plan->appends()) {
+    return Changes::copied(*this, Decoding::kRowLocations, [&](std::vector<std::uint8_t>& image, const Database&) {
+      UndoLog unused;
+      return apply(image, unused);
+    });
+  }
+  return Changes::logged(
+      *this, Decoding::kRowLocations,
+      [&](std::vector<std::uint8_t>& image, const Database&, UndoLog& undo) { return apply(image, undo); });
+}
+
+std::expected<void, PdbError> Library::remove_tracks(std::span<const std::uint32_t> track_ids) {
+  return Changes::logged(*this, Decoding::kRowLocations,
+                         [&](std::vector<std::uint8_t>& image, const Database& db, UndoLog& undo) {
+                           return vantrel_pdb::remove_tracks(image, db, track_ids, undo);
+                         });
+}
+
+std::expected<void, PdbError> Library::rename_playlist(std::uint32_t playlist_id, std::string_view name) {
+  return Changes::copied(*this, Decoding::kRowLocations, [&](std::vector<std::uint8_t>& image, const Database& db) {
+    return vantrel_pdb::rename_playlist(image, db, playlist_id, name);
+  });
+}
+
+std::expected<void, PdbError> Library::move_playlist(std::uint32_t playlist_id, std::uint32_t parent_id,
+                                                     std::optional<std::uint32_t> position) {
+  return Changes::logged(*this, Decoding::kRowLocations,
+                         [&](std::vector<std::uint8_t>& image, const Database& db, UndoLog& undo) {
+                           return vantrel_pdb::move_playlist(image, db, playlist_id, parent_id, position, undo);
+                         });
+}
+
+std::expected<void, PdbError> Library::set_playlist_tracks(std::uint32_t playlist_id,
+                                                           std::span<const std::uint32_t> track_ids) {
+  return Changes::copied(*this, Decoding::kRowLocations, [&](std::vector<std::uint8_t>& image, const Database& db) {
+    return vantrel_pdb::set_playlist_tracks(image, db, playlist_id, track_ids);
+  });
+}
+
+std::expected<void, PdbError> Library::remove_playlists(std::span<const std::uint32_t> playlist_ids) {
+  return Changes::logged(*this, Decoding::kRowLocations,
+                         [&](std::vector<std::uint8_t>& image, const Database& db, UndoLog& undo) {
+                           return vantrel_pdb::remove_playlists(image, db, playlist_ids, undo);
+                         });
 }
 
 std::expected<Bytes, PdbError> Library::bytes() {

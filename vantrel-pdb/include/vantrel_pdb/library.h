@@ -100,6 +100,31 @@ struct TrackInput {
   std::optional<std::uint16_t> file_type = std::nullopt;
 };
 
+// Changes to one track (Library::set_track): each field that holds a value
+// replaces the track's, the others stay as they are. Names are found or
+// created as add_track finds or creates them; an audio path sets the file
+// name and the file type from its extension too; an artwork path of ""
+// removes the track's artwork.
+struct TrackChange {
+  std::optional<std::string> title;
+  std::optional<std::string> artist;
+  std::optional<std::string> album;
+  std::optional<std::string> genre;
+  std::optional<std::string> key;
+  std::optional<std::string> label;
+  std::optional<std::string> audio_path;
+  std::optional<std::string> analysis_path;
+  std::optional<std::string> artwork_path;  // short ASCII (at most 126 bytes), or "" for none
+  std::optional<std::string> comment;
+  std::optional<std::uint32_t> tempo;  // beats per minute × 100
+  std::optional<std::uint32_t> bitrate;
+  std::optional<std::uint32_t> sample_rate;
+  std::optional<std::uint32_t> file_size;
+  std::optional<std::uint16_t> duration;
+  std::optional<std::uint16_t> sample_depth;
+  std::optional<std::uint8_t> rating;
+};
+
 // A playlist or folder to add (Library::add_playlist).
 struct PlaylistInput {
   std::uint32_t id = 0;
@@ -166,6 +191,12 @@ class Library {
   std::expected<std::vector<PlaylistInfo>, PdbError> playlists();
   // The numbers of rows of each kind, without a record per row.
   std::expected<LibraryCounts, PdbError> counts();
+  // The first track with `id` in table order, as tracks() gives it; fails
+  // with TrackNotFound when there is none.
+  std::expected<TrackInfo, PdbError> track(std::uint32_t id);
+  // The first playlist or folder with `id` in table order, as playlists()
+  // gives it; fails with PlaylistNotFound when there is none.
+  std::expected<PlaylistInfo, PdbError> playlist(std::uint32_t id);
 
   // --- Adding (one edit, finished by commit) ---
 
@@ -225,6 +256,51 @@ class Library {
   // TrackNotFound when there is none. Nothing else changes.
   std::expected<void, PdbError> set_tempo(std::uint32_t track_id, std::uint32_t tempo);
 
+  // The edits below change the image where it lies: a field is rewritten
+  // in place, a row whose new bytes fit its old room is rewritten there,
+  // and a row that outgrows its room is marked absent and appended again
+  // with the same id (a track then moves to the end of the table order).
+  // Ids never change, and entries keep their order. Each is checked as
+  // open() checks and undone exactly when it fails, the image then as it
+  // was before the call (a damaged image that would not read back gives
+  // UnreadableChange). Rows appended by one call stamp the pages they
+  // touched and raise the header's sequence once.
+
+  // Changes the fields of every track row with `track_id` that `change`
+  // holds. Fails with TrackNotFound, Refused(kUnsupportedAudioExtension),
+  // Refused("Track with artwork must not have ID 0"), Refused("Artwork
+  // path must be short ASCII"), StringTooLong or RowTooLarge. The artwork
+  // row the track showed alone is marked absent when its path changes.
+  std::expected<void, PdbError> set_track(std::uint32_t track_id, const TrackChange& change);
+
+  // Removes the tracks, the playlist and history entries that name them,
+  // and the artwork rows only they showed. Fails with TrackNotFound for the
+  // first id that no track has.
+  std::expected<void, PdbError> remove_tracks(std::span<const std::uint32_t> track_ids);
+
+  // Renames a playlist or folder; fails with PlaylistNotFound or
+  // StringTooLong.
+  std::expected<void, PdbError> rename_playlist(std::uint32_t playlist_id, std::string_view name);
+
+  // Moves a playlist or folder under folder `parent_id` (0: the top level)
+  // at `position` among its other children (0-based; nullopt: after them),
+  // renumbering their sort orders as needed. Fails with PlaylistNotFound
+  // for the node or the parent, or with Refused for a parent that is not a
+  // folder, one that lies under the node (or is it), or a position past the
+  // last child.
+  std::expected<void, PdbError> move_playlist(std::uint32_t playlist_id, std::uint32_t parent_id,
+                                              std::optional<std::uint32_t> position = std::nullopt);
+
+  // Replaces the entries of a playlist with `track_ids` in order
+  // (duplicates allowed). Fails with PlaylistNotFound, Refused for a
+  // folder, or TrackNotFound for a track that is not in the library.
+  std::expected<void, PdbError> set_playlist_tracks(std::uint32_t playlist_id,
+                                                    std::span<const std::uint32_t> track_ids);
+
+  // Removes playlists and folders with everything under them, and their
+  // entries. Fails with PlaylistNotFound for the first id that no node has.
+  std::expected<void, PdbError> remove_playlists(std::span<const std::uint32_t> playlist_ids);
+
   // --- Saving ---
 
   // The image, after committing a pending edit. The view stays valid until
@@ -237,6 +313,7 @@ class Library {
  private:
   struct Edit;
   struct Decoded;
+  struct Changes;  // the steps every change in place shares
   Library();
 
   // A decoding of the current image that keeps at least what `level` says,
@@ -252,6 +329,7 @@ class Library {
   // Checks the image after an in-place change as open() does; on failure
   // undoes the change.
   std::expected<void, PdbError> check_change(UndoLog& undo);
+
   // Validates and decodes `image` in full; on success it becomes the state.
   std::expected<void, PdbError> adopt(std::vector<std::uint8_t> image);
 

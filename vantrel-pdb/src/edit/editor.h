@@ -97,6 +97,14 @@ class PdbEditor {
   // with ValueOutOfRange instead of wrapping to 0.
   std::expected<std::uint32_t, PdbError> get_or_create_named(std::uint32_t kind, std::string_view name);
 
+  // Appends a row of `kind` (genres 1, artists 2, albums 3, labels 4, keys
+  // 5) with id `id` and `name`, laid out as add_track lays out the rows it
+  // creates (an album row carries `album_artist_id`); returns its location.
+  // The id is the caller's: nothing is looked up. Fails with Misuse for
+  // another kind, StringTooLong, or as append_row fails.
+  std::expected<std::uint64_t, PdbError> append_named_row(std::uint32_t kind, std::uint32_t id, std::string_view name,
+                                                          std::uint32_t album_artist_id = 0);
+
   // Inserts one track with its artist, album, genre, key and label rows,
   // under the id and with the file type that `track` gives; returns the
   // track row's location. The row is checked against the page capacity
@@ -149,6 +157,12 @@ class PdbEditor {
     bool stamp_row_index = false;
     const char* id_name = "";
   };
+  // The shape of the named rows of `kind` (1 to 5), as add_track writes
+  // them; an album's prefix carries `album_artist_id`. Misuse for another kind.
+  static std::expected<NamedRowShape, PdbError> named_row_shape(std::uint32_t kind, std::uint32_t album_artist_id);
+  // Appends the row of `shape` for `name` with id `id`.
+  std::expected<std::uint64_t, PdbError> append_shaped_row(std::uint32_t kind, std::uint32_t id, std::string_view name,
+                                                           const NamedRowShape& shape);
   // The id of the first row of `kind` named exactly `name`, or of a new row
   // of `shape` appended for it with the next id.
   std::expected<std::uint32_t, PdbError> find_or_create(std::uint32_t kind, std::string_view name,

@@ -24,15 +24,19 @@ std::expected<std::uint32_t, PdbError> PdbEditor::find_or_create(std::uint32_t k
   auto id = next_number(*largest, shape.id_name);
   if (!id) return id;
   // Only a name that is not found is encoded.
+  if (auto ok = append_shaped_row(kind, *id, name, shape); !ok) return std::unexpected(ok.error());
+  return *id;
+}
+
+std::expected<std::uint64_t, PdbError> PdbEditor::append_shaped_row(std::uint32_t kind, std::uint32_t id,
+                                                                    std::string_view name, const NamedRowShape& shape) {
   auto encoded = encode_string(name);
   if (!encoded) return std::unexpected(encoded.error());
-
   std::vector<std::uint8_t> row = shape.prefix;
-  for (std::uint64_t offset : shape.id_offsets) encode_fixed32(row.data() + offset, *id);
+  for (std::uint64_t offset : shape.id_offsets) encode_fixed32(row.data() + offset, id);
   row.insert(row.end(), encoded->begin(), encoded->end());
   std::uint64_t alloc = format::round_up4(shape.alloc_base + encoded->size());
-  if (auto ok = append_row(kind, row, alloc, shape.stamp_row_index); !ok) return std::unexpected(ok.error());
-  return *id;
+  return append_row(kind, row, alloc, shape.stamp_row_index);
 }
 
 std::expected<std::uint32_t, PdbError> PdbEditor::get_or_create_named(std::uint32_t kind, std::string_view name) {
@@ -42,17 +46,8 @@ std::expected<std::uint32_t, PdbError> PdbEditor::get_or_create_named(std::uint3
     return std::unexpected(errors::misuse("table kind " + std::to_string(kind) + " does not hold genre or label rows"));
   }
   // Made once: the shapes are asked for once per track.
-  static const auto kShapes = [] {
-    std::array<NamedRowShape, 2> shapes;
-    for (NamedRowShape& shape : shapes) {
-      shape.prefix.assign(id_name_row::kNameOffset, 0);
-      shape.id_offsets = {id_name_row::kIdOffset};
-      shape.alloc_base = id_name_row::kNameOffset;
-    }
-    shapes[0].id_name = "genre id";
-    shapes[1].id_name = "label id";
-    return shapes;
-  }();
+  static const auto kShapes =
+      std::array<NamedRowShape, 2>{*named_row_shape(table_kind::genres, 0), *named_row_shape(table_kind::labels, 0)};
   return find_or_create(kind, name, kShapes[kind == table_kind::genres ? 0 : 1]);
 }
 

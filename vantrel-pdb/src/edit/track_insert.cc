@@ -8,6 +8,7 @@
 #include "edit/editor.h"
 #include "edit/editor_lookup.h"
 #include "edit/track_fit.h"
+#include "format/errors.h"
 #include "format/format.h"
 #include "format/string_codec.h"
 #include "format/strings.h"
@@ -184,18 +185,7 @@ std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& trac
   // rows the previous steps appended.
   NamedIds ids;
   if (track.artist) {
-    static const NamedRowShape kArtistShape = [] {
-      NamedRowShape shape;
-      shape.prefix.assign(artist_row::kNameStart, 0);
-      encode_fixed16(shape.prefix.data() + artist_row::kSubtypeOffset, artist_row::kNearSubtype);
-      shape.prefix[artist_row::kConstantOffset] = artist_row::kConstant;
-      shape.prefix[artist_row::kNearNameOffset] = artist_row::kNameStart;
-      shape.id_offsets = {artist_row::kIdOffset};
-      shape.alloc_base = kArtistAllocBase;
-      shape.stamp_row_index = true;
-      shape.id_name = "artist id";
-      return shape;
-    }();
+    static const NamedRowShape kArtistShape = *named_row_shape(table_kind::artists, 0);
     auto id = find_or_create(table_kind::artists, *track.artist, kArtistShape);
     if (!id) return std::unexpected(id.error());
     ids.artist = *id;
@@ -208,17 +198,9 @@ std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& trac
     if (*found) {
       ids.album = **found;
     } else {
-      NamedRowShape shape;
-      shape.prefix.assign(album_row::kNameStart, 0);
-      encode_fixed16(shape.prefix.data() + album_row::kSubtypeOffset, album_row::kSubtype);
-      encode_fixed32(shape.prefix.data() + album_row::kArtistIdOffset, ids.artist);
-      shape.prefix[album_row::kConstantOffset] = album_row::kConstant;
-      shape.prefix[album_row::kNearNameOffset] = album_row::kNameStart;
-      shape.id_offsets = {album_row::kIdOffset};
-      shape.alloc_base = kAlbumAllocBase;
-      shape.stamp_row_index = true;
-      shape.id_name = "album id";
-      auto id = find_or_create(table_kind::albums, *track.album, shape);
+      auto shape = named_row_shape(table_kind::albums, ids.artist);
+      if (!shape) return std::unexpected(shape.error());
+      auto id = find_or_create(table_kind::albums, *track.album, *shape);
       if (!id) return std::unexpected(id.error());
       ids.album = *id;
     }
@@ -229,14 +211,7 @@ std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& trac
     ids.genre = *id;
   }
   if (track.key) {
-    static const NamedRowShape kKeyShape = [] {
-      NamedRowShape shape;
-      shape.prefix.assign(key_row::kNameOffset, 0);
-      shape.id_offsets = {key_row::kIdOffset, key_row::kSecondIdOffset};
-      shape.alloc_base = key_row::kNameOffset;
-      shape.id_name = "key id";
-      return shape;
-    }();
+    static const NamedRowShape kKeyShape = *named_row_shape(table_kind::keys, 0);
     auto id = find_or_create(table_kind::keys, *track.key, kKeyShape);
     if (!id) return std::unexpected(id.error());
     ids.key = *id;
@@ -258,6 +233,58 @@ std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& trac
 
   auto row = track_row_bytes(track, ids, serial, strings, estimate);
   return append_row(table_kind::tracks, row, estimate, true);
+}
+
+std::expected<PdbEditor::NamedRowShape, PdbError> PdbEditor::named_row_shape(std::uint32_t kind,
+                                                                             std::uint32_t album_artist_id) {
+  NamedRowShape shape;
+  switch (kind) {
+    case table_kind::genres:
+    case table_kind::labels:
+      shape.prefix.assign(id_name_row::kNameOffset, 0);
+      shape.id_offsets = {id_name_row::kIdOffset};
+      shape.alloc_base = id_name_row::kNameOffset;
+      shape.id_name = kind == table_kind::genres ? "genre id" : "label id";
+      return shape;
+    case table_kind::artists:
+      shape.prefix.assign(artist_row::kNameStart, 0);
+      encode_fixed16(shape.prefix.data() + artist_row::kSubtypeOffset, artist_row::kNearSubtype);
+      shape.prefix[artist_row::kConstantOffset] = artist_row::kConstant;
+      shape.prefix[artist_row::kNearNameOffset] = artist_row::kNameStart;
+      shape.id_offsets = {artist_row::kIdOffset};
+      shape.alloc_base = kArtistAllocBase;
+      shape.stamp_row_index = true;
+      shape.id_name = "artist id";
+      return shape;
+    case table_kind::albums:
+      shape.prefix.assign(album_row::kNameStart, 0);
+      encode_fixed16(shape.prefix.data() + album_row::kSubtypeOffset, album_row::kSubtype);
+      encode_fixed32(shape.prefix.data() + album_row::kArtistIdOffset, album_artist_id);
+      shape.prefix[album_row::kConstantOffset] = album_row::kConstant;
+      shape.prefix[album_row::kNearNameOffset] = album_row::kNameStart;
+      shape.id_offsets = {album_row::kIdOffset};
+      shape.alloc_base = kAlbumAllocBase;
+      shape.stamp_row_index = true;
+      shape.id_name = "album id";
+      return shape;
+    case table_kind::keys:
+      shape.prefix.assign(key_row::kNameOffset, 0);
+      shape.id_offsets = {key_row::kIdOffset, key_row::kSecondIdOffset};
+      shape.alloc_base = key_row::kNameOffset;
+      shape.id_name = "key id";
+      return shape;
+    default:
+      return std::unexpected(
+          errors::misuse("table kind " + std::to_string(kind) + " does not hold rows found by name"));
+  }
+}
+
+std::expected<std::uint64_t, PdbError> PdbEditor::append_named_row(std::uint32_t kind, std::uint32_t id,
+                                                                   std::string_view name,
+                                                                   std::uint32_t album_artist_id) {
+  auto shape = named_row_shape(kind, album_artist_id);
+  if (!shape) return std::unexpected(shape.error());
+  return append_shaped_row(kind, id, name, *shape);
 }
 
 }  // namespace vantrel_pdb
