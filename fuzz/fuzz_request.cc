@@ -3,12 +3,13 @@
 // parse_request on arbitrary bytes must never crash; input that is not valid
 // UTF-8 fails with exactly "stream did not contain valid UTF-8"; every error
 // is one line. A parsed request whose action touches no file is then run:
-// the actions that read a database ("read", "patch", "check", "salvage",
-// "export") must fail without "input" with "Missing input" (before they
-// touch any file), "scan" without "output" with "Missing output" (before it
-// looks at any folder), other actions with "Unknown action"; "build" without "output" is
-// built and read, as run_action does before it reports "Missing output", and
-// its report must list every requested track and playlist.
+// the actions that read a database ("read", "patch", "edit", "check",
+// "salvage", "export") must fail without "input" with "Missing input"
+// (before they touch any file), "scan" without "output" with "Missing
+// output" (before it looks at any folder), other actions with "Unknown
+// action"; "build" without "output" is built and read, as run_action does
+// before it reports "Missing output", and its report must list every
+// requested track and playlist.
 #include <simdjson.h>
 
 #include <cstddef>
@@ -64,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::string& action = request->action;
-  if (action == "read" || action == "patch" || action == "check" || action == "salvage" || action == "export") {
+  if (action == "read" || action == "patch" || action == "edit" || action == "check" || action == "salvage" ||
+      action == "export") {
     if (!request->input) check_fails_with(*request, dovrel::kMissingInput);
   } else if (action == "build") {
     if (!request->output) check_build(*request);
