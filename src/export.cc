@@ -1,6 +1,8 @@
 #include "export.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -49,6 +51,26 @@ Result<void> write_one(const std::string& path, std::initializer_list<std::strin
   bytes.reserve(parts.size());
   for (std::string_view part : parts) bytes.push_back(bytes_of(part));
   return write_output(path, std::span<const vantrel_pdb::Bytes>(bytes), {});
+}
+
+// True when `path` is a regular file that holds exactly `bytes`, synced to
+// disk. A new export of a library leaves such a file as it is, so that only
+// the playlists that changed are written again: fewer writes to the stick,
+// and the others keep their times for tools that copy by date.
+bool holds_exactly(const std::string& path, std::string_view bytes) {
+  // Not blocking: a FIFO in the file's place must not stall the export.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  bool same =
+      ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == bytes.size();
+  if (same) {
+    auto held = vantrel_pdb::read_descriptor(fd);
+    same = held && std::string_view(reinterpret_cast<const char*>(held->data()), held->size()) == bytes &&
+           ::fsync(fd) == 0;
+  }
+  ::close(fd);
+  return same;
 }
 
 std::string files_line(const std::vector<std::string>& files) {
@@ -107,6 +129,7 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   std::atomic<bool> failed{false};
   const auto work = [&] {
     for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
+      if (holds_exactly(paths[i], plan.files[i].bytes)) continue;
       if (auto ok = write_one(paths[i], {plan.files[i].bytes}, TargetLock::Missing::kHeldByCaller); !ok) {
         errors[i] = std::move(ok.error());
         failed.store(true);

@@ -1,6 +1,7 @@
 // "export" and the short report, run through the real binary.
 #include <gtest/gtest.h>
 #include <simdjson.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -95,6 +96,21 @@ TEST_F(Export, M3u8ReplacesItsFilesAndLeavesOthers) {
   EXPECT_EQ(text_of(out + "/All.m3u8"),
             "#EXTM3U\n#EXTINF:240,Ada - One\n/music/one.mp3\n#EXTINF:240,Two, \"2\"\n/music/two.flac\n");
   EXPECT_EQ(scratch_.list("lists/Sets"), (std::vector<std::string>{"Warm_ up.m3u8", "mine.txt", "warm_ up (2).m3u8"}));
+
+  // Exported again: a file that holds its playlist already is left as it
+  // is (the same inode), one holding other bytes of the same length is
+  // written again.
+  const auto inode = [](const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_ino;
+  };
+  const auto kept = inode(out + "/Sets/Warm_ up.m3u8");
+  const std::string expected = text_of(out + "/All.m3u8");
+  scratch_.write("lists/All.m3u8", std::vector<std::uint8_t>(expected.size(), '#'));
+  ASSERT_EQ(run_dovrel(export_request("m3u8", input_, out)).status, 0);
+  EXPECT_EQ(inode(out + "/Sets/Warm_ up.m3u8"), kept);
+  EXPECT_EQ(text_of(out + "/All.m3u8"), expected);
 }
 
 TEST_F(Export, CsvWritesTracksAndPlaylistsBesideThem) {
