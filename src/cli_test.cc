@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +147,49 @@ TEST_F(CommandLine, HugeFileOfZerosIsRefusedBeforeItIsRead) {
     Outcome run = run_dovrel(request);
     expect_failure(run, "Invalid PDB page size/length");
     EXPECT_LT(run.peak_rss_kib, limit_kib) << request;
+  }
+}
+
+// A device is judged by its first page like a file: /dev/zero is refused at
+// once instead of being read without end.
+TEST_F(CommandLine, DeviceThatHoldsNoDatabaseIsRefusedAtOnce) {
+  constexpr long kMemoryAllowanceKib = 64 << 10;
+  for (const std::string& request :
+       {read_request("/dev/zero"), std::string(R"({"action":"patch","input":"/dev/zero"})")}) {
+    const long limit_kib = cli_runner::current_rss_kib() + kMemoryAllowanceKib;
+    Outcome run = run_dovrel(request);
+    expect_failure(run, "character device that holds no database (Invalid PDB page size/length)");
+    EXPECT_LT(run.peak_rss_kib, limit_kib) << request;
+  }
+}
+
+// A FIFO is read as a file would be, and no further than its header
+// reaches: a database followed by endless zeros is refused.
+TEST_F(CommandLine, FifoIsReadUpToWhatItsHeaderReaches) {
+  std::signal(SIGPIPE, SIG_IGN);  // the endless writer meets a closed FIFO
+  const std::vector<std::uint8_t> image = blank_like_image();
+  const Outcome expected = run_dovrel(read_request(write_file("plain.pdb", image)));
+  ASSERT_EQ(expected.status, 0) << expected.err;
+  for (bool endless : {false, true}) {
+    const std::string fifo = path(endless ? "endless" : "fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+      const int fd = ::open(fifo.c_str(), O_WRONLY);
+      if (fd < 0) return;
+      const std::vector<std::uint8_t> zeros(1 << 16, 0);
+      bool open = ::write(fd, image.data(), image.size()) == static_cast<ssize_t>(image.size());
+      while (endless && open) open = ::write(fd, zeros.data(), zeros.size()) > 0;
+      ::close(fd);
+    });
+    Outcome run = run_dovrel(read_request(fifo));
+    writer.join();
+    if (endless) {
+      // The blank image reaches page 40, the empty candidate of its last table.
+      expect_failure(run, "not a regular file, and it goes on past the 41 pages that its header reaches");
+    } else {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.out, expected.out);
+    }
   }
 }
 

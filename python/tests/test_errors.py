@@ -14,6 +14,9 @@ LIBRARY_ERRORS = [
     ("missing file", lambda db, tmp: vantrel_pdb.open(tmp / "absent.pdb"),
      "No such file or directory (os error 2)"),
     ("empty image", lambda db, tmp: vantrel_pdb.open(b""), "Invalid PDB page size/length"),
+    # Judged by its first page, not read without end.
+    ("device", lambda db, tmp: vantrel_pdb.open("/dev/zero"),
+     "character device that holds no database (Invalid PDB page size/length)"),
     ("duplicate track", lambda db, tmp: db.add_track(id=11, audio_path="/a.mp3"), "Duplicate track ID"),
     ("missing parent", lambda db, tmp: db.add_playlist(id=8, name="x", parent_id=99),
      "Playlist parent cycle or missing parent"),

@@ -18,12 +18,18 @@
 namespace vantrel_pdb {
 VANTREL_PDB_API_BEGIN
 
+// The most that is read from a file that is not a regular one (a pipe, a
+// FIFO, a device), whose size is not known beforehand: 1 GiB.
+inline constexpr std::uint64_t kMaxStreamedSize = std::uint64_t{1} << 30;
+
 // Reads the whole file at `path` to its end (a pipe or a device too), for
 // Library::open. Fails with pdb_error::File carrying the operating system's
 // text as dovrel shows it for its input: "No such file or directory (os
 // error 2)", "Is a directory (os error 21)". A path holding a NUL byte,
 // which the system would cut short, fails with "file path contains a NUL
-// byte" without opening anything.
+// byte" without opening anything. A file that is not a regular one and
+// holds more than kMaxStreamedSize bytes fails with "not a regular file, and
+// it goes on past 1073741824 bytes" once that much is read.
 std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path);
 
 // The bytes of a file that validate_file_start needs: its first page.
@@ -42,6 +48,17 @@ std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t fil
 // pages, or a header giving another page size), that is the error, the one
 // Library::open would give for the whole file, and the rest is never read,
 // so that a huge file that is no database costs one page of memory.
+//
+// Any other file (a pipe, a FIFO, a device) is read first page first too: a
+// pipe or FIFO whose first page is no database header fails as a regular
+// file would ("Invalid PDB page size/length"), a device with "character
+// device that holds no database (Invalid PDB page size/length)" (or "block
+// device ..."). One that passes is read no further than the pages its
+// header reaches (the most of next_unused_page and one past every page the
+// table directory names, at most kMaxStreamedSize bytes); when it goes on
+// past them the read fails with "not a regular file, and it goes on past
+// the N pages that its header reaches". So /dev/zero or a whole disk is
+// never read without end.
 std::expected<std::vector<std::uint8_t>, PdbError> read_database_file(const std::string& path);
 
 // Reads the open descriptor `fd` from where it stands to its end (a regular
