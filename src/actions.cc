@@ -116,6 +116,7 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
   vantrel_pdb::WriteOptions options;
   options.temp_prefix = ".dovrel-";
   options.failure_prefix = "cannot write output ";
+  options.replaced_prefix = kNotKnownDurable;
   options.before_replace = before_replace;
   if (auto written = vantrel_pdb::write_file(path, parts, options); !written) {
     return std::unexpected(Error(written.error()));

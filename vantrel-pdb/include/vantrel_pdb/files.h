@@ -82,8 +82,13 @@ struct WriteOptions {
   // reason: "cannot write PATH: No such file or directory (os error 2)".
   std::string failure_prefix = "cannot write ";
   // Runs after the bytes are safely on disk and just before the rename:
-  // nothing that can fail comes after the rename.
+  // nothing that can fail comes after the rename but the directory's sync.
   BeforeReplace before_replace;
+  // Starts the message of the one failure that leaves the new file in
+  // place: the directory's sync after the rename failed, so the file is
+  // replaced but not known to be on disk. Followed by the path and
+  // ": syncing its directory failed: " and the reason.
+  std::string replaced_prefix = "replaced, but not known to be on disk: ";
 };
 
 // Writes `bytes` as the whole content of the file at `path`, never leaving
@@ -99,7 +104,10 @@ struct WriteOptions {
 //
 // On any failure the previous file is left as it was; the error
 // (pdb_error::File) names the path and the operating system's text, after
-// the options' failure_prefix. A new file gets the mode an ordinary create
+// the options' failure_prefix. The one exception is a failed sync of the
+// directory after the rename (EINVAL and ENOTSUP, a file system that syncs
+// no directories, are no failure): the new file is in place, and the error
+// starts with the options' replaced_prefix instead. A new file gets the mode an ordinary create
 // gives it (0666 less the umask); an existing one keeps its mode and, where
 // allowed, its owner. A file system that refuses modes and owners (FAT,
 // exFAT: EPERM, ENOTSUP) does not fail the write; any other error of those
