@@ -130,8 +130,9 @@ class Library:
 
         The audio path's extension gives the file type; artwork_path ("" for none)
         gets an artwork row; a label is stored only when given. The tempo is bpm or
-        tempo (hundredths), not both. Raises Error for a taken id; the extension and
-        the artwork are checked by commit(). A failed addition drops the whole edit.
+        tempo (hundredths), not both; a NaN or infinite bpm raises ValueError. Raises
+        Error for a taken id; the extension and the artwork are checked by commit().
+        A failed addition drops the whole edit.
         """
     def add_playlist(
         self, *, id: int, name: str, parent_id: int = 0, is_folder: bool = False, tracks: Iterable[int] = ()
@@ -229,7 +230,8 @@ def create() -> Library:
     """A new, empty database."""
 
 def tempo_from_bpm(bpm: float) -> int:
-    """Beats per minute as the stored tempo (hundredths), rounded half away from zero."""
+    """Beats per minute as the stored tempo (hundredths), rounded half away from zero;
+    ValueError for NaN and infinities."""
 
 def file_type_for_path(audio_path: str) -> int | None:
     """The file type code of an audio path's extension, or None for an unknown one."""

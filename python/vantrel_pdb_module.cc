@@ -4,6 +4,7 @@
 #include <Python.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -28,6 +29,15 @@ std::uint32_t to_u32(py::handle value) {
   return static_cast<std::uint32_t>(n);
 }
 
+std::uint32_t tempo_of_bpm(double bpm) {
+  if (!std::isfinite(bpm)) {
+    throw py::value_error(std::string("bpm must be a finite number, not ") + (std::isnan(bpm) ? "nan"
+                                                                              : bpm > 0       ? "inf"
+                                                                                              : "-inf"));
+  }
+  return tempo_from_bpm(bpm);
+}
+
 std::vector<std::uint32_t> to_ids(const py::iterable& ids) {
   std::vector<std::uint32_t> out;
   for (const auto id : ids) out.push_back(to_u32(id));
@@ -50,9 +60,9 @@ PYBIND11_MODULE(_vantrel_pdb, module) {
   vp::python::bind_records(module);
   vp::python::bind_database(module);
   vp::python::bind_check(module);
-  module.def("tempo_from_bpm", &vp::tempo_from_bpm, py::arg("bpm"),
+  module.def("tempo_from_bpm", &vp::python::tempo_of_bpm, py::arg("bpm"),
              "Beats per minute as the stored tempo (hundredths), rounded half away from zero\n"
-             "and clamped to 0 ... 2**32 - 1 (NaN gives 0).");
+             "and clamped to 0 ... 2**32 - 1; ValueError for NaN and infinities.");
   module.def("file_type_for_path", &vp::file_type_for_path, py::arg("audio_path"),
              "The file type code of an audio path's extension (mp3 1, m4a and aac 4, flac 5,\n"
              "alac 6, wav 11, aif and aiff 12), or None for any other.");
