@@ -82,6 +82,9 @@ py::object wrap_library(Library library);
 // Finding, Findings, check(), finding_kinds() and salvage().
 void bind_check(py::module_& module);
 
+// Lock and lock(): the writers' advisory lock of a file.
+void bind_lock(py::module_& module);
+
 }  // namespace vantrel_pdb::python
 
 #endif  // VANTREL_PDB_PYTHON_BINDING_H_

@@ -221,10 +221,21 @@ class Library:
     def to_bytes(self) -> bytes:
         """The page image, after committing."""
     def save(self, path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None:
-        """Commits and writes the image to path whole or not at all."""
+        """Commits and writes the image to path whole or not at all, under the writers'
+        lock of path (see lock()): it waits while dovrel or another save writes there."""
 
 def open(source: str | os.PathLike[str] | bytes | bytearray | memoryview) -> Library:
     """Opens a database from a path or from the bytes of an image; Error when damaged."""
+
+class Lock:
+    """The advisory lock that writers of a database file take: dovrel's runs and
+    Library.save(). Taken on entry to `with`, waiting while another writer holds it."""
+    def __enter__(self) -> Lock: ...
+    def __exit__(self, *args: object) -> None: ...
+
+def lock(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Lock:
+    """The writers' lock of the file at path: held around open(), the changes and
+    save(), no other writer's change comes in between."""
 
 def create() -> Library:
     """A new, empty database."""

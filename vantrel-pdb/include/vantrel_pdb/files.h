@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -124,8 +125,69 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const Bytes> parts,
                                          const WriteOptions& options = {});
 
+// The advisory lock that makes writers of the same file take turns (dovrel's
+// runs, save() and programs that hold one around their own read, change and
+// save), so that concurrent changes in place apply one after another
+// instead of the last one undoing the others.
+//
+// Holds an exclusive flock for the file that write_file(*output) would
+// replace, from construction until destruction (or the process's end, even
+// by a kill). The rename of a write replaces the file's inode, and a
+// waiter may hold the old one; so after each wait the lock is checked to
+// be on the file the path names now, and taken again when it is not. A
+// target that does not exist yet is locked through its directory (any new
+// file there then waits too). Does nothing when `output` is absent or the
+// target is not a regular file, and goes on unlocked when the lock cannot
+// be had (an unreadable file, a file system without flock): it is
+// advisory, and other programs do not take it. Other threads of the process
+// wait as other processes do; a thread that holds the lock of the same
+// target already (a program that locks its file before it reads it and
+// then calls save()) does not wait for itself: the inner lock is a no-op.
+class TargetLock {
+ public:
+  // What is locked for a target that does not exist yet: its directory,
+  // or nothing, for a caller that holds a DirectoryLock on it already.
+  enum class Missing { kLockDirectory, kHeldByCaller };
+
+  explicit TargetLock(const std::optional<std::string>& output, Missing missing = Missing::kLockDirectory);
+  ~TargetLock();
+  TargetLock(const TargetLock&) = delete;
+  TargetLock& operator=(const TargetLock&) = delete;
+
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The lock that TargetLock takes for a new file in `directory`, held for a
+// whole run that writes many new files there (an export), so that they
+// need not take turns with each other. Goes on unlocked when the directory
+// cannot be opened or locked.
+class DirectoryLock {
+ public:
+  // Takes the locks of `directories` in the order of their device and inode
+  // numbers, whatever order or spelling they are given in, so that runs
+  // that lock some of the same directories cannot wait on each other in a
+  // circle.
+  static std::vector<DirectoryLock> lock_all(const std::vector<std::string>& directories);
+
+  DirectoryLock(DirectoryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  DirectoryLock& operator=(DirectoryLock&&) = delete;
+  DirectoryLock(const DirectoryLock&) = delete;
+  ~DirectoryLock();
+
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  explicit DirectoryLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
 class Library;
-// Commits `library` and writes its image to `path` with write_file.
+// Commits `library` and writes its image to `path` with write_file, under
+// the TargetLock of `path`: it waits while another writer (a dovrel run,
+// another save) holds it.
 std::expected<void, PdbError> save(Library& library, const std::string& path);
 
 // The file that write_file(path, ...) would replace, after following

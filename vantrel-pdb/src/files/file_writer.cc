@@ -392,6 +392,7 @@ ScopedDirectorySyncForTesting::ScopedDirectorySyncForTesting(Fsync fsync_call) {
 ScopedDirectorySyncForTesting::~ScopedDirectorySyncForTesting() { g_directory_fsync = ::fsync; }
 
 std::expected<void, PdbError> save(Library& library, const std::string& path) {
+  const TargetLock lock(path);
   auto bytes = library.bytes();
   if (!bytes) return std::unexpected(bytes.error());
   return write_file(path, *bytes);

@@ -1,5 +1,3 @@
-#include "target_lock.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,10 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "vantrel_pdb/files.h"
 
-namespace dovrel {
+namespace vantrel_pdb {
 
 namespace {
 
@@ -32,12 +33,48 @@ bool lock_exclusive(int fd) {
   return true;
 }
 
+// The files and directories that TargetLocks of this process hold, and the
+// thread of each: a thread that holds one already (a program that locks its
+// file from before it reads it until after save()) does not wait for
+// itself, while other threads wait as other processes do.
+struct HeldLock {
+  dev_t device;
+  ino_t inode;
+  std::thread::id owner;
+};
+std::mutex g_held_mutex;
+std::vector<HeldLock> g_held;
+
+bool held_by_this_thread(const struct stat& info) {
+  std::lock_guard guard(g_held_mutex);
+  return std::any_of(g_held.begin(), g_held.end(), [&](const HeldLock& held) {
+    return held.device == info.st_dev && held.inode == info.st_ino && held.owner == std::this_thread::get_id();
+  });
+}
+
+void note_held(const struct stat& info) {
+  std::lock_guard guard(g_held_mutex);
+  g_held.push_back({info.st_dev, info.st_ino, std::this_thread::get_id()});
+}
+
+void forget_held(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return;
+  std::lock_guard guard(g_held_mutex);
+  for (auto it = g_held.begin(); it != g_held.end(); ++it) {
+    if (it->device == info.st_dev && it->inode == info.st_ino) {
+      g_held.erase(it);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing) {
   if (!output || output->empty() || output->find('\0') != std::string::npos) return;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    auto target = vantrel_pdb::output_target(*output);
+    auto target = output_target(*output);
     if (!target) return;
     struct stat before;
     const bool exists = ::stat(target->c_str(), &before) == 0;
@@ -50,12 +87,18 @@ TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing
       if (errno == ENOENT) continue;  // replaced or removed between the two looks
       return;
     }
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || held_by_this_thread(opened)) {
+      // Held by this thread already, for the whole of this one's life.
+      ::close(fd);
+      return;
+    }
     if (!lock_exclusive(fd)) {
       ::close(fd);
       return;
     }
     // Is the lock still on what a write would replace?
-    auto now_target = vantrel_pdb::output_target(*output);
+    auto now_target = output_target(*output);
     struct stat now, held_file;
     bool current = false;
     if (now_target && *now_target == *target) {
@@ -68,6 +111,7 @@ TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing
     }
     if (current) {
       fd_ = fd;
+      note_held(opened);
       return;
     }
     ::close(fd);
@@ -75,7 +119,9 @@ TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing
 }
 
 TargetLock::~TargetLock() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  forget_held(fd_);
+  ::close(fd_);
 }
 
 std::vector<DirectoryLock> DirectoryLock::lock_all(const std::vector<std::string>& directories) {
@@ -119,4 +165,4 @@ DirectoryLock::~DirectoryLock() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-}  // namespace dovrel
+}  // namespace vantrel_pdb
