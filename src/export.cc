@@ -23,6 +23,7 @@
 #include "export_html.h"
 #include "export_m3u8.h"
 #include "json_writer.h"
+#include "lock_wait.h"
 #include "mapped_file.h"
 #include "report_sink.h"
 #include "target_lock.h"
@@ -46,7 +47,10 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 // Writes the file `path` as `parts`, one after another, under its lock.
 Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts,
                        TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
-  TargetLock lock(path, missing);
+  auto wait = lock_wait();
+  if (!wait) return std::unexpected(std::move(wait.error()));
+  const TargetLock lock(path, missing, *wait);
+  if (lock.failure()) return std::unexpected(Error(*lock.failure()));
   std::vector<vantrel_pdb::Bytes> bytes;
   bytes.reserve(parts.size());
   for (std::string_view part : parts) bytes.push_back(bytes_of(part));

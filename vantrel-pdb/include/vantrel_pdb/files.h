@@ -4,6 +4,7 @@
 #ifndef VANTREL_PDB_FILES_H_
 #define VANTREL_PDB_FILES_H_
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -143,21 +144,39 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
 // wait as other processes do; a thread that holds the lock of the same
 // target already (a program that locks its file before it reads it and
 // then calls save()) does not wait for itself: the inner lock is a no-op.
+//
+// How long it waits is the LockWait's: without end and without a word by
+// default; with on_wait it says once, after notice_after, that it waits and
+// for whom ("waiting for the lock of PATH, held by process 1234 (dovrel)");
+// with a limit it gives up when that runs out, and failure() says so ("gave
+// up waiting for the lock of PATH after 5 s, held by process 1234 (dovrel)").
+struct LockWait {
+  std::function<void(const std::string& notice)> on_wait;
+  std::chrono::milliseconds notice_after{1000};
+  std::optional<std::chrono::milliseconds> limit;
+};
+
 class TargetLock {
  public:
-  // What is locked for a target that does not exist yet: its directory,
-  // or nothing, for a caller that holds a DirectoryLock on it already.
-  enum class Missing { kLockDirectory, kHeldByCaller };
+  // What is locked for a target that does not exist yet: its directory;
+  // or nothing, for a caller that holds a DirectoryLock on it already
+  // (kHeldByCaller) or that takes the lock again just before it writes
+  // (kLockAtWrite), so that a new file waits for no other file's run.
+  enum class Missing { kLockDirectory, kHeldByCaller, kLockAtWrite };
 
-  explicit TargetLock(const std::optional<std::string>& output, Missing missing = Missing::kLockDirectory);
+  explicit TargetLock(const std::optional<std::string>& output, Missing missing = Missing::kLockDirectory,
+                      const LockWait& wait = {});
   ~TargetLock();
   TargetLock(const TargetLock&) = delete;
   TargetLock& operator=(const TargetLock&) = delete;
 
   bool held() const { return fd_ >= 0; }
+  // The wait ran out (pdb_error::File); nullopt otherwise, held or not.
+  const std::optional<PdbError>& failure() const { return failure_; }
 
  private:
   int fd_ = -1;
+  std::optional<PdbError> failure_;
 };
 
 // The lock that TargetLock takes for a new file in `directory`, held for a

@@ -1,11 +1,17 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <mutex>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,6 +37,29 @@ bool lock_exclusive(int fd) {
     if (errno != EINTR) return false;
   }
   return true;
+}
+
+// How long a poll for a lock sleeps between tries, at first and at most.
+constexpr auto kFirstPoll = std::chrono::milliseconds(5);
+constexpr auto kLongestPoll = std::chrono::milliseconds(50);
+
+// The process that holds a flock of the file `info` describes, as "process
+// N (NAME)", from /proc/locks; "another process" when it cannot be told.
+std::string lock_holder(const struct stat& info) {
+  std::ifstream locks("/proc/locks");
+  char wanted[64];
+  std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter's line has "->" after the number.
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, advisory, mode, pid, file;
+    if (!(fields >> number >> kind >> advisory >> mode >> pid >> file) || kind != "FLOCK" || file != wanted) continue;
+    std::string name;
+    std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+    return "process " + pid + (name.empty() ? "" : " (" + name + ")");
+  }
+  return "another process";
 }
 
 // The files and directories that TargetLocks of this process hold, and the
@@ -69,9 +98,47 @@ void forget_held(int fd) {
   }
 }
 
+// Takes the flock of `fd` (the lock of `target`) as `wait` says: without end
+// and without a word when it asks for neither, else by polling, saying once
+// that it waits and failing when the wait runs out. `waited` carries the
+// time and the notice over the rounds of one TargetLock.
+struct Waiting {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  bool noticed = false;
+};
+
+std::expected<bool, PdbError> take_lock(int fd, const std::string& target, const LockWait& wait, Waiting& waited) {
+  if (!wait.on_wait && !wait.limit) return lock_exclusive(fd);
+  for (auto pause = kFirstPoll;; pause = std::min(pause * 2, kLongestPoll)) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return false;
+    const auto waited_for = std::chrono::steady_clock::now() - waited.start;
+    if (!waited.noticed && wait.on_wait && waited_for >= wait.notice_after) {
+      waited.noticed = true;
+      struct stat info;
+      wait.on_wait("waiting for the lock of " + target + ", held by " +
+                   (::fstat(fd, &info) == 0 ? lock_holder(info) : std::string("another process")));
+    }
+    if (wait.limit && waited_for >= *wait.limit) {
+      struct stat info;
+      const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(*wait.limit).count();
+      char shown[32];
+      std::snprintf(shown, sizeof shown, "%g", seconds);
+      return std::unexpected(
+          PdbError(pdb_error::File{"gave up waiting for the lock of " + target + " after " + shown + " s, held by " +
+                                   (::fstat(fd, &info) == 0 ? lock_holder(info) : std::string("another process"))}));
+    }
+    auto sleep = pause;
+    if (wait.limit) sleep = std::min(sleep, std::chrono::ceil<std::chrono::milliseconds>(*wait.limit - waited_for));
+    std::this_thread::sleep_for(sleep);
+  }
+}
+
 }  // namespace
 
-TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing) {
+TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing, const LockWait& wait) {
+  Waiting waited;
   if (!output || output->empty() || output->find('\0') != std::string::npos) return;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     auto target = output_target(*output);
@@ -80,7 +147,7 @@ TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing
     const bool exists = ::stat(target->c_str(), &before) == 0;
     if (!exists && errno != ENOENT) return;
     if (exists && !S_ISREG(before.st_mode)) return;  // the write refuses it anyway
-    if (!exists && missing == Missing::kHeldByCaller) return;
+    if (!exists && missing != Missing::kLockDirectory) return;
     int fd = exists ? ::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                     : ::open(directory_of(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -93,7 +160,9 @@ TargetLock::TargetLock(const std::optional<std::string>& output, Missing missing
       ::close(fd);
       return;
     }
-    if (!lock_exclusive(fd)) {
+    auto taken = take_lock(fd, *target, wait, waited);
+    if (!taken || !*taken) {
+      if (!taken) failure_ = std::move(taken.error());
       ::close(fd);
       return;
     }
