@@ -98,14 +98,16 @@ void forget_held(int fd) {
   }
 }
 
-// Takes the flock of `fd` (the lock of `target`) as `wait` says: without end
-// and without a word when it asks for neither, else by polling, saying once
-// that it waits and failing when the wait runs out. `waited` carries the
-// time and the notice over the rounds of one TargetLock.
+// The time and the notice of one TargetLock's wait, over its rounds.
 struct Waiting {
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   bool noticed = false;
 };
+
+// Takes the flock of `fd` (the lock of `target`) as `wait` says: without end
+// and without a word when it asks for neither, else by polling, saying once
+// that it waits and failing when the wait runs out. False when the lock
+// cannot be had at all (a file system without flock).
 
 std::expected<bool, PdbError> take_lock(int fd, const std::string& target, const LockWait& wait, Waiting& waited) {
   if (!wait.on_wait && !wait.limit) return lock_exclusive(fd);
