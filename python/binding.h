@@ -40,6 +40,10 @@ T value_or_raise(std::expected<T, PdbError> result) {
 // OverflowError outside 0 ... 2^32 - 1.
 std::uint32_t to_u32(py::handle value);
 
+// tempo_from_bpm for a finite bpm; ValueError for NaN and infinities, which
+// no tempo stands for.
+std::uint32_t tempo_of_bpm(double bpm);
+
 // The ids of a Python iterable of ints, in order.
 std::vector<std::uint32_t> to_ids(const py::iterable& ids);
 
@@ -77,6 +81,9 @@ py::object wrap_library(Library library);
 
 // Finding, Findings, check(), finding_kinds() and salvage().
 void bind_check(py::module_& module);
+
+// Lock and lock(): the writers' advisory lock of a file.
+void bind_lock(py::module_& module);
 
 }  // namespace vantrel_pdb::python
 

@@ -186,7 +186,7 @@ void bind_database(py::module_& module) {
                              .analysis_path = std::move(analysis_path),
                              .artwork_path = std::move(artwork_path),
                              .comment = std::move(comment),
-                             .tempo = bpm ? tempo_from_bpm(*bpm) : tempo.value_or(0),
+                             .tempo = bpm ? tempo_of_bpm(*bpm) : tempo.value_or(0),
                              .bitrate = bitrate,
                              .sample_rate = sample_rate,
                              .file_size = file_size,

@@ -130,8 +130,9 @@ class Library:
 
         The audio path's extension gives the file type; artwork_path ("" for none)
         gets an artwork row; a label is stored only when given. The tempo is bpm or
-        tempo (hundredths), not both. Raises Error for a taken id; the extension and
-        the artwork are checked by commit(). A failed addition drops the whole edit.
+        tempo (hundredths), not both; a NaN or infinite bpm raises ValueError. Raises
+        Error for a taken id; the extension and the artwork are checked by commit().
+        A failed addition drops the whole edit.
         """
     def add_playlist(
         self, *, id: int, name: str, parent_id: int = 0, is_folder: bool = False, tracks: Iterable[int] = ()
@@ -220,16 +221,28 @@ class Library:
     def to_bytes(self) -> bytes:
         """The page image, after committing."""
     def save(self, path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None:
-        """Commits and writes the image to path whole or not at all."""
+        """Commits and writes the image to path whole or not at all, under the writers'
+        lock of path (see lock()): it waits while dovrel or another save writes there."""
 
 def open(source: str | os.PathLike[str] | bytes | bytearray | memoryview) -> Library:
     """Opens a database from a path or from the bytes of an image; Error when damaged."""
+
+class Lock:
+    """The advisory lock that writers of a database file take: dovrel's runs and
+    Library.save(). Taken on entry to `with`, waiting while another writer holds it."""
+    def __enter__(self) -> Lock: ...
+    def __exit__(self, *args: object) -> None: ...
+
+def lock(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Lock:
+    """The writers' lock of the file at path: held around open(), the changes and
+    save(), no other writer's change comes in between."""
 
 def create() -> Library:
     """A new, empty database."""
 
 def tempo_from_bpm(bpm: float) -> int:
-    """Beats per minute as the stored tempo (hundredths), rounded half away from zero."""
+    """Beats per minute as the stored tempo (hundredths), rounded half away from zero;
+    ValueError for NaN and infinities."""
 
 def file_type_for_path(audio_path: str) -> int | None:
     """The file type code of an audio path's extension, or None for an unknown one."""

@@ -4,13 +4,17 @@
 #include <Python.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "binding.h"
+#include "vantrel_pdb/files.h"
 #include "vantrel_pdb/library.h"
 
 namespace vantrel_pdb::python {
@@ -28,6 +32,15 @@ std::uint32_t to_u32(py::handle value) {
   return static_cast<std::uint32_t>(n);
 }
 
+std::uint32_t tempo_of_bpm(double bpm) {
+  if (!std::isfinite(bpm)) {
+    throw py::value_error(std::string("bpm must be a finite number, not ") + (std::isnan(bpm) ? "nan"
+                                                                              : bpm > 0       ? "inf"
+                                                                                              : "-inf"));
+  }
+  return tempo_from_bpm(bpm);
+}
+
 std::vector<std::uint32_t> to_ids(const py::iterable& ids) {
   std::vector<std::uint32_t> out;
   for (const auto id : ids) out.push_back(to_u32(id));
@@ -36,6 +49,44 @@ std::vector<std::uint32_t> to_ids(const py::iterable& ids) {
 
 std::string to_path(const py::handle& path) {
   return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+namespace {
+
+// vantrel_pdb.lock(path): the writers' TargetLock of a path as a context
+// manager, taken on entry (waiting without the GIL) and let go on exit.
+class PathLock {
+ public:
+  explicit PathLock(std::string path) : path_(std::move(path)) {}
+  void enter() {
+    if (lock_) throw py::value_error("the lock is held already");
+    py::gil_scoped_release released;
+    lock_.emplace(path_);
+  }
+  void exit() { lock_.reset(); }
+
+ private:
+  std::string path_;
+  std::optional<TargetLock> lock_;
+};
+
+}  // namespace
+
+void bind_lock(py::module_& module) {
+  py::class_<PathLock> lock(module, "Lock",
+                            "The advisory lock that writers of a database file take: dovrel's runs and\n"
+                            "Library.save(). Use with `with`: the lock is taken on entry, waiting while\n"
+                            "another writer holds it, and let go on exit.");
+  show_in_package(lock);
+  lock.def(
+          "__enter__", [](PathLock& self) -> PathLock& { return self.enter(), self; },
+          py::return_value_policy::reference)
+      .def("__exit__", [](PathLock& self, const py::args&) { self.exit(); });
+  module.def(
+      "lock", [](const py::object& path) { return std::make_unique<PathLock>(to_path(path)); }, py::arg("path"),
+      "The writers' lock of the database file at path, for `with`: held around open(),\n"
+      "the changes and save(), no other writer's change comes in between (save() inside\n"
+      "does not wait for the lock this thread holds).");
 }
 
 }  // namespace vantrel_pdb::python
@@ -50,9 +101,10 @@ PYBIND11_MODULE(_vantrel_pdb, module) {
   vp::python::bind_records(module);
   vp::python::bind_database(module);
   vp::python::bind_check(module);
-  module.def("tempo_from_bpm", &vp::tempo_from_bpm, py::arg("bpm"),
+  vp::python::bind_lock(module);
+  module.def("tempo_from_bpm", &vp::python::tempo_of_bpm, py::arg("bpm"),
              "Beats per minute as the stored tempo (hundredths), rounded half away from zero\n"
-             "and clamped to 0 ... 2**32 - 1 (NaN gives 0).");
+             "and clamped to 0 ... 2**32 - 1; ValueError for NaN and infinities.");
   module.def("file_type_for_path", &vp::file_type_for_path, py::arg("audio_path"),
              "The file type code of an audio path's extension (mp3 1, m4a and aac 4, flac 5,\n"
              "alac 6, wav 11, aif and aiff 12), or None for any other.");

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -52,10 +54,19 @@ class Reader {
     show(0);
     std::vector<std::thread> workers;
     if (!paths_.empty()) {
-      for (unsigned i = 0; i < threads; ++i) workers.emplace_back([this] { work(); });
+      workers.reserve(threads);
+      try {
+        for (unsigned i = 0; i < threads; ++i) workers.emplace_back([this] { work(); });
+      } catch (const std::system_error&) {
+        // Fewer threads than asked for: those there are do it all.
+      }
+      if (workers.empty()) work();
     }
     report_progress_until_done();
     for (std::thread& t : workers) t.join();
+    // An exception of a worker (std::bad_alloc above all) is the caller's,
+    // thrown on its thread: on a worker's it would end the process.
+    if (exception_) std::rethrow_exception(exception_);
     if (failure_) return std::unexpected(*failure_);
     return {};
   }
@@ -70,7 +81,14 @@ class Reader {
       const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
       if (i >= paths_.size()) break;
       last_started_.store(i, std::memory_order_relaxed);
-      outcomes_[i] = read_one(paths_[i]);
+      try {
+        outcomes_[i] = read_one(paths_[i]);
+      } catch (...) {
+        std::lock_guard lock(mutex_);
+        if (!exception_) exception_ = std::current_exception();
+        stop_.store(true, std::memory_order_relaxed);
+        break;
+      }
       finish_one();
     }
     // Wakes the progress loop, which ends when every file is done or the
@@ -148,6 +166,7 @@ class Reader {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::optional<std::string> failure_;
+  std::exception_ptr exception_;
 };
 
 // The playlist tree: a folder for each folder that holds playlist files or

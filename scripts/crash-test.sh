@@ -5,7 +5,10 @@
 #   1. builds killed at random moments (SIGKILL, SIGTERM, SIGINT, SIGHUP);
 #   2. in-place patches killed the same way;
 #   3. rounds of concurrent in-place patches of one file, each retuning its
-#      own track: every change must survive.
+#      own track: every change must survive;
+#   4. builds, reads and in-place patches under memory limits (prlimit --as,
+#      24 to 512 MiB): each must exit 0 or 1, never by a signal, and leave
+#      its target whole (tests/contract/check_memory_limits.sh).
 # It counts old, new and corrupt targets, leftover files and lost changes,
 # and exits 1 when any target is corrupt, any file is left or any change lost.
 # Usage: scripts/crash-test.sh [--short] [path/to/dovrel]
@@ -13,8 +16,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 kills=60 rounds=20 tracks=20000 writers=8
+memory_limits=(24 32 36 40 44 48 56 64 80 96 128 160 192 256 320 384 448 512)
 if [ "${1:-}" = "--short" ]; then
   kills=16 rounds=4 tracks=5000
+  memory_limits=(32 40 44 48 64 128 512)
   shift
 fi
 binary=${1:-}
@@ -115,4 +120,10 @@ for ((round = 0; round < rounds; round++)); do
 done
 echo "concurrent: $rounds rounds of $writers in-place patches: $failed_runs failed runs, $lost lost changes, $left leftover files"
 if ((lost + failed_runs + left)); then failed=1; fi
+
+if command -v prlimit >/dev/null; then
+  tests/contract/check_memory_limits.sh "$binary" "$work/memory" "${memory_limits[@]}" || failed=1
+else
+  echo "memory limits: no prlimit, skipped"
+fi
 exit "$failed"

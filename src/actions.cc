@@ -9,6 +9,7 @@
 #include "database_file.h"
 #include "edit.h"
 #include "export.h"
+#include "lock_wait.h"
 #include "mapped_file.h"
 #include "patch.h"
 #include "report.h"
@@ -31,6 +32,12 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
 
 Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request) {
   if (!request.output) return fail(kMissingOutput);
+  // A new file is locked for its write alone; an existing one is locked
+  // already (run_action), and this thread does not wait for itself.
+  auto wait = lock_wait();
+  if (!wait) return std::unexpected(std::move(wait.error()));
+  const TargetLock lock(request.output, TargetLock::Missing::kLockDirectory, *wait);
+  if (lock.failure()) return std::unexpected(Error(*lock.failure()));
   // The report must still be printable when the new file replaces the old.
   const auto report_sink_ready = []() -> std::expected<void, vantrel_pdb::PdbError> {
     if (auto ok = check_report_sink(); !ok)
@@ -116,6 +123,7 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
   vantrel_pdb::WriteOptions options;
   options.temp_prefix = ".dovrel-";
   options.failure_prefix = "cannot write output ";
+  options.replaced_prefix = kNotKnownDurable;
   options.before_replace = before_replace;
   if (auto written = vantrel_pdb::write_file(path, parts, options); !written) {
     return std::unexpected(Error(written.error()));
@@ -133,8 +141,12 @@ Result<std::string> run_action(Request request) {
       request.action != "edit") {
     return fail(kUnknownAction);
   }
-  // Writers of one output take turns, from before the input is read until after the rename.
-  TargetLock lock(request.output);
+  // Writers of one output take turns, from before the input is read until
+  // after the rename; one that makes a new file, over its write alone.
+  auto wait = lock_wait();
+  if (!wait) return std::unexpected(std::move(wait.error()));
+  const TargetLock lock(request.output, TargetLock::Missing::kLockAtWrite, *wait);
+  if (lock.failure()) return std::unexpected(Error(*lock.failure()));
   if (request.action == "build") return run_build(request);
   if (request.action == "salvage") return run_salvage(request);
   if (request.action == "edit") return run_edit(request);

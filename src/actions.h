@@ -17,9 +17,15 @@ inline constexpr char kMissingInput[] = "Missing input";
 inline constexpr char kMissingOutput[] = "Missing output";
 inline constexpr char kUnknownAction[] = "Unknown action";
 
+// Starts the message of a write whose file is in place but whose directory
+// could not be synced after the rename: not known to be on disk.
+inline constexpr char kNotKnownDurable[] = "output written, but not known to be on disk: ";
+
 // Writes `image` to "output" whole or not at all, with dovrel's words: its
 // failures read "cannot write output PATH: REASON", and a hidden temporary
-// file, where one is needed, is named ".dovrel-XXXXXXXX".
+// file, where one is needed, is named ".dovrel-XXXXXXXX". The one failure
+// after the rename reads "output written, but not known to be on disk:
+// PATH: syncing its directory failed: REASON".
 Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
                           const vantrel_pdb::BeforeReplace& before_replace = {});
 // The same for a file made of `parts`, one after another.

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +151,49 @@ TEST_F(CommandLine, HugeFileOfZerosIsRefusedBeforeItIsRead) {
   }
 }
 
+// A device is judged by its first page like a file: /dev/zero is refused at
+// once instead of being read without end.
+TEST_F(CommandLine, DeviceThatHoldsNoDatabaseIsRefusedAtOnce) {
+  constexpr long kMemoryAllowanceKib = 64 << 10;
+  for (const std::string& request :
+       {read_request("/dev/zero"), std::string(R"({"action":"patch","input":"/dev/zero"})")}) {
+    const long limit_kib = cli_runner::current_rss_kib() + kMemoryAllowanceKib;
+    Outcome run = run_dovrel(request);
+    expect_failure(run, "character device that holds no database (Invalid PDB page size/length)");
+    EXPECT_LT(run.peak_rss_kib, limit_kib) << request;
+  }
+}
+
+// A FIFO is read as a file would be, and no further than its header
+// reaches: a database followed by endless zeros is refused.
+TEST_F(CommandLine, FifoIsReadUpToWhatItsHeaderReaches) {
+  std::signal(SIGPIPE, SIG_IGN);  // the endless writer meets a closed FIFO
+  const std::vector<std::uint8_t> image = blank_like_image();
+  const Outcome expected = run_dovrel(read_request(write_file("plain.pdb", image)));
+  ASSERT_EQ(expected.status, 0) << expected.err;
+  for (bool endless : {false, true}) {
+    const std::string fifo = path(endless ? "endless" : "fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+      const int fd = ::open(fifo.c_str(), O_WRONLY);
+      if (fd < 0) return;
+      const std::vector<std::uint8_t> zeros(1 << 16, 0);
+      bool open = ::write(fd, image.data(), image.size()) == static_cast<ssize_t>(image.size());
+      while (endless && open) open = ::write(fd, zeros.data(), zeros.size()) > 0;
+      ::close(fd);
+    });
+    Outcome run = run_dovrel(read_request(fifo));
+    writer.join();
+    if (endless) {
+      // The blank image reaches page 40, the empty candidate of its last table.
+      expect_failure(run, "not a regular file, and it goes on past the 41 pages that its header reaches");
+    } else {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.out, expected.out);
+    }
+  }
+}
+
 TEST_F(CommandLine, FailedBuildOrPatchWritesNoOutput) {
   // Without "output" neither action may write anything, whatever stops it.
   std::string input = write_file("in.pdb", blank_like_image());
@@ -238,6 +284,53 @@ TEST_F(CommandLine, ConcurrentInPlacePatchesAllApply) {
     EXPECT_NE(read.out.find(bpm), std::string::npos) << "the change of patch " << i << " was lost";
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
+}
+
+// A wait for the lock says once, after a second, for whom it waits, and
+// DOVREL_LOCK_TIMEOUT bounds it: exit 1, the file untouched.
+TEST_F(CommandLine, LockWaitIsToldAndBounded) {
+  const std::string target = write_file("lib.pdb", blank_like_image());
+  const int holder = ::open(target.c_str(), O_RDONLY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  const std::string in_place = R"({"action":"patch","input":")" + target + R"(","output":")" + target +
+                               R"(","report":"summary","tempos":{"1":12000}})";
+  ::setenv("DOVREL_LOCK_TIMEOUT", "1.2", 1);
+  const Outcome run = run_dovrel(in_place);
+  ::setenv("DOVREL_LOCK_TIMEOUT", "soon", 1);
+  const Outcome refused = run_dovrel(in_place);
+  ::unsetenv("DOVREL_LOCK_TIMEOUT");
+  ::close(holder);
+  const std::string holder_name = "process " + std::to_string(::getpid()) + " (dovrel_tests)";
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "dovrel: waiting for the lock of " + target + ", held by " + holder_name +
+                         "\ngave up waiting for the lock of " + target + " after 1.2 s, held by " + holder_name + "\n");
+  expect_failure(refused, "DOVREL_LOCK_TIMEOUT: expected a number of seconds, got \"soon\"");
+  std::ifstream file(target, std::ios::binary);
+  EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {}), blank_like_image());
+}
+
+// A new file waits for no other file's run: a build beside a patch whose
+// input (a FIFO) is slow to come is done first.
+TEST_F(CommandLine, NewFileDoesNotWaitForAnotherFilesInput) {
+  const std::string fifo = path("input");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Outcome slow;
+  std::thread patch([&] {
+    slow = run_dovrel(R"({"action":"patch","input":")" + fifo + R"(","output":")" + path("patched.pdb") +
+                      R"(","report":"summary"})");
+  });
+  ::setenv("DOVREL_LOCK_TIMEOUT", "10", 1);
+  const Outcome build = run_dovrel(build_request(path("built.pdb"), 2));
+  ::unsetenv("DOVREL_LOCK_TIMEOUT");
+  EXPECT_EQ(build.status, 0) << build.err;
+  EXPECT_EQ(build.err, "");
+  std::ofstream(fifo, std::ios::binary) << std::string(reinterpret_cast<const char*>(blank_like_image().data()),
+                                                       blank_like_image().size());
+  patch.join();
+  EXPECT_EQ(slow.status, 0) << slow.err;
+  EXPECT_TRUE(std::filesystem::exists(path("patched.pdb")));
 }
 
 // -h/--help and -V/--version answer on standard output; any other argument

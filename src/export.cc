@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <exception>
 #include <filesystem>
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -23,6 +25,7 @@
 #include "export_html.h"
 #include "export_m3u8.h"
 #include "json_writer.h"
+#include "lock_wait.h"
 #include "mapped_file.h"
 #include "report_sink.h"
 #include "target_lock.h"
@@ -46,7 +49,10 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 // Writes the file `path` as `parts`, one after another, under its lock.
 Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts,
                        TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
-  TargetLock lock(path, missing);
+  auto wait = lock_wait();
+  if (!wait) return std::unexpected(std::move(wait.error()));
+  const TargetLock lock(path, missing, *wait);
+  if (lock.failure()) return std::unexpected(Error(*lock.failure()));
   std::vector<vantrel_pdb::Bytes> bytes;
   bytes.reserve(parts.size());
   for (std::string_view part : parts) bytes.push_back(bytes_of(part));
@@ -127,23 +133,35 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   std::vector<std::optional<Error>> errors(paths.size());
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
+  // An exception of a writer (std::bad_alloc above all) is thrown on this
+  // thread once all have ended: on a writer's it would end the process.
+  std::mutex exception_mutex;
+  std::exception_ptr exception;
   const auto work = [&] {
-    for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
-      if (holds_exactly(paths[i], plan.files[i].bytes)) continue;
-      if (auto ok = write_one(paths[i], {plan.files[i].bytes}, TargetLock::Missing::kHeldByCaller); !ok) {
-        errors[i] = std::move(ok.error());
-        failed.store(true);
+    try {
+      for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
+        if (holds_exactly(paths[i], plan.files[i].bytes)) continue;
+        if (auto ok = write_one(paths[i], {plan.files[i].bytes}, TargetLock::Missing::kHeldByCaller); !ok) {
+          errors[i] = std::move(ok.error());
+          failed.store(true);
+        }
       }
+    } catch (...) {
+      std::lock_guard lock(exception_mutex);
+      if (!exception) exception = std::current_exception();
+      failed.store(true);
     }
   };
   std::vector<std::thread> writers;
   try {
+    writers.reserve(kM3u8Writers);
     for (std::size_t w = 1; w < std::min(kM3u8Writers, paths.size()); ++w) writers.emplace_back(work);
   } catch (const std::system_error&) {
     // Fewer threads than hoped: those there are, and this one, do it all.
   }
   work();
   for (std::thread& writer : writers) writer.join();
+  if (exception) std::rethrow_exception(exception);
   for (auto& error : errors) {
     if (error) return std::unexpected(std::move(*error));
   }

@@ -72,6 +72,10 @@ Result<std::optional<MappedFile>> map_database_file(const std::string& path) { r
 
 Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start) {
   if (path.find('\0') != std::string::npos) return std::optional<MappedFile>();
+  // Only a regular file is opened here: opening a FIFO takes its writer's
+  // data stream, which the reader that follows would then miss.
+  struct stat named {};
+  if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return std::optional<MappedFile>();
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

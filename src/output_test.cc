@@ -245,6 +245,51 @@ INSTANTIATE_TEST_SUITE_P(Output, MetadataRefused, ::testing::ValuesIn(kMetadataC
                          [](const auto& test) { return std::string(test.param.name); });
 
 // ---------------------------------------------------------------------------
+// The directory's sync after the rename: the new file is in place, but exit
+// 0 would promise it is on disk; a file system that syncs no directories
+// (EINVAL, ENOTSUP) is no failure.
+
+int g_sync_errno = 0;
+int failing_fsync(int) {
+  errno = g_sync_errno;
+  return -1;
+}
+
+struct DirectorySyncCase {
+  const char* name;
+  int error_number;
+  std::string outcome;
+};
+
+const DirectorySyncCase kDirectorySyncCases[] = {
+    {"InputOutputError", EIO, "Input/output error (os error 5)"},
+    {"NoSpace", ENOSPC, "No space left on device (os error 28)"},
+    {"NotSupported", EINVAL, "ok"},
+    {"NotSupportedAtAll", ENOTSUP, "ok"},
+};
+
+class DirectorySyncFails : public WriteOutput, public ::testing::WithParamInterface<DirectorySyncCase> {};
+
+TEST_P(DirectorySyncFails, SaysTheFileIsReplacedButNotKnownToBeOnDisk) {
+  const DirectorySyncCase& c = GetParam();
+  g_sync_errno = c.error_number;
+  vantrel_pdb::ScopedDirectorySyncForTesting seam(failing_fsync);
+  for (bool existing : {false, true}) {
+    std::string path = scratch_.path("lib.pdb");
+    fs::remove(path);
+    if (existing) scratch_.write("lib.pdb", kOld);
+    EXPECT_EQ(write_error(path), c.outcome == "ok" ? "ok"
+                                                   : "output written, but not known to be on disk: " + path +
+                                                         ": syncing its directory failed: " + c.outcome);
+    EXPECT_EQ(read_whole(path), kNew) << existing;
+    EXPECT_EQ(scratch_.list(), Names{"lib.pdb"}) << existing;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, DirectorySyncFails, ::testing::ValuesIn(kDirectorySyncCases),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// ---------------------------------------------------------------------------
 // Symbolic links: the file at the end of the links is replaced, the links stay.
 
 struct LinkCase {

@@ -2,13 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "json_writer.h"
+#include "two_halves.h"
 
 namespace dovrel {
 
@@ -91,39 +89,28 @@ Result<void> write_track_run(const vantrel_pdb::TrackRows& rows, JsonWriter& out
   return {};
 }
 
-// Below this many tracks a second thread costs more than it saves.
-constexpr std::size_t kTracksWorthASecondThread = 20000;
-
 // The tracks array. A large one is written in two halves at once, the
 // second by another thread into a writer of its own, then spliced after
 // the first: the bytes are those of one writer going through in order.
 Result<void> write_tracks(const vantrel_pdb::TrackRows& rows, JsonWriter& out) {
   out.begin_array();
-  const std::size_t half = rows.size() / 2;
-  if (rows.size() >= kTracksWorthASecondThread && std::thread::hardware_concurrency() > 1) {
-    JsonWriter second;
-    Result<void> second_ok;
-    const std::size_t second_reserve = (out.str().capacity() - out.str().size()) / 2;
-    std::optional<std::thread> helper;
-    try {
-      helper.emplace([&] {
-        second.reserve(second_reserve);
-        second_ok = write_track_run(rows.subrange(half, rows.size() - half), second);
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had: one writer does it all.
+  JsonWriter second;
+  bool split = false;
+  Result<void> results[2];
+  const std::size_t second_reserve = (out.str().capacity() - out.str().size()) / 2;
+  in_two_halves(rows.size(), [&](std::size_t begin, std::size_t end) {
+    if (begin == 0) {
+      results[0] = write_track_run(rows.subrange(0, end), out);
+    } else {
+      split = true;
+      second.reserve(second_reserve);
+      results[1] = write_track_run(rows.subrange(begin, end - begin), second);
     }
-    if (helper) {
-      auto first_ok = write_track_run(rows.subrange(0, half), out);
-      helper->join();
-      if (!first_ok) return first_ok;
-      if (!second_ok) return second_ok;
-      out.splice(second);
-      out.end_array();
-      return {};
-    }
+  });
+  for (auto& result : results) {
+    if (!result) return result;
   }
-  if (auto ok = write_track_run(rows, out); !ok) return ok;
+  if (split) out.splice(second);
   out.end_array();
   return {};
 }

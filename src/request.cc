@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -182,7 +183,9 @@ Result<Request> parse_request_text(std::string_view text, bool padded) {
     error = parser.parse(big_numbers->text.data(), big_numbers->text.size(), true).get(document);
   }
   if (error) {
-    if (error == simdjson::MEMALLOC || error == simdjson::CAPACITY) {
+    // The parser's allocation failure is the process's: main says "out of memory".
+    if (error == simdjson::MEMALLOC) throw std::bad_alloc();
+    if (error == simdjson::CAPACITY) {
       return fail(std::string("cannot parse the request: ").append(simdjson::error_message(error)));
     }
     if (error == simdjson::DEPTH_ERROR) {

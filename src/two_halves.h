@@ -6,6 +6,7 @@
 #define DOVREL_TWO_HALVES_H_
 
 #include <cstddef>
+#include <exception>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -17,20 +18,37 @@ inline constexpr std::size_t kWorthASecondThread = 20000;
 
 // Calls work(begin, end) for [0, count) either once or, for a large count on
 // a machine of more than one core, as [0, half) here and [half, count) on a
-// helper thread at the same time. `work` must be safe to run so.
+// helper thread at the same time. `work` must be safe to run so. An
+// exception of either half (std::bad_alloc above all) is thrown here, on the
+// caller's thread, once both halves have ended: none escapes the helper,
+// where it would end the process.
 template <class Work>
 void in_two_halves(std::size_t count, Work&& work) {
   if (count >= kWorthASecondThread && std::thread::hardware_concurrency() > 1) {
     const std::size_t half = count / 2;
+    std::exception_ptr helper_failure;
     std::optional<std::thread> helper;
     try {
-      helper.emplace([&] { work(half, count); });
+      helper.emplace([&] {
+        try {
+          work(half, count);
+        } catch (...) {
+          helper_failure = std::current_exception();
+        }
+      });
     } catch (const std::system_error&) {
       // No thread to be had: this one does it all.
     }
     if (helper) {
-      work(std::size_t{0}, half);
+      std::exception_ptr own_failure;
+      try {
+        work(std::size_t{0}, half);
+      } catch (...) {
+        own_failure = std::current_exception();
+      }
       helper->join();
+      if (own_failure) std::rethrow_exception(own_failure);
+      if (helper_failure) std::rethrow_exception(helper_failure);
       return;
     }
   }

@@ -14,6 +14,9 @@ LIBRARY_ERRORS = [
     ("missing file", lambda db, tmp: vantrel_pdb.open(tmp / "absent.pdb"),
      "No such file or directory (os error 2)"),
     ("empty image", lambda db, tmp: vantrel_pdb.open(b""), "Invalid PDB page size/length"),
+    # Judged by its first page, not read without end.
+    ("device", lambda db, tmp: vantrel_pdb.open("/dev/zero"),
+     "character device that holds no database (Invalid PDB page size/length)"),
     ("duplicate track", lambda db, tmp: db.add_track(id=11, audio_path="/a.mp3"), "Duplicate track ID"),
     ("missing parent", lambda db, tmp: db.add_playlist(id=8, name="x", parent_id=99),
      "Playlist parent cycle or missing parent"),
@@ -68,6 +71,13 @@ def test_damaged_image_raises_what_dovrel_says(image, tmp_path, dovrel, damage):
 PYTHON_ERRORS = [
     # name, call, exception
     ("bpm and tempo", lambda db: db.add_track(id=40, audio_path="/a.mp3", bpm=120.0, tempo=12000), TypeError),
+    # No tempo stands for these (they were stored as 0 and 2**32 - 1).
+    ("bpm NaN", lambda db: db.add_track(id=40, audio_path="/a.mp3", bpm=float("nan")), ValueError),
+    ("bpm infinite", lambda db: db.add_track(id=40, audio_path="/a.mp3", bpm=float("inf")), ValueError),
+    ("bpm minus infinity", lambda db: db.add_track(id=40, audio_path="/a.mp3", bpm=float("-inf")), ValueError),
+    ("tempo of NaN bpm", lambda db: vantrel_pdb.tempo_from_bpm(float("nan")), ValueError),
+    ("tempo of infinite bpm", lambda db: vantrel_pdb.tempo_from_bpm(float("inf")), ValueError),
+    ("tempo not a number", lambda db: db.set_tempo(11, float("nan")), TypeError),
     ("id of 33 bits", lambda db: db.set_tempo(2**32, 1), TypeError),
     ("kept id of 33 bits", lambda db: db.keep_only(tracks=[11, 2**32]), OverflowError),
     ("kept id below zero", lambda db: db.keep_only(tracks=[-11]), OverflowError),

@@ -26,7 +26,8 @@ for public in 'vantrel_pdb::Library::open(' 'vantrel_pdb::Library::open_borrowed
               'vantrel_pdb::TrackView::append_text(' 'vantrel_pdb::TrackTable::info(' 'vantrel_pdb::PdbError::message' \
               'vantrel_pdb::write_file(' 'vantrel_pdb::read_database_file(' 'vantrel_pdb::validate_file_start(' \
               'vantrel_pdb::install_temp_file_cleanup(' 'vantrel_pdb::advise_huge_pages(' 'vantrel_pdb::check(' \
-              'vantrel_pdb::salvage(' 'vantrel_pdb::finding_kinds(' 'vantrel_pdb::Library::add_history('; do
+              'vantrel_pdb::salvage(' 'vantrel_pdb::finding_kinds(' 'vantrel_pdb::Library::add_history(' \
+              'vantrel_pdb::TargetLock::TargetLock(' 'vantrel_pdb::DirectoryLock::lock_all('; do
   grep -qF "$public" "$work/symbols.txt" || { echo "not exported: $public" >&2; exit 1; }
 done
 # The editor, the reader's records and walks, the check's and the

@@ -1,6 +1,7 @@
 // PdbError: the one error value of the library. Every fallible operation
 // returns std::expected<T, PdbError>; nothing in the library prints, exits or
-// throws across its API.
+// throws across its API, but for std::bad_alloc when memory runs out (the
+// caller that owns the process reports it: dovrel says "out of memory").
 #ifndef VANTREL_PDB_ERROR_H_
 #define VANTREL_PDB_ERROR_H_
 

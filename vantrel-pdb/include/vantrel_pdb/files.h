@@ -4,9 +4,11 @@
 #ifndef VANTREL_PDB_FILES_H_
 #define VANTREL_PDB_FILES_H_
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,12 +20,18 @@
 namespace vantrel_pdb {
 VANTREL_PDB_API_BEGIN
 
+// The most that is read from a file that is not a regular one (a pipe, a
+// FIFO, a device), whose size is not known beforehand: 1 GiB.
+inline constexpr std::uint64_t kMaxStreamedSize = std::uint64_t{1} << 30;
+
 // Reads the whole file at `path` to its end (a pipe or a device too), for
 // Library::open. Fails with pdb_error::File carrying the operating system's
 // text as dovrel shows it for its input: "No such file or directory (os
 // error 2)", "Is a directory (os error 21)". A path holding a NUL byte,
 // which the system would cut short, fails with "file path contains a NUL
-// byte" without opening anything.
+// byte" without opening anything. A file that is not a regular one and
+// holds more than kMaxStreamedSize bytes fails with "not a regular file, and
+// it goes on past 1073741824 bytes" once that much is read.
 std::expected<std::vector<std::uint8_t>, PdbError> read_file(const std::string& path);
 
 // The bytes of a file that validate_file_start needs: its first page.
@@ -42,6 +50,17 @@ std::expected<void, PdbError> validate_file_start(Bytes start, std::uint64_t fil
 // pages, or a header giving another page size), that is the error, the one
 // Library::open would give for the whole file, and the rest is never read,
 // so that a huge file that is no database costs one page of memory.
+//
+// Any other file (a pipe, a FIFO, a device) is read first page first too: a
+// pipe or FIFO whose first page is no database header fails as a regular
+// file would ("Invalid PDB page size/length"), a device with "character
+// device that holds no database (Invalid PDB page size/length)" (or "block
+// device ..."). One that passes is read no further than the pages its
+// header reaches (the most of next_unused_page and one past every page the
+// table directory names, at most kMaxStreamedSize bytes); when it goes on
+// past them the read fails with "not a regular file, and it goes on past
+// the N pages that its header reaches". So /dev/zero or a whole disk is
+// never read without end.
 std::expected<std::vector<std::uint8_t>, PdbError> read_database_file(const std::string& path);
 
 // Reads the open descriptor `fd` from where it stands to its end (a regular
@@ -65,8 +84,13 @@ struct WriteOptions {
   // reason: "cannot write PATH: No such file or directory (os error 2)".
   std::string failure_prefix = "cannot write ";
   // Runs after the bytes are safely on disk and just before the rename:
-  // nothing that can fail comes after the rename.
+  // nothing that can fail comes after the rename but the directory's sync.
   BeforeReplace before_replace;
+  // Starts the message of the one failure that leaves the new file in
+  // place: the directory's sync after the rename failed, so the file is
+  // replaced but not known to be on disk. Followed by the path and
+  // ": syncing its directory failed: " and the reason.
+  std::string replaced_prefix = "replaced, but not known to be on disk: ";
 };
 
 // Writes `bytes` as the whole content of the file at `path`, never leaving
@@ -82,7 +106,10 @@ struct WriteOptions {
 //
 // On any failure the previous file is left as it was; the error
 // (pdb_error::File) names the path and the operating system's text, after
-// the options' failure_prefix. A new file gets the mode an ordinary create
+// the options' failure_prefix. The one exception is a failed sync of the
+// directory after the rename (EINVAL and ENOTSUP, a file system that syncs
+// no directories, are no failure): the new file is in place, and the error
+// starts with the options' replaced_prefix instead. A new file gets the mode an ordinary create
 // gives it (0666 less the umask); an existing one keeps its mode and, where
 // allowed, its owner. A file system that refuses modes and owners (FAT,
 // exFAT: EPERM, ENOTSUP) does not fail the write; any other error of those
@@ -99,8 +126,87 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const Bytes> parts,
                                          const WriteOptions& options = {});
 
+// The advisory lock that makes writers of the same file take turns (dovrel's
+// runs, save() and programs that hold one around their own read, change and
+// save), so that concurrent changes in place apply one after another
+// instead of the last one undoing the others.
+//
+// Holds an exclusive flock for the file that write_file(*output) would
+// replace, from construction until destruction (or the process's end, even
+// by a kill). The rename of a write replaces the file's inode, and a
+// waiter may hold the old one; so after each wait the lock is checked to
+// be on the file the path names now, and taken again when it is not. A
+// target that does not exist yet is locked through its directory (any new
+// file there then waits too). Does nothing when `output` is absent or the
+// target is not a regular file, and goes on unlocked when the lock cannot
+// be had (an unreadable file, a file system without flock): it is
+// advisory, and other programs do not take it. Other threads of the process
+// wait as other processes do; a thread that holds the lock of the same
+// target already (a program that locks its file before it reads it and
+// then calls save()) does not wait for itself: the inner lock is a no-op.
+//
+// How long it waits is the LockWait's: without end and without a word by
+// default; with on_wait it says once, after notice_after, that it waits and
+// for whom ("waiting for the lock of PATH, held by process 1234 (dovrel)");
+// with a limit it gives up when that runs out, and failure() says so ("gave
+// up waiting for the lock of PATH after 5 s, held by process 1234 (dovrel)").
+struct LockWait {
+  std::function<void(const std::string& notice)> on_wait;
+  std::chrono::milliseconds notice_after{1000};
+  std::optional<std::chrono::milliseconds> limit;
+};
+
+class TargetLock {
+ public:
+  // What is locked for a target that does not exist yet: its directory;
+  // or nothing, for a caller that holds a DirectoryLock on it already
+  // (kHeldByCaller) or that takes the lock again just before it writes
+  // (kLockAtWrite), so that a new file waits for no other file's run.
+  enum class Missing { kLockDirectory, kHeldByCaller, kLockAtWrite };
+
+  explicit TargetLock(const std::optional<std::string>& output, Missing missing = Missing::kLockDirectory,
+                      const LockWait& wait = {});
+  ~TargetLock();
+  TargetLock(const TargetLock&) = delete;
+  TargetLock& operator=(const TargetLock&) = delete;
+
+  bool held() const { return fd_ >= 0; }
+  // The wait ran out (pdb_error::File); nullopt otherwise, held or not.
+  const std::optional<PdbError>& failure() const { return failure_; }
+
+ private:
+  int fd_ = -1;
+  std::optional<PdbError> failure_;
+};
+
+// The lock that TargetLock takes for a new file in `directory`, held for a
+// whole run that writes many new files there (an export), so that they
+// need not take turns with each other. Goes on unlocked when the directory
+// cannot be opened or locked.
+class DirectoryLock {
+ public:
+  // Takes the locks of `directories` in the order of their device and inode
+  // numbers, whatever order or spelling they are given in, so that runs
+  // that lock some of the same directories cannot wait on each other in a
+  // circle.
+  static std::vector<DirectoryLock> lock_all(const std::vector<std::string>& directories);
+
+  DirectoryLock(DirectoryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  DirectoryLock& operator=(DirectoryLock&&) = delete;
+  DirectoryLock(const DirectoryLock&) = delete;
+  ~DirectoryLock();
+
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  explicit DirectoryLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
 class Library;
-// Commits `library` and writes its image to `path` with write_file.
+// Commits `library` and writes its image to `path` with write_file, under
+// the TargetLock of `path`: it waits while another writer (a dovrel run,
+// another save) holds it.
 std::expected<void, PdbError> save(Library& library, const std::string& path);
 
 // The file that write_file(path, ...) would replace, after following

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +119,88 @@ const DatabaseFileCase kDatabaseFiles[] = {
 
 INSTANTIATE_TEST_SUITE_P(Files, ReadDatabaseFile, ::testing::ValuesIn(kDatabaseFiles),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// A database read from a FIFO: its first page first, then no further than
+// the pages its header reaches.
+struct StreamCase {
+  const char* name;
+  std::uint32_t next_unused_page;
+  std::uint32_t directory_last_page;  // of the one table entry; 0: no entry
+  std::uint64_t size;                 // bytes the writer offers; 0: until the reader goes
+  std::uint32_t page_size = 4096;
+  const char* message = nullptr;  // nullptr: read whole
+};
+
+class ReadDatabaseStream : public ReadFile, public ::testing::WithParamInterface<StreamCase> {};
+
+// The first page of the case, then zero pages.
+std::vector<std::uint8_t> stream_start(const StreamCase& c) {
+  std::vector<std::uint8_t> page(4096, 0);
+  encode_fixed32(page.data() + format::kPageSizeOffset, c.page_size);
+  encode_fixed32(page.data() + format::kNextUnusedPageOffset, c.next_unused_page);
+  if (c.directory_last_page != 0) {
+    encode_fixed32(page.data() + format::kTableCountOffset, 1);
+    encode_fixed32(page.data() + format::kDirectoryOffset + format::kEntryFirstPageOffset, 1);
+    encode_fixed32(page.data() + format::kDirectoryOffset + format::kEntryLastPageOffset, c.directory_last_page);
+  }
+  return page;
+}
+
+TEST_P(ReadDatabaseStream, ReadsNoFurtherThanTheHeaderReaches) {
+  const StreamCase& c = GetParam();
+  std::signal(SIGPIPE, SIG_IGN);  // the writer of an endless stream meets a closed FIFO
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  const std::vector<std::uint8_t> start = stream_start(c);
+  std::thread writer([&] {
+    const int fd = ::open(path("pipe").c_str(), O_WRONLY);
+    if (fd < 0) return;
+    const std::vector<std::uint8_t> zeros(4096, 0);
+    std::uint64_t written = 0;
+    for (bool first = true; c.size == 0 || written < c.size; first = false) {
+      const auto& chunk = first ? start : zeros;
+      const std::size_t n = c.size == 0 ? chunk.size() : std::min<std::uint64_t>(chunk.size(), c.size - written);
+      if (::write(fd, chunk.data(), n) != static_cast<ssize_t>(n)) break;
+      written += n;
+    }
+    ::close(fd);
+  });
+  auto read = read_database_file(path("pipe"));
+  writer.join();
+  if (c.message == nullptr) {
+    ASSERT_TRUE(read) << read.error().message();
+    EXPECT_EQ(read->size(), c.size);
+    EXPECT_TRUE(std::equal(start.begin(), start.end(), read->begin()));
+  } else {
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().message(), c.message);
+  }
+}
+
+const StreamCase kStreams[] = {
+    {"TwoPages", 2, 0, 2 * 4096},
+    {"ShorterThanItsReach", 41, 0, 3 * 4096},
+    {"DirectoryReachesFurther", 2, 7, 8 * 4096},
+    {"PastItsReach", 2, 0, 10 * 4096, 4096,
+     "not a regular file, and it goes on past the 2 pages that its header reaches"},
+    {"PastTheDirectorysReach", 2, 7, 9 * 4096, 4096,
+     "not a regular file, and it goes on past the 8 pages that its header reaches"},
+    {"EndlessZerosAfterAHeader", 41, 0, 0, 4096,
+     "not a regular file, and it goes on past the 41 pages that its header reaches"},
+    {"ShortOfAPage", 1, 0, 100, 4096, kInvalidPageSize},
+    {"OtherPageSize", 1, 0, 0, 8192, kInvalidPageSize},
+    {"EndlessZeros", 0, 0, 0, 0, kInvalidPageSize},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, ReadDatabaseStream, ::testing::ValuesIn(kStreams),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// A device is judged by its first page and refused in words that say so.
+TEST(ReadDevice, RefusesADeviceThatHoldsNoDatabase) {
+  auto read = read_database_file("/dev/zero");
+  ASSERT_FALSE(read);
+  EXPECT_TRUE(read.error().is<pdb_error::File>());
+  EXPECT_EQ(read.error().message(), "character device that holds no database (Invalid PDB page size/length)");
+}
 
 // From where the descriptor stands, with the spare room asked for.
 TEST_F(ReadFile, ReadsADescriptorFromItsPosition) {

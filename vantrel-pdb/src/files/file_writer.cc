@@ -32,6 +32,19 @@ constexpr std::size_t kMaxTempPrefix = 55;  // with the random part, what temp_f
 
 ScopedMetadataCallsForTesting::Fchmod g_fchmod = ::fchmod;
 ScopedMetadataCallsForTesting::Fchown g_fchown = ::fchown;
+ScopedDirectorySyncForTesting::Fsync g_directory_fsync = ::fsync;
+
+// Syncs the directory after the rename; returns 0 or errno. A file system
+// that cannot sync a directory at all (EINVAL, ENOTSUP) has nothing more to
+// make durable: that is no failure.
+int sync_directory(int fd) {
+  int result;
+  do {
+    result = g_directory_fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP) return 0;
+  return errno;
+}
 
 // A failure of the write of a path, in the caller's words.
 class WriteFailure {
@@ -353,8 +366,12 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
     const int published = file.publish(name);
     if (published == NewFile::kCannotLink && file.is_unnamed()) continue;
     if (published != 0) return std::unexpected(output_error(path, published));
-    // Makes the rename itself durable; the new file is in place whatever this says.
-    (void)::fsync(dir.get());
+    // Makes the rename itself durable. The new file is in place whatever
+    // this says, but exit 0 promises it is on disk: a failure says which.
+    if (int error_number = sync_directory(dir.get()); error_number != 0) {
+      return std::unexpected(PdbError(pdb_error::File{
+          options.replaced_prefix + path + ": syncing its directory failed: " + os_error_message(error_number)}));
+    }
     return {};
   }
   return std::unexpected(output_error(path, EOPNOTSUPP));
@@ -370,7 +387,12 @@ ScopedMetadataCallsForTesting::~ScopedMetadataCallsForTesting() {
   g_fchown = ::fchown;
 }
 
+ScopedDirectorySyncForTesting::ScopedDirectorySyncForTesting(Fsync fsync_call) { g_directory_fsync = fsync_call; }
+
+ScopedDirectorySyncForTesting::~ScopedDirectorySyncForTesting() { g_directory_fsync = ::fsync; }
+
 std::expected<void, PdbError> save(Library& library, const std::string& path) {
+  const TargetLock lock(path);
   auto bytes = library.bytes();
   if (!bytes) return std::unexpected(bytes.error());
   return write_file(path, *bytes);

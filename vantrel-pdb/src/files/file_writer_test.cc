@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "files/metadata_calls_for_testing.h"
 #include "files/temp_file_cleanup.h"
 #include "vantrel_pdb/error.h"
 #include "vantrel_pdb/files.h"
@@ -48,6 +50,19 @@ TEST(WriteFile, FailuresInTheCallersWords) {
   longest.temp_prefix = std::string(55, 'x');
   EXPECT_TRUE(write_file(target, bytes, longest));
   EXPECT_EQ(fs::file_size(target), 3u);
+
+  // After the rename only the directory's sync can fail: the file is in place.
+  {
+    ScopedDirectorySyncForTesting seam([](int) {
+      errno = EIO;
+      return -1;
+    });
+    const std::vector<std::uint8_t> longer = {4, 5, 6, 7};
+    EXPECT_EQ(write_file(target, longer).error().message(),
+              "replaced, but not known to be on disk: " + target +
+                  ": syncing its directory failed: Input/output error (os error 5)");
+    EXPECT_EQ(fs::file_size(target), 4u);
+  }
   fs::remove_all(dir);
 }
 

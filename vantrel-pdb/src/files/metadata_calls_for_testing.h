@@ -1,6 +1,7 @@
-// The calls with which write_file gives a new file its mode and owner,
-// replaceable by tests so that they can make them fail as a FAT file system
-// does. Internal to the library and never exported.
+// The calls with which write_file gives a new file its mode and owner, and
+// syncs the directory after the rename, replaceable by tests so that they
+// can make them fail as a FAT file system or a failing disk does. Internal
+// to the library and never exported.
 #ifndef VANTREL_PDB_FILES_METADATA_CALLS_FOR_TESTING_H_
 #define VANTREL_PDB_FILES_METADATA_CALLS_FOR_TESTING_H_
 
@@ -17,6 +18,16 @@ class ScopedMetadataCallsForTesting {
   ~ScopedMetadataCallsForTesting();
   ScopedMetadataCallsForTesting(const ScopedMetadataCallsForTesting&) = delete;
   ScopedMetadataCallsForTesting& operator=(const ScopedMetadataCallsForTesting&) = delete;
+};
+
+// Replaces the fsync of the target's directory for its lifetime.
+class ScopedDirectorySyncForTesting {
+ public:
+  using Fsync = int (*)(int fd);
+  explicit ScopedDirectorySyncForTesting(Fsync fsync_call);
+  ~ScopedDirectorySyncForTesting();
+  ScopedDirectorySyncForTesting(const ScopedDirectorySyncForTesting&) = delete;
+  ScopedDirectorySyncForTesting& operator=(const ScopedDirectorySyncForTesting&) = delete;
 };
 
 }  // namespace vantrel_pdb
