@@ -90,9 +90,6 @@ std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>&
 
 }  // namespace
 
-namespace {
-
-// The u32 at `offset` of each row of `rows`, in order.
 std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std::span<const std::uint64_t> rows,
                                                                std::uint64_t offset) {
   std::vector<std::uint32_t> values;
@@ -104,8 +101,6 @@ std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std:
   }
   return values;
 }
-
-}  // namespace
 
 std::expected<std::vector<std::uint32_t>, PdbError> row_ids(Bytes image, const Database& db, std::uint32_t kind) {
   std::uint64_t offset = 0;

@@ -71,6 +71,11 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
                                         const std::optional<std::vector<std::uint32_t>>& keep_playlists,
                                         const TempoMap& tempos, UndoLog* undo = nullptr);
 
+// The u32 at `offset` of each row of `rows` (absolute positions in
+// `image`), in order. Fails with Damaged when one lies outside the image.
+std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std::span<const std::uint64_t> rows,
+                                                               std::uint64_t offset);
+
 // The id of each row of table `kind` (tracks, playlist tree, artwork or
 // history playlists; no other kind) in table order, read where `db`, a decoding of `image`, says
 // the rows are. Fails with Damaged when one lies outside the image (a row that

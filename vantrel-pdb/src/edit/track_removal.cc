@@ -1,5 +1,6 @@
 #include "edit/track_removal.h"
 
+#include "edit/keep_only.h"
 #include "edit/row_space.h"
 #include "format/coding.h"
 #include "format/format.h"
@@ -10,31 +11,14 @@
 
 namespace vantrel_pdb {
 
-namespace {
-
 namespace kind = table_kind;
-
-// The u32 at `offset` of each row of `rows`.
-std::expected<std::vector<std::uint32_t>, PdbError> fields(Bytes image, std::span<const std::uint64_t> rows,
-                                                           std::uint64_t offset) {
-  std::vector<std::uint32_t> values;
-  values.reserve(rows.size());
-  for (std::uint64_t row : rows) {
-    auto value = load_u32(image, row + offset);
-    if (!value) return std::unexpected(value.error());
-    values.push_back(*value);
-  }
-  return values;
-}
-
-}  // namespace
 
 std::expected<void, PdbError> remove_tracks(std::vector<std::uint8_t>& image, const Database& db,
                                             std::span<const std::uint32_t> ids, UndoLog& undo) {
   const auto track_rows = db.row_locations(kind::tracks);
-  auto track_ids = fields(image, track_rows, track_row::kIdOffset);
+  auto track_ids = u32_fields(image, track_rows, track_row::kIdOffset);
   if (!track_ids) return std::unexpected(track_ids.error());
-  auto artwork_ids = fields(image, track_rows, track_row::kArtworkIdOffset);
+  auto artwork_ids = u32_fields(image, track_rows, track_row::kArtworkIdOffset);
   if (!artwork_ids) return std::unexpected(artwork_ids.error());
   const IdSet present = id_set_of(*track_ids);
   for (std::uint32_t id : ids) {
@@ -59,14 +43,14 @@ std::expected<void, PdbError> remove_tracks(std::vector<std::uint8_t>& image, co
                 {kind::history_entries, entry_row::kTrackIdOffset}};
   for (const auto& table : naming) {
     const auto rows = db.row_locations(table.kind);
-    auto tracks = fields(image, rows, table.offset);
+    auto tracks = u32_fields(image, rows, table.offset);
     if (!tracks) return std::unexpected(tracks.error());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       if (removed.contains((*tracks)[i])) absent.push_back(rows[i]);
     }
   }
   const auto art_rows = db.row_locations(kind::artwork);
-  auto art_ids = fields(image, art_rows, id_name_row::kIdOffset);
+  auto art_ids = u32_fields(image, art_rows, id_name_row::kIdOffset);
   if (!art_ids) return std::unexpected(art_ids.error());
   for (std::size_t i = 0; i < art_rows.size(); ++i) {
     const std::uint32_t id = (*art_ids)[i];
