@@ -37,19 +37,7 @@ dir=$work/target
 mkdir "$dir"
 
 # build.json: $tracks tracks; small.json: two tracks (the "old" file).
-python3 - "$work" "$tracks" <<'PY'
-import json, sys
-work, count = sys.argv[1], int(sys.argv[2])
-def track(i):
-    return {"id": i, "title": f"Title {i} " + "x" * 40, "artist": f"Artist {i % 700}", "album": f"Album {i % 900}",
-            "genre": f"Genre {i % 30}", "key": "Am", "audioPath": f"/music/{i}.mp3", "analysisPath": f"/an/{i}.dat",
-            "artworkPath": "", "bpm": 90, "duration": 200, "sampleRate": 44100, "fileSize": 1000 + i}
-for name, n in (("build.json", count), ("small.json", 2)):
-    with open(f"{work}/{name}", "w") as out:
-        json.dump({"action": "build", "output": "OUTPUT", "tracks": [track(i) for i in range(1, n + 1)],
-                   "playlists": [{"id": 1, "name": "All", "parentId": 0, "isFolder": False,
-                                  "tracks": list(range(1, n + 1))}]}, out)
-PY
+python3 tests/contract/write_build_requests.py "$work" "$tracks"
 
 # request FILE OUTPUT [INPUT]: the request in FILE aimed at OUTPUT.
 request() { sed "s|\"OUTPUT\"|\"$2\"|" "$1"; }
