@@ -47,7 +47,7 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 }
 
 // Writes the file `path` as `parts`, one after another, under its lock.
-Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts,
+Result<void> write_one(const std::string& path, std::span<const std::string_view> parts,
                        TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
   auto wait = lock_wait();
   if (!wait) return std::unexpected(std::move(wait.error()));
@@ -59,21 +59,32 @@ Result<void> write_one(const std::string& path, std::initializer_list<std::strin
   return write_output(path, std::span<const vantrel_pdb::Bytes>(bytes), {});
 }
 
-// True when `path` is a regular file that holds exactly `bytes`, synced to
-// disk. A new export of a library leaves such a file as it is, so that only
-// the playlists that changed are written again: fewer writes to the stick,
-// and the others keep their times for tools that copy by date.
-bool holds_exactly(const std::string& path, std::string_view bytes) {
+Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts) {
+  return write_one(path, std::span<const std::string_view>(parts.begin(), parts.size()));
+}
+
+// True when `path` is a regular file that holds exactly `parts`, one after
+// another, synced to disk. A new export of a library leaves such a file as
+// it is, so that only the playlists that changed are written again: fewer
+// writes to the stick, and the others keep their times for tools that copy
+// by date.
+bool holds_exactly(const std::string& path, std::span<const std::string_view> parts) {
+  std::size_t size = 0;
+  for (std::string_view part : parts) size += part.size();
   // Not blocking: a FIFO in the file's place must not stall the export.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
-  bool same =
-      ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == bytes.size();
+  bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == size;
   if (same) {
     auto held = vantrel_pdb::read_descriptor(fd);
-    same = held && std::string_view(reinterpret_cast<const char*>(held->data()), held->size()) == bytes &&
-           ::fsync(fd) == 0;
+    same = held && held->size() == size;
+    std::string_view rest = same ? std::string_view(reinterpret_cast<const char*>(held->data()), held->size()) : "";
+    for (std::size_t i = 0; same && i < parts.size(); ++i) {
+      same = rest.starts_with(parts[i]);
+      rest.remove_prefix(parts[i].size());
+    }
+    same = same && ::fsync(fd) == 0;
   }
   ::close(fd);
   return same;
@@ -140,8 +151,9 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   const auto work = [&] {
     try {
       for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
-        if (holds_exactly(paths[i], plan.files[i].bytes)) continue;
-        if (auto ok = write_one(paths[i], {plan.files[i].bytes}, TargetLock::Missing::kHeldByCaller); !ok) {
+        const std::span<const std::string_view> parts = plan.files[i].parts;
+        if (holds_exactly(paths[i], parts)) continue;
+        if (auto ok = write_one(paths[i], parts, TargetLock::Missing::kHeldByCaller); !ok) {
           errors[i] = std::move(ok.error());
           failed.store(true);
         }
@@ -253,18 +265,45 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
 
 Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& table,
                                                  std::span<const vantrel_pdb::PlaylistInfo> playlists,
-                                                 const std::optional<std::string>& root, const std::string& output) {
+                                                 const std::optional<std::string>& root, std::size_t image_bytes,
+                                                 const std::string& output) {
+  // Each half of the tracks appends its entries to a block of its own; a
+  // track's entry is where its half's block stood before and after it.
   M3u8Entries entries;
+  entries.blocks.resize(2);
+  for (std::string& block : entries.blocks) block.reserve(half_text_guess(image_bytes));
   entries.ids.resize(table.size());
-  entries.lines.resize(table.size());
-  auto read = for_each_batch_in_halves(table, [&](int, std::size_t first, std::span<vantrel_pdb::TrackInfo> batch) {
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-      entries.ids[first + i] = batch[i].id;
-      entries.lines[first + i] = m3u8_entry(batch[i], root);
+  std::vector<std::uint8_t> half_of(table.size());
+  std::vector<std::size_t> starts(table.size()), ends(table.size());
+  Result<void> results[2];
+  in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
+    const std::uint8_t half = begin == 0 ? 0 : 1;
+    std::string& block = entries.blocks[half];
+    M3u8Scratch scratch;
+    for (std::size_t i = begin; i < end; ++i) {
+      auto track = table.at(i);
+      if (!track) {
+        results[half] = std::unexpected(Error(track.error()));
+        return;
+      }
+      entries.ids[i] = track->id();
+      half_of[i] = half;
+      starts[i] = block.size();
+      if (auto ok = append_m3u8_entry(block, *track, root, scratch); !ok) {
+        results[half] = std::unexpected(Error(ok.error()));
+        return;
+      }
+      ends[i] = block.size();
     }
   });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return write_m3u8(export_m3u8(entries, playlists), output);
+  for (auto& result : results) {
+    if (!result) return std::unexpected(std::move(result.error()));
+  }
+  entries.lines.reserve(table.size());
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    entries.lines.push_back(std::string_view(entries.blocks[half_of[i]]).substr(starts[i], ends[i] - starts[i]));
+  }
+  return write_m3u8(export_m3u8(std::move(entries), playlists), output);
 }
 
 }  // namespace
@@ -302,7 +341,9 @@ Result<std::string> run_export(const Request& request) {
   const vantrel_pdb::TrackRows& tracks = *table;
   Result<std::vector<std::string>> files = fail("internal error: no export format");
   switch (args.format) {
-    case ExportFormat::kM3u8: files = write_m3u8_from(tracks, *playlists, args.root, *request.output); break;
+    case ExportFormat::kM3u8:
+      files = write_m3u8_from(tracks, *playlists, args.root, image_bytes, *request.output);
+      break;
     case ExportFormat::kCsv: files = write_csv(tracks, *playlists, image_bytes, *request.output); break;
     case ExportFormat::kHtml: files = write_html(tracks, *playlists, args.root, image_bytes, *request.output); break;
   }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 #include "safe_name.h"
 
@@ -10,6 +11,7 @@ namespace dovrel {
 namespace {
 
 constexpr std::string_view kExtension = ".m3u8";
+constexpr std::string_view kHeader = "#EXTM3U\n";
 
 // Appends `text` with every control character (a line break included) as
 // a space.
@@ -28,44 +30,95 @@ void append_number(std::string& out, std::uint64_t value) {
   out.append(buffer, result.ptr);
 }
 
-}  // namespace
-
-std::string m3u8_entry(const vantrel_pdb::TrackInfo& track, const std::optional<std::string>& root) {
-  std::string out = "#EXTINF:";
-  out.reserve(24 + track.artist.size() + track.title.size() + track.audio_path.size() + (root ? root->size() : 0));
-  append_number(out, track.duration);
+// The entry from the fields it shows; `root` joined to the path with one
+// "/", as join_root() does.
+void append_entry(std::string& out, std::uint16_t duration, std::string_view artist, std::string_view title,
+                  std::string_view audio_path, const std::optional<std::string>& root) {
+  out.append("#EXTINF:");
+  append_number(out, duration);
   out.push_back(',');
-  if (!track.artist.empty()) {
-    append_line_text(out, track.artist);
+  if (!artist.empty()) {
+    append_line_text(out, artist);
     out.append(" - ");
   }
-  append_line_text(out, track.title);
+  append_line_text(out, title);
   out.push_back('\n');
-  append_line_text(out, root && !root->empty() ? join_root(*root, track.audio_path) : track.audio_path);
+  if (root && !root->empty()) {
+    std::string_view trimmed = *root;
+    while (!trimmed.empty() && trimmed.back() == '/') trimmed.remove_suffix(1);
+    append_line_text(out, trimmed);
+    if (!audio_path.starts_with('/')) out.push_back('/');
+  }
+  append_line_text(out, audio_path);
   out.push_back('\n');
+}
+
+}  // namespace
+
+void append_m3u8_entry(std::string& out, const vantrel_pdb::TrackInfo& track, const std::optional<std::string>& root) {
+  append_entry(out, track.duration, track.artist, track.title, track.audio_path, root);
+}
+
+std::expected<void, vantrel_pdb::PdbError> append_m3u8_entry(std::string& out, const vantrel_pdb::TrackView& track,
+                                                             const std::optional<std::string>& root,
+                                                             M3u8Scratch& scratch) {
+  scratch.title.clear();
+  scratch.audio_path.clear();
+  if (auto ok = track.append_text(vantrel_pdb::TrackText::kTitle, scratch.title); !ok) return ok;
+  if (auto ok = track.append_text(vantrel_pdb::TrackText::kAudioPath, scratch.audio_path); !ok) return ok;
+  append_entry(out, track.numbers().duration, track.name(vantrel_pdb::TrackText::kArtist), scratch.title,
+               scratch.audio_path, root);
+  return {};
+}
+
+std::string m3u8_entry(const vantrel_pdb::TrackInfo& track, const std::optional<std::string>& root) {
+  std::string out;
+  append_m3u8_entry(out, track, root);
   return out;
 }
 
 M3u8Entries m3u8_entries(std::span<const vantrel_pdb::TrackInfo> tracks, const std::optional<std::string>& root) {
   M3u8Entries entries;
+  std::string& block = entries.blocks.emplace_back();
+  std::vector<std::size_t> ends;
   for (const auto& track : tracks) {
     entries.ids.push_back(track.id);
-    entries.lines.push_back(m3u8_entry(track, root));
+    append_m3u8_entry(block, track, root);
+    ends.push_back(block.size());
+  }
+  // Views only now: the block no longer moves.
+  std::size_t start = 0;
+  for (std::size_t end : ends) {
+    entries.lines.push_back(std::string_view(block).substr(start, end - start));
+    start = end;
   }
   return entries;
 }
 
-std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
-                          const TrackIndex& index) {
-  std::string out = "#EXTM3U\n";
-  for (std::uint32_t id : playlist.tracks) {
-    const std::size_t at = index.find(id);
-    if (at != TrackIndex::kNoTrack) out.append(entries.lines[at]);
-  }
+std::string ExportFile::bytes() const {
+  std::string out;
+  for (std::string_view part : parts) out.append(part);
   return out;
 }
 
-M3u8Export export_m3u8(const M3u8Entries& entries, std::span<const vantrel_pdb::PlaylistInfo> playlists) {
+std::vector<std::string_view> m3u8_playlist_parts(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
+                                                  const TrackIndex& index) {
+  std::vector<std::string_view> parts;
+  parts.reserve(playlist.tracks.size() + 1);
+  parts.push_back(kHeader);
+  for (std::uint32_t id : playlist.tracks) {
+    const std::size_t at = index.find(id);
+    if (at != TrackIndex::kNoTrack) parts.push_back(entries.lines[at]);
+  }
+  return parts;
+}
+
+std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
+                          const TrackIndex& index) {
+  return ExportFile{{}, m3u8_playlist_parts(playlist, entries, index)}.bytes();
+}
+
+M3u8Export export_m3u8(M3u8Entries entries, std::span<const vantrel_pdb::PlaylistInfo> playlists) {
   const std::vector<TreeNode> order = tree_order(playlists);
   const TrackIndex index(entries.ids);
   // Which nodes hold others: they get a folder.
@@ -74,6 +127,7 @@ M3u8Export export_m3u8(const M3u8Entries& entries, std::span<const vantrel_pdb::
     if (node.parent != kTopLevel) holds[node.parent] = true;
   }
   M3u8Export out;
+  out.entries = std::move(entries);
   // Per position: the folder path of the node's own folder ("" for none),
   // and the names already given in it.
   std::vector<std::string> folder_of(order.size());
@@ -85,7 +139,8 @@ M3u8Export export_m3u8(const M3u8Entries& entries, std::span<const vantrel_pdb::
     FolderNames& names = node.parent == kTopLevel ? top_names : names_in[node.parent];
     const std::string prefix = node.parent == kTopLevel ? std::string() : folder_of[node.parent] + "/";
     if (!playlist.is_folder) {
-      out.files.push_back({prefix + names.add(playlist.name, kExtension), m3u8_playlist(playlist, entries, index)});
+      out.files.push_back(
+          {prefix + names.add(playlist.name, kExtension), m3u8_playlist_parts(playlist, out.entries, index)});
     }
     if (playlist.is_folder || holds[p]) {
       folder_of[p] = prefix + names.add(playlist.name, "");

@@ -53,7 +53,7 @@ TEST(M3u8Export, MirrorsTheFoldersInTreeOrder) {
   const auto out = export_m3u8(sample_tracks(), sample_playlists(), std::nullopt);
   EXPECT_EQ(out.folders, (std::vector<std::string>{"Gigs", "Gigs/Late"}));
   EXPECT_EQ(paths(out), (std::vector<std::string>{"Tokyo.m3u8", "Gigs/Late/Closing.m3u8", "Gigs/Peak.m3u8"}));
-  EXPECT_EQ(out.files[0].bytes, "#EXTM3U\n#EXTINF:3600,</script><!--\nmusic/plain.wav\n");
+  EXPECT_EQ(out.files[0].bytes(), "#EXTM3U\n#EXTINF:3600,</script><!--\nmusic/plain.wav\n");
 }
 
 TEST(M3u8Export, MakesNamesSafeAndNumbersThemPerFolder) {
@@ -112,6 +112,25 @@ TEST(TreeOrder, SurvivesADeepChain) {
   const auto order = tree_order(chain);
   ASSERT_EQ(order.size(), chain.size());
   EXPECT_EQ(order.back().depth, 99999u);
+}
+
+// Close ids are found through a table by id, far-apart ones through a map:
+// either way the first track with an id wins and a missing id is none.
+TEST(TrackIndex, FindsTheFirstTrackWithEachId) {
+  const std::vector<std::vector<std::uint32_t>> cases = {
+      {5, 3, 5, 0, 3, 9},                       // close together: a table
+      {5, 3, 5, 4000000000u, 3, 9, 0xFFFFFFFF}  // far apart: the map
+  };
+  for (const auto& ids : cases) {
+    const TrackIndex index(ids);
+    EXPECT_EQ(index.find(5), 0u);
+    EXPECT_EQ(index.find(3), 1u);
+    EXPECT_EQ(index.find(9), 5u);
+    EXPECT_EQ(index.find(7), TrackIndex::kNoTrack);
+    EXPECT_EQ(index.find(12345678), TrackIndex::kNoTrack);
+  }
+  EXPECT_EQ(TrackIndex(std::vector<std::uint32_t>{0xFFFFFFFF}).find(0xFFFFFFFF), 0u);
+  EXPECT_EQ(TrackIndex(std::vector<std::uint32_t>{}).find(0), TrackIndex::kNoTrack);
 }
 
 }  // namespace

@@ -61,14 +61,26 @@ std::vector<TreeNode> tree_order(std::span<const vantrel_pdb::PlaylistInfo> play
   return order;
 }
 
+template <class IdAt>
+void TrackIndex::index(std::size_t count, IdAt&& id_at) {
+  std::uint32_t highest = 0;
+  for (std::size_t i = 0; i < count; ++i) highest = std::max(highest, id_at(i));
+  // A table of at most twice the tracks (and a little for a small library).
+  if (count > 0 && highest < 2 * count + 1024) {
+    dense_.assign(std::size_t{highest} + 1, kNoTrack);
+    for (std::size_t i = count; i-- > 0;) dense_[id_at(i)] = i;  // backwards: the first one stays
+    return;
+  }
+  by_id_.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) by_id_.emplace(id_at(i), i);
+}
+
 TrackIndex::TrackIndex(std::span<const vantrel_pdb::TrackInfo> tracks) {
-  by_id_.reserve(tracks.size());
-  for (std::size_t i = 0; i < tracks.size(); ++i) by_id_.emplace(tracks[i].id, i);
+  index(tracks.size(), [&](std::size_t i) { return tracks[i].id; });
 }
 
 TrackIndex::TrackIndex(std::span<const std::uint32_t> ids) {
-  by_id_.reserve(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i) by_id_.emplace(ids[i], i);
+  index(ids.size(), [&](std::size_t i) { return ids[i]; });
 }
 
 std::string file_type_name(std::uint16_t file_type) {

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -73,10 +74,24 @@ std::string base_name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+// Writes `parts` one after another with as few calls as the kernel allows:
+// a file made of many small parts (a playlist of entries) costs one writev
+// per kIoVectors parts, not one write each.
+constexpr std::size_t kIoVectors = IOV_MAX < 1024 ? IOV_MAX : 1024;
+
+bool write_parts(int fd, std::span<const Bytes> parts) {
+  iovec vectors[kIoVectors];
+  std::size_t next = 0;  // the first part not yet in a vector
+  std::size_t skip = 0;  // bytes of that part already written
+  while (next < parts.size()) {
+    std::size_t count = 0;
+    for (std::size_t i = next; i < parts.size() && count < kIoVectors; ++i) {
+      const std::size_t from = i == next ? skip : 0;
+      if (parts[i].size() == from) continue;
+      vectors[count++] = {const_cast<std::uint8_t*>(parts[i].data() + from), parts[i].size() - from};
+    }
+    if (count == 0) return true;
+    const ssize_t n = ::writev(fd, vectors, static_cast<int>(count));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -85,7 +100,14 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
       errno = EIO;
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    // Step over what was written: whole parts, then into the next one.
+    auto left = static_cast<std::size_t>(n);
+    while (next < parts.size() && left >= parts[next].size() - skip) {
+      left -= parts[next].size() - skip;
+      skip = 0;
+      ++next;
+    }
+    skip += left;
   }
   return true;
 }
@@ -356,9 +378,7 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
     if (int error_number = set_metadata(file.fd(), mode, exists ? &existing : nullptr); error_number != 0) {
       return std::unexpected(output_error(path, error_number));
     }
-    for (Bytes part : parts) {
-      if (!write_all(file.fd(), part)) return std::unexpected(output_error(path, errno));
-    }
+    if (!write_parts(file.fd(), parts)) return std::unexpected(output_error(path, errno));
     if (::fsync(file.fd()) != 0) return std::unexpected(output_error(path, errno));
     if (options.before_replace) {
       if (auto ready = options.before_replace(); !ready) return ready;

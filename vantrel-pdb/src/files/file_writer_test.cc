@@ -85,6 +85,21 @@ TEST(WriteFile, PartsOneAfterAnother) {
   want.back() = 4;
   EXPECT_EQ(read_back, want);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no temporary left
+
+  // More parts than one call of the kernel takes, of every size from none
+  // to a page and more: each byte in its place.
+  std::vector<std::vector<std::uint8_t>> many(5000);
+  std::vector<Bytes> many_parts;
+  std::vector<std::uint8_t> joined;
+  for (std::size_t i = 0; i < many.size(); ++i) {
+    many[i].assign((i * 37) % 5000, static_cast<std::uint8_t>(i));
+    many_parts.push_back(many[i]);
+    joined.insert(joined.end(), many[i].begin(), many[i].end());
+  }
+  ASSERT_TRUE(write_file(target, std::span<const Bytes>(many_parts)));
+  std::ifstream again(target, std::ios::binary);
+  EXPECT_EQ(std::vector<std::uint8_t>((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()),
+            joined);
   fs::remove_all(dir);
 }
 
