@@ -247,14 +247,32 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
   std::string rows[2];
   for (std::string& half : rows) half.reserve(half_text_guess(image_bytes));
   std::vector<TrackFacts> facts(table.size());
-  std::string first_rows;
-  auto read =
-      for_each_batch_in_halves(table, [&](int half, std::size_t first, std::span<vantrel_pdb::TrackInfo> batch) {
-        if (first == 0) append_track_rows(first_rows, batch.first(std::min(kFirstRows, batch.size())), false);
-        append_track_rows(rows[half], batch, first > 0);
-        for (std::size_t i = 0; i < batch.size(); ++i) facts[first + i] = take_facts(std::move(batch[i]));
-      });
-  if (!read) return std::unexpected(std::move(read.error()));
+  // The first rows are the start of the first half's rows.
+  static_assert(kFirstRows < kWorthASecondThread / 2);
+  std::size_t first_rows_end = 0;
+  Result<void> results[2];
+  in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
+    const int half = begin == 0 ? 0 : 1;
+    std::string& out = rows[half];
+    std::string scratch;
+    for (std::size_t i = begin; i < end; ++i) {
+      auto track = table.at(i);
+      if (!track) {
+        results[half] = std::unexpected(Error(track.error()));
+        return;
+      }
+      if (i > 0) out.push_back(',');
+      if (auto ok = append_track_row(out, *track, facts[i], scratch); !ok) {
+        results[half] = std::unexpected(Error(ok.error()));
+        return;
+      }
+      if (i + 1 == std::min(kFirstRows, table.size())) first_rows_end = out.size();
+    }
+  });
+  for (auto& result : results) {
+    if (!result) return std::unexpected(std::move(result.error()));
+  }
+  const std::string first_rows = rows[0].substr(0, first_rows_end);
   const bool rooted = root && !root->empty();
   const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
   const std::string head = html_page_head(first_rows, facts, playlists, artwork, rooted);

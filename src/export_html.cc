@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <expected>
 
 #include "export_html_page.h"
 #include "export_tree.h"
@@ -89,31 +90,74 @@ void write_summary(std::string& out, const LibrarySummary& summary, std::size_t 
   out.append("}");
 }
 
-void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
+// One row of the data block's "tracks": `n` the track's fixed fields,
+// text(field) each of its texts (a view that lasts until the next call).
+template <class Numbers, class Text>
+void write_track(std::string& out, const Numbers& n, Text&& text) {
+  using vantrel_pdb::TrackText;
   out.push_back('[');
-  append_number(out, t.id);
-  for (const std::string* text : {&t.title, &t.artist, &t.album, &t.genre, &t.key, &t.label}) {
+  append_number(out, n.id);
+  for (TrackText field : {TrackText::kTitle, TrackText::kArtist, TrackText::kAlbum, TrackText::kGenre, TrackText::kKey,
+                          TrackText::kLabel}) {
     out.push_back(',');
-    append_script_json_string(out, *text);
+    append_script_json_string(out, text(field));
   }
   out.push_back(',');
-  append_json_hundredths(out, t.tempo);
+  append_json_hundredths(out, n.tempo);
   for (std::uint64_t number :
-       {std::uint64_t{t.duration}, std::uint64_t{t.rating}, std::uint64_t{t.bitrate}, std::uint64_t{t.sample_rate},
-        std::uint64_t{t.sample_depth}, std::uint64_t{t.file_size}}) {
+       {std::uint64_t{n.duration}, std::uint64_t{n.rating}, std::uint64_t{n.bitrate}, std::uint64_t{n.sample_rate},
+        std::uint64_t{n.sample_depth}, std::uint64_t{n.file_size}}) {
     out.push_back(',');
     append_number(out, number);
   }
   out.push_back(',');
-  append_script_json_string(out, file_type_name(t.file_type));
-  for (const std::string* text : {&t.comment, &t.audio_path, &t.analysis_path, &t.artwork_path}) {
+  append_script_json_string(out, file_type_name(n.file_type));
+  for (TrackText field :
+       {TrackText::kComment, TrackText::kAudioPath, TrackText::kAnalysisPath, TrackText::kArtworkPath}) {
     out.push_back(',');
-    append_script_json_string(out, *text);
+    append_script_json_string(out, text(field));
   }
   out.push_back(']');
 }
 
+void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
+  write_track(out, t, [&](vantrel_pdb::TrackText field) -> std::string_view {
+    switch (field) {
+      case vantrel_pdb::TrackText::kTitle: return t.title;
+      case vantrel_pdb::TrackText::kArtist: return t.artist;
+      case vantrel_pdb::TrackText::kAlbum: return t.album;
+      case vantrel_pdb::TrackText::kGenre: return t.genre;
+      case vantrel_pdb::TrackText::kKey: return t.key;
+      case vantrel_pdb::TrackText::kLabel: return t.label;
+      case vantrel_pdb::TrackText::kArtworkPath: return t.artwork_path;
+      case vantrel_pdb::TrackText::kAudioPath: return t.audio_path;
+      case vantrel_pdb::TrackText::kAnalysisPath: return t.analysis_path;
+      case vantrel_pdb::TrackText::kComment: return t.comment;
+    }
+    return {};
+  });
+}
+
 }  // namespace
+
+std::expected<void, vantrel_pdb::PdbError> append_track_row(std::string& out, const vantrel_pdb::TrackView& track,
+                                                            TrackFacts& facts, std::string& scratch) {
+  std::expected<void, vantrel_pdb::PdbError> result;
+  const auto numbers = track.numbers();
+  write_track(out, numbers, [&](vantrel_pdb::TrackText field) -> std::string_view {
+    const std::string_view name = track.name(field);
+    if (!name.empty() || !result) return name;
+    scratch.clear();
+    // A name the track refers to is "" here when it is empty; a text of the row is read from it.
+    if (auto ok = track.append_text(field, scratch); !ok) result = std::unexpected(ok.error());
+    if (field == vantrel_pdb::TrackText::kAudioPath) facts.audio_path = scratch;
+    return scratch;
+  });
+  facts.id = numbers.id;
+  facts.duration = numbers.duration;
+  facts.artwork_path = track.name(vantrel_pdb::TrackText::kArtworkPath);
+  return result;
+}
 
 TrackFacts take_facts(vantrel_pdb::TrackInfo&& track) {
   return {track.id, track.duration, std::move(track.audio_path), std::move(track.artwork_path)};

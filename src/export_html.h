@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,6 +51,14 @@ LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
 // Appends the rows of the data block's "tracks" for `tracks` (html_data),
 // separated by commas, with a comma before the first when `after_others`.
 void append_track_rows(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks, bool after_others);
+
+// Appends the row of the data block's "tracks" for `track` as
+// append_track_rows does for its record (without a comma), read where its
+// row lies, and sets `facts` to its facts; `scratch` holds each text of the
+// row while it is written. Fails as TrackView::append_text fails, `out`
+// then holding part of the row.
+std::expected<void, vantrel_pdb::PdbError> append_track_row(std::string& out, const vantrel_pdb::TrackView& track,
+                                                            TrackFacts& facts, std::string& scratch);
 
 // An artwork image as a data: URI: "data:MIME;base64,...".
 using ArtworkUris = std::unordered_map<std::string, std::string>;

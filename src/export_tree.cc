@@ -65,10 +65,10 @@ template <class IdAt>
 void TrackIndex::index(std::size_t count, IdAt&& id_at) {
   std::uint32_t highest = 0;
   for (std::size_t i = 0; i < count; ++i) highest = std::max(highest, id_at(i));
-  // A table of at most twice the tracks (and a little for a small library).
-  if (count > 0 && highest < 2 * count + 1024) {
-    dense_.assign(std::size_t{highest} + 1, kNoTrack);
-    for (std::size_t i = count; i-- > 0;) dense_[id_at(i)] = i;  // backwards: the first one stays
+  // A table of at most eight slots per track (and a few for a small library).
+  if (count > 0 && count < kNoSlot && highest < 8 * count + 1024) {
+    dense_.assign(std::size_t{highest} + 1, kNoSlot);
+    for (std::size_t i = count; i-- > 0;) dense_[id_at(i)] = static_cast<std::uint32_t>(i);  // the first one stays
     return;
   }
   by_id_.reserve(count);

@@ -32,9 +32,10 @@ std::vector<TreeNode> tree_order(std::span<const vantrel_pdb::PlaylistInfo> play
 
 // The tracks by id: the first track (in table order) with each id, as
 // every lookup of the library does. Ids that lie close together (as a
-// library's usually do) are found by their place in a table as long as
-// twice the tracks; others through a hash map seeded per process, which no
-// choice of ids can make slow.
+// library's usually do, with gaps) are found by their place in a table of
+// at most eight slots of four bytes per track, about what a map's entry
+// takes; others through a hash map seeded per process, which no choice of
+// ids can make slow.
 class TrackIndex {
  public:
   explicit TrackIndex(std::span<const vantrel_pdb::TrackInfo> tracks);
@@ -43,7 +44,9 @@ class TrackIndex {
 
   // The position in the tracks of the track with `id`, or kNoTrack.
   std::size_t find(std::uint32_t id) const {
-    if (!dense_.empty() || by_id_.empty()) return id < dense_.size() ? dense_[id] : kNoTrack;
+    if (!dense_.empty() || by_id_.empty()) {
+      return id < dense_.size() && dense_[id] != kNoSlot ? std::size_t{dense_[id]} : kNoTrack;
+    }
     auto it = by_id_.find(id);
     return it == by_id_.end() ? kNoTrack : it->second;
   }
@@ -53,7 +56,8 @@ class TrackIndex {
   template <class IdAt>
   void index(std::size_t count, IdAt&& id_at);
 
-  std::vector<std::size_t> dense_;  // by id, when the ids are close enough together
+  static constexpr std::uint32_t kNoSlot = 0xFFFFFFFF;
+  std::vector<std::uint32_t> dense_;  // positions by id, when the ids are close enough together
   vantrel_pdb::IdHashMap<std::size_t> by_id_;
 };
 
