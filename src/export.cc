@@ -180,39 +180,28 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   return paths;
 }
 
-// Tracks read from their rows into one batch of records at a time, the
-// records reused from batch to batch: an export looks at each track once,
-// and the texts of a record keep their memory for the next track's, so
-// that reading allocates only when a text outgrows the one before it.
-constexpr std::size_t kBatch = 1024;
-
-// Calls use(first, batch) for the tracks [begin, end) of `table`, in
-// order, `first` being the batch's first position.
+// Calls use(half, index, track) for each track of `table` where its row
+// lies, in table order within each half: a large table in two halves at
+// once (half 0 and 1), a small one as half 0. An export writes each track
+// once, reading from its row only what it shows, and makes no record per
+// track. A half stops at its first failure; the first half's is returned
+// before the second's.
 template <class Use>
-Result<void> for_each_batch(const vantrel_pdb::TrackRows& table, std::size_t begin, std::size_t end, Use&& use) {
-  std::vector<vantrel_pdb::TrackInfo> batch(std::min(kBatch, end - begin));
-  for (std::size_t first = begin; first < end; first += kBatch) {
-    const std::size_t count = std::min(end, first + kBatch) - first;
-    for (std::size_t i = 0; i < count; ++i) {
-      auto track = table.at(first + i);
-      if (!track) return std::unexpected(Error(track.error()));
-      if (auto ok = track->read_into(batch[i]); !ok) return std::unexpected(Error(ok.error()));
-    }
-    use(first, std::span<vantrel_pdb::TrackInfo>(batch.data(), count));
-  }
-  return {};
-}
-
-// for_each_batch over all the tracks, a large table in two halves at once;
-// `use` gets the half it works for (0 or 1) first.
-template <class Use>
-Result<void> for_each_batch_in_halves(const vantrel_pdb::TrackRows& table, Use&& use) {
+Result<void> for_each_row_in_halves(const vantrel_pdb::TrackRows& table, Use&& use) {
   Result<void> results[2];
   in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
-    const int half = begin == 0 ? 0 : 1;
-    results[half] = for_each_batch(table, begin, end, [&](std::size_t first, std::span<vantrel_pdb::TrackInfo> batch) {
-      use(half, first, batch);
-    });
+    const std::size_t half = begin == 0 ? 0 : 1;
+    for (std::size_t i = begin; i < end; ++i) {
+      auto track = table.at(i);
+      if (!track) {
+        results[half] = std::unexpected(Error(track.error()));
+        return;
+      }
+      if (auto ok = use(half, i, *track); !ok) {
+        results[half] = std::unexpected(Error(ok.error()));
+        return;
+      }
+    }
   });
   for (auto& result : results) {
     if (!result) return result;
@@ -230,8 +219,9 @@ Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
                                            std::size_t image_bytes, const std::string& output) {
   std::string halves[2] = {tracks_csv_header(), {}};
   for (std::string& half : halves) half.reserve(half_text_guess(image_bytes));
-  auto read = for_each_batch_in_halves(table, [&](int half, std::size_t, std::span<vantrel_pdb::TrackInfo> batch) {
-    append_track_records(halves[half], batch);
+  std::string scratch[2];
+  auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t, const vantrel_pdb::TrackView& track) {
+    return append_track_record(halves[half], track, scratch[half]);
   });
   if (!read) return std::unexpected(std::move(read.error()));
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
@@ -250,28 +240,14 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
   // The first rows are the start of the first half's rows.
   static_assert(kFirstRows < kWorthASecondThread / 2);
   std::size_t first_rows_end = 0;
-  Result<void> results[2];
-  in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
-    const int half = begin == 0 ? 0 : 1;
-    std::string& out = rows[half];
-    std::string scratch;
-    for (std::size_t i = begin; i < end; ++i) {
-      auto track = table.at(i);
-      if (!track) {
-        results[half] = std::unexpected(Error(track.error()));
-        return;
-      }
-      if (i > 0) out.push_back(',');
-      if (auto ok = append_track_row(out, *track, facts[i], scratch); !ok) {
-        results[half] = std::unexpected(Error(ok.error()));
-        return;
-      }
-      if (i + 1 == std::min(kFirstRows, table.size())) first_rows_end = out.size();
-    }
+  std::string scratch[2];
+  auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
+    if (i > 0) rows[half].push_back(',');
+    auto ok = append_track_row(rows[half], track, facts[i], scratch[half]);
+    if (i + 1 == std::min(kFirstRows, table.size())) first_rows_end = rows[half].size();
+    return ok;
   });
-  for (auto& result : results) {
-    if (!result) return std::unexpected(std::move(result.error()));
-  }
+  if (!read) return std::unexpected(std::move(read.error()));
   const std::string first_rows = rows[0].substr(0, first_rows_end);
   const bool rooted = root && !root->empty();
   const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
@@ -293,30 +269,17 @@ Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& t
   entries.ids.resize(table.size());
   std::vector<std::uint8_t> half_of(table.size());
   std::vector<std::size_t> starts(table.size()), ends(table.size());
-  Result<void> results[2];
-  in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
-    const std::uint8_t half = begin == 0 ? 0 : 1;
+  M3u8Scratch scratch[2];
+  auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
     std::string& block = entries.blocks[half];
-    M3u8Scratch scratch;
-    for (std::size_t i = begin; i < end; ++i) {
-      auto track = table.at(i);
-      if (!track) {
-        results[half] = std::unexpected(Error(track.error()));
-        return;
-      }
-      entries.ids[i] = track->id();
-      half_of[i] = half;
-      starts[i] = block.size();
-      if (auto ok = append_m3u8_entry(block, *track, root, scratch); !ok) {
-        results[half] = std::unexpected(Error(ok.error()));
-        return;
-      }
-      ends[i] = block.size();
-    }
+    entries.ids[i] = track.id();
+    half_of[i] = static_cast<std::uint8_t>(half);
+    starts[i] = block.size();
+    auto ok = append_m3u8_entry(block, track, root, scratch[half]);
+    ends[i] = block.size();
+    return ok;
   });
-  for (auto& result : results) {
-    if (!result) return std::unexpected(std::move(result.error()));
-  }
+  if (!read) return std::unexpected(std::move(read.error()));
   entries.lines.reserve(table.size());
   for (std::size_t i = 0; i < table.size(); ++i) {
     entries.lines.push_back(std::string_view(entries.blocks[half_of[i]]).substr(starts[i], ends[i] - starts[i]));

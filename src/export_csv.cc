@@ -64,36 +64,38 @@ void header(std::string& out, const std::string_view (&columns)[N]) {
   for (std::string_view column : columns) record.text(column);
 }
 
-// One record of the tracks file.
-void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
+// One record of the tracks file: `n` the track's fixed fields, text(field)
+// each of its texts (a view that lasts until the next call).
+template <class Numbers, class Text>
+void write_track(std::string& out, const Numbers& n, Text&& text) {
+  using vantrel_pdb::TrackText;
   Record(out)
-      .number(t.id)
-      .text(t.title)
-      .text(t.artist)
-      .text(t.album)
-      .text(t.genre)
-      .text(t.key)
-      .text(t.label)
-      .hundredths(t.tempo)
-      .number(t.duration)
-      .number(t.rating)
-      .number(t.bitrate)
-      .number(t.sample_rate)
-      .number(t.sample_depth)
-      .number(t.file_size)
-      .text(file_type_name(t.file_type))
-      .text(t.comment)
-      .text(t.audio_path)
-      .text(t.analysis_path)
-      .text(t.artwork_path);
+      .number(n.id)
+      .text(text(TrackText::kTitle))
+      .text(text(TrackText::kArtist))
+      .text(text(TrackText::kAlbum))
+      .text(text(TrackText::kGenre))
+      .text(text(TrackText::kKey))
+      .text(text(TrackText::kLabel))
+      .hundredths(n.tempo)
+      .number(n.duration)
+      .number(n.rating)
+      .number(n.bitrate)
+      .number(n.sample_rate)
+      .number(n.sample_depth)
+      .number(n.file_size)
+      .text(file_type_name(n.file_type))
+      .text(text(TrackText::kComment))
+      .text(text(TrackText::kAudioPath))
+      .text(text(TrackText::kAnalysisPath))
+      .text(text(TrackText::kArtworkPath));
 }
 
 }  // namespace
 
 void append_csv_field(std::string& out, std::string_view field) {
-  bool quote = false;
-  for (char c : field) quote |= c == ',' || c == '"' || c == '\r' || c == '\n';
-  if (!quote) {
+  const auto quoted = [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
+  if (std::none_of(field.begin(), field.end(), quoted)) {
     out.append(field);
     return;
   }
@@ -112,7 +114,17 @@ std::string tracks_csv_header() {
 }
 
 void append_track_records(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks) {
-  for (const auto& t : tracks) write_track(out, t);
+  for (const auto& t : tracks) {
+    write_track(out, t, [&](vantrel_pdb::TrackText field) { return text_of(t, field); });
+  }
+}
+
+std::expected<void, vantrel_pdb::PdbError> append_track_record(std::string& out, const vantrel_pdb::TrackView& track,
+                                                               std::string& scratch) {
+  std::expected<void, vantrel_pdb::PdbError> result;
+  write_track(out, track.numbers(),
+              [&](vantrel_pdb::TrackText field) { return text_of(track, field, scratch, result); });
+  return result;
 }
 
 std::string tracks_csv(std::span<const vantrel_pdb::TrackInfo> tracks) {

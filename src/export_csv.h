@@ -5,6 +5,7 @@
 #ifndef DOVREL_EXPORT_CSV_H_
 #define DOVREL_EXPORT_CSV_H_
 
+#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,6 +25,11 @@ std::string tracks_csv(std::span<const vantrel_pdb::TrackInfo> tracks);
 // tracks appended to `out`.
 std::string tracks_csv_header();
 void append_track_records(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks);
+// The record of `track` appended to `out`, read where its row lies;
+// `scratch` holds each text of the row while it is written. Fails as
+// TrackView::append_text fails, `out` then holding part of the record.
+std::expected<void, vantrel_pdb::PdbError> append_track_record(std::string& out, const vantrel_pdb::TrackView& track,
+                                                               std::string& scratch);
 
 // The columns of the playlists file: playlistId, parentId, isFolder
 // ("true" or "false"), path (the names of the folders above it and its own,

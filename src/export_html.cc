@@ -121,21 +121,7 @@ void write_track(std::string& out, const Numbers& n, Text&& text) {
 }
 
 void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
-  write_track(out, t, [&](vantrel_pdb::TrackText field) -> std::string_view {
-    switch (field) {
-      case vantrel_pdb::TrackText::kTitle: return t.title;
-      case vantrel_pdb::TrackText::kArtist: return t.artist;
-      case vantrel_pdb::TrackText::kAlbum: return t.album;
-      case vantrel_pdb::TrackText::kGenre: return t.genre;
-      case vantrel_pdb::TrackText::kKey: return t.key;
-      case vantrel_pdb::TrackText::kLabel: return t.label;
-      case vantrel_pdb::TrackText::kArtworkPath: return t.artwork_path;
-      case vantrel_pdb::TrackText::kAudioPath: return t.audio_path;
-      case vantrel_pdb::TrackText::kAnalysisPath: return t.analysis_path;
-      case vantrel_pdb::TrackText::kComment: return t.comment;
-    }
-    return {};
-  });
+  write_track(out, t, [&](vantrel_pdb::TrackText field) { return text_of(t, field); });
 }
 
 }  // namespace
@@ -144,14 +130,10 @@ std::expected<void, vantrel_pdb::PdbError> append_track_row(std::string& out, co
                                                             TrackFacts& facts, std::string& scratch) {
   std::expected<void, vantrel_pdb::PdbError> result;
   const auto numbers = track.numbers();
-  write_track(out, numbers, [&](vantrel_pdb::TrackText field) -> std::string_view {
-    const std::string_view name = track.name(field);
-    if (!name.empty() || !result) return name;
-    scratch.clear();
-    // A name the track refers to is "" here when it is empty; a text of the row is read from it.
-    if (auto ok = track.append_text(field, scratch); !ok) result = std::unexpected(ok.error());
-    if (field == vantrel_pdb::TrackText::kAudioPath) facts.audio_path = scratch;
-    return scratch;
+  write_track(out, numbers, [&](vantrel_pdb::TrackText field) {
+    const std::string_view text = text_of(track, field, scratch, result);
+    if (field == vantrel_pdb::TrackText::kAudioPath) facts.audio_path = text;
+    return text;
   });
   facts.id = numbers.id;
   facts.duration = numbers.duration;

@@ -83,6 +83,36 @@ TrackIndex::TrackIndex(std::span<const std::uint32_t> ids) {
   index(ids.size(), [&](std::size_t i) { return ids[i]; });
 }
 
+std::string_view text_of(const vantrel_pdb::TrackInfo& t, vantrel_pdb::TrackText field) {
+  using vantrel_pdb::TrackText;
+  switch (field) {
+    case TrackText::kTitle: return t.title;
+    case TrackText::kArtist: return t.artist;
+    case TrackText::kAlbum: return t.album;
+    case TrackText::kGenre: return t.genre;
+    case TrackText::kKey: return t.key;
+    case TrackText::kLabel: return t.label;
+    case TrackText::kArtworkPath: return t.artwork_path;
+    case TrackText::kAudioPath: return t.audio_path;
+    case TrackText::kAnalysisPath: return t.analysis_path;
+    case TrackText::kComment: return t.comment;
+  }
+  return {};
+}
+
+std::string_view text_of(const vantrel_pdb::TrackView& track, vantrel_pdb::TrackText field, std::string& scratch,
+                         std::expected<void, vantrel_pdb::PdbError>& status) {
+  // A name is a view already; "" is either an empty name or a text of the row.
+  const std::string_view name = track.name(field);
+  if (!name.empty() || !status) return name;
+  scratch.clear();
+  if (auto ok = track.append_text(field, scratch); !ok) {
+    status = std::unexpected(ok.error());
+    return {};
+  }
+  return scratch;
+}
+
 std::string file_type_name(std::uint16_t file_type) {
   switch (file_type) {
     case 1: return "mp3";

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,6 +61,17 @@ class TrackIndex {
   std::vector<std::uint32_t> dense_;  // positions by id, when the ids are close enough together
   vantrel_pdb::IdHashMap<std::size_t> by_id_;
 };
+
+// The text `field` of a track record.
+std::string_view text_of(const vantrel_pdb::TrackInfo& track, vantrel_pdb::TrackText field);
+
+// The text `field` of the track whose row `track` reads, as text_of() gives
+// it for its record: a name as a view of the library's copy, a text of the
+// row decoded into `scratch` (so valid until `scratch` next changes). Once
+// `status` holds a failure, or when the row's text fails to decode (which
+// it then holds), the text is "".
+std::string_view text_of(const vantrel_pdb::TrackView& track, vantrel_pdb::TrackText field, std::string& scratch,
+                         std::expected<void, vantrel_pdb::PdbError>& status);
 
 // The name of a file type code: "mp3", "m4a" (which aac shares), "flac",
 // "alac", "wav", "aiff"; the code in decimal for any other.
