@@ -30,7 +30,7 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
 
 }  // namespace
 
-Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request) {
+Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, const Request& request) {
   if (!request.output) return fail(kMissingOutput);
   // A new file is locked for its write alone; an existing one is locked
   // already (run_action), and this thread does not wait for itself.
@@ -52,7 +52,7 @@ Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report,
 
 namespace {
 
-Result<std::string> run_read(const Request& request) {
+Result<OutputLine> run_read(const Request& request) {
   if (!request.input) return fail(kMissingInput);
   // A regular file is mapped: "read" changes nothing, so the page cache's
   // pages serve as the image.
@@ -65,8 +65,8 @@ Result<std::string> run_read(const Request& request) {
 }
 
 // Reports the library's image as it will be on disk, then writes it.
-Result<std::string> report_and_write(vantrel_pdb::Library& library, const Request& request) {
-  std::string report;
+Result<OutputLine> report_and_write(vantrel_pdb::Library& library, const Request& request) {
+  OutputLine report;
   if (request.report == ReportKind::kSummary) {
     auto counts = library.counts();
     if (!counts) return std::unexpected(Error(counts.error()));
@@ -83,7 +83,7 @@ Result<std::string> report_and_write(vantrel_pdb::Library& library, const Reques
   return write_reported(*image, std::move(report), request);
 }
 
-Result<std::string> run_build(Request& request) {
+Result<OutputLine> run_build(Request& request) {
   auto library = build_library(request);
   if (!library) return std::unexpected(std::move(library.error()));
   // Only "output" is still needed: the memory of the rest serves the
@@ -93,7 +93,7 @@ Result<std::string> run_build(Request& request) {
   return report_and_write(*library, request);
 }
 
-Result<std::string> run_patch(const Request& request) {
+Result<OutputLine> run_patch(const Request& request) {
   auto input = read_input(request);
   if (!input) return std::unexpected(std::move(input.error()));
   // The patch reads its result back, which the report is made from.
@@ -102,7 +102,7 @@ Result<std::string> run_patch(const Request& request) {
   return report_and_write(*library, request);
 }
 
-Result<std::string> run_edit(const Request& request) {
+Result<OutputLine> run_edit(const Request& request) {
   auto input = read_input(request);
   if (!input) return std::unexpected(std::move(input.error()));
   auto library = edit_library(std::move(*input), request);
@@ -131,7 +131,7 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
   return {};
 }
 
-Result<std::string> run_action(Request request) {
+Result<OutputLine> run_action(Request request) {
   if (request.action == "read") return run_read(request);
   // The scan writes no database, only artwork files, each whole.
   if (request.action == "scan") return run_scan(request);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "error.h"
+#include "output_line.h"
 #include "request.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/files.h"
@@ -32,7 +33,8 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::Bytes> parts,
                           const vantrel_pdb::BeforeReplace& before_replace = {});
 
-// Runs the request's action and returns the report line to print.
+// Runs the request's action and returns the line to print (in parts, see
+// output_line.h).
 //   "read":  reads "input" and reports it.
 //   "build": builds an image, reports it, then writes it to "output".
 //   "patch": reads "input", patches it, reports it, then writes it to
@@ -53,13 +55,13 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
 // action" before a file is touched. The request is taken over: a build
 // drops its tracks and playlists once the image is made, so that their
 // memory serves the report.
-Result<std::string> run_action(Request request);
+Result<OutputLine> run_action(Request request);
 
 // The shared end of the actions that write: with the line to print about
 // the new image as it will be on disk, fails with "Missing output" when
 // there is none, else writes the image there (write_output, the report's
 // sink checked before the rename) and returns the line.
-Result<std::string> write_reported(vantrel_pdb::Bytes image, std::string report, const Request& request);
+Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, const Request& request);
 
 }  // namespace dovrel
 

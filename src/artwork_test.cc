@@ -6,6 +6,7 @@
 
 #include "build.h"
 #include "format/coding.h"
+#include "output_line_test_util.h"
 #include "read/database.h"
 #include "report.h"
 #include "request.h"
@@ -91,7 +92,7 @@ TEST(Artwork, NoPathsLeaveTheTableAndTheImageAlone) {
   EXPECT_EQ(get_u32(image, kEntryLastPage), kArtworkHeaderPage);
   EXPECT_EQ(get_u32(image, kArtworkHeaderPage * kPage + 44), 0x03FFFFFFu);
   for (std::uint64_t i = 0; i < kPage; ++i) ASSERT_EQ(image[kFirstArtworkPage * kPage + i], 0) << "byte " << i;
-  auto report = read(image);
+  auto report = joined(read(image));
   ASSERT_TRUE(report) << report.error().message;
   EXPECT_NE(report->find(R"("artworkPath":"","audioPath":"/m/2.mp3")"), std::string::npos);
 }
@@ -135,7 +136,7 @@ TEST(Artwork, OneRowByteForByte) {
   EXPECT_EQ(image, expected);
   EXPECT_EQ(get_u32(image, kEntryFirstPage), kArtworkHeaderPage);
 
-  auto report = read(image);
+  auto report = joined(read(image));
   ASSERT_TRUE(report) << report.error().message;
   EXPECT_NE(report->find(R"("artworkPath":"/art/a.jpg","audioPath":"/m/907.mp3")"), std::string::npos) << *report;
   EXPECT_NE(report->find(R"("artworkPath":"","audioPath":"/m/5.mp3")"), std::string::npos) << *report;
@@ -228,7 +229,7 @@ TEST(Artwork, RowsOverflowOntoPagesFromNextUnusedPage) {
     EXPECT_EQ(db.artwork[n].name, all[n].artwork_path);
     EXPECT_EQ(db.tracks[n].artwork_id, all[n].id);
   }
-  auto report = read(image);
+  auto report = joined(read(image));
   EXPECT_TRUE(report) << report.error().message;
 }
 

@@ -16,6 +16,7 @@
 
 #include "cli_runner_test_util.h"
 #include "format/blank_image.h"
+#include "output_line_test_util.h"
 #include "read/database.h"
 #include "read/playlist_rows.h"
 #include "read/track.h"
@@ -120,7 +121,7 @@ TEST(Build, RequestTrackIdsAreStoredInRequestOrder) {
   EXPECT_EQ(db.tracks[0].strings[row::kTitleSlot], "Title 5");
   EXPECT_EQ(db.tracks[1].strings[row::kTitleSlot], "Title 3");
   EXPECT_EQ(get_u32(image, 20), 2u);  // one edit: the sequence goes up once
-  auto report = read(image);
+  auto report = joined(read(image));
   ASSERT_TRUE(report) << report.error().message;
   EXPECT_LT(report->find("\"id\":5,"), report->find("\"id\":3,"));
 }
@@ -335,7 +336,7 @@ TEST(BuildPlaylists, RepeatedTrackGetsAnEntryEachTime) {
     EXPECT_EQ(get_u32(image, e + entry::kTrackIdOffset), tracks[n]);
     EXPECT_EQ(get_u32(image, e + entry::kPlaylistIdOffset), 30u);
   }
-  auto report = read(image);
+  auto report = joined(read(image));
   ASSERT_TRUE(report) << report.error().message;
   EXPECT_NE(report->find(R"("tracks":[9,4,9])"), std::string::npos) << *report;
 }
@@ -480,7 +481,7 @@ TEST_F(BuildCommand, WritesWhatItReports) {
   auto run = cli_runner::run_dovrel(build_json(cat(track_json(5, "a.wav"), ",", track_json(3, "b.mp3")), "", out));
   ASSERT_EQ(run.status, 0) << run.err;
   auto file = scratch::read_whole(out);
-  auto report = read(file);
+  auto report = joined(read(file));
   ASSERT_TRUE(report) << report.error().message;
   EXPECT_EQ(run.out, *report);
   // Twice the same request, twice the same file.

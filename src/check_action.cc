@@ -89,7 +89,7 @@ Result<std::string> run_check(const Request& request) {
   return std::move(out).take();
 }
 
-Result<std::string> run_salvage(const Request& request) {
+Result<OutputLine> run_salvage(const Request& request) {
   if (!request.input) return fail(kMissingInput);
   std::vector<std::uint8_t> image;
   JsonWriter out;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "error.h"
+#include "output_line.h"
 #include "request.h"
 
 namespace dovrel {
@@ -27,7 +28,7 @@ inline constexpr char kSalvageOutputIsInput[] = "Salvage output is the input: th
 // made), with kSalvageOutputIsInput when "output" names the input file (the
 // same file, or the same path once links are resolved), or as the write
 // fails. The caller holds the output's TargetLock.
-Result<std::string> run_salvage(const Request& request);
+Result<OutputLine> run_salvage(const Request& request);
 
 }  // namespace dovrel
 

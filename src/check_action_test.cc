@@ -19,6 +19,7 @@
 #include "check_report.h"
 #include "cli_runner_test_util.h"
 #include "format/format.h"
+#include "output_line_test_util.h"
 #include "patch.h"
 #include "request.h"
 #include "scratch_dir_test_util.h"
@@ -95,7 +96,7 @@ class CheckAction : public ::testing::Test {
   }
   // Runs "check" of the file at `input` and parses the line, valid until the next.
   dom::element check_path(const std::string& input, const std::string& extra = "") {
-    auto line = run_action(request_of(R"({"action":"check","input":")" + input + "\"" + extra + "}"));
+    auto line = joined(run_action(request_of(R"({"action":"check","input":")" + input + "\"" + extra + "}")));
     EXPECT_TRUE(line) << line.error().message;
     line_ = line ? *line : "";
     EXPECT_EQ(line_.find('\n'), line_.size() - 1);
@@ -216,10 +217,11 @@ class SalvageAction : public CheckAction {
  protected:
   // Runs "salvage" of `input` into `output` and returns the line or the error.
   Result<std::string> salvage(const std::string& input, const std::string& output) {
-    return run_action(request_of(R"({"action":"salvage","input":")" + input + R"(","output":")" + output + "\"}"));
+    return joined(
+        run_action(request_of(R"({"action":"salvage","input":")" + input + R"(","output":")" + output + "\"}")));
   }
   std::string read_line(const std::string& path) {
-    auto line = run_action(request_of(R"({"action":"read","input":")" + path + "\"}"));
+    auto line = joined(run_action(request_of(R"({"action":"read","input":")" + path + "\"}")));
     return line ? *line : line.error().message;
   }
 };

@@ -25,6 +25,7 @@
 #include "format/format.h"
 #include "format/strings.h"
 #include "format/validate.h"
+#include "output_line_test_util.h"
 #include "patch.h"
 #include "read/database.h"
 #include "read/track.h"
@@ -51,7 +52,7 @@ struct PatchedImage {
 Result<PatchedImage> patch_and_report(Image image, const Request& request) {
   auto library = patch_library(std::move(image), request);
   if (!library) return std::unexpected(std::move(library.error()));
-  auto report = render_report(*library);
+  auto report = joined(render_report(*library));
   if (!report) return std::unexpected(std::move(report.error()));
   auto bytes = std::move(*library).take_bytes();
   if (!bytes) return std::unexpected(Error(bytes.error()));
@@ -391,7 +392,7 @@ std::string report_problem(const std::string& report) {
 // fourth variant also checks patch against patch_and_report and reads the
 // patched image back on its own.
 std::string examine(const Image& image, const Base& base, std::size_t n) {
-  auto report = read(image);
+  auto report = joined(read(image));
   if (report) {
     if (auto problem = report_problem(*report); !problem.empty()) return "read: " + problem;
   } else if (auto problem = message_problem(report.error().message); !problem.empty()) {
@@ -417,7 +418,7 @@ std::string examine(const Image& image, const Base& base, std::size_t n) {
   if (plain.has_value() != patched.has_value()) return which + "patch and patch_and_report disagree";
   if (!plain) return plain.error().message == patched.error().message ? "" : which + "messages disagree";
   if (*plain != patched->image) return which + "patch and patch_and_report write different bytes";
-  auto back = read(*plain);
+  auto back = joined(read(*plain));
   if (!back) return which + "wrote an image that read refuses: " + back.error().message;
   if (*back != patched->report) return which + "its report is not read's report of its image";
   return "";
@@ -699,7 +700,7 @@ TEST_P(DamagedFileCommand, PrintsWhatTheFunctionsGive) {
   GetParam().damage(image);
   const std::string input = scratch_.write("in.pdb", image);
 
-  auto expected_read = read(image);
+  auto expected_read = joined(read(image));
   auto run = cli_runner::run_dovrel(R"({"action":"read","input":")" + input + R"("})");
   if (expected_read) {
     EXPECT_EQ(run.status, 0) << run.err;

@@ -16,6 +16,7 @@
 #include "actions.h"
 #include "build.h"
 #include "cli_runner_test_util.h"
+#include "output_line_test_util.h"
 #include "report.h"
 #include "request.h"
 #include "scratch_dir_test_util.h"
@@ -435,7 +436,7 @@ TEST(HostileRequest, EveryEscapeRoundTripsThroughBuildAndRead) {
   EXPECT_EQ(request->playlists[0].name, decoded);
   auto image = build(*request);
   ASSERT_TRUE(image) << image.error().message;
-  auto report = read(*image);
+  auto report = joined(read(*image));
   ASSERT_TRUE(report) << report.error().message;
   for (const char* key : {"\"title\":\"", "\"artist\":\"", "\"genre\":\"", "\"name\":\""}) {
     EXPECT_NE(report->find(key + reported + "\""), std::string::npos) << key << " in " << *report;

@@ -100,16 +100,6 @@ class JsonWriter {
     need_comma_ = true;
   }
 
-  // Appends the values that another writer wrote at its top level (a run
-  // of comma-separated array elements) as the next elements of the array
-  // being written here. Lets two writers fill halves of one array.
-  void splice(const JsonWriter& values) {
-    if (values.out_.empty()) return;
-    separate();
-    out_.append(values.out_);
-    need_comma_ = true;
-  }
-
   // Appends raw text after the document (the report's closing line feed).
   void raw(std::string_view text) { out_.append(text); }
 

@@ -13,6 +13,7 @@
 #include <exception>
 #include <initializer_list>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -142,10 +143,12 @@ int run() {
     print_error(report.error().message);
     return 1;
   }
-  if (int error_number = write_all(STDOUT_FILENO, *report); error_number != 0) {
-    print_error(writes_output ? dovrel::kReportLostAfterOutput : dovrel::kCannotWriteReport,
-                vantrel_pdb::os_error_message(error_number));
-    return 1;
+  for (const std::string& part : report->parts) {
+    if (int error_number = write_all(STDOUT_FILENO, part); error_number != 0) {
+      print_error(writes_output ? dovrel::kReportLostAfterOutput : dovrel::kCannotWriteReport,
+                  vantrel_pdb::os_error_message(error_number));
+      return 1;
+    }
   }
   return 0;
 }

@@ -15,6 +15,7 @@
 #include "cli_runner_test_util.h"
 #include "format/coding.h"
 #include "format/format.h"
+#include "output_line_test_util.h"
 #include "read/database.h"
 #include "read/track.h"
 #include "report.h"
@@ -270,14 +271,14 @@ TEST(Patch, KeptPlaylistStillNamesItsRemovedFolder) {
   EXPECT_EQ(db.playlist_tree[0].parent_id, 10u);
   // The report lists it under its old parent, the tracks as before.
   auto tracks_part = [](const std::string& report) { return report.substr(report.find(",\"tracks\":[{")); };
-  EXPECT_EQ(read(after).value(), R"({"playlists":[{"id":11,"isFolder":false,"name":"Inside","parentId":10,)"
-                                 R"("tracks":[1,2]}])" +
-                                     tracks_part(read(make_library().image).value()));
+  EXPECT_EQ(joined(read(after)).value(), R"({"playlists":[{"id":11,"isFolder":false,"name":"Inside","parentId":10,)"
+                                         R"("tracks":[1,2]}])" +
+                                             tracks_part(joined(read(make_library().image)).value()));
 }
 
 TEST(Patch, ReportShowsTheNewTempo) {
   Image after = patched(make_library().image, patch_request({}, {}, TempoMap{{1, 12850}}));
-  auto report = read(after);
+  auto report = joined(read(after));
   ASSERT_TRUE(report.has_value());
   EXPECT_NE(report->find(R"("bpm":128.5,"comment":"","duration":0,"fileSize":0,"genre":"","id":1,)"), std::string::npos)
       << *report;
@@ -551,7 +552,7 @@ TEST_F(PatchCommand, InputMayBeTheOutput) {
   Image expected = patched(lib.image, patch_request(IdList{1}, {}, TempoMap{{1, 12850}}));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, read(expected).value());
+  EXPECT_EQ(run.out, joined(read(expected)).value());
   EXPECT_NE(run.out.find(R"("bpm":128.5)"), std::string::npos);
   EXPECT_EQ(scratch::read_whole(file), expected);
   EXPECT_EQ(scratch_.list(), std::vector<std::string>{"lib.pdb"});

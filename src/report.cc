@@ -89,12 +89,12 @@ Result<void> write_track_run(const vantrel_pdb::TrackRows& rows, JsonWriter& out
   return {};
 }
 
-// The tracks array. A large one is written in two halves at once, the
-// second by another thread into a writer of its own, then spliced after
-// the first: the bytes are those of one writer going through in order.
-Result<void> write_tracks(const vantrel_pdb::TrackRows& rows, JsonWriter& out) {
-  out.begin_array();
-  JsonWriter second;
+// The elements of the tracks array, after its "[" in `out`. A large one is
+// written in two halves at once, the second by another thread into a
+// writer of its own (`second`, which then starts with the comma between
+// the halves): the bytes of `out` and then `second` are those of one writer
+// going through in order. Returns whether `second` was used.
+Result<bool> write_tracks(const vantrel_pdb::TrackRows& rows, JsonWriter& out, JsonWriter& second) {
   bool split = false;
   Result<void> results[2];
   const std::size_t second_reserve = (out.str().capacity() - out.str().size()) / 2;
@@ -102,17 +102,17 @@ Result<void> write_tracks(const vantrel_pdb::TrackRows& rows, JsonWriter& out) {
     if (begin == 0) {
       results[0] = write_track_run(rows.subrange(0, end), out);
     } else {
+      // The first half holds a track at least.
       split = true;
       second.reserve(second_reserve);
+      second.raw(",");
       results[1] = write_track_run(rows.subrange(begin, end - begin), second);
     }
   });
   for (auto& result : results) {
-    if (!result) return result;
+    if (!result) return std::unexpected(std::move(result.error()));
   }
-  if (split) out.splice(second);
-  out.end_array();
-  return {};
+  return split;
 }
 
 void write_playlists(const std::vector<vantrel_pdb::PlaylistInfo>& playlists, JsonWriter& out) {
@@ -138,7 +138,7 @@ void write_playlists(const std::vector<vantrel_pdb::PlaylistInfo>& playlists, Js
 
 }  // namespace
 
-Result<std::string> render_report(vantrel_pdb::Library& library) {
+Result<OutputLine> render_report(vantrel_pdb::Library& library) {
   auto playlists = library.playlists();
   if (!playlists) return std::unexpected(Error(playlists.error()));
   auto rows = library.track_rows();
@@ -151,15 +151,21 @@ Result<std::string> render_report(vantrel_pdb::Library& library) {
   out.key("playlists");
   write_playlists(*playlists, out);
   out.key("tracks");
-  if (auto ok = write_tracks(*rows, out); !ok) return std::unexpected(std::move(ok.error()));
-  out.key("version");
-  out.uint_value(kReportVersion);
-  out.end_object();
-  out.raw("\n");
-  return std::move(out).take();
+  out.begin_array();
+  JsonWriter second;
+  auto split = write_tracks(*rows, out, second);
+  if (!split) return std::unexpected(std::move(split.error()));
+  // What follows the last track, after whichever half holds it.
+  JsonWriter& last = *split ? second : out;
+  last.raw("],\"version\":");
+  last.raw(std::to_string(kReportVersion));
+  last.raw("}\n");
+  OutputLine line(std::move(out).take());
+  if (*split) line.parts.push_back(std::move(second).take());
+  return line;
 }
 
-Result<std::string> read(vantrel_pdb::Bytes image) {
+Result<OutputLine> read(vantrel_pdb::Bytes image) {
   auto library = vantrel_pdb::Library::open_borrowed(image);
   if (!library) return std::unexpected(Error(library.error()));
   return render_report(*library);

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "error.h"
+#include "output_line.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/library.h"
 
@@ -25,14 +26,15 @@ namespace dovrel {
 
 // Returns the report line of `library`'s image (after committing a pending
 // edit), ending in one line feed: its playlists, then its tracks read where
-// their rows lie. Fails with the library's error. Time and memory are linear
-// in the database (plus sorting each playlist's entries).
-Result<std::string> render_report(vantrel_pdb::Library& library);
+// their rows lie. A large library's line comes in two parts, its tracks
+// made in two halves at once. Fails with the library's error. Time and
+// memory are linear in the database (plus sorting each playlist's entries).
+Result<OutputLine> render_report(vantrel_pdb::Library& library);
 
 // Opens `image` where it lies (the structure check, then every row checked)
 // and returns its report line. Fails with the check's message or the
 // reader's error.
-Result<std::string> read(vantrel_pdb::Bytes image);
+Result<OutputLine> read(vantrel_pdb::Bytes image);
 
 }  // namespace dovrel
 

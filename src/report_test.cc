@@ -6,13 +6,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "build.h"
 #include "format/format.h"
 #include "format/validate.h"
+#include "output_line_test_util.h"
 #include "read/track.h"
 #include "testing/image_builder.h"
 #include "testing/xorshift.h"
+#include "two_halves.h"
 
 namespace dovrel {
 namespace {
@@ -31,7 +35,9 @@ class Library {
       table_[k] = b_.add_table(k);
     }
   }
-  std::uint64_t track(const TrackRowFields& row_spec) { return b_.add_row(table_[kind::tracks], t::track_row(row_spec)); }
+  std::uint64_t track(const TrackRowFields& row_spec) {
+    return b_.add_row(table_[kind::tracks], t::track_row(row_spec));
+  }
   void artist(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::artists], t::artist_row(id, name)); }
   void album(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::albums], t::album_row(id, 0, name)); }
   void genre(std::uint32_t id, std::string_view name) { b_.add_row(table_[kind::genres], t::id_name_row(id, name)); }
@@ -46,7 +52,7 @@ class Library {
   ImageBuilder& builder() { return b_; }
 
   std::string report() {
-    auto line = read(b_.finish());
+    auto line = joined(read(b_.finish()));
     return line ? *line : "error: " + line.error().message;
   }
 
@@ -73,7 +79,7 @@ std::string track_record(const std::string& album, const std::string& artist, co
 TEST(Report, BlankLibraryHasNoTracksOrPlaylists) {
   ImageBuilder b;
   for (std::uint32_t k = 0; k < 20; ++k) b.add_table(k);
-  auto line = read(b.finish());
+  auto line = joined(read(b.finish()));
   ASSERT_TRUE(line) << line.error().message;
   EXPECT_EQ(*line, "{\"playlists\":[],\"tracks\":[],\"version\":1}\n");
 }
@@ -296,7 +302,7 @@ TEST(Report, DamagedImagesFailCleanlyOrReport) {
     // Damage aimed at the page header, counts and row index of a data page.
     std::uint64_t page = 4096 * (1 + next() % (image.size() / 4096 - 1));
     image[page + (next() % 2 ? next() % 40 : 4096 - 1 - next() % 64)] = static_cast<std::uint8_t>(next());
-    auto line = read(image);
+    auto line = joined(read(image));
     if (!line) {
       ++failures;
       EXPECT_FALSE(line.error().message.empty());
@@ -307,6 +313,40 @@ TEST(Report, DamagedImagesFailCleanlyOrReport) {
     }
   }
   EXPECT_GT(failures, 0);
+}
+
+// A library large enough to be reported in two halves at once comes in
+// two parts that join into one line: every track once, in table order,
+// the comma between the halves and the end of the line in their places.
+TEST(ReportLine, OfALargeLibraryJoinsItsHalves) {
+  Request request;
+  request.action = "build";
+  constexpr std::uint32_t kTracks = kWorthASecondThread + 1;
+  for (std::uint32_t id = 1; id <= kTracks; ++id) {
+    Track track;
+    track.id = id * 7;
+    track.title = "T" + std::to_string(id);
+    track.audio_path = "/m/" + std::to_string(id) + ".mp3";
+    request.tracks.push_back(std::move(track));
+  }
+  auto library = build_library(request);
+  ASSERT_TRUE(library) << library.error().message;
+  auto line = render_report(*library);
+  ASSERT_TRUE(line) << line.error().message;
+  if (std::thread::hardware_concurrency() > 1) {
+    ASSERT_EQ(line->parts.size(), 2u);
+  }
+  const std::string text = line->joined();
+  EXPECT_TRUE(text.ends_with("}],\"version\":1}\n"));
+  simdjson::dom::parser parser;
+  auto tracks = parser.parse(text)["tracks"].get_array();
+  ASSERT_EQ(tracks.error(), simdjson::SUCCESS);
+  std::uint32_t expected = 0;
+  for (auto track : tracks.value()) {
+    expected += 7;
+    ASSERT_EQ(std::uint64_t(track["id"]), expected);
+  }
+  EXPECT_EQ(expected, kTracks * 7);
 }
 
 }  // namespace
