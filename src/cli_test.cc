@@ -333,7 +333,7 @@ TEST_F(CommandLine, NewFileDoesNotWaitForAnotherFilesInput) {
   EXPECT_TRUE(std::filesystem::exists(path("patched.pdb")));
 }
 
-// -h/--help and -V/--version answer on standard output; any other argument
+// -h/--help and -V/--version answer on standard output; any other option
 // is a usage error (status 2, one line that points to --help); without
 // arguments the request is read as before.
 TEST(CommandLineArguments, HelpVersionAndUsageErrors) {
@@ -359,7 +359,7 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrors) {
     std::string named;  // the argument the message names
   };
   for (const Case& c : {Case{{"-x"}, "-x"}, Case{{"--help", "extra"}, "extra"}, Case{{"-V", "-h"}, "-h"},
-                        Case{{"read"}, "read"}, Case{{"--version=1"}, "--version=1"}, Case{{"-hV"}, "-hV"}}) {
+                        Case{{"-h", "read"}, "read"}, Case{{"--version=1"}, "--version=1"}, Case{{"-hV"}, "-hV"}}) {
     cli_runner::RunOptions bad;
     bad.arguments = c.args;
     Outcome b = run_dovrel(R"({"action":"read"})", bad);
@@ -368,6 +368,13 @@ TEST(CommandLineArguments, HelpVersionAndUsageErrors) {
     EXPECT_EQ(b.err, "usage: dovrel < request.json; unexpected argument: " + c.named +
                          "; try 'dovrel --help' for more information\n");
   }
+  // A first argument that is no option names a command form's action.
+  cli_runner::RunOptions unknown;
+  unknown.arguments = {"frob"};
+  Outcome u = run_dovrel(R"({"action":"read"})", unknown);
+  EXPECT_EQ(u.status, 2);
+  EXPECT_EQ(u.out, "");
+  EXPECT_EQ(u.err, "dovrel: unknown action: frob; try 'dovrel help'\n");
   expect_failure(run_dovrel(R"({"action":"read"})"), "Missing input");
 }
 

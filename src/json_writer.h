@@ -100,6 +100,17 @@ class JsonWriter {
     need_comma_ = true;
   }
 
+  // Writes a field copied from another document: its key as written there
+  // (escapes kept, without the quotes) and its value's JSON text.
+  void raw_field(std::string_view raw_key, std::string_view json_value) {
+    separate();
+    out_.push_back('"');
+    out_.append(raw_key);
+    out_.append("\":");
+    out_.append(json_value);
+    need_comma_ = true;
+  }
+
   // Appends raw text after the document (the report's closing line feed).
   void raw(std::string_view text) { out_.append(text); }
 

@@ -1,24 +1,33 @@
-// dovrel: one JSON request on standard input, one line out. On success the
-// report (or the request that "scan" makes) goes to standard output and the
-// exit status is 0; on failure the error's message goes to standard error,
-// nothing to standard output, and the exit status is 1.
+// dovrel: one request, one line out. The request is the JSON object on
+// standard input, or the one that a command form (`dovrel ACTION [OPTIONS]
+// [ARGS]`, see command_line.h) makes of the arguments; both run the same
+// code. On success the report (or the request that "scan" makes) goes to
+// standard output and the exit status is 0; on failure the error's message
+// goes to standard error, nothing to standard output, and the exit status
+// is 1.
 //
-// The only arguments are -h/--help and -V/--version, which print to standard
-// output and exit 0; any other argument is a usage error, exit status 2, so
-// that a caller can tell a mistaken command line from a failed request.
+// Without a command form the only arguments are -h/--help and -V/--version,
+// which print to standard output and exit 0; any other argument, like an
+// unknown action or option of a command form, is a usage error, exit status
+// 2, so that a caller can tell a mistaken command line from a failed
+// request.
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <exception>
 #include <initializer_list>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "actions.h"
+#include "command_line.h"
 #include "report_sink.h"
 #include "request.h"
 #include "vantrel_pdb/files.h"
@@ -101,11 +110,14 @@ constexpr std::string_view kTerminalHint =
 bool is_help(std::string_view arg) { return arg == "-h" || arg == "--help"; }
 bool is_version(std::string_view arg) { return arg == "-V" || arg == "--version"; }
 
+int run_command(int argc, char** argv);
+
 // Handles the command-line arguments; returns the exit status when they
 // settle the run, or -1 when the request is to be read.
 int handle_arguments(int argc, char** argv) {
   if (argc <= 1) return -1;
   std::string_view arg = argv[1];
+  if (!arg.starts_with('-')) return run_command(argc, argv);
   if (argc == 2 && is_help(arg)) return write_all(STDOUT_FILENO, kUsage) == 0 ? 0 : 1;
   if (argc == 2 && is_version(arg)) {
     return write_all(STDOUT_FILENO, "dovrel " DOVREL_VERSION "\n") == 0 ? 0 : 1;
@@ -117,6 +129,61 @@ int handle_arguments(int argc, char** argv) {
   return kUsageErrorStatus;
 }
 
+// What a request's run came to: the line to print, and what the printing
+// needs to know of the request.
+struct RunOutcome {
+  dovrel::Result<dovrel::OutputLine> line = std::unexpected(dovrel::Error(""));
+  std::string action;
+  std::optional<std::string> output;
+  bool writes_output = false;
+};
+
+// Parses and runs the request in `input` (its text, then room for the
+// padding), the one path of standard input and the command forms alike.
+RunOutcome run_request(std::vector<std::uint8_t> input) {
+  // Zero padding after the text lets the parser read it where it stands.
+  const std::size_t size = input.size();
+  input.resize(size + dovrel::kRequestPadding);
+  std::string_view text(reinterpret_cast<const char*>(input.data()), size);
+  auto request = dovrel::parse_request_padded(text);
+  // The request text is not needed once parsed; its memory serves the action.
+  std::vector<std::uint8_t>().swap(input);
+  RunOutcome outcome;
+  if (!request) {
+    outcome.line = std::unexpected(std::move(request.error()));
+    return outcome;
+  }
+  outcome.action = request->action;
+  outcome.output = request->output;
+  // A build, patch, edit, export or salvage that succeeds has replaced its output.
+  outcome.writes_output = request->action == "build" || request->action == "patch" || request->action == "edit" ||
+                          request->action == "export" || request->action == "salvage";
+  outcome.line = dovrel::run_action(std::move(*request));
+  return outcome;
+}
+
+// Prints the outcome's line on standard output (`shown`, when the line is
+// rendered for people), or its failure on standard error; returns the exit
+// status.
+int print_outcome(const RunOutcome& outcome, const std::string* shown = nullptr) {
+  if (!outcome.line) {
+    print_error(outcome.line.error().message);
+    return 1;
+  }
+  // A report made in two halves is printed as it was made, never joined
+  // (nor copied).
+  const std::span<const std::string> parts =
+      shown != nullptr ? std::span<const std::string>(shown, 1) : std::span<const std::string>(outcome.line->parts);
+  for (const std::string& part : parts) {
+    if (int error_number = write_all(STDOUT_FILENO, part); error_number != 0) {
+      print_error(outcome.writes_output ? dovrel::kReportLostAfterOutput : dovrel::kCannotWriteReport,
+                  vantrel_pdb::os_error_message(error_number));
+      return 1;
+    }
+  }
+  return 0;
+}
+
 int run() {
   if (::isatty(STDIN_FILENO) == 1) print_error(kTerminalHint);
   auto input = vantrel_pdb::read_descriptor(STDIN_FILENO, dovrel::kRequestPadding);
@@ -124,33 +191,41 @@ int run() {
     print_error(input.error().message());
     return 1;
   }
-  // Zero padding after the text lets the parser read it where it stands.
-  const std::size_t size = input->size();
-  input->resize(size + dovrel::kRequestPadding);
-  std::string_view text(reinterpret_cast<const char*>(input->data()), size);
-  auto request = dovrel::parse_request_padded(text);
-  // The request text is not needed once parsed; its memory serves the action.
-  std::vector<std::uint8_t>().swap(*input);
-  if (!request) {
-    print_error(request.error().message);
+  return print_outcome(run_request(std::move(*input)));
+}
+
+std::vector<std::uint8_t> bytes_of(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(text.size() + dovrel::kRequestPadding);
+  bytes.assign(text.begin(), text.end());
+  return bytes;
+}
+
+// A command form: its request, made of the arguments, runs as standard
+// input's would; on a terminal (or with --format table or tree) the line
+// is shown for people.
+int run_command(int argc, char** argv) {
+  auto line = dovrel::parse_command_line(argc, argv);
+  if (!line) {
+    print_error(line.error().message);
+    return kUsageErrorStatus;
+  }
+  if (line->kind == dovrel::CommandLine::Kind::kHelp) return write_all(STDOUT_FILENO, line->help) == 0 ? 0 : 1;
+  auto text = dovrel::request_text(*line);
+  if (!text) {
+    print_error(text.error().message);
     return 1;
   }
-  // A build, patch, edit, export or salvage that succeeds has replaced its output.
-  const bool writes_output = request->action == "build" || request->action == "patch" || request->action == "edit" ||
-                             request->action == "export" || request->action == "salvage";
-  auto report = dovrel::run_action(std::move(*request));
-  if (!report) {
-    print_error(report.error().message);
-    return 1;
+  if (line->print_request) {
+    text->push_back('\n');
+    return write_all(STDOUT_FILENO, *text) == 0 ? 0 : 1;
   }
-  for (const std::string& part : report->parts) {
-    if (int error_number = write_all(STDOUT_FILENO, part); error_number != 0) {
-      print_error(writes_output ? dovrel::kReportLostAfterOutput : dovrel::kCannotWriteReport,
-                  vantrel_pdb::os_error_message(error_number));
-      return 1;
-    }
-  }
-  return 0;
+  RunOutcome outcome = run_request(bytes_of(*text));
+  std::string().swap(*text);
+  // scan --build: the request the scan printed runs next, as a pipe into
+  // dovrel would run it.
+  if (line->build && outcome.line) outcome = run_request(bytes_of(outcome.line->joined()));
+  return print_outcome(outcome);
 }
 
 }  // namespace
