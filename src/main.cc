@@ -28,6 +28,7 @@
 
 #include "actions.h"
 #include "command_line.h"
+#include "human_output.h"
 #include "report_sink.h"
 #include "request.h"
 #include "vantrel_pdb/files.h"
@@ -225,7 +226,14 @@ int run_command(int argc, char** argv) {
   // scan --build: the request the scan printed runs next, as a pipe into
   // dovrel would run it.
   if (line->build && outcome.line) outcome = run_request(bytes_of(outcome.line->joined()));
-  return print_outcome(outcome);
+  dovrel::OutputFormat format = line->format;
+  if (format == dovrel::OutputFormat::kAuto)
+    format = ::isatty(STDOUT_FILENO) == 1 ? dovrel::OutputFormat::kTable : dovrel::OutputFormat::kJson;
+  if (format == dovrel::OutputFormat::kJson || !outcome.line) return print_outcome(outcome);
+  // A line without a layout of its own is shown as it is.
+  auto shown = dovrel::render_for_people(outcome.action, outcome.line->joined(), format, dovrel::terminal_width(),
+                                         outcome.output.value_or(""));
+  return print_outcome(outcome, shown ? &*shown : nullptr);
 }
 
 }  // namespace
