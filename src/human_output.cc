@@ -158,10 +158,11 @@ std::string playlist_tree(dom::array playlists, std::size_t width) {
       if (shown[i]) continue;
       shown[i] = true;
       const Node& node = nodes[i];
-      std::string text(std::min(depth, std::size_t{16}) * 2, ' ');
-      text += node.name;
-      text += node.folder ? "/" : " (" + std::to_string(node.entries) + ")";
-      out += fit_width(text, width);
+      // The name gives way, so that the count stays in view.
+      const std::string indent(std::min(depth, std::size_t{16}) * 2, ' ');
+      const std::string suffix = node.folder ? "/" : " (" + std::to_string(node.entries) + ")";
+      const std::size_t room = width > indent.size() + suffix.size() ? width - indent.size() - suffix.size() : 1;
+      out += fit_width(indent + fit_width(node.name, room) + suffix, width);
       out += '\n';
       auto it = children.find(node.id);
       if (it == children.end()) continue;

@@ -15,6 +15,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 # The installed tool and manual page.
 "$prefix/bin/dovrel" --version
 test -f "$prefix/share/man/man1/dovrel.1"
+test -f "$prefix/share/bash-completion/completions/dovrel"
 request=$(sed "s#\"out/library.pdb\"#\"$work/library.pdb\"#" "$source/examples/library.json")
 "$prefix/bin/dovrel" <<<"$request" >/dev/null
 

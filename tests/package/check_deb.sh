@@ -35,7 +35,8 @@ next_python=${python_version%.*}.$((${python_version#*.} + 1))
 pydir=usr/lib/python3/dist-packages/vantrel_pdb
 extension=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 declare -A files=(
-  [dovrel]="usr/bin/dovrel usr/share/man/man1/dovrel.1.gz usr/share/dovrel/request.schema.json
+  [dovrel]="usr/bin/dovrel usr/share/man/man1/dovrel.1.gz usr/share/bash-completion/completions/dovrel
+            usr/share/dovrel/request.schema.json
             usr/share/dovrel/report.schema.json usr/share/dovrel/summary.schema.json
             usr/share/dovrel/export.schema.json usr/share/dovrel/check.schema.json
             usr/share/dovrel/salvage.schema.json"
