@@ -80,6 +80,7 @@ constexpr std::string_view kUsage =
     "Usage: dovrel < request.json\n"
     "       dovrel -h | --help\n"
     "       dovrel -V | --version\n"
+    "       dovrel ACTION [OPTIONS] [ARGS]   (see 'dovrel help' and 'dovrel help ACTION')\n"
     "\n"
     "Reads one JSON request on standard input and performs its \"action\":\n"
     "  read   decode the database at \"input\" and print its report\n"
@@ -101,7 +102,12 @@ constexpr std::string_view kUsage =
     "On success one line of JSON (the report, the request of \"scan\", or the\n"
     "line of \"check\" or \"salvage\") goes to standard output and the exit status\n"
     "is 0; on failure one line of text goes to standard error and the exit status\n"
-    "is 1. A usage error exits with status 2. See dovrel(1).\n";
+    "is 1. A usage error exits with status 2.\n"
+    "\n"
+    "Each action has a command form that makes its request of the arguments and\n"
+    "runs it the same way, such as 'dovrel read FILE' or 'dovrel patch FILE\n"
+    "--keep-tracks 1,2,3 -o OUT'; on a terminal its line is shown as a table or a\n"
+    "summary, and --print-request prints the request instead. See dovrel(1).\n";
 
 // Shown when standard input is a terminal: someone typed the bare command
 // and would otherwise face a silent wait.
