@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli_runner_test_util.h"
+#include "scan/testing/audio_fixtures.h"
 
 namespace dovrel {
 namespace {
@@ -265,7 +266,7 @@ TEST_F(CommandForms, PrintTheJsonPathsOutput) {
       {{"edit", in, path("changes.json"), "-o", path("out.pdb")}, "out.pdb"},
       {{"salvage", in, "-o", path("out.pdb")}, "out.pdb"},
       {{"export", in, "--format", "csv", "-o", path("out.csv")}, "out.csv"},
-      {{"export", in, "--format", "wav", "-o", path("out.csv")}, ""},
+      {{"export", path("missing.pdb"), "--format", "csv", "-o", path("out.csv")}, ""},
   };
   for (const Form& form : forms) {
     SCOPED_TRACE(form.args[0] + " " + form.args.back());
@@ -302,6 +303,32 @@ TEST_F(CommandForms, PatchWithoutOutputWritesInPlace) {
                                             path("b.pdb") + R"(","tempos":{"1":9950},"report":"summary"})");
   EXPECT_EQ(in_place.out, by_json.out);
   EXPECT_TRUE(contents("a.pdb") == contents("b.pdb"));
+}
+
+// scan --build is the scan's request piped into dovrel: the same line, the
+// same database.
+TEST_F(CommandForms, ScanBuildRunsTheScansRequest) {
+  namespace audio = dovrel::scan::testing;
+  std::filesystem::create_directories(path("stick/music"));
+  ASSERT_TRUE(audio::write_bytes(path("stick/music/a.wav"), audio::wav_bytes({})));
+  audio::Tags tags;
+  tags.title = "\xE5\xA4\x9C";
+  tags.artist = "Kaori";
+  ASSERT_TRUE(audio::tag_file(path("stick/music/a.wav"), tags));
+  const std::vector<std::string> form{"scan", path("stick"), "--folder", "music", "-o", path("stick/l.pdb")};
+  cli_runner::Outcome scanned = run(form);
+  ASSERT_EQ(scanned.status, 0) << scanned.err;
+  cli_runner::Outcome piped = run({}, scanned.out);
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  const std::string piped_file = contents("stick/l.pdb");
+  std::filesystem::remove(path("stick/l.pdb"));
+  std::vector<std::string> building = form;
+  building.push_back("--build");
+  cli_runner::Outcome built = run(building);
+  EXPECT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(built.out, piped.out);
+  EXPECT_TRUE(contents("stick/l.pdb") == piped_file);
+  EXPECT_NE(built.out.find("\"title\":\"\xE5\xA4\x9C\""), std::string::npos) << built.out;
 }
 
 TEST_F(CommandForms, RequestFromStandardInputAndUsageErrors) {

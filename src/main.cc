@@ -218,6 +218,7 @@ int run_command(int argc, char** argv) {
     return kUsageErrorStatus;
   }
   if (line->kind == dovrel::CommandLine::Kind::kHelp) return write_all(STDOUT_FILENO, line->help) == 0 ? 0 : 1;
+  if (line->file == "-" && ::isatty(STDIN_FILENO) == 1) print_error(kTerminalHint);
   auto text = dovrel::request_text(*line);
   if (!text) {
     print_error(text.error().message);
@@ -227,11 +228,17 @@ int run_command(int argc, char** argv) {
     text->push_back('\n');
     return write_all(STDOUT_FILENO, *text) == 0 ? 0 : 1;
   }
-  RunOutcome outcome = run_request(bytes_of(*text));
+  // One copy of the request at a time: the text goes before the run.
+  std::vector<std::uint8_t> request = bytes_of(*text);
   std::string().swap(*text);
+  RunOutcome outcome = run_request(std::move(request));
   // scan --build: the request the scan printed runs next, as a pipe into
   // dovrel would run it.
-  if (line->build && outcome.line) outcome = run_request(bytes_of(outcome.line->joined()));
+  if (line->build && outcome.line) {
+    std::vector<std::uint8_t> scanned = bytes_of(outcome.line->joined());
+    outcome.line->parts.clear();
+    outcome = run_request(std::move(scanned));
+  }
   dovrel::OutputFormat format = line->format;
   if (format == dovrel::OutputFormat::kAuto)
     format = ::isatty(STDOUT_FILENO) == 1 ? dovrel::OutputFormat::kTable : dovrel::OutputFormat::kJson;
