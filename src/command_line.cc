@@ -71,8 +71,6 @@ struct Action {
   std::string_view examples;
 };
 
-constexpr Option kOutputOption{"output",       'o',    "output",
-                               Value::kString, "FILE", "write the result to FILE (\"output\")"};
 constexpr Option kSummaryOption{"summary",        0,  "report",
                                 Value::kConstant, "", "print the short summary of the output (\"report\": \"summary\")",
                                 "\"summary\""};
