@@ -4,15 +4,17 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "display_width.h"
+#include "export_tree.h"
 #include "json_writer.h"
 
 namespace dovrel {
@@ -127,58 +129,33 @@ std::string track_table(dom::array tracks, std::size_t width) {
 
 // Folders end in "/", playlists show their entry count; children are
 // indented under their folder in the report's order. A node whose parent
-// is not in the tree, or that lies on a loop of parents, stands at the top.
+// is not in the tree, or that lies on a loop of parents, stands at the top
+// after the others (tree_order).
 std::string playlist_tree(dom::array playlists, std::size_t width) {
-  struct Node {
-    std::uint64_t id, parent;
-    bool folder;
-    std::string_view name;
-    std::size_t entries;
-  };
-  std::vector<Node> nodes;
-  std::unordered_map<std::uint64_t, std::size_t> by_id;
+  // The tree as the exports lay it out; the report keeps no sort order, so
+  // siblings stand in the report's order.
+  std::vector<vantrel_pdb::PlaylistInfo> nodes;
+  std::vector<std::size_t> entries;
   for (dom::element p : playlists) {
-    bool folder = false;
-    if (p["isFolder"].get(folder) != simdjson::SUCCESS) folder = false;
-    dom::array entries;
-    const std::size_t n = p["tracks"].get(entries) == simdjson::SUCCESS ? entries.size() : 0;
-    by_id.emplace(uint_of(p, "id"), nodes.size());
-    nodes.push_back({uint_of(p, "id"), uint_of(p, "parentId"), folder, string_of(p, "name"), n});
-  }
-  std::unordered_map<std::uint64_t, std::vector<std::size_t>> children;
-  std::vector<std::size_t> top;
-  for (std::size_t i = 0; i < nodes.size(); ++i) {
-    if (nodes[i].parent != 0 && by_id.contains(nodes[i].parent)) {
-      children[nodes[i].parent].push_back(i);
-    } else {
-      top.push_back(i);
-    }
+    vantrel_pdb::PlaylistInfo node;
+    node.id = static_cast<std::uint32_t>(uint_of(p, "id"));
+    node.parent_id = static_cast<std::uint32_t>(uint_of(p, "parentId"));
+    node.name = std::string(string_of(p, "name"));
+    if (p["isFolder"].get(node.is_folder) != simdjson::SUCCESS) node.is_folder = false;
+    dom::array tracks;
+    entries.push_back(p["tracks"].get(tracks) == simdjson::SUCCESS ? tracks.size() : 0);
+    nodes.push_back(std::move(node));
   }
   std::string out;
-  std::vector<bool> shown(nodes.size(), false);
-  std::vector<std::pair<std::size_t, std::size_t>> stack;  // node, depth
-  auto show_from = [&](std::size_t root) {
-    stack.push_back({root, 0});
-    while (!stack.empty()) {
-      auto [i, depth] = stack.back();
-      stack.pop_back();
-      if (shown[i]) continue;
-      shown[i] = true;
-      const Node& node = nodes[i];
-      // The name gives way, so that the count stays in view.
-      const std::string indent(std::min(depth, std::size_t{16}) * 2, ' ');
-      const std::string suffix = node.folder ? "/" : " (" + std::to_string(node.entries) + ")";
-      const std::size_t room = width > indent.size() + suffix.size() ? width - indent.size() - suffix.size() : 1;
-      out += fit_width(indent + fit_width(node.name, room) + suffix, width);
-      out += '\n';
-      auto it = children.find(node.id);
-      if (it == children.end()) continue;
-      for (auto c = it->second.rbegin(); c != it->second.rend(); ++c) stack.push_back({*c, depth + 1});
-    }
-  };
-  for (std::size_t i : top) show_from(i);
-  for (std::size_t i = 0; i < nodes.size(); ++i)
-    if (!shown[i]) show_from(i);
+  for (const TreeNode& at : tree_order(nodes)) {
+    const vantrel_pdb::PlaylistInfo& node = nodes[at.index];
+    // The name gives way, so that the count stays in view.
+    const std::string indent(std::min(at.depth, std::size_t{16}) * 2, ' ');
+    const std::string suffix = node.is_folder ? "/" : " (" + std::to_string(entries[at.index]) + ")";
+    const std::size_t room = width > indent.size() + suffix.size() ? width - indent.size() - suffix.size() : 1;
+    out += fit_width(indent + fit_width(node.name, room) + suffix, width);
+    out += '\n';
+  }
   if (nodes.empty()) out += "(no playlists)\n";
   return out;
 }
