@@ -220,6 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto report = dovrel::read(*image);
   check(report.has_value(), "read rejects a built image", report ? "" : report.error().message);
-  check_report(report->joined(), request);
+  auto line = report->joined();
+  check(line.has_value(), "the report of a built image fails as it is printed", line ? "" : line.error().message);
+  check_report(*line, request);
   return 0;
 }

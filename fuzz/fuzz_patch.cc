@@ -162,6 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto report = dovrel::read(*patched);
   check(report.has_value(), "read rejects the patched image", report ? "" : report.error().message);
-  check_report(report->joined(), request);
+  auto line = report->joined();
+  check(line.has_value(), "the report of a patched image fails as it is printed", line ? "" : line.error().message);
+  check_report(*line, request);
   return 0;
 }

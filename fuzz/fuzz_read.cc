@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_check.h"
 #include "report.h"
 #include "report_check.h"
 
@@ -19,7 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dovrel::fuzz::check_error_line(report.error().message);
     return 0;
   }
-  const std::string line = report->joined();
+  auto joined = report->joined();
+  dovrel::fuzz::check(joined.has_value(), "the report of an image that read accepted fails as it is printed",
+        joined ? "" : joined.error().message);
+  const std::string& line = *joined;
   dovrel::fuzz::check_report_line(parser, line);
   return 0;
 }

@@ -43,7 +43,10 @@ void check_build(const dovrel::Request& request) {
   }
   auto report = dovrel::read(*image);
   check(report.has_value(), "read rejects a built image", report ? "" : report.error().message);
-  const std::string line = report->joined();
+  auto joined = report->joined();
+  check(joined.has_value(), "the report of an image that read accepted fails as it is printed",
+        joined ? "" : joined.error().message);
+  const std::string& line = *joined;
   auto object = dovrel::fuzz::check_report_line(parser, line);
   check(object["tracks"].get_array().value_unsafe().size() == request.tracks.size(),
         "report of a build lists another number of tracks than requested");

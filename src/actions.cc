@@ -1,6 +1,7 @@
 #include "actions.h"
 
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -55,42 +56,48 @@ namespace {
 Result<OutputLine> run_read(const Request& request) {
   if (!request.input) return fail(kMissingInput);
   // A regular file is mapped: "read" changes nothing, so the page cache's
-  // pages serve as the image.
+  // pages serve as the image. Either way the line keeps the image.
   auto mapped = map_database_file(*request.input);
   if (!mapped) return std::unexpected(std::move(mapped.error()));
-  if (*mapped) return read((*mapped)->bytes());
+  if (*mapped) {
+    auto kept = std::make_shared<const MappedFile>(std::move(**mapped));
+    const vantrel_pdb::Bytes image = kept->bytes();
+    return read(image, std::move(kept));
+  }
   auto image = read_input(request);
   if (!image) return std::unexpected(std::move(image.error()));
-  return read(*image);
+  auto kept = std::make_shared<const std::vector<std::uint8_t>>(std::move(*image));
+  const vantrel_pdb::Bytes bytes(*kept);
+  return read(bytes, std::move(kept));
 }
 
-// Reports the library's image as it will be on disk, then writes it.
-Result<OutputLine> report_and_write(vantrel_pdb::Library& library, const Request& request) {
+// Reports the library's image as it will be on disk, then writes it. The
+// report's tracks are rendered after the write, as the line is printed
+// (render_report has read all that can fail before), so that the image and
+// the whole report are never in memory at once.
+Result<OutputLine> report_and_write(vantrel_pdb::Library&& made, const Request& request) {
+  auto library = std::make_shared<vantrel_pdb::Library>(std::move(made));
   OutputLine report;
   if (request.report == ReportKind::kSummary) {
-    auto counts = library.counts();
+    auto counts = library->counts();
     if (!counts) return std::unexpected(Error(counts.error()));
-    auto image = library.bytes();
+    auto image = library->bytes();
     if (!image) return std::unexpected(Error(image.error()));
     report = render_summary(*counts, image->size());
   } else {
-    auto full = render_report(library);
+    auto full = render_report(*library, library);
     if (!full) return std::unexpected(std::move(full.error()));
     report = std::move(*full);
   }
-  auto image = library.bytes();
+  auto image = library->bytes();
   if (!image) return std::unexpected(Error(image.error()));
   return write_reported(*image, std::move(report), request);
 }
 
 Result<OutputLine> run_build(Request& request) {
-  auto library = build_library(request);
+  auto library = build_library_taking(request);
   if (!library) return std::unexpected(std::move(library.error()));
-  // Only "output" is still needed: the memory of the rest serves the
-  // commit and the report.
-  std::vector<Track>().swap(request.tracks);
-  std::vector<Playlist>().swap(request.playlists);
-  return report_and_write(*library, request);
+  return report_and_write(std::move(*library), request);
 }
 
 Result<OutputLine> run_patch(const Request& request) {
@@ -99,7 +106,7 @@ Result<OutputLine> run_patch(const Request& request) {
   // The patch reads its result back, which the report is made from.
   auto library = patch_library(std::move(*input), request);
   if (!library) return std::unexpected(std::move(library.error()));
-  return report_and_write(*library, request);
+  return report_and_write(std::move(*library), request);
 }
 
 Result<OutputLine> run_edit(const Request& request) {
@@ -107,7 +114,7 @@ Result<OutputLine> run_edit(const Request& request) {
   if (!input) return std::unexpected(std::move(input.error()));
   auto library = edit_library(std::move(*input), request);
   if (!library) return std::unexpected(std::move(library.error()));
-  return report_and_write(*library, request);
+  return report_and_write(std::move(*library), request);
 }
 
 }  // namespace

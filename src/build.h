@@ -28,6 +28,11 @@ vantrel_pdb::TrackInput track_input(const Track& track);
 // messages or a reader error) by the library's first read or bytes().
 Result<vantrel_pdb::Library> build_library(const Request& request);
 
+// As build_library, moving the request's texts into the library instead of
+// copying them; the request's tracks and playlists are empty afterwards,
+// the rest of it as it was.
+Result<vantrel_pdb::Library> build_library_taking(Request& request);
+
 // As build_library, committed, and returns the image; nothing of a failed
 // build is kept.
 Result<std::vector<std::uint8_t>> build(const Request& request);

@@ -114,6 +114,12 @@ class JsonWriter {
   // Appends raw text after the document (the report's closing line feed).
   void raw(std::string_view text) { out_.append(text); }
 
+  // Empties the writer for a new document, keeping its memory.
+  void clear() {
+    out_.clear();
+    need_comma_ = false;
+  }
+
   const std::string& str() const { return out_; }
   std::string take() && { return std::move(out_); }
 

@@ -148,13 +148,9 @@ struct RunOutcome {
 // Parses and runs the request in `input` (its text, then room for the
 // padding), the one path of standard input and the command forms alike.
 RunOutcome run_request(std::vector<std::uint8_t> input) {
-  // Zero padding after the text lets the parser read it where it stands.
-  const std::size_t size = input.size();
-  input.resize(size + dovrel::kRequestPadding);
-  std::string_view text(reinterpret_cast<const char*>(input.data()), size);
-  auto request = dovrel::parse_request_padded(text);
-  // The request text is not needed once parsed; its memory serves the action.
-  std::vector<std::uint8_t>().swap(input);
+  // The request's text goes as soon as it is parsed; its memory serves the
+  // action.
+  auto request = dovrel::parse_request_taking(std::move(input));
   RunOutcome outcome;
   if (!request) {
     outcome.line = std::unexpected(std::move(request.error()));
@@ -177,16 +173,32 @@ int print_outcome(const RunOutcome& outcome, const std::string* shown = nullptr)
     print_error(outcome.line.error().message);
     return 1;
   }
-  // A report made in two halves is printed as it was made, never joined
-  // (nor copied).
-  const std::span<const std::string> parts =
-      shown != nullptr ? std::span<const std::string>(shown, 1) : std::span<const std::string>(outcome.line->parts);
-  for (const std::string& part : parts) {
-    if (int error_number = write_all(STDOUT_FILENO, part); error_number != 0) {
-      print_error(outcome.writes_output ? dovrel::kReportLostAfterOutput : dovrel::kCannotWriteReport,
-                  vantrel_pdb::os_error_message(error_number));
-      return 1;
+  // The line goes out block by block as it is made: a large report is never
+  // held whole (output_line.h).
+  const dovrel::OutputLine::Sink to_stdout = [&outcome](std::string_view block) -> dovrel::Result<void> {
+    if (int error_number = write_all(STDOUT_FILENO, block); error_number != 0) {
+      return dovrel::fail(std::string(outcome.writes_output ? dovrel::kReportLostAfterOutput
+                                                            : dovrel::kCannotWriteReport)
+                              .append(vantrel_pdb::os_error_message(error_number)));
     }
+    return {};
+  };
+  dovrel::Result<void> printed;
+  try {
+    printed = shown != nullptr ? to_stdout(*shown) : outcome.line->print(to_stdout);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out as the report was made: after a write, the output is
+    // in place all the same, and the message says so.
+    if (outcome.writes_output) {
+      print_error(dovrel::kReportLostAfterOutput, "out of memory");
+    } else {
+      print_error("out of memory");
+    }
+    return 1;
+  }
+  if (!printed) {
+    print_error(printed.error().message);
+    return 1;
   }
   return 0;
 }
@@ -235,8 +247,14 @@ int run_command(int argc, char** argv) {
   // scan --build: the request the scan printed runs next, as a pipe into
   // dovrel would run it.
   if (line->build && outcome.line) {
-    std::vector<std::uint8_t> scanned = bytes_of(outcome.line->joined());
-    outcome.line->parts.clear();
+    auto scan_request = outcome.line->joined();
+    if (!scan_request) {
+      print_error(scan_request.error().message);
+      return 1;
+    }
+    outcome.line = dovrel::OutputLine();
+    std::vector<std::uint8_t> scanned = bytes_of(*scan_request);
+    std::string().swap(*scan_request);
     outcome = run_request(std::move(scanned));
   }
   dovrel::OutputFormat format = line->format;
@@ -244,7 +262,12 @@ int run_command(int argc, char** argv) {
     format = ::isatty(STDOUT_FILENO) == 1 ? dovrel::OutputFormat::kTable : dovrel::OutputFormat::kJson;
   if (format == dovrel::OutputFormat::kJson || !outcome.line) return print_outcome(outcome);
   // A line without a layout of its own is shown as it is.
-  auto shown = dovrel::render_for_people(outcome.action, outcome.line->joined(), format, dovrel::terminal_width(),
+  auto whole = outcome.line->joined();
+  if (!whole) {
+    print_error(whole.error().message);
+    return 1;
+  }
+  auto shown = dovrel::render_for_people(outcome.action, *whole, format, dovrel::terminal_width(),
                                          outcome.output.value_or(""));
   return print_outcome(outcome, shown ? &*shown : nullptr);
 }

@@ -13,7 +13,7 @@ namespace dovrel {
 
 inline Result<std::string> joined(Result<OutputLine> line) {
   if (!line) return std::unexpected(std::move(line.error()));
-  return line->joined();
+  return line->joined();  // renders the rest, if any
 }
 
 }  // namespace dovrel

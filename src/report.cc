@@ -2,11 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "json_writer.h"
-#include "two_halves.h"
+#include "ordered_blocks.h"
 
 namespace dovrel {
 
@@ -14,19 +15,16 @@ namespace {
 
 using vantrel_pdb::TrackText;
 
-constexpr std::uint64_t kReportVersion = 1;
-// Rough bytes of one report record beyond its texts, for reserving ahead.
-constexpr std::size_t kTrackRecordOverhead = 320;
+// What follows the last track: the version, 1, and the line's end.
+constexpr std::string_view kReportEnd = "],\"version\":1}\n";
+// Rough bytes of one playlist record beyond its name and entries, and of an
+// entry, for reserving ahead.
 constexpr std::size_t kPlaylistRecordOverhead = 64;
 constexpr std::size_t kEntryBytes = 11;
 
-// An upper guess at the report's size: the records' keys and numbers, and
-// about as many bytes of text as the image holds. Reserving more than is
-// written costs nothing but address space: pages never written are never
-// given memory.
-std::size_t estimate_size(std::size_t image_size, std::size_t tracks,
-                          const std::vector<vantrel_pdb::PlaylistInfo>& playlists) {
-  std::size_t bytes = 64 + image_size + kTrackRecordOverhead * tracks;
+// An upper guess at the playlists' part of the report.
+std::size_t estimate_size(const std::vector<vantrel_pdb::PlaylistInfo>& playlists) {
+  std::size_t bytes = 64;
   for (const auto& playlist : playlists) {
     bytes += kPlaylistRecordOverhead + playlist.name.size() + kEntryBytes * playlist.tracks.size();
   }
@@ -89,32 +87,6 @@ Result<void> write_track_run(const vantrel_pdb::TrackRows& rows, JsonWriter& out
   return {};
 }
 
-// The elements of the tracks array, after its "[" in `out`. A large one is
-// written in two halves at once, the second by another thread into a
-// writer of its own (`second`, which then starts with the comma between
-// the halves): the bytes of `out` and then `second` are those of one writer
-// going through in order. Returns whether `second` was used.
-Result<bool> write_tracks(const vantrel_pdb::TrackRows& rows, JsonWriter& out, JsonWriter& second) {
-  bool split = false;
-  Result<void> results[2];
-  const std::size_t second_reserve = (out.str().capacity() - out.str().size()) / 2;
-  in_two_halves(rows.size(), [&](std::size_t begin, std::size_t end) {
-    if (begin == 0) {
-      results[0] = write_track_run(rows.subrange(0, end), out);
-    } else {
-      // The first half holds a track at least.
-      split = true;
-      second.reserve(second_reserve);
-      second.raw(",");
-      results[1] = write_track_run(rows.subrange(begin, end - begin), second);
-    }
-  });
-  for (auto& result : results) {
-    if (!result) return std::unexpected(std::move(result.error()));
-  }
-  return split;
-}
-
 void write_playlists(const std::vector<vantrel_pdb::PlaylistInfo>& playlists, JsonWriter& out) {
   out.begin_array();
   for (const auto& playlist : playlists) {
@@ -138,37 +110,46 @@ void write_playlists(const std::vector<vantrel_pdb::PlaylistInfo>& playlists, Js
 
 }  // namespace
 
-Result<OutputLine> render_report(vantrel_pdb::Library& library) {
+Result<OutputLine> render_report(vantrel_pdb::Library& library, std::shared_ptr<const void> owner) {
   auto playlists = library.playlists();
   if (!playlists) return std::unexpected(Error(playlists.error()));
   auto rows = library.track_rows();
   if (!rows) return std::unexpected(Error(rows.error()));
-  auto image = library.bytes();
-  if (!image) return std::unexpected(Error(image.error()));
-  JsonWriter out;
-  out.reserve(estimate_size(image->size(), rows->size(), *playlists));
-  out.begin_object();
-  out.key("playlists");
-  write_playlists(*playlists, out);
-  out.key("tracks");
-  out.begin_array();
-  JsonWriter second;
-  auto split = write_tracks(*rows, out, second);
-  if (!split) return std::unexpected(std::move(split.error()));
-  // What follows the last track, after whichever half holds it.
-  JsonWriter& last = *split ? second : out;
-  last.raw("],\"version\":");
-  last.raw(std::to_string(kReportVersion));
-  last.raw("}\n");
-  OutputLine line(std::move(out).take());
-  if (*split) line.parts.push_back(std::move(second).take());
+  JsonWriter head;
+  head.reserve(estimate_size(*playlists));
+  head.begin_object();
+  head.key("playlists");
+  write_playlists(*playlists, head);
+  head.key("tracks");
+  head.begin_array();
+  OutputLine line(std::move(head).take());
+  // The tracks, as the line is printed: blocks of records, each after the
+  // first starting with the comma between it and the one before.
+  line.rest = [rows = std::move(*rows), owner = std::move(owner)](const OutputLine::Sink& sink) -> Result<void> {
+    auto tracks = render_in_ordered_blocks(
+        rows.size(), kItemsPerBlock,
+        [&rows](std::size_t begin, std::size_t end, JsonWriter& block) {
+          if (begin > 0) block.raw(",");
+          return write_track_run(rows.subrange(begin, end - begin), block);
+        },
+        sink);
+    if (!tracks) return tracks;
+    return sink(kReportEnd);
+  };
   return line;
 }
 
-Result<OutputLine> read(vantrel_pdb::Bytes image) {
+Result<OutputLine> read(vantrel_pdb::Bytes image, std::shared_ptr<const void> owner) {
   auto library = vantrel_pdb::Library::open_borrowed(image);
   if (!library) return std::unexpected(Error(library.error()));
-  return render_report(*library);
+  // The line renders its tracks from the library, which it keeps.
+  auto kept = std::make_shared<vantrel_pdb::Library>(std::move(*library));
+  vantrel_pdb::Library& opened = *kept;
+  struct Owners {
+    std::shared_ptr<vantrel_pdb::Library> library;
+    std::shared_ptr<const void> image;
+  };
+  return render_report(opened, std::make_shared<const Owners>(Owners{std::move(kept), std::move(owner)}));
 }
 
 }  // namespace dovrel

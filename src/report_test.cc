@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "build.h"
 #include "format/format.h"
 #include "format/validate.h"
+#include "ordered_blocks.h"
 #include "output_line_test_util.h"
 #include "read/track.h"
 #include "testing/image_builder.h"
@@ -315,10 +315,12 @@ TEST(Report, DamagedImagesFailCleanlyOrReport) {
   EXPECT_GT(failures, 0);
 }
 
-// A library large enough to be reported in two halves at once comes in
-// two parts that join into one line: every track once, in table order,
-// the comma between the halves and the end of the line in their places.
-TEST(ReportLine, OfALargeLibraryJoinsItsHalves) {
+// A library large enough to be rendered by two threads is handed to the
+// sink in blocks of records, in order, each after the first starting with
+// the comma between it and the one before: every track once, in table
+// order, and the end of the line in its place. The line is made as it is
+// printed, so printing it twice gives the same bytes.
+TEST(ReportLine, OfALargeLibraryComesInOrderedBlocks) {
   Request request;
   request.action = "build";
   constexpr std::uint32_t kTracks = kWorthASecondThread + 1;
@@ -335,11 +337,23 @@ TEST(ReportLine, OfALargeLibraryJoinsItsHalves) {
   ASSERT_TRUE(library) << library.error().message;
   auto line = render_report(*library);
   ASSERT_TRUE(line) << line.error().message;
-  if (std::thread::hardware_concurrency() > 1) {
-    ASSERT_EQ(line->parts.size(), 2u);
-  }
-  const std::string text = line->joined();
-  EXPECT_TRUE(text.ends_with("}],\"version\":1}\n"));
+  ASSERT_EQ(line->parts.size(), 1u);
+  EXPECT_TRUE(line->parts[0].ends_with("\"tracks\":["));
+  std::vector<std::string> blocks;
+  ASSERT_TRUE(line->print([&](std::string_view block) -> Result<void> {
+    blocks.emplace_back(block);
+    return {};
+  }));
+  // The head, the blocks of records, the end.
+  ASSERT_EQ(blocks.size(), 1 + (kTracks + kItemsPerBlock - 1) / kItemsPerBlock + 1);
+  for (std::size_t b = 2; b + 1 < blocks.size(); ++b) EXPECT_TRUE(blocks[b].starts_with(",{")) << b;
+  EXPECT_TRUE(blocks[1].starts_with("{"));
+  EXPECT_EQ(blocks.back(), "],\"version\":1}\n");
+  std::string text;
+  for (const std::string& block : blocks) text += block;
+  auto again = line->joined();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again, text);
   simdjson::dom::parser parser;
   auto tracks = parser.parse(text)["tracks"].get_array();
   ASSERT_EQ(tracks.error(), simdjson::SUCCESS);
@@ -349,6 +363,34 @@ TEST(ReportLine, OfALargeLibraryJoinsItsHalves) {
     ASSERT_EQ(std::uint64_t(track["id"]), expected);
   }
   EXPECT_EQ(expected, kTracks * 7);
+}
+
+// A sink that fails stops the line there, with the sink's error, whichever
+// thread's block it refused.
+TEST(ReportLine, StopsAtTheFirstBlockItsSinkRefuses) {
+  Request request;
+  request.action = "build";
+  for (std::uint32_t id = 1; id <= kWorthASecondThread + 1; ++id) {
+    Track track;
+    track.id = id;
+    track.audio_path = "/m/a.mp3";
+    request.tracks.push_back(std::move(track));
+  }
+  auto library = build_library(request);
+  ASSERT_TRUE(library) << library.error().message;
+  auto line = render_report(*library);
+  ASSERT_TRUE(line) << line.error().message;
+  for (std::size_t refused : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
+    std::size_t handed = 0;
+    auto printed = line->print([&](std::string_view) -> Result<void> {
+      if (handed == refused) return fail("sink refused block " + std::to_string(handed));
+      ++handed;
+      return {};
+    });
+    ASSERT_FALSE(printed);
+    EXPECT_EQ(printed.error().message, "sink refused block " + std::to_string(refused));
+    EXPECT_EQ(handed, refused);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -27,6 +28,17 @@ constexpr Fields<18> kTrackFields{
     {"id", "title", "artist", "album", "genre", "key", "audioPath", "analysisPath", "artworkPath", "bpm", "duration",
      "sampleRate", "fileSize", "bitrate", "sampleDepth", "rating", "comment", "label"},
     13};
+
+// The fewest bytes of request text a track can take: each required key
+// quoted, a colon and a value of at least one byte. A request of N bytes
+// thus holds at most N / kMinTrackBytes tracks, which can all be reserved
+// ahead: the records then never move as the array is read, and no more is
+// reserved than a few times the request itself.
+constexpr std::size_t kMinTrackBytes = [] {
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < kTrackFields.required; ++i) bytes += kTrackFields.keys[i].size() + 4;
+  return bytes;
+}();
 
 }  // namespace
 
@@ -146,7 +158,8 @@ std::string_view peek_action(dom::object object) {
   return {};
 }
 
-Status parse_request_object(dom::element value, Request& request) {
+// `text_size`: the bytes of the request, which bound its number of tracks.
+Status parse_request_object(dom::element value, std::size_t text_size, Request& request) {
   Where root;
   auto object = as_object(value, root);
   if (!object) return std::unexpected(std::move(object.error()));
@@ -158,7 +171,9 @@ Status parse_request_object(dom::element value, Request& request) {
       case 0: return parse_string(v, w, request.action);
       case 1: return parse_optional_string(v, w, request.input);
       case 2: return parse_optional_string(v, w, request.output);
-      case 3: return parse_records(v, w, request.tracks, parse_track);
+      case 3:
+        return parse_records(v, w, request.tracks, parse_track,
+                             std::max(kMaxRecordsReserved, text_size / kMinTrackBytes));
       case 4: return parse_records(v, w, request.playlists, parse_playlist);
       case 5: return parse_optional_u32_list(v, w, request.keep_tracks);
       case 6: return parse_optional_u32_list(v, w, request.keep_playlists);
@@ -170,45 +185,71 @@ Status parse_request_object(dom::element value, Request& request) {
 
 static_assert(kRequestPadding >= simdjson::SIMDJSON_PADDING);
 
-Result<Request> parse_request_text(std::string_view text, bool padded) {
+// Parses `text` (`padded`: followed by kRequestPadding readable bytes) into a request.
+// `release_text` is called once the text is no longer needed: after a
+// successful parse, before the document is read into the request, so that
+// a large request's text, the parser's index of it and the records read
+// from it are never all in memory at once.
+template <class ReleaseText>
+Result<Request> parse_request_text(std::string_view text, bool padded, ReleaseText release_text) {
   if (!simdjson::validate_utf8(text.data(), text.size())) return fail(kInvalidUtf8);
-  dom::parser parser;
-  dom::element document;
-  // Unpadded text is copied by the parser into a padded buffer of its own.
-  auto error = parser.parse(text.data(), text.size(), !padded).get(document);
-  // A number too big for the parser is still JSON: the text is parsed
-  // again with stand-ins for such numbers. Only then is it copied.
+  // The document lives apart from the parser, which goes once the text is
+  // parsed: its index of the text is as large as the text.
+  dom::document document;
   std::optional<BigNumberRewrite> big_numbers;
-  if (error == simdjson::NUMBER_ERROR && (big_numbers = rewrite_big_numbers(text))) {
-    error = parser.parse(big_numbers->text.data(), big_numbers->text.size(), true).get(document);
-  }
-  if (error) {
-    // The parser's allocation failure is the process's: main says "out of memory".
-    if (error == simdjson::MEMALLOC) throw std::bad_alloc();
-    if (error == simdjson::CAPACITY) {
-      return fail(std::string("cannot parse the request: ").append(simdjson::error_message(error)));
+  const std::size_t text_size = text.size();
+  {
+    dom::parser parser;
+    dom::element root;
+    // Unpadded text is copied by the parser into a padded buffer of its own.
+    auto error = parser.parse_into_document(document, text.data(), text.size(), !padded).get(root);
+    // A number too big for the parser is still JSON: the text is parsed
+    // again with stand-ins for such numbers. Only then is it copied.
+    if (error == simdjson::NUMBER_ERROR && (big_numbers = rewrite_big_numbers(text))) {
+      error = parser.parse_into_document(document, big_numbers->text.data(), big_numbers->text.size(), true).get(root);
     }
-    if (error == simdjson::DEPTH_ERROR) {
-      if (auto at = find_excess_nesting(text, parser.max_depth())) {
-        return fail(std::string("invalid JSON: objects and arrays nested deeper than ")
-                        .append(std::to_string(parser.max_depth()))
-                        .append(" levels at byte ")
-                        .append(std::to_string(*at)));
+    if (error) {
+      // The parser's allocation failure is the process's: main says "out of memory".
+      if (error == simdjson::MEMALLOC) throw std::bad_alloc();
+      if (error == simdjson::CAPACITY) {
+        return fail(std::string("cannot parse the request: ").append(simdjson::error_message(error)));
       }
+      if (error == simdjson::DEPTH_ERROR) {
+        if (auto at = find_excess_nesting(text, parser.max_depth())) {
+          return fail(std::string("invalid JSON: objects and arrays nested deeper than ")
+                          .append(std::to_string(parser.max_depth()))
+                          .append(" levels at byte ")
+                          .append(std::to_string(*at)));
+        }
+      }
+      auto diagnosis = diagnose_parse_failure(text);
+      return fail(std::string("invalid JSON: ").append(diagnosis ? *diagnosis : simdjson::error_message(error)));
     }
-    auto diagnosis = diagnose_parse_failure(text);
-    return fail(std::string("invalid JSON: ").append(diagnosis ? *diagnosis : simdjson::error_message(error)));
   }
+  // The document holds its strings (and the stand-ins' table their texts):
+  // the text and its rewrite are not read again.
+  release_text();
+  if (big_numbers) std::string().swap(big_numbers->text);
   ScopedBigNumbers scoped_big_numbers(big_numbers ? &*big_numbers : nullptr);
   Request request;
-  if (auto ok = parse_request_object(document, request); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = parse_request_object(document.root(), text_size, request); !ok) {
+    return std::unexpected(std::move(ok.error()));
+  }
   return request;
 }
 
 }  // namespace
 
-Result<Request> parse_request(std::string_view text) { return parse_request_text(text, false); }
+Result<Request> parse_request(std::string_view text) {
+  return parse_request_text(text, false, [] {});
+}
 
-Result<Request> parse_request_padded(std::string_view text) { return parse_request_text(text, true); }
+Result<Request> parse_request_taking(std::vector<std::uint8_t> input) {
+  // Zero padding after the text lets the parser read it where it stands.
+  const std::size_t size = input.size();
+  input.resize(size + kRequestPadding);
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), size);
+  return parse_request_text(text, true, [&input] { std::vector<std::uint8_t>().swap(input); });
+}
 
 }  // namespace dovrel

@@ -147,13 +147,14 @@ struct Request {
 // the record's fields. "action" is not checked against the known actions.
 Result<Request> parse_request(std::string_view text);
 
-// Bytes that parse_request_padded may read past the end of its text.
+// Bytes that the parser may read past the end of its text.
 inline constexpr std::size_t kRequestPadding = 64;
 
-// As parse_request for a text that is followed in memory by at least
-// kRequestPadding readable bytes, which the parser may read but never uses:
-// the text is then parsed where it stands instead of being copied first.
-Result<Request> parse_request_padded(std::string_view text);
+// As parse_request for the text in `input`, which it takes: the text is
+// parsed where it stands (kRequestPadding bytes are added after it, which
+// the parser may read but never uses) and freed as soon as it is parsed,
+// before the request's records are made of it.
+Result<Request> parse_request_taking(std::vector<std::uint8_t> input);
 
 }  // namespace dovrel
 

@@ -176,18 +176,21 @@ Status walk_object(dom::object object, const Fields<N>& fields, const Where& whe
   return {};
 }
 
-// Records reserved ahead at most: an array of a million "{}" is three bytes
-// of request per element but hundreds of bytes per record, and fails at its
-// first element; beyond this the vector grows as records are made.
+// Records reserved ahead at most, unless the caller knows a bound of its
+// own: an array of a million "{}" is three bytes of request per element but
+// hundreds of bytes per record, and fails at its first element; beyond this
+// the vector grows as records are made.
 inline constexpr std::size_t kMaxRecordsReserved = 4096;
 
 // An array of records, each read by parse_record(element, where, record&).
+// At most `max_reserved` records are reserved ahead.
 template <class Record, class ParseRecord>
-Status parse_records(dom::element value, const Where& where, std::vector<Record>& out, ParseRecord parse_record) {
+Status parse_records(dom::element value, const Where& where, std::vector<Record>& out, ParseRecord parse_record,
+                     std::size_t max_reserved = kMaxRecordsReserved) {
   auto array = as_array(value, where);
   if (!array) return std::unexpected(std::move(array.error()));
   out.clear();
-  out.reserve(std::min(array->size(), kMaxRecordsReserved));
+  out.reserve(std::min(array->size(), max_reserved));
   std::size_t i = 0;
   for (dom::element item : *array) {
     if (auto ok = parse_record(item, where.index(i), out.emplace_back()); !ok) return ok;

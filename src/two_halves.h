@@ -55,23 +55,6 @@ void in_two_halves(std::size_t count, Work&& work) {
   work(std::size_t{0}, count);
 }
 
-// Appends to `out` what render(begin, end, text) appends to `text` for
-// [0, count), rendered in two halves at once when worth it.
-template <class Render>
-void render_in_two_halves(std::size_t count, std::string& out, Render&& render) {
-  std::string second;
-  const std::size_t second_reserve = (out.capacity() - out.size()) / 2;
-  in_two_halves(count, [&](std::size_t begin, std::size_t end) {
-    if (begin == 0) {
-      render(begin, end, out);
-    } else {
-      second.reserve(second_reserve);
-      render(begin, end, second);
-    }
-  });
-  out.append(second);
-}
-
 }  // namespace dovrel
 
 #endif  // DOVREL_TWO_HALVES_H_
