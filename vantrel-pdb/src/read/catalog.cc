@@ -19,7 +19,7 @@ Catalog::NameIndex Catalog::index_names(const Rows& rows) {
   std::uint32_t largest = 0;
   for (const auto& row : rows) largest = std::max(largest, row.id);
   NameIndex names(NameIndex::table_bound_for(largest, rows.size()));
-  for (const auto& row : rows) names.emplace(row.id, &row.name);
+  for (const auto& row : rows) names.emplace(row.id, std::string_view(row.name));
   return names;
 }
 

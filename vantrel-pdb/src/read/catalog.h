@@ -43,13 +43,15 @@ class Catalog {
 
  private:
   // Id -> the first name of a row with that id; the names live in the
-  // database's rows.
-  using NameIndex = IdMap<const std::string*>;
+  // database's rows. A view, not a pointer to the row's string: a report
+  // looks up six names per track, and each lookup then reaches the text
+  // itself with one memory access fewer.
+  using NameIndex = IdMap<std::string_view>;
   template <class Rows>
   static NameIndex index_names(const Rows& rows);
   static std::string_view name(const NameIndex& names, std::uint32_t id) {
-    const std::string* const* found = names.find(id);
-    return found ? std::string_view(**found) : std::string_view();
+    const std::string_view* found = names.find(id);
+    return found ? *found : std::string_view();
   }
 
   NameIndex artists_, albums_, genres_, keys_, labels_, artwork_;
