@@ -33,8 +33,10 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::Bytes> parts,
                           const vantrel_pdb::BeforeReplace& before_replace = {});
 
-// Runs the request's action and returns the line to print (in parts, see
-// output_line.h).
+// Runs the request's action and returns the line to print (see
+// output_line.h: a report's tracks are rendered as the line is printed,
+// after the output file is written, everything that can fail having been
+// read before).
 //   "read":  reads "input" and reports it.
 //   "build": builds an image, reports it, then writes it to "output".
 //   "patch": reads "input", patches it, reports it, then writes it to
@@ -53,8 +55,8 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
 // after the new image exists and has passed read, so that a failing build
 // or patch reports its own error. Any other action fails with "Unknown
 // action" before a file is touched. The request is taken over: a build
-// drops its tracks and playlists once the image is made, so that their
-// memory serves the report.
+// moves its tracks' texts into the library and drops its records once the
+// image is made, so that their memory serves the commit.
 Result<OutputLine> run_action(Request request);
 
 // The shared end of the actions that write: with the line to print about
