@@ -418,17 +418,32 @@ INSTANTIATE_TEST_SUITE_P(
         BuildErrorCase{"TitleTooLong", {long_title_track()}, {}, "row allocation 4340 exceeds page capacity 4050"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
+// The same request gives the same bytes, whether the build copies the
+// request's texts or takes them (as the tool does), which leaves the
+// request's tracks and playlists empty and its output as it was.
 TEST(Build, SameRequestGivesSameBytes) {
   std::vector<Track> tracks;
   for (std::uint32_t id = 40; id > 0; --id) {
     tracks.push_back(track(id, id % 2 ? "/m/a.flac" : "/m/b.MP3"));
     tracks.back().artist = cat("Artist ", std::to_string(id % 5));
     tracks.back().artwork_path = id % 3 ? cat("/art/", std::to_string(id), ".jpg") : "";
+    // Texts past the short-string buffer, which a move hands over.
+    tracks.back().comment = cat("a comment long enough to live on the heap, track ", std::to_string(id));
+    if (id % 4 == 0) tracks.back().label = cat("a label long enough to live on the heap ", std::to_string(id));
   }
   auto r = request(tracks, {playlist(2, 1, false, {1, 2, 3}), playlist(1, 0, true), playlist(3, 0, false, {40})});
+  r.output = "/o.pdb";
   auto first = built(r);
   EXPECT_EQ(first, built(r));
   EXPECT_GT(first.size(), vantrel_pdb::make_blank_image().size());
+  auto taken = build_library_taking(r);
+  ASSERT_TRUE(taken) << taken.error().message;
+  auto image = std::move(*taken).take_bytes();
+  ASSERT_TRUE(image) << image.error().message();
+  EXPECT_EQ(*image, first);
+  EXPECT_TRUE(r.tracks.empty());
+  EXPECT_TRUE(r.playlists.empty());
+  EXPECT_EQ(r.output, "/o.pdb");
 }
 
 // The command line: which message a failing build prints, and that it
