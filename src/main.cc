@@ -20,7 +20,6 @@
 #include <initializer_list>
 #include <new>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
