@@ -9,19 +9,22 @@
 // output" (before it looks at any folder), other actions with "Unknown
 // action"; "build" without "output" is built and read, as run_action does
 // before it reports "Missing output", and its report must list every
-// requested track and playlist.
+// requested track and playlist. Where the one pass over a build request
+// reads a request, the reader with the document must read the same one.
 #include <simdjson.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "actions.h"
 #include "build.h"
 #include "report.h"
 #include "report_check.h"
 #include "request.h"
+#include "request_one_pass.h"
 
 namespace {
 
@@ -54,6 +57,21 @@ void check_build(const dovrel::Request& request) {
         "report of a build lists another number of playlists than requested");
 }
 
+void check_one_pass(std::string_view text) {
+  std::vector<char> padded(text.begin(), text.end());
+  padded.resize(text.size() + dovrel::kRequestPadding);
+  const auto fast = dovrel::read_build_in_one_pass(std::string_view(padded.data(), text.size()));
+  if (!fast) return;
+  const auto slow = dovrel::parse_request_with_document(text);
+  check(slow.has_value(), "the one pass read a request that the document's reader refuses",
+        slow ? "" : slow.error().message);
+  check(fast->action == slow->action && fast->input == slow->input && fast->output == slow->output &&
+            fast->tracks == slow->tracks && fast->playlists == slow->playlists && fast->report == slow->report &&
+            fast->keep_tracks == slow->keep_tracks && fast->keep_playlists == slow->keep_playlists &&
+            fast->tempos == slow->tempos,
+        "the one pass read another request than the document's reader");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -65,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           request.error().message);
     return 0;
   }
+  check_one_pass(text);
   if (!request) {
     check_error_line(request.error().message);
     return 0;

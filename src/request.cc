@@ -14,6 +14,7 @@
 #include "json_writer.h"
 #include "parse_diagnosis.h"
 #include "request_json.h"
+#include "request_one_pass.h"
 #include "request_readers.h"
 
 namespace dovrel {
@@ -23,22 +24,6 @@ namespace {
 using namespace request_json;  // NOLINT: the readers this file is made of
 
 constexpr char kInvalidUtf8[] = "stream did not contain valid UTF-8";
-
-constexpr Fields<18> kTrackFields{
-    {"id", "title", "artist", "album", "genre", "key", "audioPath", "analysisPath", "artworkPath", "bpm", "duration",
-     "sampleRate", "fileSize", "bitrate", "sampleDepth", "rating", "comment", "label"},
-    13};
-
-// The fewest bytes of request text a track can take: each required key
-// quoted, a colon and a value of at least one byte. A request of N bytes
-// thus holds at most N / kMinTrackBytes tracks, which can all be reserved
-// ahead: the records then never move as the array is read, and no more is
-// reserved than a few times the request itself.
-constexpr std::size_t kMinTrackBytes = [] {
-  std::size_t bytes = 0;
-  for (std::size_t i = 0; i < kTrackFields.required; ++i) bytes += kTrackFields.keys[i].size() + 4;
-  return bytes;
-}();
 
 }  // namespace
 
@@ -68,8 +53,6 @@ Status parse_track(dom::element value, const Where& where, Track& track) {
     }
   });
 }
-
-constexpr Fields<5> kPlaylistFields{{"id", "name", "parentId", "isFolder", "tracks"}, 5};
 
 Status parse_playlist(dom::element value, const Where& where, Playlist& playlist) {
   auto object = as_object(value, where);
@@ -106,11 +89,6 @@ Status parse_tempos(dom::element value, const Where& where, vantrel_pdb::TempoMa
   }
   return {};
 }
-
-// The keys of "read", "build" and "patch", and of a request whose action is
-// missing or unknown.
-constexpr Fields<9> kRequestFields{
-    {"action", "input", "output", "tracks", "playlists", "keepTracks", "keepPlaylists", "tempos", "report"}, 1};
 
 }  // namespace
 
@@ -172,8 +150,7 @@ Status parse_request_object(dom::element value, std::size_t text_size, Request& 
       case 1: return parse_optional_string(v, w, request.input);
       case 2: return parse_optional_string(v, w, request.output);
       case 3:
-        return parse_records(v, w, request.tracks, parse_track,
-                             std::max(kMaxRecordsReserved, text_size / kMinTrackBytes));
+        return parse_records(v, w, request.tracks, parse_track, tracks_reserved(text_size));
       case 4: return parse_records(v, w, request.playlists, parse_playlist);
       case 5: return parse_optional_u32_list(v, w, request.keep_tracks);
       case 6: return parse_optional_u32_list(v, w, request.keep_playlists);
@@ -185,14 +162,24 @@ Status parse_request_object(dom::element value, std::size_t text_size, Request& 
 
 static_assert(kRequestPadding >= simdjson::SIMDJSON_PADDING);
 
-// Parses `text` (`padded`: followed by kRequestPadding readable bytes) into a request.
+// Parses `text`, followed by kRequestPadding readable bytes, into a request.
 // `release_text` is called once the text is no longer needed: after a
 // successful parse, before the document is read into the request, so that
 // a large request's text, the parser's index of it and the records read
 // from it are never all in memory at once.
+// `one_pass`: a build is tried without a document first.
 template <class ReleaseText>
-Result<Request> parse_request_text(std::string_view text, bool padded, ReleaseText release_text) {
+Result<Request> parse_request_text(std::string_view text, bool one_pass, ReleaseText release_text) {
   if (!simdjson::validate_utf8(text.data(), text.size())) return fail(kInvalidUtf8);
+  // A build's records are read without a document when the request has no
+  // fault; any other request, and any fault, is read with the document,
+  // which gives the exact message.
+  if (one_pass) {
+    if (std::optional<Request> request = read_build_in_one_pass(text)) {
+      release_text();
+      return std::move(*request);
+    }
+  }
   // The document lives apart from the parser, which goes once the text is
   // parsed: its index of the text is as large as the text.
   dom::document document;
@@ -201,8 +188,7 @@ Result<Request> parse_request_text(std::string_view text, bool padded, ReleaseTe
   {
     dom::parser parser;
     dom::element root;
-    // Unpadded text is copied by the parser into a padded buffer of its own.
-    auto error = parser.parse_into_document(document, text.data(), text.size(), !padded).get(root);
+    auto error = parser.parse_into_document(document, text.data(), text.size(), false).get(root);
     // A number too big for the parser is still JSON: the text is parsed
     // again with stand-ins for such numbers. Only then is it copied.
     if (error == simdjson::NUMBER_ERROR && (big_numbers = rewrite_big_numbers(text))) {
@@ -241,7 +227,10 @@ Result<Request> parse_request_text(std::string_view text, bool padded, ReleaseTe
 }  // namespace
 
 Result<Request> parse_request(std::string_view text) {
-  return parse_request_text(text, false, [] {});
+  std::vector<std::uint8_t> copy;
+  copy.reserve(text.size() + kRequestPadding);
+  copy.assign(text.begin(), text.end());
+  return parse_request_taking(std::move(copy));
 }
 
 Result<Request> parse_request_taking(std::vector<std::uint8_t> input) {
@@ -250,6 +239,14 @@ Result<Request> parse_request_taking(std::vector<std::uint8_t> input) {
   input.resize(size + kRequestPadding);
   const std::string_view text(reinterpret_cast<const char*>(input.data()), size);
   return parse_request_text(text, true, [&input] { std::vector<std::uint8_t>().swap(input); });
+}
+
+Result<Request> parse_request_with_document(std::string_view text) {
+  std::vector<std::uint8_t> copy;
+  copy.reserve(text.size() + kRequestPadding);
+  copy.assign(text.begin(), text.end());
+  copy.resize(text.size() + kRequestPadding);
+  return parse_request_text(std::string_view(reinterpret_cast<const char*>(copy.data()), text.size()), false, [] {});
 }
 
 }  // namespace dovrel

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "request_one_pass.h"
+
 namespace dovrel {
 namespace {
 
@@ -602,6 +604,113 @@ TEST(Request, RepeatedTrackKeyIsFoundWhereverTheSearchStarts) {
     }
   }
 }
+
+// The one pass over a build request, against the reader with the document.
+// Where the pass reads a request it must give the document's request; where
+// it cannot vouch for one (any fault, escaped keys, keys a build does not
+// use, numbers too big for the parser) it must read nothing, so that the
+// document's reader gives its message.
+struct OnePassCase {
+  std::string text;
+  bool read;  // the one pass reads it
+};
+
+class OnePass : public ::testing::TestWithParam<OnePassCase> {};
+
+void expect_same_request(const Request& a, const Request& b) {
+  EXPECT_EQ(a.action, b.action);
+  EXPECT_EQ(a.input, b.input);
+  EXPECT_EQ(a.output, b.output);
+  EXPECT_EQ(a.tracks, b.tracks);
+  EXPECT_EQ(a.playlists, b.playlists);
+  EXPECT_EQ(a.report, b.report);
+  EXPECT_EQ(a.keep_tracks, b.keep_tracks);
+  EXPECT_EQ(a.keep_playlists, b.keep_playlists);
+  EXPECT_EQ(a.tempos, b.tempos);
+}
+
+TEST_P(OnePass, ReadsWhatTheDocumentReadsOrNothing) {
+  const std::string& text = GetParam().text;
+  std::vector<char> padded(text.begin(), text.end());
+  padded.resize(text.size() + kRequestPadding);
+  const std::optional<Request> fast = read_build_in_one_pass(std::string_view(padded.data(), text.size()));
+  ASSERT_EQ(fast.has_value(), GetParam().read) << text;
+  auto slow = parse_request_with_document(text);
+  if (fast) {
+    ASSERT_TRUE(slow) << slow.error().message;
+    expect_same_request(*fast, *slow);
+  }
+  // The public entry gives the document reader's outcome either way.
+  auto entry = parse_request(text);
+  ASSERT_EQ(entry.has_value(), slow.has_value());
+  if (entry) {
+    expect_same_request(*entry, *slow);
+  } else {
+    EXPECT_EQ(entry.error().message, slow.error().message);
+  }
+}
+
+std::string build_with(const std::string& rest) { return cat(R"({"action":"build",)", rest, "}"); }
+std::string build_track(const std::string& key, const std::string& value) {
+  return cat(R"({"action":"build","tracks":)", one_item_array(object(with(every_track_field(), key, value))), "}");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Read, OnePass,
+    ::testing::Values(
+        OnePassCase{request_with_tracks({full_track(), every_track_field()}), true},
+        OnePassCase{cat(R"({"output":"/o.pdb","report":"summary","tracks":[],"action":"build","input":null})"), true},
+        OnePassCase{build_with(R"("report":"full","playlists":)" + one_item_array(object(full_playlist()))), true},
+        OnePassCase{" \n{ \"action\" : \"build\" , \"tracks\" : [ ] }\t\r\n ", true},
+        // Escapes in values, unknown keys of every kind, duplicates inside them.
+        OnePassCase{build_track("title", R"("a\"b\\c\u00e9\ud83c\udfb5\n\/")"), true},
+        OnePassCase{build_track("comment", R"("m\u00fasica, [tab]\t")"), true},
+        OnePassCase{build_with(R"("x":{"a":1,"a":[true,false,null,"\u0041",-1.5e-3,{}]},"tracks":[])"), true},
+        OnePassCase{build_track("xtra", R"([[[]],{"k":{"k":0}}])"), true},
+        // Numbers as the document converts them.
+        OnePassCase{build_track("bpm", "18446744073709551615"), true},
+        OnePassCase{build_track("bpm", "-9223372036854775808"), true},
+        OnePassCase{build_track("bpm", "-0"), true},
+        OnePassCase{build_track("bpm", "0.1"), true},
+        OnePassCase{build_track("bpm", "5e-324"), true},
+        OnePassCase{build_track("bpm", "1.7976931348623157e308"), true},
+        OnePassCase{build_track("bpm", "2.2250738585072011e-308"), true},
+        OnePassCase{build_track("fileSize", "4294967295"), true},
+        OnePassCase{build_track("rating", "255"), true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    LeftToTheDocument, OnePass,
+    ::testing::Values(
+        // Not JSON.
+        OnePassCase{build_with(R"("tracks":[])") + " x", false}, OnePassCase{build_with(R"("tracks":[])") + "{}", false},
+        OnePassCase{build_with(R"("tracks":[])") + "]", false}, OnePassCase{build_with(R"("tracks":[],)"), false},
+        OnePassCase{build_with(R"("tracks":[1,])"), false}, OnePassCase{build_with(R"("x":[1,,2])"), false},
+        OnePassCase{build_with(R"("x":{"a" 1})"), false}, OnePassCase{build_with(R"("x":{"a":1,})"), false},
+        OnePassCase{build_with(R"("x":tru)"), false}, OnePassCase{build_with(R"("x":nul)"), false},
+        OnePassCase{build_with(R"("x":truex)"), false}, OnePassCase{build_with(R"("x":-)"), false},
+        OnePassCase{build_with(R"("x":01)"), false}, OnePassCase{build_with(R"("x":1.e400)"), false},
+        OnePassCase{build_with(R"("x":"\ud800")"), false}, OnePassCase{build_with(R"("x":"\q")"), false},
+        OnePassCase{build_with(R"("x" "tracks":[])"), false}, OnePassCase{R"({"action":"build")", false},
+        OnePassCase{R"({"action":"build"}})", false}, OnePassCase{R"([{"action":"build"}])", false},
+        // Faults of fields.
+        OnePassCase{build_track("id", "-1"), false}, OnePassCase{build_track("id", "1.0"), false},
+        OnePassCase{build_track("id", "1e2"), false}, OnePassCase{build_track("id", "4294967296"), false},
+        OnePassCase{build_track("rating", "256"), false}, OnePassCase{build_track("title", "null"), false},
+        OnePassCase{build_track("label", "null"), false}, OnePassCase{build_track("bpm", "\"128\""), false},
+        OnePassCase{request_with_tracks({without(full_track(), "fileSize")}), false},
+        OnePassCase{request_with_tracks({with(full_track(), "title", "\"T\",\"title\":\"U\"")}), false},
+        OnePassCase{request_with_playlists({with(full_playlist(), "isFolder", "0")}), false},
+        OnePassCase{request_with_playlists({with(full_playlist(), "tracks", "[1,-2]")}), false},
+        OnePassCase{build_with(R"("report":"brief")"), false}, OnePassCase{build_with(R"("input":7)"), false},
+        OnePassCase{build_with(R"("tracks":[],"tracks":[])"), false},
+        OnePassCase{build_with(R"("x":1,"x":2)"), false}, OnePassCase{R"({"action":"build","action":"build"})", false},
+        // Requests the pass leaves to the document though they have no fault.
+        OnePassCase{R"({"action":"read","tracks":[]})", false}, OnePassCase{R"({"tracks":[]})", false},
+        OnePassCase{build_with(R"("keepTracks":[1])"), false}, OnePassCase{build_with(R"("tempos":{"1":2})"), false},
+        OnePassCase{build_with(R"("\u0074racks":[])"), false},
+        OnePassCase{build_with(R"("x":123456789012345678901234567890)"), false},
+        OnePassCase{build_track("bpm", "123456789012345678901234567890"), false},
+        OnePassCase{build_with("\"x\":" + std::string(100, '[') + std::string(100, ']')), false}));
 
 }  // namespace
 }  // namespace dovrel
