@@ -94,8 +94,9 @@ Result<OutputLine> report_and_write(vantrel_pdb::Library&& made, const Request& 
   return write_reported(*image, std::move(report), request);
 }
 
-Result<OutputLine> run_build(Request& request) {
-  auto library = build_library_taking(request);
+// `built`: the library made while the request was read, if it was.
+Result<OutputLine> run_build(Request& request, std::optional<Result<vantrel_pdb::Library>>& built) {
+  auto library = built ? std::move(*built) : build_library_taking(request);
   if (!library) return std::unexpected(std::move(library.error()));
   return report_and_write(std::move(*library), request);
 }
@@ -138,7 +139,7 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
   return {};
 }
 
-Result<OutputLine> run_action(Request request) {
+Result<OutputLine> run_action(Request request, std::optional<Result<vantrel_pdb::Library>> built) {
   if (request.action == "read") return run_read(request);
   // The scan writes no database, only artwork files, each whole.
   if (request.action == "scan") return run_scan(request);
@@ -154,7 +155,7 @@ Result<OutputLine> run_action(Request request) {
   if (!wait) return std::unexpected(std::move(wait.error()));
   const TargetLock lock(request.output, TargetLock::Missing::kLockAtWrite, *wait);
   if (lock.failure()) return std::unexpected(Error(*lock.failure()));
-  if (request.action == "build") return run_build(request);
+  if (request.action == "build") return run_build(request, built);
   if (request.action == "salvage") return run_salvage(request);
   if (request.action == "edit") return run_edit(request);
   return run_patch(request);

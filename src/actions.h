@@ -3,6 +3,7 @@
 #ifndef DOVREL_ACTIONS_H_
 #define DOVREL_ACTIONS_H_
 
+#include <optional>
 #include <span>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "request.h"
 #include "vantrel_pdb/bytes.h"
 #include "vantrel_pdb/files.h"
+#include "vantrel_pdb/library.h"
 
 namespace dovrel {
 
@@ -56,8 +58,10 @@ Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::
 // or patch reports its own error. Any other action fails with "Unknown
 // action" before a file is touched. The request is taken over: a build
 // moves its tracks' texts into the library and drops its records once the
-// image is made, so that their memory serves the commit.
-Result<OutputLine> run_action(Request request);
+// image is made, so that their memory serves the commit. `built`: a build's
+// library made as its request was read (build_pipeline.h), which the build
+// takes instead of adding the request's tracks, failure and all.
+Result<OutputLine> run_action(Request request, std::optional<Result<vantrel_pdb::Library>> built = std::nullopt);
 
 // The shared end of the actions that write: with the line to print about
 // the new image as it will be on disk, fails with "Missing output" when

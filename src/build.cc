@@ -1,5 +1,6 @@
 #include "build.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace dovrel {
@@ -38,15 +39,21 @@ vantrel_pdb::TrackInput track_input(const Track& t) { return input_of(t); }
 
 namespace {
 
-vantrel_pdb::GrowthHint growth_hint(const Request& request) {
+// The hint of `tracks` alone.
+vantrel_pdb::GrowthHint tracks_hint(const std::vector<Track>& tracks) {
   vantrel_pdb::GrowthHint hint;
-  hint.tracks = request.tracks.size();
-  for (const Track& t : request.tracks) {
+  hint.tracks = tracks.size();
+  for (const Track& t : tracks) {
     hint.track_text_bytes += t.title.size() + t.comment.size() + t.analysis_path.size() + 2 * t.audio_path.size();
     hint.name_bytes +=
         t.artist.size() + t.album.size() + t.genre.size() + t.key.size() + (t.label ? t.label->size() : 0);
     hint.artwork_path_bytes += t.artwork_path.size();
   }
+  return hint;
+}
+
+vantrel_pdb::GrowthHint growth_hint(const Request& request) {
+  vantrel_pdb::GrowthHint hint = tracks_hint(request.tracks);
   hint.playlists = request.playlists.size();
   for (const Playlist& p : request.playlists) {
     hint.playlist_name_bytes += p.name.size();
@@ -55,30 +62,69 @@ vantrel_pdb::GrowthHint growth_hint(const Request& request) {
   return hint;
 }
 
-// build_library over `tracks`, the request's, each made into the library's
-// input by input_for (which copies or moves its texts).
-template <class Tracks, class InputFor>
-Result<vantrel_pdb::Library> build_from(const Request& request, Tracks& tracks, InputFor input_for) {
-  auto library = vantrel_pdb::Library::create();
-  library.reserve(growth_hint(request));
-  for (auto& t : tracks) {
-    if (auto ok = library.add_track(input_for(t)); !ok) return std::unexpected(Error(ok.error()));
+// `hint` times `whole` / `part`, and an eighth more: the first tracks'
+// hint made the whole request's.
+vantrel_pdb::GrowthHint scaled(vantrel_pdb::GrowthHint hint, std::size_t whole, std::size_t part) {
+  const double factor = static_cast<double>(whole) / static_cast<double>(std::max<std::size_t>(part, 1)) * 1.125;
+  for (std::size_t* field : {&hint.tracks, &hint.track_text_bytes, &hint.name_bytes, &hint.artwork_path_bytes}) {
+    *field = static_cast<std::size_t>(static_cast<double>(*field) * factor);
   }
-  std::vector<vantrel_pdb::PlaylistInput> playlists;
-  playlists.reserve(request.playlists.size());
-  for (const Playlist& p : request.playlists) playlists.push_back({p.id, p.name, p.parent_id, p.is_folder, p.tracks});
-  if (auto ok = library.add_playlists(playlists); !ok) return std::unexpected(Error(ok.error()));
-  return library;
+  return hint;
 }
 
 }  // namespace
 
+TrackAdder::TrackAdder(const vantrel_pdb::GrowthHint& hint) : library_(vantrel_pdb::Library::create()) {
+  library_.reserve(hint);
+}
+
+TrackAdder TrackAdder::for_text(std::size_t text_size) {
+  TrackAdder adder({});
+  adder.text_size_ = text_size;
+  return adder;
+}
+
+void TrackAdder::add(vantrel_pdb::TrackInput track) {
+  if (failure_) return;
+  if (auto ok = library_.add_track(std::move(track)); !ok) failure_ = Error(ok.error());
+}
+
+void TrackAdder::reserve_for(const std::vector<Track>& tracks, std::size_t text_bytes) {
+  // The library is reserved before its first track is added.
+  if (text_size_ != 0 && !reserved_) library_.reserve(scaled(tracks_hint(tracks), text_size_, text_bytes));
+  reserved_ = true;
+}
+
+void TrackAdder::add(std::vector<Track>&& tracks) {
+  reserve_for(tracks, 0);
+  for (Track& t : tracks) add(input_of(std::move(t)));
+  std::vector<Track>().swap(tracks);
+}
+
+void TrackAdder::add_copies(const std::vector<Track>& tracks, std::size_t text_bytes) {
+  reserve_for(tracks, text_bytes);
+  for (const Track& t : tracks) add(input_of(t));
+}
+
+Result<vantrel_pdb::Library> TrackAdder::finish(const Request& request) && {
+  if (failure_) return std::unexpected(std::move(*failure_));
+  std::vector<vantrel_pdb::PlaylistInput> playlists;
+  playlists.reserve(request.playlists.size());
+  for (const Playlist& p : request.playlists) playlists.push_back({p.id, p.name, p.parent_id, p.is_folder, p.tracks});
+  if (auto ok = library_.add_playlists(playlists); !ok) return std::unexpected(Error(ok.error()));
+  return std::move(library_);
+}
+
 Result<vantrel_pdb::Library> build_library(const Request& request) {
-  return build_from(request, request.tracks, [](const Track& t) { return input_of(t); });
+  TrackAdder adder(growth_hint(request));
+  for (const Track& t : request.tracks) adder.add(input_of(t));
+  return std::move(adder).finish(request);
 }
 
 Result<vantrel_pdb::Library> build_library_taking(Request& request) {
-  auto library = build_from(request, request.tracks, [](Track& t) { return input_of(std::move(t)); });
+  TrackAdder adder(growth_hint(request));
+  adder.add(std::move(request.tracks));
+  auto library = std::move(adder).finish(request);
   // The texts went to the library; the records and the playlists are of no
   // more use, and their memory serves the commit and the report.
   std::vector<Track>().swap(request.tracks);

@@ -3,7 +3,9 @@
 #ifndef DOVREL_BUILD_H_
 #define DOVREL_BUILD_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "error.h"
@@ -32,6 +34,39 @@ Result<vantrel_pdb::Library> build_library(const Request& request);
 // copying them; the request's tracks and playlists are empty afterwards,
 // the rest of it as it was.
 Result<vantrel_pdb::Library> build_library_taking(Request& request);
+
+// Adds request tracks to a new library as build_library does, in order,
+// batch by batch as they come: the first track that fails is the build's
+// failure, and the tracks after it are dropped.
+class TrackAdder {
+ public:
+  // The library's room reserved by `hint`.
+  explicit TrackAdder(const vantrel_pdb::GrowthHint& hint);
+  // For tracks that come while a request of `text_size` bytes is read: the
+  // room is reserved when the first batch comes, by its share of the text.
+  static TrackAdder for_text(std::size_t text_size);
+
+  // Adds the tracks, moving their texts into the library; `tracks` is empty
+  // after.
+  void add(std::vector<Track>&& tracks);
+  // Adds copies of the tracks, which stay as they are: on another thread
+  // than the one that made them, their memory is best freed by that one.
+  // `text_bytes`: the request text the tracks array took up to the end of
+  // these (for for_text).
+  void add_copies(const std::vector<Track>& tracks, std::size_t text_bytes);
+  void add(vantrel_pdb::TrackInput track);
+
+  // Adds the request's playlists and returns the library, or the first failure.
+  Result<vantrel_pdb::Library> finish(const Request& request) &&;
+
+ private:
+  void reserve_for(const std::vector<Track>& tracks, std::size_t text_bytes);
+
+  vantrel_pdb::Library library_;
+  std::optional<Error> failure_;
+  std::size_t text_size_ = 0;
+  bool reserved_ = false;
+};
 
 // As build_library, committed, and returns the image; nothing of a failed
 // build is kept.

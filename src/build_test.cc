@@ -14,8 +14,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "build_pipeline.h"
 #include "cli_runner_test_util.h"
 #include "format/blank_image.h"
+#include "json_writer.h"
 #include "output_line_test_util.h"
 #include "read/database.h"
 #include "read/playlist_rows.h"
@@ -84,6 +86,47 @@ std::vector<std::uint8_t> built(const Request& r) {
 std::string build_error(const Request& r) {
   auto image = build(r);
   return image ? std::string("(built)") : image.error().message;
+}
+
+// The request as JSON text, for the build made while the text is read.
+std::string request_text(const Request& r) {
+  auto quoted = [](std::string_view text) {
+    std::string out = "\"";
+    append_json_escaped(out, text);
+    return out + "\"";
+  };
+  std::string out = "{\"action\":\"build\",\"tracks\":[";
+  for (const Track& t : r.tracks) {
+    if (out.back() != '[') out += ',';
+    out += cat(R"({"id":)", std::to_string(t.id), R"(,"title":)", quoted(t.title), R"(,"artist":)", quoted(t.artist),
+               R"(,"album":)", quoted(t.album), R"(,"genre":)", quoted(t.genre), R"(,"key":)", quoted(t.key),
+               R"(,"audioPath":)", quoted(t.audio_path), R"(,"analysisPath":)", quoted(t.analysis_path),
+               R"(,"artworkPath":)", quoted(t.artwork_path), R"(,"bpm":)", std::to_string(t.bpm),
+               R"(,"duration":)", std::to_string(t.duration), R"(,"sampleRate":)", std::to_string(t.sample_rate),
+               R"(,"fileSize":)", std::to_string(t.file_size), R"(,"comment":)", quoted(t.comment));
+    if (t.label) out += cat(R"(,"label":)", quoted(*t.label));
+    out += '}';
+  }
+  out += "],\"playlists\":[";
+  for (const Playlist& p : r.playlists) {
+    if (out.back() != '[') out += ',';
+    out += cat(R"({"id":)", std::to_string(p.id), R"(,"name":)", quoted(p.name), R"(,"parentId":)",
+               std::to_string(p.parent_id), R"(,"isFolder":)", p.is_folder ? "true" : "false", R"(,"tracks":[)");
+    for (std::size_t i = 0; i < p.tracks.size(); ++i) out += cat(i ? "," : "", std::to_string(p.tracks[i]));
+    out += "]}";
+  }
+  return out + "]}";
+}
+
+// The library a request's text gives when it is built as it is read (at
+// any size), or nothing when the text is read first and built after.
+std::optional<Result<vantrel_pdb::Library>> built_while_read(std::string_view text) {
+  auto parsed = parse_request_building(std::vector<std::uint8_t>(text.begin(), text.end()), 0);
+  if (!parsed) {
+    ADD_FAILURE() << parsed.error().message;
+    return std::nullopt;
+  }
+  return std::move(parsed->built);
 }
 
 vantrel_pdb::Database decoded(const std::vector<std::uint8_t>& image) {
@@ -362,6 +405,20 @@ TEST_P(BuildError, HasExactMessage) {
   EXPECT_EQ(build_error(request(GetParam().tracks, GetParam().playlists)), GetParam().message);
 }
 
+// Built as the request is read, the same failure: a track's at once, a
+// playlist's or the commit's after the last track.
+TEST_P(BuildError, HasTheSameMessageBuiltWhileRead) {
+  auto library = built_while_read(request_text(request(GetParam().tracks, GetParam().playlists)));
+  ASSERT_TRUE(library.has_value());
+  std::string message = "(built)";
+  if (!*library) {
+    message = (*library).error().message;
+  } else if (auto image = std::move(**library).take_bytes(); !image) {
+    message = image.error().message();
+  }
+  EXPECT_EQ(message, GetParam().message);
+}
+
 // Its row estimate: 140 + 4104 for the title (long ASCII, 4-byte header)
 // + 96 for the other twenty strings, each rounded up to 4.
 Track long_title_track() {
@@ -444,6 +501,44 @@ TEST(Build, SameRequestGivesSameBytes) {
   EXPECT_TRUE(r.tracks.empty());
   EXPECT_TRUE(r.playlists.empty());
   EXPECT_EQ(r.output, "/o.pdb");
+}
+
+// Built as its text is read, in batches on a second thread, a request of
+// many batches gives the same bytes as one read first; a request the one
+// pass leaves to the document is read first; a fault of the request comes
+// before any failure of the build.
+TEST(Build, BuiltWhileReadGivesTheSameBytes) {
+  std::vector<Track> tracks;
+  for (std::uint32_t id = 1; id <= 1300; ++id) {
+    tracks.push_back(track(id, id % 3 ? "/m/a.flac" : "/m/b.mp3"));
+    tracks.back().artist = cat("Artist \"", std::to_string(id % 7), "\"");
+    tracks.back().comment = cat("a comment long enough to live on the heap, track ", std::to_string(id));
+    if (id % 5 == 0) tracks.back().label = cat("Label ", std::to_string(id % 3));
+  }
+  const Request r = request(tracks, {playlist(1, 0, true), playlist(2, 1, false, {1, 1300, 7})});
+  const std::string text = request_text(r);
+  auto library = built_while_read(text);
+  ASSERT_TRUE(library.has_value());
+  ASSERT_TRUE(*library) << (*library).error().message;
+  auto image = std::move(**library).take_bytes();
+  ASSERT_TRUE(image) << image.error().message();
+  EXPECT_EQ(*image, built(r));
+
+  // Keys a build does not use: the text is read first, and the request holds its tracks.
+  const std::string with_tempos = text.substr(0, text.size() - 1) + R"(,"tempos":{"1":2}})";
+  auto parsed = parse_request_building(std::vector<std::uint8_t>(with_tempos.begin(), with_tempos.end()), 0);
+  ASSERT_TRUE(parsed) << parsed.error().message;
+  EXPECT_FALSE(parsed->built.has_value());
+  EXPECT_EQ(parsed->request.tracks.size(), 1300u);
+
+  // A repeated track id early, a fault of the request late: the request's message.
+  std::vector<Track> repeated = tracks;
+  repeated[3].id = 1;
+  std::string faulty = request_text(request(repeated));
+  faulty.insert(faulty.size() - 1, R"(,"input":7)");
+  auto refused = parse_request_building(std::vector<std::uint8_t>(faulty.begin(), faulty.end()), 0);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().message, "input: expected a string, got 7");
 }
 
 // The command line: which message a failing build prints, and that it

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "build_pipeline.h"
 #include "command_line.h"
 #include "human_output.h"
 #include "report_sink.h"
@@ -149,18 +150,20 @@ struct RunOutcome {
 RunOutcome run_request(std::vector<std::uint8_t> input) {
   // The request's text goes as soon as it is parsed; its memory serves the
   // action.
-  auto request = dovrel::parse_request_taking(std::move(input));
+  // A large build's library is made as its request is read.
+  auto parsed = dovrel::parse_request_building(std::move(input));
   RunOutcome outcome;
-  if (!request) {
-    outcome.line = std::unexpected(std::move(request.error()));
+  if (!parsed) {
+    outcome.line = std::unexpected(std::move(parsed.error()));
     return outcome;
   }
+  dovrel::Request* request = &parsed->request;
   outcome.action = request->action;
   outcome.output = request->output;
   // A build, patch, edit, export or salvage that succeeds has replaced its output.
   outcome.writes_output = request->action == "build" || request->action == "patch" || request->action == "edit" ||
                           request->action == "export" || request->action == "salvage";
-  outcome.line = dovrel::run_action(std::move(*request));
+  outcome.line = dovrel::run_action(std::move(*request), std::move(parsed->built));
   return outcome;
 }
 

@@ -240,6 +240,30 @@ class OnePass {
     return true;
   }
 
+  // The tracks, to `out` or in batches to `sink` when there is one.
+  bool read_tracks(od::value value, std::vector<Track>& out, std::size_t reserved, const TrackBatchSink* sink) {
+    if (sink == nullptr) return read_records(value, out, reserved, &OnePass::read_track);
+    const char* start = value.raw_json_token().data();
+    od::array array;
+    if (value.get_array().get(array)) return false;
+    std::vector<Track> batch;
+    batch.reserve(kTrackBatch);
+    for (auto item : array) {
+      od::value element;
+      if (item.get(element)) return false;
+      const std::string_view token = element.raw_json_token();
+      if (!read_track(element, batch.emplace_back())) return false;
+      if (batch.size() == kTrackBatch) {
+        // The last track's opening brace, a close enough end of the batch.
+        (*sink)(std::move(batch), static_cast<std::size_t>(token.data() - start));
+        batch = {};
+        batch.reserve(kTrackBatch);
+      }
+    }
+    if (!batch.empty()) (*sink)(std::move(batch), static_cast<std::size_t>(end_ - start));
+    return true;
+  }
+
   bool read_report(od::value value, ReportKind& out) {
     std::string kind;
     if (!read_string(value, kind)) return false;
@@ -259,7 +283,7 @@ class OnePass {
 
 }  // namespace
 
-std::optional<Request> read_build_in_one_pass(std::string_view text) {
+std::optional<Request> read_build_in_one_pass(std::string_view text, const TrackBatchSink* sink) {
   od::parser parser;
   od::document document;
   od::object root;
@@ -274,7 +298,7 @@ std::optional<Request> read_build_in_one_pass(std::string_view text) {
       case 0: return pass.read_string(v, request.action);
       case 1: return pass.read_optional_string(v, request.input);
       case 2: return pass.read_optional_string(v, request.output);
-      case 3: return pass.read_records(v, request.tracks, tracks_reserved(text.size()), &OnePass::read_track);
+      case 3: return pass.read_tracks(v, request.tracks, tracks_reserved(text.size()), sink);
       case 4: return pass.read_records(v, request.playlists, 0, &OnePass::read_playlist);
       case 8: return pass.read_report(v, request.report);
       // "keepTracks", "keepPlaylists" and "tempos", which a build does not use.

@@ -19,16 +19,29 @@
 #define DOVREL_REQUEST_ONE_PASS_H_
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "request.h"
 
 namespace dovrel {
 
+// Takes the tracks of the one pass in batches, in request order, as they are
+// read (on the pass's thread), with the bytes of request text that the
+// tracks array has taken up to the end of the batch.
+using TrackBatchSink = std::function<void(std::vector<Track>&& batch, std::size_t text_bytes)>;
+
+// Tracks in each batch a TrackBatchSink is given (the last may hold fewer).
+inline constexpr std::size_t kTrackBatch = 512;
+
 // Requires: `text` valid UTF-8 and followed by kRequestPadding readable
-// bytes. Returns the request, or nothing when the general reader must read it.
-std::optional<Request> read_build_in_one_pass(std::string_view text);
+// bytes. Returns the request, or nothing when the general reader must read
+// it. With a `sink`, each track goes to it instead of the request's tracks,
+// which stay empty; when the pass returns nothing, the tracks the sink was
+// given are not the request's.
+std::optional<Request> read_build_in_one_pass(std::string_view text, const TrackBatchSink* sink = nullptr);
 
 // As parse_request, always with the general reader: the one pass's
 // counterpart, which the tests compare it with.
