@@ -100,11 +100,7 @@ class Rebuild {
   GrowthHint growth_hint() const {
     GrowthHint hint;
     hint.tracks = rows_.tracks.size();
-    for (const auto& t : rows_.tracks) {
-      const auto& s = t.record.strings;
-      hint.track_text_bytes += s[track_row::kTitleSlot].size() + s[track_row::kCommentSlot].size() +
-                               s[track_row::kAnalysisPathSlot].size() + 2 * s[track_row::kFilePathSlot].size();
-    }
+    for (const auto& t : rows_.tracks) hint.track_text_bytes += t.record.text_bytes;
     for (const auto& row : rows_.artists) hint.name_bytes += row.record.name.size();
     for (const auto& row : rows_.albums) hint.name_bytes += row.record.name.size();
     for (const auto& row : rows_.artwork) hint.artwork_path_bytes += row.record.name.size();
@@ -118,27 +114,30 @@ class Rebuild {
     const Names artists(rows_.artists), albums(rows_.albums), genres(rows_.genres), keys(rows_.keys),
         labels(rows_.labels), artwork(rows_.artwork);
     for (const auto& row : rows_.tracks) {
-      const Track& t = row.record;
+      // Decoded one at a time, its texts moved into the new library.
+      auto decoded = row.record.decode();
+      if (!decoded) return internal("decode track at " + std::to_string(row.location), decoded.error());
+      Track& t = *decoded;
       if (tracks_.contains(t.id)) {
         ++lost_[k::tracks];
         continue;
       }
       TrackInput in;
       in.id = t.id;
-      in.title = t.strings[track_row::kTitleSlot];
+      in.title = std::move(t.strings[track_row::kTitleSlot]);
       in.artist = artists[t.artist_id];
       in.album = albums[t.album_id];
       in.genre = genres[t.genre_id];
       in.key = keys[t.key_id];
       if (const std::string* label = labels.find(t.label_id); label && t.label_id != 0) in.label = *label;
-      in.audio_path = t.strings[track_row::kFilePathSlot];
-      in.analysis_path = t.strings[track_row::kAnalysisPathSlot];
+      in.audio_path = std::move(t.strings[track_row::kFilePathSlot]);
+      in.analysis_path = std::move(t.strings[track_row::kAnalysisPathSlot]);
       // Artwork goes where the library cannot attach it: a path that is not
       // short ASCII, a track of id 0.
       if (const std::string* path = artwork.find(t.artwork_id); path && is_short_ascii(*path) && t.id != 0) {
         in.artwork_path = *path;
       }
-      in.comment = t.strings[track_row::kCommentSlot];
+      in.comment = std::move(t.strings[track_row::kCommentSlot]);
       in.tempo = t.tempo;
       in.bitrate = t.bitrate;
       in.sample_rate = t.sample_rate;

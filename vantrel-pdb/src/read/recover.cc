@@ -114,6 +114,21 @@ void decode_into(std::vector<Recovered<Record>>& out, Bytes region, std::uint64_
   out.push_back({std::move(*record), page, slot, std::uint64_t{page} * kPage + row});
 }
 
+// A track is parsed to learn that it decodes and how long its texts are;
+// the record itself is dropped (see TrackRow).
+void decode_into(std::vector<Recovered<TrackRow>>& out, Bytes region, std::uint64_t row, std::uint32_t page,
+                 std::uint16_t slot, std::uint64_t& unreadable) {
+  auto record = Track::parse(region, row);
+  if (!record) {
+    ++unreadable;
+    return;
+  }
+  const auto& s = record->strings;
+  const std::uint64_t text_bytes = s[track_row::kTitleSlot].size() + s[track_row::kCommentSlot].size() +
+                                   s[track_row::kAnalysisPathSlot].size() + 2 * s[track_row::kFilePathSlot].size();
+  out.push_back({{region, row, text_bytes}, page, slot, std::uint64_t{page} * kPage + row});
+}
+
 class PageReader {
  public:
   explicit PageReader(RecoveredRows& out) : out_(out) {}

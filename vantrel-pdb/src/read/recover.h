@@ -20,11 +20,16 @@
 // On an image that check() passes without findings this yields exactly the
 // rows Database::from_bytes yields, in the same order.
 //
+// Tracks are kept as where they lie, not as decoded records: a Track holds
+// 21 strings, and a library's worth of them weighs more than the image and
+// the new library together.
+//
 // Internal to the library.
 #ifndef VANTREL_PDB_READ_RECOVER_H_
 #define VANTREL_PDB_READ_RECOVER_H_
 
 #include <cstdint>
+#include <expected>
 #include <map>
 #include <vector>
 
@@ -32,6 +37,7 @@
 #include "read/playlist_rows.h"
 #include "read/track.h"
 #include "vantrel_pdb/bytes.h"
+#include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb::recovery {
 
@@ -44,8 +50,20 @@ struct Recovered {
   std::uint64_t location = 0;  // the row's absolute position in the image
 };
 
+// A track row that decodes, by where it lies in the image (which must
+// outlive it).
+struct TrackRow {
+  Bytes region;                  // its page below the row index
+  std::uint64_t row = 0;         // its offset in `region`
+  std::uint64_t text_bytes = 0;  // its title, comment, analysis path and twice its audio path, decoded
+
+  // The record, parsed again from the same bytes by the same parser: what
+  // the first reading found.
+  std::expected<Track, PdbError> decode() const { return Track::parse(region, row); }
+};
+
 struct RecoveredRows {
-  std::vector<Recovered<Track>> tracks;
+  std::vector<Recovered<TrackRow>> tracks;
   std::vector<Recovered<Genre>> genres;
   std::vector<Recovered<Artist>> artists;
   std::vector<Recovered<Album>> albums;

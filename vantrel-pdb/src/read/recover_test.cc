@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "format/blank_image.h"
@@ -25,6 +26,25 @@ template <class Record>
 std::vector<Record> records(const std::vector<Recovered<Record>>& rows) {
   std::vector<Record> out;
   for (const auto& row : rows) out.push_back(row.record);
+  return out;
+}
+
+// Tracks are kept by place: each decodes again to its record, and the text
+// length it carries for the new library's reserve is that record's.
+std::vector<Track> records(const std::vector<Recovered<TrackRow>>& rows) {
+  std::vector<Track> out;
+  for (const auto& row : rows) {
+    auto track = row.record.decode();
+    if (!track) {
+      ADD_FAILURE() << "track at " << row.location << " no longer decodes: " << track.error().message();
+      continue;
+    }
+    const auto& s = track->strings;
+    EXPECT_EQ(row.record.text_bytes, s[track_row::kTitleSlot].size() + s[track_row::kCommentSlot].size() +
+                                         s[track_row::kAnalysisPathSlot].size() +
+                                         2 * s[track_row::kFilePathSlot].size());
+    out.push_back(std::move(*track));
+  }
   return out;
 }
 
@@ -114,7 +134,7 @@ struct Spanning {
 
 std::multiset<std::uint32_t> recovered_ids(const Image& image) {
   std::multiset<std::uint32_t> ids;
-  for (const auto& row : recover_rows(image).tracks) ids.insert(row.record.id);
+  for (const Track& track : records(recover_rows(image).tracks)) ids.insert(track.id);
   return ids;
 }
 
@@ -171,9 +191,9 @@ TEST(Recover, RowsThatOverlapAreLeftOut) {
   const RecoveredRows rows = recover_rows(moved);
   EXPECT_EQ(rows.tracks.size(), s.db.tracks.size() - 2);
   EXPECT_EQ(rows.unreadable.at(k::tracks), 2u);
-  for (const auto& row : rows.tracks) {
-    EXPECT_NE(row.record.id, s.db.tracks[1].id);
-    EXPECT_NE(row.record.id, s.db.tracks[2].id);
+  for (const Track& track : records(rows.tracks)) {
+    EXPECT_NE(track.id, s.db.tracks[1].id);
+    EXPECT_NE(track.id, s.db.tracks[2].id);
   }
 }
 
