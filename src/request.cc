@@ -163,10 +163,11 @@ Status parse_request_object(dom::element value, std::size_t text_size, Request& 
 static_assert(kRequestPadding >= simdjson::SIMDJSON_PADDING);
 
 // Parses `text`, followed by kRequestPadding readable bytes, into a request.
-// `release_text` is called once the text is no longer needed: after a
-// successful parse, before the document is read into the request, so that
-// a large request's text, the parser's index of it and the records read
-// from it are never all in memory at once.
+// `release_text` is called once the text is no longer needed: after the one
+// pass has read it, or after a successful parse into the document, before
+// the document is read into the request, so that a large request's text,
+// the parser's index of it, the document and the records read from it are
+// never all in memory at once.
 // `one_pass`: a build is tried without a document first.
 template <class ReleaseText>
 Result<Request> parse_request_text(std::string_view text, bool one_pass, ReleaseText release_text) {
@@ -224,14 +225,17 @@ Result<Request> parse_request_text(std::string_view text, bool one_pass, Release
   return request;
 }
 
-}  // namespace
-
-Result<Request> parse_request(std::string_view text) {
+// `text` copied, with room for the padding after it.
+std::vector<std::uint8_t> copy_of(std::string_view text) {
   std::vector<std::uint8_t> copy;
   copy.reserve(text.size() + kRequestPadding);
   copy.assign(text.begin(), text.end());
-  return parse_request_taking(std::move(copy));
+  return copy;
 }
+
+}  // namespace
+
+Result<Request> parse_request(std::string_view text) { return parse_request_taking(copy_of(text)); }
 
 Result<Request> parse_request_taking(std::vector<std::uint8_t> input) {
   // Zero padding after the text lets the parser read it where it stands.
@@ -242,9 +246,7 @@ Result<Request> parse_request_taking(std::vector<std::uint8_t> input) {
 }
 
 Result<Request> parse_request_with_document(std::string_view text) {
-  std::vector<std::uint8_t> copy;
-  copy.reserve(text.size() + kRequestPadding);
-  copy.assign(text.begin(), text.end());
+  std::vector<std::uint8_t> copy = copy_of(text);
   copy.resize(text.size() + kRequestPadding);
   return parse_request_text(std::string_view(reinterpret_cast<const char*>(copy.data()), text.size()), false, [] {});
 }

@@ -152,8 +152,10 @@ inline constexpr std::size_t kRequestPadding = 64;
 
 // As parse_request for the text in `input`, which it takes: the text is
 // parsed where it stands (kRequestPadding bytes are added after it, which
-// the parser may read but never uses) and freed as soon as it is parsed,
-// before the request's records are made of it.
+// the parser may read but never uses) and freed as soon as it is no longer
+// needed: after a build's one pass (request_one_pass.h), which makes the
+// records straight from it, or else once the document is parsed, before the
+// records are made of the document.
 Result<Request> parse_request_taking(std::vector<std::uint8_t> input);
 
 }  // namespace dovrel
