@@ -35,7 +35,7 @@ scripts/setup.sh
 cmake --preset release -B "$build_dir" -DDOVREL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build_dir" -j "$jobs" --target dovrel generate_library vantrel_pdb_bench make_sample_music >&2
 # The Python module, when its build is configured (for add_track's figures).
-if cmake --build "$build_dir" --target help | grep -q vantrel_pdb_python; then
+if cmake --build "$build_dir" --target help | grep vantrel_pdb_python >/dev/null; then
   cmake --build "$build_dir" -j "$jobs" --target vantrel_pdb_python >&2
 fi
 sizes=("$@")

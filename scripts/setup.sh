@@ -14,7 +14,7 @@ packages=(g++ cmake make pkgconf dpkg-dev file python3 python3-jsonschema libsim
   "$@")
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep "install ok installed" >/dev/null || missing+=("$p")
 done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}" >&2

@@ -22,7 +22,7 @@ request=$(sed "s#\"out/library.pdb\"#\"$work/library.pdb\"#" "$source/examples/l
 # The Python package, in builds that have it: installed under /usr, the
 # interpreter would find it; it imports from the prefix, with its stubs
 # beside it, and reads what dovrel built.
-package=$(find "$prefix" -path '*/vantrel_pdb/__init__.py' | head -n 1)
+package=$(find "$prefix" -path '*/vantrel_pdb/__init__.py' -print -quit)
 if [ -n "$package" ]; then
   site=$(dirname "$(dirname "$package")")
   /usr/bin/python3 -c 'import sys; assert "/usr/" + sys.argv[1] in sys.path, sys.argv[1]' "${site#"$prefix"/}"
@@ -38,7 +38,7 @@ cmake --build "$work/tour-cmake" >/dev/null
 "$work/tour-cmake/library_tour" "$work/library.pdb" "$work/cmake.pdb" >"$work/cmake.txt"
 
 # pkg-config: the consumer chooses C++23 itself, as the .pc file leaves it to it
-pc_dir=$(dirname "$(find "$prefix" -name vantrel_pdb.pc | head -n 1)")
+pc_dir=$(dirname "$(find "$prefix" -name vantrel_pdb.pc -print -quit)")
 flags=$(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs vantrel_pdb)
 # shellcheck disable=SC2086
 g++ -std=c++23 "$source/examples/library_tour.cc" -o "$work/library_tour_pc" $flags

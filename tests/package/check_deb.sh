@@ -93,7 +93,7 @@ readelf -SW "$root/$libdir/libvantrel_pdb.a" | found '\.debug_info ' && fail "th
 # _FORTIFY_SOURCE: the library's bounded formatting goes through the checked form.
 nm -D "$root/$libdir/libvantrel_pdb.so.$project_version" | found ' U __snprintf_chk@' ||
   fail "the library calls no fortified function"
-zcat "$root/usr/share/doc/dovrel/changelog.Debian.gz" | head -n 1 | found -F "dovrel ($version) " ||
+zcat "$root/usr/share/doc/dovrel/changelog.Debian.gz" | sed -n 1p | found -F "dovrel ($version) " ||
   fail "changelog is not at $version"
 export LD_LIBRARY_PATH=$root/$libdir
 "$root/usr/bin/dovrel" --version | found -x "dovrel $project_version" || fail "the unpacked dovrel does not run"
