@@ -53,6 +53,8 @@ TEST(IdMap, TableBoundOnlyForDenseIds) {
   EXPECT_EQ(Map::table_bound_for(1006, 3), 1006u);
   EXPECT_EQ(Map::table_bound_for(4294967295u, 1), std::nullopt);
   EXPECT_EQ(Map::table_bound_for(1000 + 3 * 99999, 100000), 1000u + 3 * 99999);
+  EXPECT_EQ(Map::table_bound_for(1000 + 6 * 49999, 50000), 1000u + 6 * 49999);  // every other of those
+  EXPECT_EQ(Map::table_bound_for(1024 + 8 * 50000 + 1, 50000), std::nullopt);
   EXPECT_EQ(Map::table_bound_for(2000000000u, 100001), std::nullopt);
   // A set's slot is a bit: it keeps a table over sparser ids.
   EXPECT_EQ(IdSet::table_bound_for(60000, 1), 60000u);
