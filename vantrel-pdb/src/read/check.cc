@@ -9,6 +9,7 @@
 // links, slots and string offsets say.
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <span>
@@ -47,16 +48,20 @@ constexpr std::uint32_t kEveryDatabaseKinds = 20;
 // Table kinds whose rows carry an id, indexed up to this bound.
 constexpr std::uint32_t kIdKinds = k::kind16_rows + 1;
 
-// A row of the image: its page, its slot and its position in the file.
+// A row of the image: its page, its slot and its position in the page. The
+// checker keeps one per row of the large tables, so it is eight bytes: the
+// position in the file follows from the page.
 struct RowAt {
   std::uint32_t page = 0;
   std::uint16_t slot = 0;
-  std::uint64_t offset = 0;
+  std::uint16_t in_page = 0;  // below kPage
 
+  std::uint64_t offset() const { return std::uint64_t{page} * kPage + in_page; }
   Place place(std::uint32_t table, std::optional<std::uint32_t> id = std::nullopt) const {
-    return {page, table, slot, offset, id};
+    return {page, table, slot, offset(), id};
   }
 };
+static_assert(kPage <= std::numeric_limits<std::uint16_t>::max() + 1, "a position in a page fits RowAt::in_page");
 
 struct IdRow {
   std::uint32_t id = 0;
@@ -317,7 +322,7 @@ class Checker {
     const std::uint64_t start = std::uint64_t{p} * kPage;
     const std::uint64_t slot_word = f::group_end(kPage, live.slot / f::kSlotsPerGroup) - f::kSlotOffsetsFromGroupEnd -
                                     2 * (live.slot % f::kSlotsPerGroup);
-    const RowAt at{p, live.slot, start + (row < kPage ? row : slot_word)};
+    const RowAt at{p, live.slot, static_cast<std::uint16_t>(row < kPage ? row : slot_word)};
     const Bytes prefix = row < heap.size() ? heap.subspan(row) : Bytes();
     const std::uint64_t fixed = checker::fixed_size(kind, prefix);
     if (row + fixed > heap.size()) {
@@ -346,7 +351,7 @@ class Checker {
                    checker::string_name(kind, i), " string");
       };
       // A string that would start past its page is placed at its row.
-      const Place string_place{p, kind, live.slot, pos < kPage ? start + pos : at.offset, id};
+      const Place string_place{p, kind, live.slot, pos < kPage ? start + pos : at.offset(), id};
       auto span = locate_string(heap, pos);
       if (!span) {
         if (span.error().is<pdb_error::UnknownString>()) {
