@@ -27,7 +27,9 @@
 // of what of a damaged image still reads.
 //
 // Every operation returns a value or a PdbError; nothing prints, throws or
-// touches a file.
+// touches a file. Decoding an image of a megabyte or more, and indexing its
+// names and playlists, take a second thread for the time they run where the
+// machine has two cores; nothing runs once the call has returned.
 #ifndef VANTREL_PDB_LIBRARY_H_
 #define VANTREL_PDB_LIBRARY_H_
 

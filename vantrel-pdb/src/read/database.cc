@@ -1,13 +1,18 @@
 #include "read/database.h"
 
+#include <algorithm>
+#include <atomic>
+#include <span>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 
 #include "format/directory.h"
 #include "format/errors.h"
 #include "format/page_chain.h"
 #include "format/row_offsets.h"
 #include "read/track_check.h"
+#include "util/side_by_side.h"
 
 namespace vantrel_pdb {
 
@@ -15,14 +20,43 @@ namespace f = format;
 
 namespace {
 
+// What the two parts of a load in two parts may spend between them: each
+// takes from it in chunks, so that the two rarely meet.
+class SharedBudget {
+ public:
+  explicit SharedBudget(std::uint64_t limit) : left_(limit) {}
+
+  // Takes `bytes` when that many are left; returns whether it did.
+  bool take(std::uint64_t bytes) {
+    std::uint64_t left = left_.load(std::memory_order_relaxed);
+    do {
+      if (bytes > left) return false;
+    } while (!left_.compare_exchange_weak(left, left - bytes, std::memory_order_relaxed));
+    return true;
+  }
+
+ private:
+  std::atomic<std::uint64_t> left_;
+};
+
 // Counts down what one load may still spend. Once a charge does not fit,
 // the load stops: the image repeats rows or strings far beyond what any
-// sound file holds.
+// sound file holds. A part of a load in two parts starts with nothing and
+// takes what it spends from the budget the parts share.
 class DecodeBudget {
  public:
   explicit DecodeBudget(std::uint64_t limit) : limit_(limit), left_(limit) {}
+  DecodeBudget(std::uint64_t limit, SharedBudget& shared) : limit_(limit), left_(0), shared_(&shared) {}
 
   std::expected<void, PdbError> charge(std::uint64_t bytes) {
+    if (bytes > left_ && shared_ != nullptr) {
+      const std::uint64_t wanted = bytes - left_;
+      if (shared_->take(std::max(wanted, kSharedChunk))) {
+        left_ += std::max(wanted, kSharedChunk);
+      } else if (shared_->take(wanted)) {
+        left_ += wanted;
+      }
+    }
     if (bytes > left_) {
       left_ = 0;
       return std::unexpected(errors::damaged("decoded rows and text exceed " + std::to_string(limit_) + " bytes (" +
@@ -34,8 +68,12 @@ class DecodeBudget {
   }
 
  private:
+  // What a part takes from the shared budget at a time.
+  static constexpr std::uint64_t kSharedChunk = std::uint64_t{1} << 20;
+
   std::uint64_t limit_;
   std::uint64_t left_;
+  SharedBudget* shared_ = nullptr;
 };
 
 // Bytes of decoded text a record holds.
@@ -84,13 +122,12 @@ std::expected<std::uint64_t, PdbError> check_row(Bytes image, std::uint64_t loca
   }
 }
 
-// Decodes every row location of `kind` into `out` with Record::parse. The
-// records are charged before any is made, their text as it is decoded.
+// Decodes every row location of `locations` into `out` with Record::parse.
+// The records are charged before any is made, their text as it is decoded.
 // Without `keep` the rows are only checked, charged alike, and dropped.
 template <class Record>
-std::expected<void, PdbError> decode_table(Bytes image, const Database& db, std::uint32_t kind,
+std::expected<void, PdbError> decode_table(Bytes image, std::span<const std::uint64_t> locations,
                                            std::vector<Record>& out, DecodeBudget& budget, bool keep) {
-  auto locations = db.row_locations(kind);
   if (auto ok = budget.charge(sizeof(Record) * std::uint64_t{locations.size()}); !ok) return ok;
   if (!keep) {
     for (std::uint64_t location : locations) {
@@ -110,6 +147,101 @@ std::expected<void, PdbError> decode_table(Bytes image, const Database& db, std:
   return {};
 }
 
+using RowLocations = std::unordered_map<std::uint32_t, std::vector<std::uint64_t>>;
+
+// Which tables a part of a load takes.
+enum class Part { kAll, kMain, kHelper };
+
+// The tables a helper thread loads while the caller loads the others: the
+// track rows and the playlist and history entries, the longest tables of a
+// library, which come to about half the work.
+bool helper_takes(std::uint32_t kind) {
+  namespace k = table_kind;
+  return kind == k::tracks || kind == k::playlist_entries || kind == k::history_entries;
+}
+
+bool takes(Part part, std::uint32_t kind) {
+  return part == Part::kAll || (part == Part::kHelper) == helper_takes(kind);
+}
+
+// Walks the tables of `part` into `rows` (in directory order, a later entry
+// of a kind replacing an earlier one) and decodes them into `db` in the
+// order from_bytes documents, charging `budget`.
+std::expected<void, PdbError> load_part(Bytes image, Database& db, RowLocations& rows, DecodeBudget& budget,
+                                        Decoding decoding, Part part) {
+  for (const TableEntry& entry : db.tables) {
+    if (!takes(part, entry.kind)) continue;
+    auto walked = walk_table(image, db.page_size, entry, &budget);
+    if (!walked) return std::unexpected(walked.error());
+    rows[entry.kind] = std::move(*walked);
+  }
+
+  namespace k = table_kind;
+  std::expected<void, PdbError> ok;
+  auto decode = [&](std::uint32_t kind, auto& out) {
+    if (!takes(part, kind)) return true;
+    const bool keep =
+        decoding == Decoding::kAllRecords || (decoding == Decoding::kRecordsButTracks && kind != k::tracks);
+    auto it = rows.find(kind);
+    const std::span<const std::uint64_t> locations =
+        it == rows.end() ? std::span<const std::uint64_t>() : std::span<const std::uint64_t>(it->second);
+    return (ok = decode_table(image, locations, out, budget, keep)).has_value();
+  };
+  if (!decode(k::tracks, db.tracks) || !decode(k::genres, db.genres) || !decode(k::artists, db.artists) ||
+      !decode(k::albums, db.albums) || !decode(k::labels, db.labels) || !decode(k::keys, db.keys) ||
+      !decode(k::colors, db.colors) || !decode(k::playlist_tree, db.playlist_tree) ||
+      !decode(k::playlist_entries, db.playlist_entries) || !decode(k::artwork, db.artwork) ||
+      !decode(k::kind16_rows, db.kind16_rows) || !decode(k::history_playlists, db.history_playlists) ||
+      !decode(k::history_entries, db.history_entries)) {
+    return std::unexpected(ok.error());
+  }
+  return {};
+}
+
+// From this size up an image is loaded in two parts at once: below it a
+// thread costs about what it saves.
+constexpr std::uint64_t kTwoPartsImageBytes = std::uint64_t{1} << 20;
+
+// The load of `db` (its page size and tables set) in two parts at once, one
+// on a helper thread, the two spending from one budget, so that together
+// they never hold more than one load may. The parts charge between them
+// what one load charges, and only a load that fails nowhere is kept: one
+// load would have succeeded with the same records. Otherwise returns false
+// and leaves it to one load to meet the failure it meets first (a sound
+// image within a chunk of the budget's end may be loaded twice).
+bool load_in_two_parts(Bytes image, Database& db, Decoding decoding) {
+  const std::uint64_t limit = decode_budget(image.size());
+  SharedBudget shared(limit);
+  RowLocations helper_rows;
+  DecodeBudget own_budget(limit, shared), helper_budget(limit, shared);
+  std::expected<void, PdbError> own = {}, helper = {};
+  side_by_side([&] { own = load_part(image, db, db.row_locations_by_kind, own_budget, decoding, Part::kMain); },
+               [&] { helper = load_part(image, db, helper_rows, helper_budget, decoding, Part::kHelper); });
+  if (!own || !helper) return false;
+  db.row_locations_by_kind.merge(helper_rows);
+  return true;
+}
+
+// A Database with the page size and the tables of `image`'s directory.
+std::expected<Database, PdbError> empty_database(Bytes image) {
+  auto directory = f::Directory::read(image);
+  if (!directory) return std::unexpected(directory.error());
+  Database db;
+  db.page_size = directory->page_size();
+  db.tables = directory->entries();
+  return db;
+}
+
+std::expected<Database, PdbError> load_in_one_part(Bytes image, Decoding decoding) {
+  auto db = empty_database(image);
+  if (!db) return std::unexpected(db.error());
+  DecodeBudget budget(decode_budget(image.size()));
+  if (auto ok = load_part(image, *db, db->row_locations_by_kind, budget, decoding, Part::kAll); !ok) {
+    return std::unexpected(ok.error());
+  }
+  return db;
+}
+
 }  // namespace
 
 std::expected<std::vector<std::uint64_t>, PdbError> table_row_locations(Bytes image, std::uint32_t page_size,
@@ -127,34 +259,17 @@ std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes 
 }
 
 std::expected<Database, PdbError> Database::from_bytes(Bytes image, Decoding decoding) {
-  auto directory = f::Directory::read(image);
-  if (!directory) return std::unexpected(directory.error());
-  Database db;
-  DecodeBudget budget(decode_budget(image.size()));
-  db.page_size = directory->page_size();
-  db.tables = directory->entries();
-  for (const TableEntry& entry : db.tables) {
-    auto rows = walk_table(image, db.page_size, entry, &budget);
-    if (!rows) return std::unexpected(rows.error());
-    db.row_locations_by_kind[entry.kind] = std::move(*rows);
+  if (image.size() >= kTwoPartsImageBytes) {
+    auto db = empty_database(image);
+    if (!db) return std::unexpected(db.error());
+    if (load_in_two_parts(image, *db, decoding)) return db;
+    // What the two parts made is freed before the load in one part.
   }
+  return load_in_one_part(image, decoding);
+}
 
-  namespace k = table_kind;
-  std::expected<void, PdbError> ok;
-  auto decode = [&](std::uint32_t kind, auto& out) {
-    const bool keep =
-        decoding == Decoding::kAllRecords || (decoding == Decoding::kRecordsButTracks && kind != k::tracks);
-    return ok = decode_table(image, db, kind, out, budget, keep);
-  };
-  if (!decode(k::tracks, db.tracks) || !decode(k::genres, db.genres) || !decode(k::artists, db.artists) ||
-      !decode(k::albums, db.albums) || !decode(k::labels, db.labels) || !decode(k::keys, db.keys) ||
-      !decode(k::colors, db.colors) || !decode(k::playlist_tree, db.playlist_tree) ||
-      !decode(k::playlist_entries, db.playlist_entries) || !decode(k::artwork, db.artwork) ||
-      !decode(k::kind16_rows, db.kind16_rows) || !decode(k::history_playlists, db.history_playlists) ||
-      !decode(k::history_entries, db.history_entries)) {
-    return std::unexpected(ok.error());
-  }
-  return db;
+std::expected<Database, PdbError> Database::from_bytes_in_one_part_for_testing(Bytes image, Decoding decoding) {
+  return load_in_one_part(image, decoding);
 }
 
 std::span<const std::uint64_t> Database::row_locations(std::uint32_t kind) const {

@@ -82,7 +82,9 @@ class Database {
   // image (short header, a directory or chain outside the image, a row or
   // string past its end) fails with a PdbError; it is never read outside.
   // An image whose decoding would exceed decode_budget(image.size()) fails
-  // with Damaged as soon as the budget runs out.
+  // with Damaged as soon as the budget runs out. An image of 1 MiB or more
+  // is loaded by two threads at once where there are two cores (each
+  // takes some of the tables), with the same records, errors and budget.
   //
   // With Decoding::kRowLocations every row is still decoded and checked as
   // above (the same errors in the same order, the same budget), but no
@@ -97,6 +99,11 @@ class Database {
   // track refers to are there; the track rows themselves are read where
   // they lie (TrackView), which spares a large library its biggest records.
   static std::expected<Database, PdbError> from_bytes(Bytes image, Decoding decoding = Decoding::kAllRecords);
+
+  // from_bytes as one thread loads it, whatever the image's size: what the
+  // tests hold the load in two parts to.
+  static std::expected<Database, PdbError> from_bytes_in_one_part_for_testing(
+      Bytes image, Decoding decoding = Decoding::kAllRecords);
 
   // The row locations of the table of `kind`, in table order; empty when the
   // directory has no entry of that kind.

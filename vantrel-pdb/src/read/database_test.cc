@@ -264,6 +264,117 @@ TEST(Database, CheckedOnlyLoadKeepsTheDecodeBudget) {
   expect_checked_load_agrees(image);
 }
 
+// From this size up the load runs in two parts at once: images padded to it
+// with empty pages (which no chain reaches) take that path.
+constexpr std::uint64_t kTwoPartsImageBytes = std::uint64_t{1} << 20;
+
+std::vector<std::uint8_t> padded_to_two_parts(std::vector<std::uint8_t> image) {
+  if (image.size() < kTwoPartsImageBytes) image.resize(kTwoPartsImageBytes, 0);
+  return image;
+}
+
+// The load in two parts makes what one thread's load makes: the same lists,
+// or the same error.
+void expect_two_parts_agree(const std::vector<std::uint8_t>& image, Decoding decoding = Decoding::kAllRecords) {
+  ASSERT_GE(image.size(), kTwoPartsImageBytes);
+  auto two = Database::from_bytes(image, decoding);
+  auto one = Database::from_bytes_in_one_part_for_testing(image, decoding);
+  ASSERT_EQ(two.has_value(), one.has_value()) << (one ? two.error().message() : one.error().message());
+  if (!one) {
+    EXPECT_EQ(two.error().message(), one.error().message());
+    return;
+  }
+  EXPECT_EQ(two->page_size, one->page_size);
+  EXPECT_EQ(two->tables, one->tables);
+  EXPECT_EQ(two->row_locations_by_kind, one->row_locations_by_kind);
+  EXPECT_EQ(two->tracks, one->tracks);
+  EXPECT_EQ(two->genres, one->genres);
+  EXPECT_EQ(two->artists, one->artists);
+  EXPECT_EQ(two->albums, one->albums);
+  EXPECT_EQ(two->labels, one->labels);
+  EXPECT_EQ(two->keys, one->keys);
+  EXPECT_EQ(two->colors, one->colors);
+  EXPECT_EQ(two->playlist_tree, one->playlist_tree);
+  EXPECT_EQ(two->playlist_entries, one->playlist_entries);
+  EXPECT_EQ(two->artwork, one->artwork);
+  EXPECT_EQ(two->kind16_rows, one->kind16_rows);
+  EXPECT_EQ(two->history_playlists, one->history_playlists);
+  EXPECT_EQ(two->history_entries, one->history_entries);
+}
+
+TEST(Database, TwoPartLoadOfASoundImage) {
+  const auto image = padded_to_two_parts(every_kind_image());
+  for (Decoding decoding : {Decoding::kAllRecords, Decoding::kRecordsButTracks, Decoding::kRowLocations}) {
+    expect_two_parts_agree(image, decoding);
+  }
+  auto db = Database::from_bytes(image);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(db->tracks.size(), 40u);
+  EXPECT_EQ(db->playlist_entries.size(), 20u);
+}
+
+// Damage in both parts (the helper loads the tracks and the entries, the
+// caller the rest): the error is the one a load in table order meets first.
+TEST(Database, TwoPartLoadFailsAsOneThreadOnDamagedImages) {
+  const auto image = padded_to_two_parts(every_kind_image());
+  const std::uint64_t data_end = every_kind_image().size();
+  testing::XorShift64 next;
+  int failures = 0;
+  for (int round = 0; round < 800; ++round) {
+    auto damaged = image;
+    const int bytes = 1 + static_cast<int>(next() % 6);
+    for (int k = 0; k < bytes; ++k) {
+      damaged[f::kPageSize + next() % (data_end - f::kPageSize)] = static_cast<std::uint8_t>(next());
+    }
+    if (!Database::from_bytes(damaged)) ++failures;
+    expect_two_parts_agree(damaged, round % 2 ? Decoding::kAllRecords : Decoding::kRecordsButTracks);
+    if (::testing::Test::HasFailure()) {
+      ADD_FAILURE() << "round " << round;
+      return;
+    }
+  }
+  EXPECT_GT(failures, 25);
+}
+
+// Track pages whose 511 slots all name the page's one row, a row of long
+// strings: each page charges about 1.5 MB to the budget of 9 MiB, all of it
+// to the helper's part.
+std::vector<std::uint8_t> repeating_track_pages(int pages) {
+  ImageBuilder b;
+  auto tracks = b.add_table(table_kind::tracks);
+  testing::TrackRowFields row_spec;
+  for (auto& s : row_spec.strings) s = std::string(100, 'x');
+  std::vector<std::uint64_t> rows;
+  for (int p = 0; p < pages; ++p) rows.push_back(b.add_row(tracks, testing::track_row(row_spec)));
+  auto image = padded_to_two_parts(b.finish());
+  for (std::uint64_t row : rows) {
+    const std::uint64_t page = row / f::kPageSize * f::kPageSize;
+    testing::put_u16(image, page + f::kPackedCountsOffset, static_cast<std::uint16_t>(f::kMaxSlotsPerPage));
+    for (std::uint64_t s = 0; s < f::kMaxSlotsPerPage; ++s) {
+      const std::uint64_t end = page + f::group_end(f::kPageSize, s / f::kSlotsPerGroup);
+      testing::put_u16(image, end - f::kSlotOffsetsFromGroupEnd - 2 * (s % f::kSlotsPerGroup),
+                       static_cast<std::uint16_t>(row - page - f::kPageHeaderSize));
+      testing::put_u16(image, end - f::kPresentFlagsFromGroupEnd, 0xFFFF);
+    }
+  }
+  return image;
+}
+
+// One part spends most of the budget the two share, or more than all of it:
+// loaded, or refused, as one thread loads it.
+TEST(Database, TwoPartLoadKeepsTheDecodeBudget) {
+  for (int pages : {4, 6, 7}) {
+    const auto image = repeating_track_pages(pages);
+    auto db = Database::from_bytes(image);
+    EXPECT_EQ(db.has_value(), pages < 7) << pages;
+    if (db) {
+      EXPECT_EQ(db->tracks.size(), static_cast<std::size_t>(pages) * f::kMaxSlotsPerPage);
+    }
+    expect_two_parts_agree(image);
+    expect_two_parts_agree(image, Decoding::kRowLocations);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel_pdb
 
