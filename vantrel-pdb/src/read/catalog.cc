@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <limits>
 
+#include "util/side_by_side.h"
+
 namespace vantrel_pdb {
 
 namespace {
+
+// From this many rows up a catalog is made by two threads at once.
+constexpr std::size_t kTwoThreadsRows = 20000;
 
 struct Entry {
   std::uint32_t entry_index;
@@ -23,13 +28,29 @@ Catalog::NameIndex Catalog::index_names(const Rows& rows) {
   return names;
 }
 
-Catalog::Catalog(const Database& database)
-    : artists_(index_names(database.artists)),
-      albums_(index_names(database.albums)),
-      genres_(index_names(database.genres)),
-      keys_(index_names(database.keys)),
-      labels_(index_names(database.labels)),
-      artwork_(index_names(database.artwork)) {
+Catalog::Catalog(const Database& database) {
+  auto names = [&] {
+    artists_ = index_names(database.artists);
+    albums_ = index_names(database.albums);
+    genres_ = index_names(database.genres);
+    keys_ = index_names(database.keys);
+    labels_ = index_names(database.labels);
+    artwork_ = index_names(database.artwork);
+  };
+  auto playlists = [&] { index_playlists(database); };
+  // The names and the playlists are about equal work in a large library,
+  // and neither reads what the other writes.
+  const std::size_t rows = database.artists.size() + database.albums.size() + database.artwork.size() +
+                           database.playlist_entries.size();
+  if (rows >= kTwoThreadsRows) {
+    side_by_side(names, playlists);
+  } else {
+    names();
+    playlists();
+  }
+}
+
+void Catalog::index_playlists(const Database& database) {
   for (const auto& node : database.playlist_tree) {
     group_of_.emplace(node.id, static_cast<std::uint32_t>(group_of_.size()));
   }

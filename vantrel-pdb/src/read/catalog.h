@@ -49,6 +49,8 @@ class Catalog {
   using NameIndex = IdMap<std::string_view>;
   template <class Rows>
   static NameIndex index_names(const Rows& rows);
+  // Fills group_of_, starts_ and track_ids_.
+  void index_playlists(const Database& database);
   static std::string_view name(const NameIndex& names, std::uint32_t id) {
     const std::string_view* found = names.find(id);
     return found ? *found : std::string_view();
