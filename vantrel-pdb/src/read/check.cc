@@ -1,5 +1,7 @@
 // The check: the file, the directory, every chain and page, every row, and
-// what the rows refer to, in that order and in one pass over the image.
+// what the rows refer to, in that order. One pass walks the image; the
+// checks of ids and references that follow read again only the fixed
+// fields of the rows it kept, from where it found them.
 //
 // Bounds. Each page is examined once at most: a chain stops where it would
 // enter a page that it or another chain has entered. Within a page, each
@@ -9,11 +11,13 @@
 // links, slots and string offsets say.
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/coding.h"
@@ -45,7 +49,8 @@ namespace k = table_kind;
 constexpr std::uint64_t kPage = f::kPageSize;
 // Every database holds the tables of kinds 0 to 19 (the blank image's).
 constexpr std::uint32_t kEveryDatabaseKinds = 20;
-// Table kinds whose rows carry an id, indexed up to this bound.
+// Table kinds whose rows carry an id or are playlist or history entries,
+// indexed up to this bound.
 constexpr std::uint32_t kIdKinds = k::kind16_rows + 1;
 
 // A row of the image: its page, its slot and its position in the page. The
@@ -63,40 +68,107 @@ struct RowAt {
 };
 static_assert(kPage <= std::numeric_limits<std::uint16_t>::max() + 1, "a position in a page fits RowAt::in_page");
 
-struct IdRow {
-  std::uint32_t id = 0;
-  RowAt at;
+// Where a slot's offset word lies in its page.
+std::uint64_t slot_word(std::uint32_t slot) {
+  return f::group_end(kPage, slot / f::kSlotsPerGroup) - f::kSlotOffsetsFromGroupEnd -
+         2 * (slot % f::kSlotsPerGroup);
+}
+
+// Where the kept rows of one table lie, in the order the walk met them: two
+// bytes a row (its slot), and the page once for each run of rows on it. A
+// kept row lies where its slot's offset word says (that is where the walk
+// found it, within the page), so its position is read again from the page's
+// row index rather than kept. The slots sit in a deque's blocks rather than
+// one vector, so growing never holds two copies: this is the one record the
+// checker keeps per row of the large tables, and it is small beside the
+// image.
+class RowPlaces {
+ public:
+  // Requires a row the walk kept: it starts within its page, where its
+  // slot's offset word says.
+  void add(const RowAt& at) {
+    if (runs_.empty() || runs_.back().page != at.page) runs_.push_back({at.page, slots_.size()});
+    slots_.push_back(at.slot);
+  }
+  std::size_t size() const { return slots_.size(); }
+  // The place of row i in image, the image the rows were found in; requires
+  // i < size().
+  RowAt at(Bytes image, std::size_t i) const {
+    const auto run = std::upper_bound(runs_.begin(), runs_.end(), i,
+                                      [](std::size_t row, const Run& r) { return row < r.first; });
+    return place(image, std::prev(run)->page, slots_[i]);
+  }
+  // Calls f(i, place) for every row, in order.
+  template <class F>
+  void for_each(Bytes image, F&& f) const {
+    for (std::size_t r = 0; r < runs_.size(); ++r) {
+      const std::size_t end = r + 1 < runs_.size() ? runs_[r + 1].first : slots_.size();
+      for (std::size_t i = runs_[r].first; i < end; ++i) f(i, place(image, runs_[r].page, slots_[i]));
+    }
+  }
+
+ private:
+  struct Run {
+    std::uint32_t page;
+    std::size_t first;  // index of the run's first row
+  };
+  static RowAt place(Bytes image, std::uint32_t page, std::uint16_t slot) {
+    const std::uint64_t word = std::uint64_t{page} * kPage + slot_word(slot);
+    return {page, slot, static_cast<std::uint16_t>(f::kPageHeaderSize + decode_fixed16(image.data() + word))};
+  }
+  std::vector<Run> runs_;
+  std::deque<std::uint16_t> slots_;
 };
-struct TrackRefs {
-  std::uint32_t id = 0, artist = 0, album = 0, genre = 0, key = 0, label = 0, artwork = 0;
-  RowAt at;
-};
-struct AlbumRef {
-  std::uint32_t id = 0, artist = 0;
-  RowAt at;
-};
+
 struct NodeRef {
   std::uint32_t id = 0, parent = 0;
   bool folder = false;
   RowAt at;
 };
-struct EntryRef {
-  std::uint32_t track = 0, playlist = 0;
-  RowAt at;
-};
 
-// The ids of one table, sorted, for lookups.
+// The id of a row of a table whose rows have one, read from the row's fixed
+// fields (which the caller has checked lie in the page); none for other
+// tables.
+std::optional<std::uint32_t> row_id(std::uint32_t kind, const std::uint8_t* r) {
+  switch (kind) {
+    case k::tracks: return decode_fixed32(r + track_row::kIdOffset);
+    case k::artists: return decode_fixed32(r + artist_row::kIdOffset);
+    case k::albums: return decode_fixed32(r + album_row::kIdOffset);
+    case k::genres:
+    case k::labels:
+    case k::artwork:
+    case k::history_playlists: return decode_fixed32(r + id_name_row::kIdOffset);
+    case k::keys: return decode_fixed32(r + key_row::kIdOffset);
+    case k::colors: return decode_fixed16(r + color_row::kIdOffset);
+    case k::kind16_rows: return decode_fixed16(r + kind16_row::kIdOffset);
+    case k::playlist_tree: return decode_fixed32(r + playlist_tree_row::kIdOffset);
+    default: return std::nullopt;
+  }
+}
+
+bool is_entry_table(std::uint32_t kind) { return kind == k::playlist_entries || kind == k::history_entries; }
+
+// Whether count ids up to largest are kept as a bit per id: when that takes
+// no more memory than a list of the ids (32 bits each) would.
+bool ids_fit_bits(std::uint64_t largest, std::size_t count) { return count != 0 && largest / 32 <= count; }
+
+// The ids of one table, for lookups: a bit per id up to the largest, or the
+// ids sorted.
 class IdSet {
  public:
-  explicit IdSet(const std::vector<IdRow>& rows) {
-    ids_.reserve(rows.size());
-    for (const IdRow& row : rows) ids_.push_back(row.id);
+  IdSet() = default;
+  explicit IdSet(std::vector<bool> bits) : bits_(std::move(bits)) {}
+  explicit IdSet(std::vector<std::uint32_t> ids) : ids_(std::move(ids)) {
     std::sort(ids_.begin(), ids_.end());
     ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
   }
-  bool contains(std::uint32_t id) const { return std::binary_search(ids_.begin(), ids_.end(), id); }
+  bool contains(std::uint32_t id) const {
+    if (!bits_.empty()) return id < bits_.size() && bits_[id];
+    return std::binary_search(ids_.begin(), ids_.end(), id);
+  }
 
  private:
+  std::vector<bool> bits_;
   std::vector<std::uint32_t> ids_;
 };
 
@@ -320,9 +392,7 @@ class Checker {
     const std::uint64_t row = live.row;
     // A row that starts past its page is placed at its slot's offset word.
     const std::uint64_t start = std::uint64_t{p} * kPage;
-    const std::uint64_t slot_word = f::group_end(kPage, live.slot / f::kSlotsPerGroup) - f::kSlotOffsetsFromGroupEnd -
-                                    2 * (live.slot % f::kSlotsPerGroup);
-    const RowAt at{p, live.slot, static_cast<std::uint16_t>(row < kPage ? row : slot_word)};
+    const RowAt at{p, live.slot, static_cast<std::uint16_t>(row < kPage ? row : slot_word(live.slot))};
     const Bytes prefix = row < heap.size() ? heap.subspan(row) : Bytes();
     const std::uint64_t fixed = checker::fixed_size(kind, prefix);
     if (row + fixed > heap.size()) {
@@ -380,54 +450,25 @@ class Checker {
     }
   }
 
-  // Records what the row's fixed fields say for the id and reference
-  // checks; returns the row's id when its table has one.
+  // Keeps where the row lies for the id and reference checks, and the
+  // playlist tree's nodes whole; returns the row's id when its table has one.
   std::optional<std::uint32_t> record(std::uint32_t kind, Bytes fields, const RowAt& at) {
-    const std::uint8_t* r = fields.data();
-    auto keep_id = [&](std::uint32_t id) {
-      ids_[kind].push_back({id, at});
-      return id;
-    };
-    switch (kind) {
-      case k::tracks: {
-        namespace t = track_row;
-        TrackRefs refs{decode_fixed32(r + t::kIdOffset),        decode_fixed32(r + t::kArtistIdOffset),
-                       decode_fixed32(r + t::kAlbumIdOffset),   decode_fixed32(r + t::kGenreIdOffset),
-                       decode_fixed32(r + t::kKeyIdOffset),     decode_fixed32(r + t::kLabelIdOffset),
-                       decode_fixed32(r + t::kArtworkIdOffset), at};
-        tracks_.push_back(refs);
-        return keep_id(refs.id);
-      }
-      case k::artists: return keep_id(decode_fixed32(r + artist_row::kIdOffset));
-      case k::albums: {
-        AlbumRef album{decode_fixed32(r + album_row::kIdOffset), decode_fixed32(r + album_row::kArtistIdOffset), at};
-        albums_.push_back(album);
-        return keep_id(album.id);
-      }
-      case k::genres:
-      case k::labels:
-      case k::artwork:
-      case k::history_playlists: return keep_id(decode_fixed32(r + id_name_row::kIdOffset));
-      case k::keys: return keep_id(decode_fixed32(r + key_row::kIdOffset));
-      case k::colors: return keep_id(decode_fixed16(r + color_row::kIdOffset));
-      case k::kind16_rows: return keep_id(decode_fixed16(r + kind16_row::kIdOffset));
-      case k::playlist_tree: {
-        namespace t = playlist_tree_row;
-        NodeRef node{decode_fixed32(r + t::kIdOffset), decode_fixed32(r + t::kParentIdOffset),
-                     decode_fixed32(r + t::kFolderFlagOffset) != 0, at};
-        nodes_.push_back(node);
-        return keep_id(node.id);
-      }
-      case k::playlist_entries:
-      case k::history_entries:
-        (kind == k::playlist_entries ? entries_rows_ : history_rows_)
-            .push_back(
-                {decode_fixed32(r + entry_row::kTrackIdOffset), decode_fixed32(r + entry_row::kPlaylistIdOffset), at});
-        return std::nullopt;
-      default: return std::nullopt;
+    const std::optional<std::uint32_t> id = row_id(kind, fields.data());
+    if (id || is_entry_table(kind)) places_[kind].add(at);
+    if (kind == k::playlist_tree) {
+      namespace t = playlist_tree_row;
+      nodes_.push_back({*id, decode_fixed32(fields.data() + t::kParentIdOffset),
+                        decode_fixed32(fields.data() + t::kFolderFlagOffset) != 0, at});
     }
+    return id;
   }
 
+  // A fixed field of a kept row: the walk checked that the row's fixed
+  // fields lie within its page's heap, and the image has not changed since.
+  std::uint32_t field32(const RowAt& at, std::uint64_t offset) const { return u32(at.offset() + offset); }
+  std::uint32_t id_at(std::uint32_t kind, const RowAt& at) const {
+    return *row_id(kind, image_.data() + at.offset());
+  }
   // The page each table takes next, and the file header's next unused page.
   void check_candidates() {
     const std::uint32_t next_unused = u32(f::kNextUnusedPageOffset);
@@ -484,81 +525,116 @@ class Checker {
     }
   }
 
-  // Rows that repeat an earlier row's id, in table order, table by table.
+  // Rows that repeat an earlier row's id, in table order, table by table;
+  // and each table's ids for the reference checks. While the ids are close
+  // together, the bits of the ids seen so far find the repeats in one pass
+  // and are then the table's set; else the ids are listed and sorted.
   void check_ids() {
     for (std::uint32_t kind = 0; kind < kIdKinds; ++kind) {
-      const std::vector<IdRow>& rows = ids_[kind];
-      std::vector<std::uint32_t> order(rows.size());
-      for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-      std::stable_sort(order.begin(), order.end(),
-                       [&](std::uint32_t a, std::uint32_t b) { return rows[a].id < rows[b].id; });
-      std::vector<std::uint32_t> repeated;
-      for (std::size_t i = 1; i < order.size(); ++i) {
-        if (rows[order[i]].id == rows[order[i - 1]].id) repeated.push_back(order[i]);
+      const RowPlaces& rows = places_[kind];
+      if (rows.size() == 0 || is_entry_table(kind)) continue;
+      std::uint32_t largest = 0;
+      rows.for_each(image_, [&](std::size_t, const RowAt& at) { largest = std::max(largest, id_at(kind, at)); });
+      std::vector<std::size_t> repeated;
+      if (ids_fit_bits(largest, rows.size())) {
+        std::vector<bool> seen(std::size_t{largest} + 1, false);
+        rows.for_each(image_, [&](std::size_t i, const RowAt& at) {
+          const std::uint32_t id = id_at(kind, at);
+          if (seen[id]) repeated.push_back(i);
+          seen[id] = true;
+        });
+        id_sets_[kind] = IdSet(std::move(seen));
+      } else {
+        std::vector<std::uint32_t> ids;
+        ids.reserve(rows.size());
+        rows.for_each(image_, [&](std::size_t, const RowAt& at) { ids.push_back(id_at(kind, at)); });
+        repeated = repeated_ids(ids);
+        id_sets_[kind] = IdSet(std::move(ids));
       }
-      std::sort(repeated.begin(), repeated.end());
-      for (std::uint32_t i : repeated) {
-        const IdRow& row = rows[i];
-        sink_.add(Code::kDuplicateId, row.at.place(kind, row.id), [&] {
-          return str("row ", row.at.slot, " of page ", row.at.page, " (table ", table_name(kind), ") has the id ",
-                     row.id, ", which an earlier row of the table has");
+      for (std::size_t i : repeated) {
+        const RowAt at = rows.at(image_, i);
+        const std::uint32_t id = id_at(kind, at);
+        sink_.add(Code::kDuplicateId, at.place(kind, id), [&] {
+          return str("row ", at.slot, " of page ", at.page, " (table ", table_name(kind), ") has the id ", id,
+                     ", which an earlier row of the table has");
         });
       }
     }
   }
 
+  // The indexes (ascending) of the ids that repeat an earlier one.
+  static std::vector<std::size_t> repeated_ids(const std::vector<std::uint32_t>& ids) {
+    std::vector<std::size_t> order(ids.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return ids[a] < ids[b]; });
+    std::vector<std::size_t> repeated;
+    for (std::size_t i = 1; i < order.size(); ++i) {
+      if (ids[order[i]] == ids[order[i - 1]]) repeated.push_back(order[i]);
+    }
+    std::sort(repeated.begin(), repeated.end());
+    return repeated;
+  }
+
   void check_references() {
-    const IdSet artists(ids_[k::artists]), albums(ids_[k::albums]), genres(ids_[k::genres]), keys(ids_[k::keys]),
-        labels(ids_[k::labels]), artwork(ids_[k::artwork]), tracks(ids_[k::tracks]),
-        history(ids_[k::history_playlists]);
+    const IdSet &artists = id_sets_[k::artists], &albums = id_sets_[k::albums], &genres = id_sets_[k::genres],
+                &keys = id_sets_[k::keys], &labels = id_sets_[k::labels], &artwork = id_sets_[k::artwork],
+                &tracks = id_sets_[k::tracks], &history = id_sets_[k::history_playlists];
     const auto missing = [&](Code code, const IdSet& set, std::uint32_t ref, const Place& place, std::string_view who,
                              std::string_view what) {
       if (ref == 0 || set.contains(ref)) return;
       sink_.add(code, place, [&] { return str(who, " names ", what, " ", ref, ", which no ", what, " row has"); });
     };
-    for (const TrackRefs& t : tracks_) {
-      const Place place = t.at.place(k::tracks, t.id);
-      const std::string who = str("track ", t.id);
-      missing(Code::kMissingArtist, artists, t.artist, place, who, "artist");
-      missing(Code::kMissingAlbum, albums, t.album, place, who, "album");
-      missing(Code::kMissingGenre, genres, t.genre, place, who, "genre");
-      missing(Code::kMissingKey, keys, t.key, place, who, "key");
-      missing(Code::kMissingLabel, labels, t.label, place, who, "label");
-      missing(Code::kMissingArtwork, artwork, t.artwork, place, who, "artwork");
-    }
-    for (const AlbumRef& a : albums_) {
-      missing(Code::kMissingArtist, artists, a.artist, a.at.place(k::albums, a.id), str("album ", a.id), "artist");
-    }
+    places_[k::tracks].for_each(image_, [&](std::size_t, const RowAt& at) {
+      namespace t = track_row;
+      const std::uint32_t id = field32(at, t::kIdOffset);
+      const Place place = at.place(k::tracks, id);
+      const std::string who = str("track ", id);
+      missing(Code::kMissingArtist, artists, field32(at, t::kArtistIdOffset), place, who, "artist");
+      missing(Code::kMissingAlbum, albums, field32(at, t::kAlbumIdOffset), place, who, "album");
+      missing(Code::kMissingGenre, genres, field32(at, t::kGenreIdOffset), place, who, "genre");
+      missing(Code::kMissingKey, keys, field32(at, t::kKeyIdOffset), place, who, "key");
+      missing(Code::kMissingLabel, labels, field32(at, t::kLabelIdOffset), place, who, "label");
+      missing(Code::kMissingArtwork, artwork, field32(at, t::kArtworkIdOffset), place, who, "artwork");
+    });
+    places_[k::albums].for_each(image_, [&](std::size_t, const RowAt& at) {
+      const std::uint32_t id = field32(at, album_row::kIdOffset);
+      missing(Code::kMissingArtist, artists, field32(at, album_row::kArtistIdOffset), at.place(k::albums, id),
+              str("album ", id), "artist");
+    });
     const std::vector<std::pair<std::uint32_t, std::size_t>> first = first_nodes();
-    for (const EntryRef& e : entries_rows_) {
-      const Place place = e.at.place(k::playlist_entries);
-      if (!tracks.contains(e.track)) {
+    places_[k::playlist_entries].for_each(image_, [&](std::size_t, const RowAt& at) {
+      const std::uint32_t track = field32(at, entry_row::kTrackIdOffset);
+      const std::uint32_t playlist = field32(at, entry_row::kPlaylistIdOffset);
+      const Place place = at.place(k::playlist_entries);
+      if (!tracks.contains(track)) {
         sink_.add(Code::kMissingTrack, place, [&] {
-          return str("an entry of playlist ", e.playlist, " names track ", e.track, ", which no track row has");
+          return str("an entry of playlist ", playlist, " names track ", track, ", which no track row has");
         });
       }
-      const std::optional<std::size_t> node = find_node(first, e.playlist);
+      const std::optional<std::size_t> node = find_node(first, playlist);
       if (!node) {
         sink_.add(Code::kMissingPlaylist, place,
-                  [&] { return str("an entry names playlist ", e.playlist, ", which is not in the playlist tree"); });
+                  [&] { return str("an entry names playlist ", playlist, ", which is not in the playlist tree"); });
       } else if (nodes_[*node].folder) {
         sink_.add(Code::kEntryInFolder, place,
-                  [&] { return str("an entry names folder ", e.playlist, "; folders hold no tracks"); });
+                  [&] { return str("an entry names folder ", playlist, "; folders hold no tracks"); });
       }
-    }
-    for (const EntryRef& e : history_rows_) {
-      const Place place = e.at.place(k::history_entries);
-      if (!tracks.contains(e.track)) {
+    });
+    places_[k::history_entries].for_each(image_, [&](std::size_t, const RowAt& at) {
+      const std::uint32_t track = field32(at, entry_row::kTrackIdOffset);
+      const std::uint32_t playlist = field32(at, entry_row::kPlaylistIdOffset);
+      const Place place = at.place(k::history_entries);
+      if (!tracks.contains(track)) {
         sink_.add(Code::kMissingTrack, place, [&] {
-          return str("an entry of history playlist ", e.playlist, " names track ", e.track, ", which no track row has");
+          return str("an entry of history playlist ", playlist, " names track ", track, ", which no track row has");
         });
       }
-      if (!history.contains(e.playlist)) {
+      if (!history.contains(playlist)) {
         sink_.add(Code::kMissingPlaylist, place, [&] {
-          return str("a history entry names history playlist ", e.playlist, ", which no history playlist row has");
+          return str("a history entry names history playlist ", playlist, ", which no history playlist row has");
         });
       }
-    }
+    });
   }
 
   // (id, index of the first node with it), sorted by id.
@@ -639,12 +715,11 @@ class Checker {
   std::vector<bool> candidate_;
   std::map<std::uint32_t, TableRows> rows_;
   checker::HeapMap heap_;
-  std::vector<IdRow> ids_[kIdKinds];
-  std::vector<TrackRefs> tracks_;
-  std::vector<AlbumRef> albums_;
+  // Where the kept rows of each table lie: the rows with ids and the
+  // playlist and history entries.
+  RowPlaces places_[kIdKinds];
+  IdSet id_sets_[kIdKinds];  // made by check_ids
   std::vector<NodeRef> nodes_;
-  std::vector<EntryRef> entries_rows_;
-  std::vector<EntryRef> history_rows_;
 };
 
 }  // namespace

@@ -303,6 +303,58 @@ TEST(Check, PlacesTheFinding) {
   EXPECT_TRUE(findings.ok());
 }
 
+// The id checks keep a bit per id while the ids lie close together and a
+// sorted list while they lie far apart; rows are found by their page and
+// slot on every page of a table. Each spread of ids gives the same findings
+// at the same places: a repeated id on a later track page, and entries that
+// name tracks no row has (past the largest id, far past it, and the id the
+// repeat took away).
+class CheckIdSpread : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(CheckIdSpread, FindsRepeatsAndMissingTracksAtTheirPlaces) {
+  const std::uint32_t step = GetParam();
+  const auto id = [&](std::uint32_t i) { return 1 + i * step; };
+  constexpr std::uint32_t kTracks = 40;
+  Library library = Library::create();
+  PlaylistInput list{1, "All", 0, false, {}};
+  for (std::uint32_t i = 0; i < kTracks; ++i) {
+    TrackInput track;
+    track.id = id(i);
+    track.title = std::string(200, 't');  // a few tracks to a page
+    track.audio_path = "/music/" + std::to_string(i) + ".flac";
+    ASSERT_TRUE(library.add_track(std::move(track)));
+    list.tracks.push_back(id(i));
+  }
+  ASSERT_TRUE(library.add_playlists(std::vector<PlaylistInput>{list}));
+  Image image = *std::move(library).take_bytes();
+  const Database db = decode(image);
+  const auto tracks = db.row_locations(k::tracks);
+  const auto entries = db.row_locations(k::playlist_entries);
+  ASSERT_GT(tracks.back() / kPage, tracks.front() / kPage);
+  t::put_u32(image, tracks[35] + track_row::kIdOffset, id(2));
+  const std::uint32_t far = 2'000'000'007;
+  t::put_u32(image, entries[0] + entry_row::kTrackIdOffset, id(kTracks));
+  t::put_u32(image, entries[1] + entry_row::kTrackIdOffset, far);
+
+  const Findings findings = check(image);
+  ASSERT_EQ(findings.list.size(), 4u) << listing(findings);
+  const Finding& repeat = findings.list[0];
+  EXPECT_EQ(repeat.code, "duplicate-id");
+  EXPECT_EQ(repeat.offset, tracks[35]);
+  EXPECT_EQ(repeat.page, tracks[35] / kPage);
+  EXPECT_EQ(repeat.id, id(2));
+  const std::pair<std::size_t, std::uint32_t> missing[] = {{0, id(kTracks)}, {1, far}, {35, id(35)}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Finding& finding = findings.list[1 + i];
+    EXPECT_EQ(finding.code, "missing-track");
+    EXPECT_EQ(finding.offset, entries[missing[i].first]);
+    EXPECT_EQ(finding.message,
+              "an entry of playlist 1 names track " + std::to_string(missing[i].second) + ", which no track row has");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, CheckIdSpread, ::testing::Values(1u, 3u, 100'000'000u));
+
 TEST(Check, ListsAtMostTheLimitAndCountsTheRest) {
   Sample s;
   for (std::size_t i = 0; i < 6; ++i) t::put_u32(s.image, s.row(k::tracks, i) + track_row::kGenreIdOffset, 999);
