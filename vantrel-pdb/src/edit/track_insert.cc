@@ -148,10 +148,6 @@ std::expected<void, PdbError> check_track_fits(const NewTrack& track, std::uint6
     if (alloc > max) return std::unexpected(PdbError(pdb_error::RowTooLarge{alloc, max}));
     return {};
   };
-  EncodedSlots strings;
-  auto estimate = encode_slots(track, strings);
-  if (!estimate) return std::unexpected(estimate.error());
-  if (auto ok = fits(*estimate); !ok) return ok;
   // The named rows, each as find_or_create lays it out.
   const struct {
     const std::optional<std::string>& name;
@@ -161,6 +157,26 @@ std::expected<void, PdbError> check_track_fits(const NewTrack& track, std::uint6
                {track.genre, id_name_row::kNameOffset},
                {track.key, key_row::kNameOffset},
                {track.label, id_name_row::kNameOffset}};
+  // Most tracks fit by far: when every row fits even with each text at its
+  // longest encoding (4 header bytes and 2 bytes a text byte), nothing needs
+  // encoding, and no text can then be too long to encode.
+  std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
+  std::uint64_t row_bound = kEstimateBase;
+  for (std::string_view text : slot_texts(track, file_name)) {
+    row_bound += format::round_up4(kLongStringHeaderSize + 2 * std::uint64_t{text.size()});
+  }
+  bool surely = row_bound <= max;
+  for (const auto& named : names) {
+    if (named.name) {
+      surely = surely && format::round_up4(named.alloc_base + kLongStringHeaderSize +
+                                           2 * std::uint64_t{named.name->size()}) <= max;
+    }
+  }
+  if (surely) return {};
+  EncodedSlots strings;
+  auto estimate = encode_slots(track, strings);
+  if (!estimate) return std::unexpected(estimate.error());
+  if (auto ok = fits(*estimate); !ok) return ok;
   for (const auto& named : names) {
     if (!named.name) continue;
     auto encoded = encode_string(*named.name);

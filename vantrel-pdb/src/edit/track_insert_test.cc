@@ -266,6 +266,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, TrackRowTooLarge,
 struct FitCase {
   const char* what;
   std::size_t artist, album, key, comment;  // lengths of ASCII texts
+  const char* start = "";                   // before the artist's and the comment's ASCII
 };
 
 class TrackFit : public ::testing::TestWithParam<FitCase> {};
@@ -273,11 +274,11 @@ class TrackFit : public ::testing::TestWithParam<FitCase> {};
 TEST_P(TrackFit, AgreesWithAddTrack) {
   const FitCase& c = GetParam();
   NewTrack t("t", "/a.mp3");
-  t.artist = std::string(c.artist, 'a');
+  t.artist = c.start + std::string(c.artist, 'a');
   t.album = std::string(c.album, 'b');
   t.genre = "g";
   t.key = std::string(c.key, 'k');
-  t.comment = std::string(c.comment, 'c');
+  t.comment = c.start + std::string(c.comment, 'c');
   auto editor = PdbEditor::from_bytes(make_blank_image());
   auto fits = check_track_fits(t, kPage);
   auto added = editor.add_track(t);
@@ -295,7 +296,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, TrackFit,
                                            FitCase{"album at the limit", 1, 4018, 1, 1},
                                            FitCase{"album past it", 1, 4019, 1, 1},
                                            FitCase{"key past the limit", 1, 1, 4039, 1},
-                                           FitCase{"comment too long to encode", 1, 1, 1, 40000}));
+                                           FitCase{"comment too long to encode", 1, 1, 1, 40000},
+                                           // One accent makes a whole text UTF-16, 2 bytes a letter.
+                                           FitCase{"UTF-16 texts within", 1, 1, 1, 1900, "\xC3\xA9"},
+                                           FitCase{"UTF-16 comment past the limit", 1, 1, 1, 2000, "\xC3\xA9"},
+                                           FitCase{"UTF-16 artist past the limit", 2100, 1, 1, 1, "\xC3\xA9"}));
 
 TEST(AddTrack, TextTooLongIsRefusedBeforeAnyNamedRow) {
   ByteVec blank = make_blank_image();
