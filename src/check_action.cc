@@ -96,8 +96,7 @@ Result<OutputLine> run_salvage(const Request& request) {
   {
     auto input = InputBytes::open(*request.input);
     if (!input) return std::unexpected(std::move(input.error()));
-    const vantrel_pdb::Findings findings = vantrel_pdb::check(input->bytes(), request.check.limit);
-    auto rescued = vantrel_pdb::salvage(input->bytes());
+    auto [findings, rescued] = vantrel_pdb::check_and_salvage(input->bytes(), request.check.limit);
     if (!rescued) return std::unexpected(Error(rescued.error()));
     out.begin_object();
     out.key("check");

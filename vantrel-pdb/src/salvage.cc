@@ -19,6 +19,7 @@
 #include "read/recover.h"
 #include "read/track.h"
 #include "util/id_map.h"
+#include "util/side_by_side.h"
 #include "vantrel_pdb/library.h"
 
 namespace vantrel_pdb {
@@ -31,6 +32,9 @@ using recovery::RecoveredRows;
 
 constexpr std::uint64_t kPage = format::kPageSize;
 constexpr std::uint64_t kMaxAlloc = kPage - format::kRowOverhead;
+// From this size up the check runs beside the salvage: below it a thread
+// costs about what it saves.
+constexpr std::uint64_t kSideBySideImageBytes = std::uint64_t{1} << 20;
 
 // Id -> name of the first row with the id, as the reader resolves it.
 class Names {
@@ -312,6 +316,20 @@ std::uint64_t Loss::lost() const {
 std::expected<Salvage, PdbError> salvage(Bytes image) {
   const RecoveredRows rows = recovery::recover_rows(image);
   return Rebuild(image, rows).run();
+}
+
+CheckedSalvage check_and_salvage(Bytes image, std::size_t limit) {
+  Findings findings;
+  std::optional<std::expected<Salvage, PdbError>> rescued;
+  auto checking = [&] { findings = check(image, limit); };
+  auto salvaging = [&] { rescued.emplace(salvage(image)); };
+  if (image.size() >= kSideBySideImageBytes) {
+    side_by_side(salvaging, checking);
+  } else {
+    checking();
+    salvaging();
+  }
+  return {std::move(findings), std::move(*rescued)};
 }
 
 }  // namespace vantrel_pdb

@@ -244,5 +244,44 @@ TEST(Salvage, ATrackTooLargeForTheLibraryIsLeftOutNotTheEdit) {
   EXPECT_EQ(loss_of(rescued.loss, k::tracks).lost, 1u);
 }
 
+// Each finding in full, for comparing two checks.
+std::vector<std::string> described(const Findings& findings) {
+  std::vector<std::string> out;
+  auto part = [](const auto& field) { return field ? std::to_string(*field) : std::string("-"); };
+  for (const Finding& f : findings.list) {
+    out.push_back(f.code + "|" + f.message + "|" + std::to_string(static_cast<int>(f.severity)) + "|" + part(f.page) +
+                  "|" + part(f.table) + "|" + part(f.row) + "|" + part(f.offset) + "|" + part(f.id));
+  }
+  return out;
+}
+
+// The check beside the salvage gives what the two give in turn: on a large
+// image (a second thread) and a small one, damaged so that both have work.
+TEST(Salvage, CheckedBesideTheSalvageAsInTurn) {
+  Image large = t::sample_image({.tracks = 3000, .playlists = 20});
+  ASSERT_GE(large.size(), std::size_t{1} << 20);
+  constexpr std::size_t kPage = format::kPageSize;
+  // Headers of some pages broken, bytes of others changed.
+  for (std::size_t page = 5; page < large.size() / kPage; page += 40) {
+    std::fill_n(large.begin() + static_cast<std::ptrdiff_t>(page * kPage), 32, 0xFF);
+  }
+  for (std::size_t at = 3 * kPage + 100; at < large.size(); at += 7 * kPage + 1234) large[at] ^= 0x5A;
+  for (const Image& image : {large, rule_breakers()}) {
+    CheckedSalvage both = check_and_salvage(image, 20);
+    const Findings findings = check(image, 20);
+    EXPECT_FALSE(findings.list.empty());
+    EXPECT_EQ(described(both.findings), described(findings));
+    EXPECT_EQ(both.findings.errors, findings.errors);
+    EXPECT_EQ(both.findings.warnings, findings.warnings);
+    ASSERT_TRUE(both.rescued) << both.rescued.error().message();
+    Salvage alone = salvaged(image);
+    EXPECT_EQ(bytes_of(both.rescued->library), bytes_of(alone.library));
+    for (const TableLoss& table : alone.loss.tables) {
+      EXPECT_EQ(loss_of(both.rescued->loss, table.kind).kept, table.kept);
+      EXPECT_EQ(loss_of(both.rescued->loss, table.kind).lost, table.lost);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrel_pdb

@@ -387,6 +387,17 @@ struct Salvage {
 // should cause (Internal, with the reason). Time is linear in the image.
 std::expected<Salvage, PdbError> salvage(Bytes image);
 
+// What a salvage of an image reports: its check and what it rescued.
+struct CheckedSalvage {
+  Findings findings;                         // check(image, limit)
+  std::expected<Salvage, PdbError> rescued;  // salvage(image)
+};
+
+// check(image, limit) and salvage(image), the same results as the two calls
+// in turn; an image of 1 MiB or more is checked on a second thread while it
+// is salvaged (both only read it) on a machine of more than one core.
+CheckedSalvage check_and_salvage(Bytes image, std::size_t limit = kDefaultFindingLimit);
+
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
 
