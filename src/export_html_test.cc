@@ -39,7 +39,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ScriptCase{"\xe2\x80\xa8|\xe2\x80\xa9", "\"\\u2028|\\u2029\""},
                       // Other characters that start with E2 stay as they are.
                       ScriptCase{"\xe2\x80\xa6 \xe2\x9c\xa6 \xe2\x80", "\"\xe2\x80\xa6 \xe2\x9c\xa6 \xe2\x80\""},
-                      ScriptCase{"K\xc3\xa4the \x7f", "\"K\xc3\xa4the \x7f\""}));
+                      ScriptCase{"K\xc3\xa4the \x7f", "\"K\xc3\xa4the \x7f\""},
+                      // Texts of 16 bytes and more: an escape in each place of a block,
+                      // across two blocks, in the tail after the last whole block.
+                      ScriptCase{"0123456789abcdef0123456789abcdef", "\"0123456789abcdef0123456789abcdef\""},
+                      ScriptCase{"<123456789abcde\"\\123456789abcd\x1f"
+                                 "0123456789",
+                                 "\"\\u003c123456789abcde\\\"\\\\123456789abcd\\u001f0123456789\""},
+                      ScriptCase{"0123456789abcd\xe2\x80\xa9x\xe2\x80\xa6\xc3\xa4\xff\x80 tail<",
+                                 "\"0123456789abcd\\u2029x\xe2\x80\xa6\xc3\xa4\xff\x80 tail\\u003c\""},
+                      ScriptCase{"0123456789abcdef\xe2\x80", "\"0123456789abcdef\xe2\x80\""}));
 
 std::vector<std::uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
