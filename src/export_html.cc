@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cstring>
 #include <expected>
 
 #if defined(__SSE2__)
@@ -24,20 +25,17 @@ void append_number(std::string& out, std::uint64_t value) {
   out.append(buffer, result.ptr);
 }
 
-// Bytes that append_script_json_string looks at one by one: what JSON
-// escapes, "<", and 0xE2, the first byte of U+2028 and U+2029.
-constexpr std::array<bool, 256> kSpecial = [] {
-  std::array<bool, 256> special{};
-  for (int c = 0; c < 0x20; ++c) special[static_cast<std::size_t>(c)] = true;
-  special['"'] = special['\\'] = special['<'] = special[0xE2] = true;
-  return special;
-}();
-
-// The position of the first byte of `text` at or after `from` that kSpecial
-// marks, or text.size(); 16 bytes at a time where SSE2 is there (as on every
-// x86-64), since most texts hold no such byte at all.
+// The position of the first byte of `text` at or after `from` that
+// append_script_json_string looks at (what JSON escapes, "<", and 0xE2, the
+// first byte of U+2028 and U+2029), or text.size(). Most texts hold no such
+// byte at all, so they are looked at 16 bytes at a time where SSE2 is there
+// (as on every x86-64): a text shorter than a block is padded with spaces,
+// which are not special, and the last block of a longer one overlaps the
+// block before it.
 std::size_t next_special(std::string_view text, std::size_t from) {
+  const std::size_t n = text.size();
 #if defined(__SSE2__)
+  if (from >= n) return n;
   // SSE2 compares bytes as signed only; a byte is below 0x20 exactly when its
   // unsigned minimum with 0x1F is the byte itself.
   const __m128i limit = _mm_set1_epi8(0x1F);
@@ -45,17 +43,41 @@ std::size_t next_special(std::string_view text, std::size_t from) {
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i less = _mm_set1_epi8('<');
   const __m128i separator_start = _mm_set1_epi8(static_cast<char>(0xE2));
-  for (; from + 16 <= text.size(); from += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+  // Bit i set when byte i of the block at `p` is special.
+  auto specials = [&](const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, limit), v);
     const __m128i quoting = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash));
     const __m128i html = _mm_or_si128(_mm_cmpeq_epi8(v, less), _mm_cmpeq_epi8(v, separator_start));
-    const int mask = _mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quoting, html)));
-    if (mask != 0) return from + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quoting, html))));
+  };
+  // The first special byte at or after `from` in the block that starts at
+  // `block` (block <= from < block + 16), or n.
+  auto first_in = [&](unsigned bits, std::size_t block) {
+    bits >>= from - block;
+    return bits != 0 ? from + static_cast<std::size_t>(std::countr_zero(bits)) : n;
+  };
+  if (n < 16) {
+    char padded[16];
+    std::memset(padded, ' ', sizeof padded);
+    std::memcpy(padded, text.data(), n);
+    return first_in(specials(padded), 0);
   }
-#endif
-  while (from < text.size() && !kSpecial[static_cast<unsigned char>(text[from])]) ++from;
+  for (; from + 16 <= n; from += 16) {
+    if (const unsigned bits = specials(text.data() + from); bits != 0) return first_in(bits, from);
+  }
+  return from < n ? first_in(specials(text.data() + n - 16), n - 16) : n;
+#else
+  // What JSON escapes, "<", and 0xE2, the first byte of U+2028 and U+2029.
+  static constexpr std::array<bool, 256> kSpecial = [] {
+    std::array<bool, 256> special{};
+    for (int c = 0; c < 0x20; ++c) special[static_cast<std::size_t>(c)] = true;
+    special['"'] = special['\\'] = special['<'] = special[0xE2] = true;
+    return special;
+  }();
+  while (from < n && !kSpecial[static_cast<unsigned char>(text[from])]) ++from;
   return from;
+#endif
 }
 
 struct ImageKind {
