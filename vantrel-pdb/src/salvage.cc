@@ -32,9 +32,6 @@ using recovery::RecoveredRows;
 
 constexpr std::uint64_t kPage = format::kPageSize;
 constexpr std::uint64_t kMaxAlloc = kPage - format::kRowOverhead;
-// From this size up the check runs beside the salvage: below it a thread
-// costs about what it saves.
-constexpr std::uint64_t kSideBySideImageBytes = std::uint64_t{1} << 20;
 
 // Id -> name of the first row with the id, as the reader resolves it.
 class Names {

@@ -37,6 +37,10 @@ constexpr std::uint64_t kEstimateBase = r::kFixedSize + 4;
 constexpr std::uint64_t kArtistAllocBase = 16;
 constexpr std::uint64_t kAlbumAllocBase = 28;
 
+// The most bytes a text of `size` bytes encodes to: 4 header bytes and 2
+// bytes a text byte (UTF-16 takes at most one unit a byte of UTF-8).
+constexpr std::uint64_t longest_encoding(std::uint64_t size) { return kLongStringHeaderSize + 2 * size; }
+
 // The last path component: after the last "/", the whole path without one.
 std::string_view file_name_of(std::string_view path) {
   std::size_t slash = path.rfind('/');
@@ -125,10 +129,9 @@ std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids
 std::expected<std::uint64_t, PdbError> encode_slots(const NewTrack& track, EncodedSlots& strings) {
   std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
   const auto texts = slot_texts(track, file_name);
-  // An encoding takes at most 4 header bytes and 2 bytes per text byte, so
-  // the buffer grows once.
+  // The buffer grows once.
   std::size_t bound = 0;
-  for (std::string_view text : texts) bound += kLongStringHeaderSize + 2 * text.size();
+  for (std::string_view text : texts) bound += longest_encoding(text.size());
   strings.bytes.reserve(bound);
   std::uint64_t estimate = kEstimateBase;
   for (std::size_t i = 0; i < r::kStringCount; ++i) {
@@ -158,18 +161,17 @@ std::expected<void, PdbError> check_track_fits(const NewTrack& track, std::uint6
                {track.key, key_row::kNameOffset},
                {track.label, id_name_row::kNameOffset}};
   // Most tracks fit by far: when every row fits even with each text at its
-  // longest encoding (4 header bytes and 2 bytes a text byte), nothing needs
-  // encoding, and no text can then be too long to encode.
+  // longest encoding, nothing needs encoding, and no text can then be too
+  // long to encode.
   std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
   std::uint64_t row_bound = kEstimateBase;
   for (std::string_view text : slot_texts(track, file_name)) {
-    row_bound += format::round_up4(kLongStringHeaderSize + 2 * std::uint64_t{text.size()});
+    row_bound += format::round_up4(longest_encoding(text.size()));
   }
   bool surely = row_bound <= max;
   for (const auto& named : names) {
     if (named.name) {
-      surely = surely && format::round_up4(named.alloc_base + kLongStringHeaderSize +
-                                           2 * std::uint64_t{named.name->size()}) <= max;
+      surely = surely && format::round_up4(named.alloc_base + longest_encoding(named.name->size())) <= max;
     }
   }
   if (surely) return {};

@@ -22,6 +22,7 @@
 
 #include "format/coding.h"
 #include "format/format.h"
+#include "format/page_writer.h"
 #include "format/string_codec.h"
 #include "format/strings.h"
 #include "format/validate.h"
@@ -70,8 +71,7 @@ static_assert(kPage <= std::numeric_limits<std::uint16_t>::max() + 1, "a positio
 
 // Where a slot's offset word lies in its page.
 std::uint64_t slot_word(std::uint32_t slot) {
-  return f::group_end(kPage, slot / f::kSlotsPerGroup) - f::kSlotOffsetsFromGroupEnd -
-         2 * (slot % f::kSlotsPerGroup);
+  return f::group_end(kPage, slot / f::kSlotsPerGroup) - f::kSlotOffsetsFromGroupEnd - 2 * (slot % f::kSlotsPerGroup);
 }
 
 // Where the kept rows of one table lie, in the order the walk met them: two
@@ -94,8 +94,8 @@ class RowPlaces {
   // The place of row i in image, the image the rows were found in; requires
   // i < size().
   RowAt at(Bytes image, std::size_t i) const {
-    const auto run = std::upper_bound(runs_.begin(), runs_.end(), i,
-                                      [](std::size_t row, const Run& r) { return row < r.first; });
+    const auto run =
+        std::upper_bound(runs_.begin(), runs_.end(), i, [](std::size_t row, const Run& r) { return row < r.first; });
     return place(image, std::prev(run)->page, slots_[i]);
   }
   // Calls f(i, place) for every row, in order.
@@ -113,8 +113,8 @@ class RowPlaces {
     std::size_t first;  // index of the run's first row
   };
   static RowAt place(Bytes image, std::uint32_t page, std::uint16_t slot) {
-    const std::uint64_t word = std::uint64_t{page} * kPage + slot_word(slot);
-    return {page, slot, static_cast<std::uint16_t>(f::kPageHeaderSize + decode_fixed16(image.data() + word))};
+    const Bytes bytes = image.subspan(std::uint64_t{page} * kPage, kPage);
+    return {page, slot, static_cast<std::uint16_t>(f::kPageHeaderSize + f::slot_row_offset(bytes, slot))};
   }
   std::vector<Run> runs_;
   std::deque<std::uint16_t> slots_;
@@ -466,9 +466,7 @@ class Checker {
   // A fixed field of a kept row: the walk checked that the row's fixed
   // fields lie within its page's heap, and the image has not changed since.
   std::uint32_t field32(const RowAt& at, std::uint64_t offset) const { return u32(at.offset() + offset); }
-  std::uint32_t id_at(std::uint32_t kind, const RowAt& at) const {
-    return *row_id(kind, image_.data() + at.offset());
-  }
+  std::uint32_t id_at(std::uint32_t kind, const RowAt& at) const { return *row_id(kind, image_.data() + at.offset()); }
   // The page each table takes next, and the file header's next unused page.
   void check_candidates() {
     const std::uint32_t next_unused = u32(f::kNextUnusedPageOffset);

@@ -198,10 +198,6 @@ std::expected<void, PdbError> load_part(Bytes image, Database& db, RowLocations&
   return {};
 }
 
-// From this size up an image is loaded in two parts at once: below it a
-// thread costs about what it saves.
-constexpr std::uint64_t kTwoPartsImageBytes = std::uint64_t{1} << 20;
-
 // The load of `db` (its page size and tables set) in two parts at once, one
 // on a helper thread, the two spending from one budget, so that together
 // they never hold more than one load may. The parts charge between them
@@ -259,7 +255,7 @@ std::expected<std::vector<std::uint64_t>, PdbError> row_locations_of_kind(Bytes 
 }
 
 std::expected<Database, PdbError> Database::from_bytes(Bytes image, Decoding decoding) {
-  if (image.size() >= kTwoPartsImageBytes) {
+  if (image.size() >= kSideBySideImageBytes) {
     auto db = empty_database(image);
     if (!db) return std::unexpected(db.error());
     if (load_in_two_parts(image, *db, decoding)) return db;

@@ -6,12 +6,17 @@
 #ifndef VANTREL_PDB_UTIL_SIDE_BY_SIDE_H_
 #define VANTREL_PDB_UTIL_SIDE_BY_SIDE_H_
 
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <system_error>
 #include <thread>
 
 namespace vantrel_pdb {
+
+// From this image size up the library's decodes and checks of a whole image
+// are split across two threads: below it a thread costs about what it saves.
+inline constexpr std::uint64_t kSideBySideImageBytes = std::uint64_t{1} << 20;
 
 // Runs first() on the caller's thread and second() on a helper thread at
 // the same time, and returns once both have ended; on a machine of one core,
