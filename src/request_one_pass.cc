@@ -82,15 +82,27 @@ class OnePass {
   }
 
   // Any number, integers converted as the general reader converts them.
+  // The type first, then the value by its own getter: get_number() gives 0
+  // for a decimal of more digits than a 64-bit integer holds.
   bool read_number(od::value value, double& out) {
-    od::number number;
-    if (value.get_number().get(number)) return false;
-    switch (number.get_number_type()) {
-      case od::number_type::signed_integer: out = static_cast<double>(number.get_int64()); return true;
-      case od::number_type::unsigned_integer: out = static_cast<double>(number.get_uint64()); return true;
-      case od::number_type::floating_point_number: out = number.get_double(); return true;
+    od::number_type type;
+    if (value.get_number_type().get(type)) return false;
+    switch (type) {
+      case od::number_type::signed_integer: {
+        std::int64_t n = 0;
+        if (value.get_int64().get(n)) return false;
+        out = static_cast<double>(n);
+        return true;
+      }
+      case od::number_type::unsigned_integer: {
+        std::uint64_t n = 0;
+        if (value.get_uint64().get(n)) return false;
+        out = static_cast<double>(n);
+        return true;
+      }
+      case od::number_type::floating_point_number: return !value.get_double().get(out);
+      default: return false;
     }
-    return false;
   }
 
   bool read_bool(od::value value, bool& out) { return !value.get_bool().get(out); }
