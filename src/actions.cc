@@ -1,6 +1,7 @@
 #include "actions.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -31,7 +32,12 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
 
 }  // namespace
 
-Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, const Request& request) {
+namespace {
+
+// write_reported, with `ready` run once the image is safely on disk, just
+// before the new file replaces the old: its failure fails the write.
+Result<void> write_when_ready(vantrel_pdb::Bytes image, const std::function<Result<void>()>& ready,
+                              const Request& request) {
   if (!request.output) return fail(kMissingOutput);
   // A new file is locked for its write alone; an existing one is locked
   // already (run_action), and this thread does not wait for itself.
@@ -40,12 +46,19 @@ Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, c
   const TargetLock lock(request.output, TargetLock::Missing::kLockDirectory, *wait);
   if (lock.failure()) return std::unexpected(Error(*lock.failure()));
   // The report must still be printable when the new file replaces the old.
-  const auto report_sink_ready = []() -> std::expected<void, vantrel_pdb::PdbError> {
-    if (auto ok = check_report_sink(); !ok)
-      return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
+  const auto before_replace = [&ready]() -> std::expected<void, vantrel_pdb::PdbError> {
+    auto ok = ready();
+    if (ok) ok = check_report_sink();
+    if (!ok) return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
     return {};
   };
-  if (auto written = write_output(*request.output, image, report_sink_ready); !written) {
+  return write_output(*request.output, image, before_replace);
+}
+
+}  // namespace
+
+Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, const Request& request) {
+  if (auto written = write_when_ready(image, [] { return Result<void>(); }, request); !written) {
     return std::unexpected(std::move(written.error()));
   }
   return report;
@@ -71,51 +84,70 @@ Result<OutputLine> run_read(const Request& request) {
   return read(bytes, std::move(kept));
 }
 
-// Reports the library's image as it will be on disk, then writes it. The
-// report's tracks are rendered after the write, as the line is printed
-// (render_report has read all that can fail before), so that the image and
-// the whole report are never in memory at once.
-Result<OutputLine> report_and_write(vantrel_pdb::Library&& made, const Request& request) {
+// How a failed check of the library's last change reads.
+using CheckFailure = std::function<Error(const vantrel_pdb::PdbError&)>;
+
+// Writes the library's image and reports it as it will be on disk. The
+// check of the last change, when the caller put it off (defer_check), runs
+// while the image is written; the report is made once the check has passed
+// and before the new file replaces the old, so that nothing but printing
+// comes after the rename. The report's tracks are rendered as the line is
+// printed (render_report has read all that can fail before), so that the
+// image and the whole report are never in memory at once. A failed check
+// is the failure, even when the write failed too, as when it came first.
+Result<OutputLine> report_and_write(vantrel_pdb::Library&& made, const Request& request,
+                                    const CheckFailure& check_failure) {
   auto library = std::make_shared<vantrel_pdb::Library>(std::move(made));
+  auto image = library->bytes_while_checking();
+  if (!image) return std::unexpected(Error(image.error()));
   OutputLine report;
-  if (request.report == ReportKind::kSummary) {
-    auto counts = library->counts();
-    if (!counts) return std::unexpected(Error(counts.error()));
-    auto image = library->bytes();
-    if (!image) return std::unexpected(Error(image.error()));
-    report = render_summary(*counts, image->size());
-  } else {
+  const auto make_report = [&]() -> Result<void> {
+    if (auto checked = library->settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+    if (request.report == ReportKind::kSummary) {
+      auto counts = library->counts();
+      if (!counts) return std::unexpected(Error(counts.error()));
+      report = render_summary(*counts, image->size());
+      return {};
+    }
     auto full = render_report(*library, library);
     if (!full) return std::unexpected(std::move(full.error()));
     report = std::move(*full);
+    return {};
+  };
+  if (auto written = write_when_ready(*image, make_report, request); !written) {
+    if (auto checked = library->settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+    return std::unexpected(std::move(written.error()));
   }
-  auto image = library->bytes();
-  if (!image) return std::unexpected(Error(image.error()));
-  return write_reported(*image, std::move(report), request);
+  return report;
 }
+
+Error library_error(const vantrel_pdb::PdbError& error) { return Error(error); }
 
 // `built`: the library made while the request was read, if it was.
 Result<OutputLine> run_build(Request& request, std::optional<Result<vantrel_pdb::Library>>& built) {
   auto library = built ? std::move(*built) : build_library_taking(request);
   if (!library) return std::unexpected(std::move(library.error()));
-  return report_and_write(std::move(*library), request);
+  // The commit's check of the new image is made as it is written.
+  library->defer_check();
+  return report_and_write(std::move(*library), request, library_error);
 }
 
 Result<OutputLine> run_patch(const Request& request) {
   auto input = read_input(request);
   if (!input) return std::unexpected(std::move(input.error()));
   // The patch reads its result back, which the report is made from.
-  auto library = patch_library(std::move(*input), request);
+  auto library = patch_library(std::move(*input), request, true);
   if (!library) return std::unexpected(std::move(library.error()));
-  return report_and_write(std::move(*library), request);
+  return report_and_write(std::move(*library), request, patch_error);
 }
 
 Result<OutputLine> run_edit(const Request& request) {
   auto input = read_input(request);
   if (!input) return std::unexpected(std::move(input.error()));
-  auto library = edit_library(std::move(*input), request);
+  auto library = edit_library(std::move(*input), request, true);
   if (!library) return std::unexpected(std::move(library.error()));
-  return report_and_write(std::move(*library), request);
+  return report_and_write(std::move(*library), request,
+                          [&request](const vantrel_pdb::PdbError& error) { return edit_check_error(request, error); });
 }
 
 }  // namespace

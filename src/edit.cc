@@ -62,15 +62,26 @@ std::expected<void, PdbError> apply(Library& library, const EditChange& change) 
 
 }  // namespace
 
-Result<Library> edit_library(std::vector<std::uint8_t> image, const Request& request) {
+namespace {
+
+Error change_error(std::size_t index, const PdbError& error) {
+  return Error("changes[" + std::to_string(index) + "]: " + error.message());
+}
+
+}  // namespace
+
+Error edit_check_error(const Request& request, const PdbError& error) {
+  return change_error(request.changes.empty() ? 0 : request.changes.size() - 1, error);
+}
+
+Result<Library> edit_library(std::vector<std::uint8_t> image, const Request& request, bool check_beside_write) {
   // The changes find their rows by location and read what they need where
   // it lies, as a patch does; the report's decoding follows the first change.
   auto library = Library::open(std::move(image), vantrel_pdb::Decoding::kRowLocations);
   if (!library) return std::unexpected(Error(library.error()));
   for (std::size_t i = 0; i < request.changes.size(); ++i) {
-    if (auto ok = apply(*library, request.changes[i]); !ok) {
-      return fail("changes[" + std::to_string(i) + "]: " + ok.error().message());
-    }
+    if (check_beside_write && i + 1 == request.changes.size()) library->defer_check();
+    if (auto ok = apply(*library, request.changes[i]); !ok) return std::unexpected(change_error(i, ok.error()));
   }
   return std::move(*library);
 }

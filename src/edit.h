@@ -19,8 +19,14 @@ namespace dovrel {
 // changes in place. The first failing change fails the whole edit with
 // "changes[I]: " and its message, e.g. "changes[3]: no track with id 7".
 // With no changes the image is as it was, byte for byte. The library holds
-// the result, from which the report is made.
-Result<vantrel_pdb::Library> edit_library(std::vector<std::uint8_t> image, const Request& request);
+// the result, from which the report is made. `check_beside_write`: the last
+// change's check is put off (Library::defer_check), to be settled as the
+// image is written; its failure then reads as edit_check_error says.
+Result<vantrel_pdb::Library> edit_library(std::vector<std::uint8_t> image, const Request& request,
+                                          bool check_beside_write = false);
+
+// The message of a failed check put off by edit_library: the last change's.
+Error edit_check_error(const Request& request, const vantrel_pdb::PdbError& error);
 
 }  // namespace dovrel
 

@@ -24,8 +24,15 @@ inline constexpr char kPatchWouldNotReadBack[] =
 // messages, a reader error, "Invalid row directory", or
 // kPatchWouldNotReadBack followed by read's message for a damaged input
 // whose rows overlap what the patch rewrites. The library holds the decoded
-// result, from which the report is made.
-Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, const Request& request);
+// result, from which the report is made. `check_beside_write`: the check of
+// the result is put off (Library::defer_check), to be settled as the image
+// is written; its failure then reads as patch_error says.
+Result<vantrel_pdb::Library> patch_library(std::vector<std::uint8_t> image, const Request& request,
+                                           bool check_beside_write = false);
+
+// The message of a patch's failure in the library: kPatchWouldNotReadBack
+// and the reason for UnreadableChange, the library's message for any other.
+Error patch_error(const vantrel_pdb::PdbError& error);
 
 // As patch_library, and returns the image.
 Result<std::vector<std::uint8_t>> patch(std::vector<std::uint8_t> image, const Request& request);

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <exception>
 #include <queue>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "edit/artwork.h"
@@ -142,6 +145,28 @@ std::expected<Database, PdbError> check_and_decode(Bytes image, Decoding level) 
 
 }  // namespace
 
+// A change's check put off by defer_check(): what undoes the change when the
+// check fails, and the check itself once it runs on its own thread.
+struct Library::PendingCheck {
+  // A change in place is undone by its log; any other by the image and view
+  // as they were (the view stays valid: moving a vector keeps its bytes).
+  std::optional<UndoLog> undo;
+  bool restore_image = false;
+  std::vector<std::uint8_t> previous_owned;
+  Bytes previous_image;
+  std::unique_ptr<Decoded> previous_decoded;
+  bool unreadable_change = false;
+
+  // Set by the thread, read once it has been joined.
+  std::optional<std::thread> thread;
+  std::optional<std::expected<Database, PdbError>> result;
+  std::exception_ptr failure;
+
+  ~PendingCheck() {
+    if (thread) thread->join();
+  }
+};
+
 Library::Library() = default;
 Library::Library(Library&&) noexcept = default;
 Library& Library::operator=(Library&&) noexcept = default;
@@ -184,6 +209,10 @@ std::vector<std::uint8_t>& Library::own_image() {
 }
 
 std::expected<void, PdbError> Library::adopt(std::vector<std::uint8_t> image) {
+  if (std::exchange(defer_next_check_, false)) {
+    put_off_check(std::move(image), false);
+    return {};
+  }
   // The check of a full decoding, without the track records: most callers
   // never read them, and a reader that wants them asks again.
   auto db = check_and_decode(image, Decoding::kRecordsButTracks);
@@ -284,6 +313,7 @@ std::expected<std::vector<PlaylistInfo>, PdbError> Library::playlists() {
 void Library::reserve(const GrowthHint& hint) { reserve_bytes_ = growth_bound(hint); }
 
 std::expected<void, PdbError> Library::begin_edit() {
+  if (auto ok = settle_check(); !ok) return ok;
   if (edit_) return {};
   // The editor works on a copy: the committed image stays as it was until
   // the edit is committed, so that a failed edit leaves nothing behind.
@@ -458,6 +488,7 @@ std::expected<void, PdbError> Library::add_history(const HistoryInput& history) 
 }
 
 std::expected<void, PdbError> Library::commit() {
+  if (auto ok = settle_check(); !ok) return ok;
   if (!edit_) return {};
   auto ok = finish_edit();
   edit_.reset();  // finished or failed, the edit is over
@@ -514,6 +545,13 @@ std::expected<void, PdbError> Library::keep_only(const std::optional<std::vector
 }
 
 std::expected<void, PdbError> Library::check_change(UndoLog& undo) {
+  if (std::exchange(defer_next_check_, false)) {
+    pending_ = std::make_unique<PendingCheck>();
+    pending_->undo = std::move(undo);
+    pending_->previous_decoded = std::move(decoded_);
+    pending_->unreadable_change = true;
+    return {};
+  }
   // The image passed the same check before; only rows that overlap the
   // bytes the change rewrote can make it fail now.
   auto db = check_and_decode(image_, Decoding::kRecordsButTracks);
@@ -563,6 +601,10 @@ struct Library::Changes {
     advise_huge_pages(work.data(), work.capacity());
     work.assign(library.image_.begin(), library.image_.end());
     if (auto ok = change(work, library.decoded_->db); !ok) return ok;
+    if (std::exchange(library.defer_next_check_, false)) {
+      library.put_off_check(std::move(work), true);
+      return {};
+    }
     auto db = check_and_decode(work, Decoding::kRecordsButTracks);
     if (!db) return std::unexpected(PdbError(pdb_error::UnreadableChange{db.error().message()}));
     library.owned_ = std::move(work);
@@ -664,6 +706,73 @@ std::expected<std::vector<std::uint8_t>, PdbError> Library::take_bytes() && {
   decoded_.reset();
   image_ = {};
   return std::move(owned_);
+}
+
+void Library::put_off_check(std::vector<std::uint8_t> image, bool unreadable_change) {
+  auto pending = std::make_unique<PendingCheck>();
+  pending->restore_image = true;
+  pending->previous_owned = std::move(owned_);
+  pending->previous_image = image_;
+  pending->previous_decoded = std::move(decoded_);
+  pending->unreadable_change = unreadable_change;
+  owned_ = std::move(image);
+  image_ = owned_;
+  pending_ = std::move(pending);
+}
+
+void Library::defer_check() { defer_next_check_ = true; }
+
+std::expected<Bytes, PdbError> Library::bytes_while_checking() {
+  // A check put off already is the one to run; else a commit may put one off.
+  if (!pending_) {
+    if (auto ok = commit(); !ok) return std::unexpected(ok.error());
+  }
+  if (pending_ && !pending_->thread && !pending_->result && std::thread::hardware_concurrency() > 1) {
+    PendingCheck* pending = pending_.get();
+    const Bytes image = image_;
+    try {
+      pending->thread.emplace([pending, image] {
+        try {
+          pending->result.emplace(check_and_decode(image, Decoding::kRecordsButTracks));
+        } catch (...) {
+          pending->failure = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: settle_check() makes the check.
+    }
+  }
+  return image_;
+}
+
+std::expected<void, PdbError> Library::settle_check() {
+  if (!pending_) return {};
+  const std::unique_ptr<PendingCheck> pending = std::move(pending_);
+  if (pending->thread) {
+    pending->thread->join();
+    pending->thread.reset();
+  } else {
+    try {
+      pending->result.emplace(check_and_decode(image_, Decoding::kRecordsButTracks));
+    } catch (...) {
+      pending->failure = std::current_exception();
+    }
+  }
+  if (!pending->failure && *pending->result) {
+    decoded_ = std::make_unique<Decoded>(Decoded{std::move(**pending->result), Decoding::kRecordsButTracks, std::nullopt});
+    return {};
+  }
+  // The check failed (or ran out of memory): the change goes.
+  if (pending->undo) pending->undo->undo(owned_);
+  if (pending->restore_image) {
+    owned_ = std::move(pending->previous_owned);
+    image_ = pending->previous_image;
+  }
+  decoded_ = std::move(pending->previous_decoded);
+  if (pending->failure) std::rethrow_exception(pending->failure);
+  PdbError error = std::move(pending->result->error());
+  if (pending->unreadable_change) return std::unexpected(PdbError(pdb_error::UnreadableChange{error.message()}));
+  return std::unexpected(std::move(error));
 }
 
 }  // namespace vantrel_pdb

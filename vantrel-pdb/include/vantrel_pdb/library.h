@@ -312,10 +312,36 @@ class Library {
   // must not be used again.
   std::expected<std::vector<std::uint8_t>, PdbError> take_bytes() &&;
 
+  // --- Saving while the last change is checked ---
+  //
+  // A change's check reads the whole image, as long as writing it out
+  // takes; these let the two run at once. defer_check(), then the change,
+  // then bytes_while_checking(); write the bytes, and call settle_check()
+  // before the written file takes the old one's place. The library is
+  // never seen unchecked: any other call between them waits for the check
+  // and fails as the change would have.
+
+  // Puts off the check that the next change (or the commit of an edit)
+  // makes of its result: the change succeeds once the image is changed,
+  // and its check is made by settle_check(). A check that fails then undoes
+  // the change, as it does when made at once.
+  void defer_check();
+  // The image, after committing a pending edit, with the check put off by
+  // defer_check() (when one is due) running meanwhile on a second thread.
+  // The view stays valid until the next change, and the bytes are the
+  // library's only once settle_check() has passed.
+  std::expected<Bytes, PdbError> bytes_while_checking();
+  // Waits for the check put off by defer_check() (or makes it, when
+  // bytes_while_checking() did not start it) and returns its verdict: the
+  // error the change would have returned, the library then as before the
+  // change, or success, also when no check was due.
+  std::expected<void, PdbError> settle_check();
+
  private:
   struct Edit;
   struct Decoded;
   struct Changes;  // the steps every change in place shares
+  struct PendingCheck;
   Library();
 
   // A decoding of the current image that keeps at least what `level` says,
@@ -334,6 +360,10 @@ class Library {
 
   // Validates and decodes `image` in full; on success it becomes the state.
   std::expected<void, PdbError> adopt(std::vector<std::uint8_t> image);
+  // Makes `image` the library's image with its check put off, keeping the
+  // state before to come back to; `unreadable_change`: a failed check gives
+  // UnreadableChange, as a change in place does.
+  void put_off_check(std::vector<std::uint8_t> image, bool unreadable_change);
 
   // The image: owned_, or bytes the caller lends (open_borrowed).
   std::vector<std::uint8_t> owned_;
@@ -342,6 +372,10 @@ class Library {
   std::unique_ptr<Decoded> decoded_;
   std::unique_ptr<Edit> edit_;
   std::size_t reserve_bytes_ = 0;
+  // defer_check() was called and no check has been put off since.
+  bool defer_next_check_ = false;
+  // The check put off, until settle_check().
+  std::unique_ptr<PendingCheck> pending_;
 };
 
 // --- Checking and salvaging an image ---
