@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -408,6 +409,42 @@ TEST(LibraryEdits, AFailedChangeLeavesTheLibraryAsItWas) {
   EXPECT_EQ(library.set_playlist_tracks(2, absent).error().message(), "playlist 2 is a folder, which holds no tracks");
   EXPECT_EQ(library.move_playlist(2, 1).error().message(), "playlist 1 is not a folder");
   EXPECT_EQ(bytes_of(library), before);
+}
+
+// A check put off to the write gives the bytes and reads of one made at
+// once, for each way a change is undone: by its log, by the image before,
+// and the commit of an edit; a call in between makes the check first.
+TEST(LibraryEdits, ACheckPutOffToTheWriteEndsAsOneMadeAtOnce) {
+  const std::vector<std::function<std::expected<void, PdbError>(Library&)>> changes = {
+      [](Library& l) { return l.set_tempo(2, 12800); },
+      [](Library& l) { return l.rename_playlist(1, std::string(300, 'n')); },
+      [](Library& l) {
+        TrackInput t;
+        t.id = 9;
+        t.title = "Added";
+        t.audio_path = "/music/9.mp3";
+        if (auto ok = l.add_track(t); !ok) return ok;
+        return l.commit();
+      }};
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    SCOPED_TRACE(i);
+    Library at_once = plain_library(3);
+    ASSERT_TRUE(changes[i](at_once));
+    Library beside = plain_library(3);
+    beside.defer_check();
+    ASSERT_TRUE(changes[i](beside));
+    auto image = beside.bytes_while_checking();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(std::vector<std::uint8_t>(image->begin(), image->end()), bytes_of(at_once));
+    EXPECT_TRUE(beside.settle_check());
+    EXPECT_TRUE(beside.settle_check());  // nothing left to settle
+    EXPECT_EQ(beside.playlists()->size(), at_once.playlists()->size());
+    Library between = plain_library(3);
+    between.defer_check();
+    ASSERT_TRUE(changes[i](between));
+    EXPECT_EQ(between.track(1)->title, "Title 1");
+    EXPECT_EQ(bytes_of(between), bytes_of(at_once));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomChanges, ::testing::Values(1u, 2u, 3u, 0xBEEFu, 0x5EEDu, 77u));
