@@ -619,6 +619,29 @@ TEST_P(OverlappingRows, PatchRefusesWhatWouldNotReadBack) {
                              R"(","tempos":{")" + std::to_string(c.track_id) + R"(":12850}})"),
       expected);
   EXPECT_EQ(scratch_.list(), std::vector<std::string>{"in.pdb"});
+
+  // The same change with its check put off to the write: the check fails
+  // there, the change is undone, and the library reads as before.
+  auto library = vantrel_pdb::Library::open(c.image);
+  ASSERT_TRUE(library);
+  library->defer_check();
+  ASSERT_TRUE(library->set_tempo(c.track_id, 12850));
+  ASSERT_TRUE(library->bytes_while_checking());
+  auto settled = library->settle_check();
+  ASSERT_FALSE(settled);
+  EXPECT_TRUE(settled.error().is<vantrel_pdb::pdb_error::UnreadableChange>());
+  EXPECT_EQ(patch_error(settled.error()).message, expected);
+  auto after = library->bytes();
+  ASSERT_TRUE(after);
+  EXPECT_EQ(Image(after->begin(), after->end()), c.image);
+
+  // An edit's last change is checked as the image is written, and named.
+  cli_runner::expect_failure(
+      cli_runner::run_dovrel(R"({"action":"edit","input":")" + input + R"(","output":")" + output +
+                             R"(","changes":[{"op":"setTrack","id":)" + std::to_string(c.track_id) +
+                             R"(,"bpm":128.5}]})"),
+      "changes[0]: " + vantrel_pdb::PdbError(vantrel_pdb::pdb_error::UnreadableChange{c.read_back_error}).message());
+  EXPECT_EQ(scratch_.list(), std::vector<std::string>{"in.pdb"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OverlappingRows,
