@@ -89,21 +89,40 @@ void TrackAdder::add(vantrel_pdb::TrackInput track) {
   if (auto ok = library_.add_track(std::move(track)); !ok) failure_ = Error(ok.error());
 }
 
-void TrackAdder::reserve_for(const std::vector<Track>& tracks, std::size_t text_bytes) {
+void TrackAdder::reserve_for(const vantrel_pdb::GrowthHint& hint, std::size_t text_bytes) {
   // The library is reserved before its first track is added.
-  if (text_size_ != 0 && !reserved_) library_.reserve(scaled(tracks_hint(tracks), text_size_, text_bytes));
+  if (text_size_ != 0 && !reserved_) library_.reserve(scaled(hint, text_size_, text_bytes));
   reserved_ = true;
 }
 
 void TrackAdder::add(std::vector<Track>&& tracks) {
-  reserve_for(tracks, 0);
+  reserve_for(tracks_hint(tracks), 0);
   for (Track& t : tracks) add(input_of(std::move(t)));
   std::vector<Track>().swap(tracks);
 }
 
-void TrackAdder::add_copies(const std::vector<Track>& tracks, std::size_t text_bytes) {
-  reserve_for(tracks, text_bytes);
-  for (const Track& t : tracks) add(input_of(t));
+TrackAdder::Batch TrackAdder::batch_of(std::vector<Track>&& tracks, std::size_t text_bytes, bool hinted) {
+  Batch batch;
+  if (hinted) batch.hint = tracks_hint(tracks);
+  batch.hinted = hinted;
+  batch.text_bytes = text_bytes;
+  batch.tracks = std::move(tracks);
+  return batch;
+}
+
+void TrackAdder::prepare(Batch& batch) {
+  batch.prepared.reserve(batch.tracks.size());
+  for (Track& t : batch.tracks) batch.prepared.push_back(vantrel_pdb::Library::prepare_track(input_of(std::move(t))));
+}
+
+void TrackAdder::add(Batch& batch) {
+  if (batch.hinted) reserve_for(batch.hint, batch.text_bytes);
+  reserved_ = true;
+  if (batch.prepared.empty()) prepare(batch);
+  for (vantrel_pdb::PreparedTrack& t : batch.prepared) {
+    if (failure_) return;
+    if (auto ok = library_.add_prepared(std::move(t)); !ok) failure_ = Error(ok.error());
+  }
 }
 
 Result<vantrel_pdb::Library> TrackAdder::finish(const Request& request) && {

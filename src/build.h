@@ -49,18 +49,35 @@ class TrackAdder {
   // Adds the tracks, moving their texts into the library; `tracks` is empty
   // after.
   void add(std::vector<Track>&& tracks);
-  // Adds copies of the tracks, which stay as they are: on another thread
-  // than the one that made them, their memory is best freed by that one.
-  // `text_bytes`: the request text the tracks array took up to the end of
-  // these (for for_text).
-  void add_copies(const std::vector<Track>& tracks, std::size_t text_bytes);
   void add(vantrel_pdb::TrackInput track);
+
+  // A batch of request tracks on its way to the library, prepared (their
+  // rows encoded) on the thread that read them or by add, whichever has
+  // time, with what reserving room takes of them.
+  struct Batch {
+    std::vector<Track> tracks;  // as read; moved from once prepared
+    std::vector<vantrel_pdb::PreparedTrack> prepared;
+    vantrel_pdb::GrowthHint hint;  // of these tracks, when `hinted`
+    bool hinted = false;
+    // The request text the tracks array took up to the end of these (for
+    // for_text).
+    std::size_t text_bytes = 0;
+  };
+  // The batch of `tracks`; with `hinted`, it carries their hint (the first
+  // batch must).
+  static Batch batch_of(std::vector<Track>&& tracks, std::size_t text_bytes, bool hinted);
+  // Prepares the batch's tracks, moving their texts. Runs on any thread.
+  static void prepare(Batch& batch);
+  // Adds the batch's tracks, preparing them first if they are not. What the
+  // library does not keep stays in the batch: on another thread than the
+  // one that made it, its memory is best freed by that one.
+  void add(Batch& batch);
 
   // Adds the request's playlists and returns the library, or the first failure.
   Result<vantrel_pdb::Library> finish(const Request& request) &&;
 
  private:
-  void reserve_for(const std::vector<Track>& tracks, std::size_t text_bytes);
+  void reserve_for(const vantrel_pdb::GrowthHint& hint, std::size_t text_bytes);
 
   vantrel_pdb::Library library_;
   std::optional<Error> failure_;

@@ -18,14 +18,20 @@ namespace dovrel {
 
 namespace {
 
+// The reader prepares a batch itself once this many wait for the adder: one
+// waits whenever the adder is busy, two when it falls behind.
+constexpr std::size_t kBacklogToPrepare = 2;
+
 // The batches on their way from the reading thread to the adding one.
 class BatchQueue {
  public:
-  void push(std::vector<Track>&& batch, std::size_t text_bytes) {
+  using Batch = TrackAdder::Batch;
+
+  void push(Batch&& batch) {
     {
       std::lock_guard lock(mutex_);
       if (abandoned_) return;
-      batches_.emplace_back(std::move(batch), text_bytes);
+      batches_.push_back(std::move(batch));
     }
     ready_.notify_one();
   }
@@ -46,20 +52,26 @@ class BatchQueue {
     batches_.clear();
   }
 
+  // The batches that wait for the adder.
+  std::size_t waiting() {
+    std::lock_guard lock(mutex_);
+    return batches_.size();
+  }
+
   // A batch the adder is done with, to be freed by the thread that made it.
-  void give_back(std::vector<Track>&& batch) {
+  void give_back(Batch&& batch) {
     std::lock_guard lock(mutex_);
     done_.push_back(std::move(batch));
   }
 
   // The batches given back so far.
-  std::vector<std::vector<Track>> take_back() {
+  std::vector<Batch> take_back() {
     std::lock_guard lock(mutex_);
     return std::exchange(done_, {});
   }
 
   // The next batch, or nothing once the queue is closed and empty.
-  std::optional<std::pair<std::vector<Track>, std::size_t>> pop() {
+  std::optional<Batch> pop() {
     std::unique_lock lock(mutex_);
     ready_.wait(lock, [this] { return closed_ || !batches_.empty(); });
     if (batches_.empty()) return std::nullopt;
@@ -71,8 +83,8 @@ class BatchQueue {
  private:
   std::mutex mutex_;
   std::condition_variable ready_;
-  std::deque<std::pair<std::vector<Track>, std::size_t>> batches_;
-  std::vector<std::vector<Track>> done_;
+  std::deque<Batch> batches_;
+  std::vector<Batch> done_;
   bool closed_ = false;
   bool abandoned_ = false;
 };
@@ -104,8 +116,8 @@ Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, st
     adding.emplace([&] {
       try {
         while (auto batch = queue.pop()) {
-          adder->add_copies(batch->first, batch->second);
-          queue.give_back(std::move(batch->first));
+          adder->add(*batch);
+          queue.give_back(std::move(*batch));
         }
       } catch (...) {
         adder_failure = std::current_exception();
@@ -120,11 +132,17 @@ Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, st
   std::optional<Request> request;
   std::exception_ptr reader_failure;
   try {
-    // The batches the adder is done with are freed here, where they were
-    // made: memory freed on another thread than the one that allocated it
-    // costs both threads a lock.
-    const TrackBatchSink sink = [&queue](std::vector<Track>&& batch, std::size_t text_bytes) {
-      queue.push(std::move(batch), text_bytes);
+    // A batch's tracks are prepared (their rows encoded) here while the
+    // adder is busy with an earlier one, else by the adder, so that the two
+    // threads share that work as their pace allows; what is made either way
+    // is the same. The batches the adder is done with are freed here, where
+    // they were made: memory freed on another thread than the one that
+    // allocated it costs both threads a lock.
+    bool first = true;
+    const TrackBatchSink sink = [&queue, &first](std::vector<Track>&& tracks, std::size_t text_bytes) {
+      auto batch = TrackAdder::batch_of(std::move(tracks), text_bytes, std::exchange(first, false));
+      if (queue.waiting() >= kBacklogToPrepare) TrackAdder::prepare(batch);
+      queue.push(std::move(batch));
       queue.take_back();
     };
     request = read_build_in_one_pass(text, &sink);

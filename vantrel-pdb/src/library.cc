@@ -341,20 +341,27 @@ std::expected<void, PdbError> Library::begin_edit() {
   return {};
 }
 
-std::expected<void, PdbError> Library::add_track(TrackInput track) {
-  if (auto ok = begin_edit(); !ok) return ok;
-  Edit& edit = *edit_;
-  auto drop = [this](PdbError error) {
-    edit_.reset();
-    return std::unexpected(std::move(error));
-  };
-  if (edit.known_tracks.contains(track.id) || edit.added_tracks.contains(track.id)) {
-    return drop(errors::refused(kDuplicateTrackId));
-  }
+// What a prepared track carries to add_prepared: the row as the editor
+// encoded it (or why it could not), and what the adding itself needs.
+struct PreparedTrack::Parts {
+  std::uint32_t id = 0;
+  bool known_file_type = false;
+  std::string artwork_path;
+  NewTrack row;  // its names serve the adding
+  std::expected<PdbEditor::EncodedTrack, PdbError> encoded;
+  bool spent = false;  // add_prepared has taken it
+};
+
+PreparedTrack::PreparedTrack(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+PreparedTrack::PreparedTrack(PreparedTrack&&) noexcept = default;
+PreparedTrack& PreparedTrack::operator=(PreparedTrack&&) noexcept = default;
+PreparedTrack::~PreparedTrack() = default;
+
+PreparedTrack Library::prepare_track(TrackInput track) {
   // A given file type is kept as it stands (a copy keeps the original's).
   const std::optional<std::uint16_t> file_type =
       track.file_type ? track.file_type : file_type_for_path(track.audio_path);
-  NewTrack row(std::move(track.title), track.audio_path);
+  NewTrack row(std::move(track.title), std::move(track.audio_path));
   row.id = track.id;
   // An extension outside the table fails the commit; until then the row
   // holds 0.
@@ -373,10 +380,31 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
   row.duration = track.duration;
   row.sample_depth = track.sample_depth;
   row.rating = track.rating;
-  auto location = edit.editor.add_track(row);
+  auto encoded = PdbEditor::encode_track(row);
+  return PreparedTrack(std::make_unique<PreparedTrack::Parts>(PreparedTrack::Parts{
+      track.id, file_type.has_value(), std::move(track.artwork_path), std::move(row), std::move(encoded), false}));
+}
+
+std::expected<void, PdbError> Library::add_track(TrackInput track) { return add_prepared(prepare_track(std::move(track))); }
+
+std::expected<void, PdbError> Library::add_prepared(PreparedTrack&& prepared) {
+  if (!prepared.parts_ || prepared.parts_->spent) return std::unexpected(errors::misuse("a prepared track added twice"));
+  if (auto ok = begin_edit(); !ok) return ok;
+  Edit& edit = *edit_;
+  PreparedTrack::Parts& track = *prepared.parts_;
+  track.spent = true;
+  auto drop = [this](PdbError error) {
+    edit_.reset();
+    return std::unexpected(std::move(error));
+  };
+  if (edit.known_tracks.contains(track.id) || edit.added_tracks.contains(track.id)) {
+    return drop(errors::refused(kDuplicateTrackId));
+  }
+  if (!track.encoded) return drop(std::move(track.encoded.error()));
+  auto location = edit.editor.add_encoded_track(track.row, *track.encoded);
   if (!location) return drop(location.error());
   edit.added_tracks.emplace(track.id);
-  edit.tracks.push_back({track.id, file_type.has_value(), std::move(track.artwork_path), *location});
+  edit.tracks.push_back({track.id, track.known_file_type, std::move(track.artwork_path), *location});
   return {};
 }
 

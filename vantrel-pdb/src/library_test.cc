@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "format/blank_image.h"
+#include "format/strings.h"
 
 namespace vantrel_pdb {
 namespace {
@@ -241,6 +243,41 @@ TEST(Library, RefusedEditsAreDroppedWhole) {
     EXPECT_EQ(result.error().message(), c.message) << c.name;
     EXPECT_TRUE(result.error().is<pdb_error::Refused>()) << c.name;
     EXPECT_EQ(bytes_of(library), before) << c.name;
+  }
+}
+
+// A track prepared on another thread adds as add_track adds it, and fails
+// as it fails: a taken id before a text that does not encode. A prepared
+// track is spent once added.
+TEST(Library, PreparedTracksAddAsAddTrackDoes) {
+  auto direct = small_library();
+  auto prepared = small_library();
+  ASSERT_TRUE(direct.add_track(track(40, "/music/d.flac", "/art/d.jpg")));
+  ASSERT_TRUE(direct.add_track(track(41, "/music/e.aiff")));
+  std::vector<PreparedTrack> made;
+  std::thread([&made] {
+    made.push_back(Library::prepare_track(track(40, "/music/d.flac", "/art/d.jpg")));
+    made.push_back(Library::prepare_track(track(41, "/music/e.aiff")));
+  }).join();
+  for (PreparedTrack& t : made) ASSERT_TRUE(prepared.add_prepared(std::move(t)));
+  ASSERT_TRUE(direct.commit());
+  ASSERT_TRUE(prepared.commit());
+  EXPECT_EQ(bytes_of(prepared), bytes_of(direct));
+
+  const auto before = bytes_of(prepared);
+  auto spent = prepared.add_prepared(std::move(made[0]));
+  ASSERT_FALSE(spent);
+  EXPECT_TRUE(spent.error().is<pdb_error::Misuse>());
+
+  TrackInput too_long = track(20, "/m/x.mp3");
+  too_long.title.assign(kMaxEncodedTextLength + 1, 'x');
+  for (auto [id, refusal] : {std::pair{20u, true}, std::pair{50u, false}}) {
+    too_long.id = id;
+    auto added = prepared.add_prepared(Library::prepare_track(too_long));
+    ASSERT_FALSE(added) << id;
+    EXPECT_EQ(added.error().is<pdb_error::Refused>(), refusal) << added.error().message();
+    EXPECT_EQ(added.error().is<pdb_error::StringTooLong>(), !refusal) << added.error().message();
+    EXPECT_EQ(bytes_of(prepared), before) << id;
   }
 }
 

@@ -102,6 +102,23 @@ struct TrackInput {
   std::optional<std::uint16_t> file_type = std::nullopt;
 };
 
+// A track made ready to add (Library::prepare_track): its row encoded but
+// for the ids the library gives it as it is added. Making one reads no
+// library, so a program may prepare tracks on one thread while another adds
+// them. Movable, not copyable.
+class PreparedTrack {
+ public:
+  PreparedTrack(PreparedTrack&&) noexcept;
+  PreparedTrack& operator=(PreparedTrack&&) noexcept;
+  ~PreparedTrack();
+
+ private:
+  friend class Library;
+  struct Parts;
+  explicit PreparedTrack(std::unique_ptr<Parts> parts);
+  std::unique_ptr<Parts> parts_;
+};
+
 // Changes to one track (Library::set_track): each field that holds a value
 // replaces the track's, the others stay as they are. Names are found or
 // created as add_track finds or creates them; an audio path sets the file
@@ -210,6 +227,16 @@ class Library {
   // editor's error (RowTooLarge, StringTooLong, ...). The audio path's
   // extension and the artwork are checked by commit.
   std::expected<void, PdbError> add_track(TrackInput track);
+
+  // add_track in two steps: add_prepared(prepare_track(t)) adds, and fails,
+  // exactly as add_track(t) does, in the same order (the duplicate id first,
+  // then a text that does not encode). prepare_track reads no library and
+  // may run on any thread. add_prepared takes what the library keeps and
+  // leaves the rest in `track`, which is spent, for its owner to free: a
+  // program that prepares on one thread and adds on another frees where it
+  // allocated. A spent track fails with Misuse.
+  static PreparedTrack prepare_track(TrackInput track);
+  std::expected<void, PdbError> add_prepared(PreparedTrack&& track);
 
   // Adds a playlist or folder under `parent_id`, which must be 0 or a
   // playlist of the database or of this edit, else it fails with

@@ -112,6 +112,22 @@ class PdbEditor {
   // written. Ids are the caller's to choose: none is checked here.
   std::expected<std::uint64_t, PdbError> add_track(const NewTrack& track);
 
+  // A track row encoded by encode_track: every field but the ids of its
+  // named rows and its serial, which add_encoded_track writes (zero until
+  // then), and the allocation the editor reserves for it.
+  struct EncodedTrack {
+    std::vector<std::uint8_t> row;
+    std::uint64_t alloc = 0;
+  };
+  // add_track in two steps. encode_track reads no editor, so that a caller
+  // may encode on another thread; it fails with StringTooLong.
+  // add_encoded_track(track, encoded) with `encoded` from encode_track(track)
+  // then does and fails as add_track(track) does from its check of the page
+  // capacity on; `track` serves for its names, and the ids are written into
+  // `encoded` on the way (its memory stays the caller's to free).
+  static std::expected<EncodedTrack, PdbError> encode_track(const NewTrack& track);
+  std::expected<std::uint64_t, PdbError> add_encoded_track(const NewTrack& track, EncodedTrack& encoded);
+
   // Appends a playlist tree node `id` under `parent_id` (the caller's ids,
   // not checked here). Its sort order is `sort_order` when given (an order
   // that a copy carries over; not checked against the siblings'), else one

@@ -77,26 +77,20 @@ struct EncodedSlots {
 
 // `alloc` is the size estimate, which covers the row (4 spare bytes and
 // every string rounded up to 4 leave room for all alignment padding), so the
-// row is made at that size once and cut to its length.
-std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const NamedIds& ids, std::uint32_t serial,
-                                          const EncodedSlots& strings, std::uint64_t alloc) {
+// row is made at that size once and cut to its length. The ids of the named
+// rows and the serial stay zero: the editor writes them as it adds the row.
+std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const EncodedSlots& strings, std::uint64_t alloc) {
   std::vector<std::uint8_t> row(std::max<std::uint64_t>(alloc, r::kFixedSize), 0);
   std::uint8_t* p = row.data();
   encode_fixed16(p + r::kSubtypeOffset, kTrackSubtype);
   encode_fixed32(p + r::kAuxWordOffset, kAuxWord);
   encode_fixed32(p + r::kSampleRateOffset, t.sample_rate);
   encode_fixed32(p + r::kFileSizeOffset, t.file_size);
-  encode_fixed32(p + r::kTrackSerialOffset, serial);
   encode_fixed32(p + r::kConstant24Offset, kConstant24);
   encode_fixed32(p + r::kArtworkIdOffset, t.artwork_id);
-  encode_fixed32(p + r::kKeyIdOffset, ids.key);
-  encode_fixed32(p + r::kLabelIdOffset, ids.label);
   encode_fixed32(p + r::kBitrateOffset, t.bitrate);
   encode_fixed32(p + r::kAuxNumberOffset, t.aux_number);
   encode_fixed32(p + r::kTempoOffset, t.tempo);
-  encode_fixed32(p + r::kGenreIdOffset, ids.genre);
-  encode_fixed32(p + r::kAlbumIdOffset, ids.album);
-  encode_fixed32(p + r::kArtistIdOffset, ids.artist);
   encode_fixed32(p + r::kIdOffset, t.id);
   encode_fixed16(p + r::kAuxShortAOffset, t.aux_short_a);
   encode_fixed16(p + r::kAuxShortBOffset, t.aux_short_b);
@@ -188,13 +182,24 @@ std::expected<void, PdbError> check_track_fits(const NewTrack& track, std::uint6
   return {};
 }
 
+std::expected<PdbEditor::EncodedTrack, PdbError> PdbEditor::encode_track(const NewTrack& track) {
+  EncodedSlots strings;
+  auto estimate = encode_slots(track, strings);
+  if (!estimate) return std::unexpected(estimate.error());
+  return EncodedTrack{track_row_bytes(track, strings, *estimate), *estimate};
+}
+
 std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& track) {
+  auto encoded = encode_track(track);
+  if (!encoded) return std::unexpected(encoded.error());
+  return add_encoded_track(track, *encoded);
+}
+
+std::expected<std::uint64_t, PdbError> PdbEditor::add_encoded_track(const NewTrack& track, EncodedTrack& encoded) {
   // Everything that can refuse the track row is settled before any named
   // row is written.
-  EncodedSlots strings;
-  auto encoded = encode_slots(track, strings);
-  if (!encoded) return std::unexpected(encoded.error());
-  const std::uint64_t estimate = *encoded;
+  if (encoded.row.size() < r::kFixedSize) return std::unexpected(errors::misuse("an encoded track row without its fixed part"));
+  const std::uint64_t estimate = encoded.alloc;
   auto max = max_alloc();
   if (!max) return std::unexpected(max.error());
   if (estimate > *max) return std::unexpected(PdbError(pdb_error::RowTooLarge{estimate, *max}));
@@ -249,8 +254,14 @@ std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& trac
     serial = *next;
   }
 
-  auto row = track_row_bytes(track, ids, serial, strings, estimate);
-  return append_row(table_kind::tracks, row, estimate, true);
+  std::uint8_t* p = encoded.row.data();
+  encode_fixed32(p + r::kTrackSerialOffset, serial);
+  encode_fixed32(p + r::kKeyIdOffset, ids.key);
+  encode_fixed32(p + r::kLabelIdOffset, ids.label);
+  encode_fixed32(p + r::kGenreIdOffset, ids.genre);
+  encode_fixed32(p + r::kAlbumIdOffset, ids.album);
+  encode_fixed32(p + r::kArtistIdOffset, ids.artist);
+  return append_row(table_kind::tracks, encoded.row, estimate, true);
 }
 
 std::expected<PdbEditor::NamedRowShape, PdbError> PdbEditor::named_row_shape(std::uint32_t kind,
