@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <exception>
+#include <functional>
 #include <queue>
 #include <string>
 #include <system_error>
@@ -385,10 +385,13 @@ PreparedTrack Library::prepare_track(TrackInput track) {
       track.id, file_type.has_value(), std::move(track.artwork_path), std::move(row), std::move(encoded), false}));
 }
 
-std::expected<void, PdbError> Library::add_track(TrackInput track) { return add_prepared(prepare_track(std::move(track))); }
+std::expected<void, PdbError> Library::add_track(TrackInput track) {
+  return add_prepared(prepare_track(std::move(track)));
+}
 
 std::expected<void, PdbError> Library::add_prepared(PreparedTrack&& prepared) {
-  if (!prepared.parts_ || prepared.parts_->spent) return std::unexpected(errors::misuse("a prepared track added twice"));
+  if (!prepared.parts_ || prepared.parts_->spent)
+    return std::unexpected(errors::misuse("a prepared track added twice"));
   if (auto ok = begin_edit(); !ok) return ok;
   Edit& edit = *edit_;
   PreparedTrack::Parts& track = *prepared.parts_;
@@ -787,7 +790,8 @@ std::expected<void, PdbError> Library::settle_check() {
     }
   }
   if (!pending->failure && *pending->result) {
-    decoded_ = std::make_unique<Decoded>(Decoded{std::move(**pending->result), Decoding::kRecordsButTracks, std::nullopt});
+    decoded_ =
+        std::make_unique<Decoded>(Decoded{std::move(**pending->result), Decoding::kRecordsButTracks, std::nullopt});
     return {};
   }
   // The check failed (or ran out of memory): the change goes.

@@ -2,6 +2,7 @@
 // fresh library through its own additions, with the rules of salvage()
 // (library.h) for what cannot be kept.
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@ namespace {
 namespace k = table_kind;
 using recovery::Recovered;
 using recovery::RecoveredRows;
+using recovery::TrackRow;
 
 constexpr std::uint64_t kPage = format::kPageSize;
 constexpr std::uint64_t kMaxAlloc = kPage - format::kRowOverhead;
@@ -111,65 +113,137 @@ class Rebuild {
     return hint;
   }
 
+  // A recovered track made ready to add, or why it is not added.
+  struct Ready {
+    std::optional<PreparedTrack> track;  // nullopt: lost, or `failure`
+    std::uint32_t id = 0;
+    std::optional<PdbError> failure;  // the row did not decode
+    std::uint64_t location = 0;
+  };
+
+  // The tracks, in table order, the first of each id that fits. The rows
+  // are decoded and prepared a chunk at a time by two threads, while the
+  // chunk before is added here: this thread joins the making once it has
+  // added, in runs taken from a shared counter, so that the two share the
+  // work as their pace allows. What is made is the same as one thread makes.
   std::expected<void, PdbError> add_tracks() {
     const Names artists(rows_.artists), albums(rows_.albums), genres(rows_.genres), keys(rows_.keys),
         labels(rows_.labels), artwork(rows_.artwork);
-    for (const auto& row : rows_.tracks) {
-      // Decoded one at a time, its texts moved into the new library.
-      auto decoded = row.record.decode();
-      if (!decoded) return internal("decode track at " + std::to_string(row.location), decoded.error());
-      Track& t = *decoded;
-      if (tracks_.contains(t.id)) {
-        ++lost_[k::tracks];
-        continue;
+    const std::size_t count = rows_.tracks.size();
+    // Makes the rows of the chunk from `begin` into `out`, a run at a time,
+    // until `taken` says every run is taken.
+    auto make = [&](std::size_t begin, std::vector<Ready>& out, std::atomic<std::size_t>& taken) {
+      for (std::size_t run = taken.fetch_add(kRun); run < out.size(); run = taken.fetch_add(kRun)) {
+        for (std::size_t i = run; i < std::min(out.size(), run + kRun); ++i) {
+          out[i] = ready(rows_.tracks[begin + i], artists, albums, genres, keys, labels, artwork);
+        }
       }
-      TrackInput in;
-      in.id = t.id;
-      in.title = std::move(t.strings[track_row::kTitleSlot]);
-      in.artist = artists[t.artist_id];
-      in.album = albums[t.album_id];
-      in.genre = genres[t.genre_id];
-      in.key = keys[t.key_id];
-      if (const std::string* label = labels.find(t.label_id); label && t.label_id != 0) in.label = *label;
-      in.audio_path = std::move(t.strings[track_row::kFilePathSlot]);
-      in.analysis_path = std::move(t.strings[track_row::kAnalysisPathSlot]);
-      // Artwork goes where the library cannot attach it: a path that is not
-      // short ASCII, a track of id 0.
-      if (const std::string* path = artwork.find(t.artwork_id); path && is_short_ascii(*path) && t.id != 0) {
-        in.artwork_path = *path;
+    };
+    std::expected<void, PdbError> added;
+    auto add = [&](std::vector<Ready>& chunk) {
+      for (Ready& r : chunk) {
+        if (!added) return;
+        if (r.failure) {
+          added = internal("decode track at " + std::to_string(r.location), *r.failure);
+        } else if (!r.track || !tracks_.emplace(r.id)) {
+          ++lost_[k::tracks];
+        } else if (auto ok = library_.add_prepared(std::move(*r.track)); !ok) {
+          added = internal("add track " + std::to_string(r.id), ok.error());
+        }
       }
-      in.comment = std::move(t.strings[track_row::kCommentSlot]);
-      in.tempo = t.tempo;
-      in.bitrate = t.bitrate;
-      in.sample_rate = t.sample_rate;
-      in.file_size = t.file_size;
-      in.duration = t.duration;
-      in.sample_depth = t.sample_depth;
-      in.rating = t.rating;
-      in.file_type = decode_fixed16(image_.data() + row.location + track_row::kFileTypeOffset);
-      if (!fits(in)) {
-        ++lost_[k::tracks];
-        continue;
+    };
+    std::vector<Ready> chunks[2];
+    const std::size_t steps = (count + kChunk - 1) / kChunk;
+    // Step c makes chunk c and adds chunk c - 1.
+    for (std::size_t c = 0; c <= steps && added; ++c) {
+      std::vector<Ready>& next = chunks[c % 2];
+      next.clear();  // chunk c - 2, added by now
+      if (c < steps) next.resize(std::min(kChunk, count - c * kChunk));
+      std::atomic<std::size_t> taken{0};
+      auto here = [&] {
+        if (c > 0) add(chunks[(c - 1) % 2]);
+        if (added) make(c * kChunk, next, taken);
+      };
+      if (count >= kTwoThreadTracks && c < steps) {
+        side_by_side(here, [&] { make(c * kChunk, next, taken); });
+      } else {
+        here();
       }
-      tracks_.emplace(in.id);
-      if (auto ok = library_.add_track(std::move(in)); !ok)
-        return internal("add track " + std::to_string(t.id), ok.error());
     }
-    return {};
+    return added;
+  }
+
+  // Tracks of one chunk of add_tracks, and of one run of its making; the
+  // fewest tracks worth a second thread.
+  static constexpr std::size_t kChunk = 4096;
+  static constexpr std::size_t kRun = 128;
+  static constexpr std::size_t kTwoThreadTracks = 2 * kChunk;
+
+  // The track of `row` prepared, unless its texts do not fit a row. Reads
+  // only the recovered rows, so that two threads may make tracks at once.
+  Ready ready(const Recovered<TrackRow>& row, const Names& artists, const Names& albums, const Names& genres,
+              const Names& keys, const Names& labels, const Names& artwork) const {
+    Ready result;
+    result.location = row.location;
+    // Decoded one at a time, its texts moved into the new library.
+    auto decoded = row.record.decode();
+    if (!decoded) {
+      result.failure = decoded.error();
+      return result;
+    }
+    Track& t = *decoded;
+    result.id = t.id;
+    TrackInput in;
+    in.id = t.id;
+    in.title = std::move(t.strings[track_row::kTitleSlot]);
+    in.artist = artists[t.artist_id];
+    in.album = albums[t.album_id];
+    in.genre = genres[t.genre_id];
+    in.key = keys[t.key_id];
+    if (const std::string* label = labels.find(t.label_id); label && t.label_id != 0) in.label = *label;
+    in.audio_path = std::move(t.strings[track_row::kFilePathSlot]);
+    in.analysis_path = std::move(t.strings[track_row::kAnalysisPathSlot]);
+    // Artwork goes where the library cannot attach it: a path that is not
+    // short ASCII, a track of id 0.
+    if (const std::string* path = artwork.find(t.artwork_id); path && is_short_ascii(*path) && t.id != 0) {
+      in.artwork_path = *path;
+    }
+    in.comment = std::move(t.strings[track_row::kCommentSlot]);
+    in.tempo = t.tempo;
+    in.bitrate = t.bitrate;
+    in.sample_rate = t.sample_rate;
+    in.file_size = t.file_size;
+    in.duration = t.duration;
+    in.sample_depth = t.sample_depth;
+    in.rating = t.rating;
+    in.file_type = decode_fixed16(image_.data() + row.location + track_row::kFileTypeOffset);
+    if (fits(in)) result.track = Library::prepare_track(std::move(in));
+    return result;
   }
 
   // Whether the library takes the track: add_track would otherwise drop the
-  // whole edit on a text too long for a row.
-  static bool fits(const TrackInput& in) {
-    NewTrack row(in.title, in.audio_path);
-    row.comment = in.comment;
-    row.analysis_path = in.analysis_path;
-    row.artist = in.artist;
-    row.album = in.album;
-    row.genre = in.genre;
-    row.key = in.key;
-    row.label = in.label;
-    return check_track_fits(row, kPage).has_value();
+  // whole edit on a text too long for a row. The texts are lent to the
+  // check and given back, not copied.
+  static bool fits(TrackInput& in) {
+    NewTrack row(std::move(in.title), std::move(in.audio_path));
+    row.comment = std::move(in.comment);
+    row.analysis_path = std::move(in.analysis_path);
+    row.artist = std::move(in.artist);
+    row.album = std::move(in.album);
+    row.genre = std::move(in.genre);
+    row.key = std::move(in.key);
+    row.label = std::move(in.label);
+    const bool fit = check_track_fits(row, kPage).has_value();
+    in.title = std::move(row.title);
+    in.audio_path = std::move(row.file_path);
+    in.comment = std::move(row.comment);
+    in.analysis_path = std::move(row.analysis_path);
+    in.artist = std::move(*row.artist);
+    in.album = std::move(*row.album);
+    in.genre = std::move(*row.genre);
+    in.key = std::move(*row.key);
+    in.label = std::move(row.label);
+    return fit;
   }
 
   std::expected<void, PdbError> add_playlists() {

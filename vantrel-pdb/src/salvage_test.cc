@@ -244,6 +244,32 @@ TEST(Salvage, ATrackTooLargeForTheLibraryIsLeftOutNotTheEdit) {
   EXPECT_EQ(loss_of(rescued.loss, k::tracks).lost, 1u);
 }
 
+// Enough tracks for the rows to be made by two threads a chunk at a time:
+// all come in table order, and the first of an id is kept across chunks.
+TEST(Salvage, FirstOfEachIdAcrossChunks) {
+  t::ImageBuilder b;
+  std::size_t table[20];
+  for (std::uint32_t kind = 0; kind < 20; ++kind) table[kind] = b.add_table(kind);
+  constexpr std::uint32_t kRows = 9000;
+  std::vector<std::uint32_t> kept;
+  for (std::uint32_t row = 0; row < kRows; ++row) {
+    // Rows 4096 and 8200 repeat kept ids, from the chunk before and its own.
+    const std::uint32_t id = row == 4096 ? 5 : row == 8200 ? 8199 : row + 1;
+    if (row != 4096 && row != 8200) kept.push_back(id);
+    b.add_row(table[k::tracks],
+              t::track_row(t::TrackRowFields{.id = id}.title("Track " + std::to_string(row)).path("/m/t.mp3")));
+  }
+  Salvage rescued = salvaged(b.finish());
+  Contents c = contents_of(bytes_of(rescued.library));
+  std::vector<std::uint32_t> ids;
+  for (const TrackInfo& track : c.tracks) ids.push_back(track.id);
+  EXPECT_EQ(ids, kept);
+  ASSERT_EQ(c.tracks.size(), kept.size());
+  EXPECT_EQ(c.tracks[4].title, "Track 4");  // id 5: the first row of the id
+  EXPECT_EQ(loss_of(rescued.loss, k::tracks).lost, 2u);
+  EXPECT_EQ(loss_of(rescued.loss, k::tracks).kept, kept.size());
+}
+
 // Each finding in full, for comparing two checks.
 std::vector<std::string> described(const Findings& findings) {
   std::vector<std::string> out;

@@ -198,7 +198,8 @@ std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& trac
 std::expected<std::uint64_t, PdbError> PdbEditor::add_encoded_track(const NewTrack& track, EncodedTrack& encoded) {
   // Everything that can refuse the track row is settled before any named
   // row is written.
-  if (encoded.row.size() < r::kFixedSize) return std::unexpected(errors::misuse("an encoded track row without its fixed part"));
+  if (encoded.row.size() < r::kFixedSize)
+    return std::unexpected(errors::misuse("an encoded track row without its fixed part"));
   const std::uint64_t estimate = encoded.alloc;
   auto max = max_alloc();
   if (!max) return std::unexpected(max.error());
