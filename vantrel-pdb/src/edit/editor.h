@@ -192,6 +192,16 @@ class PdbEditor {
   IdHashMap<std::uint32_t> table_sequences_;
   IdHashMap<IdHashSet> touched_pages_;
   bool dirty_ = false;
+  // The page the last append_row wrote to and its edit counts (values of
+  // the maps above, whose nodes stay where they are): appends come in runs
+  // to one page, and these spare each a run's lookups and its marking.
+  struct AppendPage {
+    std::uint32_t kind = 0;
+    std::uint32_t page = 0;
+    std::uint32_t* first_slot = nullptr;
+    std::uint32_t* row_count = nullptr;
+  };
+  std::optional<AppendPage> last_append_;
   // Every page on some directory entry's chain; filled by the first allocation.
   std::optional<IdHashSet> chain_pages_;
   // Answers the id, name and position questions of the higher operations.

@@ -138,24 +138,27 @@ std::expected<std::uint64_t, PdbError> PdbEditor::append_row(std::uint32_t kind,
   }
   const std::span<std::uint8_t> page = std::span(image_).subspan(*start, page_size_);
 
-  // First append to a page that held rows before this edit: the edit flags
-  // describe this edit only.
-  if (!edit_first_slots_.contains(p)) {
-    edit_first_slots_[p] = static_cast<std::uint32_t>(g);
-    edit_row_counts_[p] = 0;
-    f::clear_edit_flags(page, g);
+  if (!last_append_ || last_append_->kind != kind || last_append_->page != p) {
+    // First append to a page that held rows before this edit: the edit
+    // flags describe this edit only.
+    if (!edit_first_slots_.contains(p)) {
+      edit_first_slots_[p] = static_cast<std::uint32_t>(g);
+      edit_row_counts_[p] = 0;
+      f::clear_edit_flags(page, g);
+    }
+    if (auto ok = mark_table_touched(kind, p); !ok) return std::unexpected(ok.error());
+    last_append_ = AppendPage{kind, p, &edit_first_slots_[p], &edit_row_counts_[p]};
   }
-  if (auto ok = mark_table_touched(kind, p); !ok) return std::unexpected(ok.error());
 
   auto dest = f::put_row(page, g, used, row, alloc);
   if (stamp_row_index) encode_fixed16(dest.data() + kSlotStampOffset, static_cast<std::uint16_t>(g * kSlotStampFactor));
-  const std::uint32_t edit_rows = ++edit_row_counts_[p];
+  const std::uint32_t edit_rows = ++*last_append_->row_count;
 
   // g < 511, so the slot count fits the 9 bits the library reads.
   const std::uint64_t n = g + 1;
   f::recount(page, n);
   f::set_heap_use(page, n, used + alloc);
-  f::set_edit_counts(page, edit_rows, edit_first_slots_[p]);
+  f::set_edit_counts(page, edit_rows, *last_append_->first_slot);
 
   const std::uint64_t location = *start + f::kPageHeaderSize + used;
   lookup_->on_row_appended(image_, kind, location);
