@@ -391,7 +391,7 @@ std::expected<void, PdbError> Library::add_track(TrackInput track) {
 
 std::expected<void, PdbError> Library::add_prepared(PreparedTrack&& prepared) {
   if (!prepared.parts_ || prepared.parts_->spent)
-    return std::unexpected(errors::misuse("a prepared track added twice"));
+    return std::unexpected(errors::misuse("a prepared track that was added or moved from"));
   if (auto ok = begin_edit(); !ok) return ok;
   Edit& edit = *edit_;
   PreparedTrack::Parts& track = *prepared.parts_;

@@ -175,7 +175,7 @@ class Rebuild {
 
   // Tracks of one chunk of add_tracks, and of one run of its making; the
   // fewest tracks worth a second thread.
-  static constexpr std::size_t kChunk = 4096;
+  static constexpr std::size_t kChunk = 2048;
   static constexpr std::size_t kRun = 128;
   static constexpr std::size_t kTwoThreadTracks = 2 * kChunk;
 
