@@ -222,28 +222,17 @@ class Rebuild {
   }
 
   // Whether the library takes the track: add_track would otherwise drop the
-  // whole edit on a text too long for a row. The texts are lent to the
-  // check and given back, not copied.
-  static bool fits(TrackInput& in) {
-    NewTrack row(std::move(in.title), std::move(in.audio_path));
-    row.comment = std::move(in.comment);
-    row.analysis_path = std::move(in.analysis_path);
-    row.artist = std::move(in.artist);
-    row.album = std::move(in.album);
-    row.genre = std::move(in.genre);
-    row.key = std::move(in.key);
-    row.label = std::move(in.label);
-    const bool fit = check_track_fits(row, kPage).has_value();
-    in.title = std::move(row.title);
-    in.audio_path = std::move(row.file_path);
-    in.comment = std::move(row.comment);
-    in.analysis_path = std::move(row.analysis_path);
-    in.artist = std::move(*row.artist);
-    in.album = std::move(*row.album);
-    in.genre = std::move(*row.genre);
-    in.key = std::move(*row.key);
-    in.label = std::move(row.label);
-    return fit;
+  // whole edit on a text too long for a row.
+  static bool fits(const TrackInput& in) {
+    NewTrack row(in.title, in.audio_path);
+    row.comment = in.comment;
+    row.analysis_path = in.analysis_path;
+    row.artist = in.artist;
+    row.album = in.album;
+    row.genre = in.genre;
+    row.key = in.key;
+    row.label = in.label;
+    return check_track_fits(row, kPage).has_value();
   }
 
   std::expected<void, PdbError> add_playlists() {
