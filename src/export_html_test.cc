@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,22 @@ TEST(Summarize, CountsWhatThePageOpensWith) {
   EXPECT_EQ(s.tracks_without_artwork, 5u);
   using Duplicates = std::vector<std::pair<std::string, std::size_t>>;
   EXPECT_EQ(s.duplicate_audio_paths, (Duplicates{{"music/plain.wav", 3}, {"/music/ferry.flac", 2}}));
+}
+
+// Many paths, some repeated up to 13 times and a text apart: each repeated
+// path once, in the order it first comes again, with its count.
+TEST(Summarize, RepeatedPathsAsAMapCountsThem) {
+  std::vector<vantrel_pdb::TrackInfo> tracks;
+  std::map<std::string, std::size_t> model;
+  std::vector<std::string> order;
+  for (std::uint32_t id = 1; id <= 3000; ++id) {
+    std::string path = id % 3 == 0 ? "/m/" + std::to_string(id % 229) + ".mp3" : "/m/only-" + std::to_string(id);
+    if (++model[path] == 2) order.push_back(path);
+    tracks.push_back(export_test::track(id, "t", "", path));
+  }
+  std::vector<std::pair<std::string, std::size_t>> expected;
+  for (const std::string& path : order) expected.emplace_back(path, model[path]);
+  EXPECT_EQ(summarize(tracks, {}).duplicate_audio_paths, expected);
 }
 
 TEST(HtmlData, HoldsTracksPlaylistsSummaryAndImages) {
