@@ -64,6 +64,21 @@ Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, c
   return report;
 }
 
+Result<OutputLine> write_checked(vantrel_pdb::Library& library, OutputLine report, const Request& request,
+                                 const CheckFailure& check_failure) {
+  auto image = library.bytes_while_checking();
+  if (!image) return std::unexpected(Error(image.error()));
+  const auto settled = [&]() -> Result<void> {
+    if (auto checked = library.settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+    return {};
+  };
+  if (auto written = write_when_ready(*image, settled, request); !written) {
+    if (auto checked = settled(); !checked) return std::unexpected(std::move(checked.error()));
+    return std::unexpected(std::move(written.error()));
+  }
+  return report;
+}
+
 namespace {
 
 Result<OutputLine> run_read(const Request& request) {
@@ -83,9 +98,6 @@ Result<OutputLine> run_read(const Request& request) {
   const vantrel_pdb::Bytes bytes(*kept);
   return read(bytes, std::move(kept));
 }
-
-// How a failed check of the library's last change reads.
-using CheckFailure = std::function<Error(const vantrel_pdb::PdbError&)>;
 
 // Writes the library's image and reports it as it will be on disk. The
 // check of the last change, when the caller put it off (defer_check), runs

@@ -3,6 +3,7 @@
 #ifndef DOVREL_ACTIONS_H_
 #define DOVREL_ACTIONS_H_
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,6 +69,16 @@ Result<OutputLine> run_action(Request request, std::optional<Result<vantrel_pdb:
 // there is none, else writes the image there (write_output, the report's
 // sink checked before the rename) and returns the line.
 Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, const Request& request);
+
+// How a failed check of the library's last change reads.
+using CheckFailure = std::function<Error(const vantrel_pdb::PdbError&)>;
+
+// write_reported for a library whose last check the caller put off
+// (Library::defer_check): its image is written while the check runs, which
+// must pass before the new file replaces the old. A failed check is the
+// failure (as `check_failure` words it), even when the write failed too.
+Result<OutputLine> write_checked(vantrel_pdb::Library& library, OutputLine report, const Request& request,
+                                 const CheckFailure& check_failure);
 
 }  // namespace dovrel
 

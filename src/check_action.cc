@@ -91,12 +91,13 @@ Result<std::string> run_check(const Request& request) {
 
 Result<OutputLine> run_salvage(const Request& request) {
   if (!request.input) return fail(kMissingInput);
-  std::vector<std::uint8_t> image;
+  std::optional<vantrel_pdb::Library> library;
   JsonWriter out;
   {
     auto input = InputBytes::open(*request.input);
     if (!input) return std::unexpected(std::move(input.error()));
-    auto [findings, rescued] = vantrel_pdb::check_and_salvage(input->bytes(), request.check.limit);
+    // The new library's check runs while its image is written.
+    auto [findings, rescued] = vantrel_pdb::check_and_salvage(input->bytes(), request.check.limit, true);
     if (!rescued) return std::unexpected(Error(rescued.error()));
     out.begin_object();
     out.key("check");
@@ -107,12 +108,17 @@ Result<OutputLine> run_salvage(const Request& request) {
     write_counts(rescued->loss, &vantrel_pdb::TableLoss::lost, out);
     out.end_object();
     out.raw("\n");
-    auto bytes = std::move(rescued->library).take_bytes();
-    if (!bytes) return std::unexpected(Error(bytes.error()));
-    image = std::move(*bytes);
+    library.emplace(std::move(rescued->library));
   }
-  if (request.output && same_file(*request.input, *request.output)) return fail(kSalvageOutputIsInput);
-  return write_reported(image, std::move(out).take(), request);
+  const auto check_failure = [](const vantrel_pdb::PdbError& error) {
+    return Error(vantrel_pdb::salvage_check_failure(error));
+  };
+  if (request.output && same_file(*request.input, *request.output)) {
+    // The check settles first: its failure is the salvage's, as it was.
+    if (auto checked = library->settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+    return fail(kSalvageOutputIsInput);
+  }
+  return write_checked(*library, std::move(out).take(), request, check_failure);
 }
 
 }  // namespace dovrel

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "actions.h"
 #include "build.h"
 #include "cli_runner_test_util.h"
 #include "format/coding.h"
@@ -620,17 +621,22 @@ TEST_P(OverlappingRows, PatchRefusesWhatWouldNotReadBack) {
       expected);
   EXPECT_EQ(scratch_.list(), std::vector<std::string>{"in.pdb"});
 
-  // The same change with its check put off to the write: the check fails
-  // there, the change is undone, and the library reads as before.
+  // The same change with its check put off to the write (write_checked):
+  // the check fails before the new file would take the output's place, the
+  // change is undone, and the library reads as before.
   auto library = vantrel_pdb::Library::open(c.image);
   ASSERT_TRUE(library);
   library->defer_check();
   ASSERT_TRUE(library->set_tempo(c.track_id, 12850));
-  ASSERT_TRUE(library->bytes_while_checking());
-  auto settled = library->settle_check();
-  ASSERT_FALSE(settled);
-  EXPECT_TRUE(settled.error().is<vantrel_pdb::pdb_error::UnreadableChange>());
-  EXPECT_EQ(patch_error(settled.error()).message, expected);
+  Request request;
+  request.output = output;
+  auto written = write_checked(*library, OutputLine("unused\n"), request, [](const vantrel_pdb::PdbError& error) {
+    EXPECT_TRUE(error.is<vantrel_pdb::pdb_error::UnreadableChange>()) << error.message();
+    return patch_error(error);
+  });
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message, expected);
+  EXPECT_EQ(scratch_.list(), std::vector<std::string>{"in.pdb"});
   auto after = library->bytes();
   ASSERT_TRUE(after);
   EXPECT_EQ(Image(after->begin(), after->end()), c.image);

@@ -88,14 +88,18 @@ std::vector<std::uint32_t> in_order(std::vector<Placed>& entries) {
 
 class Rebuild {
  public:
-  Rebuild(Bytes image, const RecoveredRows& rows) : image_(image), rows_(rows) {}
+  // With `check_beside_write`, the commit's check is put off for the
+  // caller to settle (check_and_salvage).
+  Rebuild(Bytes image, const RecoveredRows& rows, bool check_beside_write = false)
+      : image_(image), rows_(rows), check_beside_write_(check_beside_write) {}
 
   std::expected<Salvage, PdbError> run() {
+    if (check_beside_write_) library_.defer_check();
     library_.reserve(growth_hint());
     if (auto ok = add_tracks(); !ok) return std::unexpected(ok.error());
     if (auto ok = add_playlists(); !ok) return std::unexpected(ok.error());
     if (auto ok = add_history(); !ok) return std::unexpected(ok.error());
-    if (auto ok = library_.commit(); !ok) return internal("commit the new database", ok.error());
+    if (auto ok = library_.commit(); !ok) return std::unexpected(salvage_check_failure(ok.error()));
     return finish();
   }
 
@@ -333,7 +337,9 @@ class Rebuild {
   }
 
   std::expected<Salvage, PdbError> finish() {
-    auto image = library_.bytes();
+    // A check put off runs from here on, beside the counting and the
+    // caller's write.
+    auto image = check_beside_write_ ? library_.bytes_while_checking() : library_.bytes();
     if (!image) return internal("read the new database", image.error());
     kept_[k::tracks] = tracks_.size();
     // Names and artwork are as the tracks made them: counted where the
@@ -359,6 +365,7 @@ class Rebuild {
 
   Bytes image_;
   const RecoveredRows& rows_;
+  bool check_beside_write_ = false;
   Library library_ = Library::create();
   IdSet tracks_;  // ids of the kept tracks
   std::map<std::uint32_t, std::uint64_t> kept_;
@@ -378,11 +385,18 @@ std::expected<Salvage, PdbError> salvage(Bytes image) {
   return Rebuild(image, rows).run();
 }
 
-CheckedSalvage check_and_salvage(Bytes image, std::size_t limit) {
+PdbError salvage_check_failure(const PdbError& error) {
+  return errors::internal("salvage could not commit the new database: " + error.message());
+}
+
+CheckedSalvage check_and_salvage(Bytes image, std::size_t limit, bool check_beside_write) {
   Findings findings;
   std::optional<std::expected<Salvage, PdbError>> rescued;
   auto checking = [&] { findings = check(image, limit); };
-  auto salvaging = [&] { rescued.emplace(salvage(image)); };
+  auto salvaging = [&] {
+    const RecoveredRows rows = recovery::recover_rows(image);
+    rescued.emplace(Rebuild(image, rows, check_beside_write).run());
+  };
   if (image.size() >= kSideBySideImageBytes) {
     side_by_side(salvaging, checking);
   } else {

@@ -306,6 +306,19 @@ TEST(Salvage, CheckedBesideTheSalvageAsInTurn) {
       EXPECT_EQ(loss_of(both.rescued->loss, table.kind).kept, table.kept);
       EXPECT_EQ(loss_of(both.rescued->loss, table.kind).lost, table.lost);
     }
+    // With the new library's check put off to the caller's write: the same
+    // image once the check has passed, and the same counts.
+    CheckedSalvage beside = check_and_salvage(image, 20, true);
+    ASSERT_TRUE(beside.rescued) << beside.rescued.error().message();
+    auto written = beside.rescued->library.bytes_while_checking();
+    ASSERT_TRUE(written);
+    const Image image_written(written->begin(), written->end());
+    ASSERT_TRUE(beside.rescued->library.settle_check());
+    EXPECT_EQ(image_written, bytes_of(alone.library));
+    for (const TableLoss& table : alone.loss.tables) {
+      EXPECT_EQ(loss_of(beside.rescued->loss, table.kind).kept, table.kept);
+      EXPECT_EQ(loss_of(beside.rescued->loss, table.kind).lost, table.lost);
+    }
   }
 }
 

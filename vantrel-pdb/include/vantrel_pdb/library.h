@@ -423,7 +423,7 @@ Findings check(Bytes image, std::size_t limit = kDefaultFindingLimit);
 // A new, clean database made of every row of an image that can still be
 // read (salvage()), and what of the image it could not keep.
 struct Salvage {
-  Library library;  // committed and checked as Library::open checks
+  Library library;  // committed and checked as Library::open checks (see check_and_salvage)
   Loss loss;
 };
 
@@ -457,7 +457,17 @@ struct CheckedSalvage {
 // check(image, limit) and salvage(image), the same results as the two calls
 // in turn; an image of 1 MiB or more is checked on a second thread while it
 // is salvaged (both only read it) on a machine of more than one core.
-CheckedSalvage check_and_salvage(Bytes image, std::size_t limit = kDefaultFindingLimit);
+// With `check_beside_write`, the check of the new library's commit is put
+// off as Library::defer_check puts it off, for a caller that writes the
+// image: write bytes_while_checking(), and call settle_check() before the
+// written file replaces another. A failed check (which no image the reader
+// decodes should cause) is then the salvage's failure, whose message
+// salvage_check_failure gives; the counts do not depend on it.
+CheckedSalvage check_and_salvage(Bytes image, std::size_t limit = kDefaultFindingLimit,
+                                 bool check_beside_write = false);
+
+// The failure a salvage reports when the check of its new library fails.
+PdbError salvage_check_failure(const PdbError& error);
 
 VANTREL_PDB_API_END
 }  // namespace vantrel_pdb
