@@ -64,16 +64,20 @@ Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, c
   return report;
 }
 
-Result<OutputLine> write_checked(vantrel_pdb::Library& library, OutputLine report, const Request& request,
-                                 const CheckFailure& check_failure) {
+Result<OutputLine> write_checked(vantrel_pdb::Library& library, const Request& request,
+                                 const CheckFailure& check_failure, const MakeReport& make_report) {
   auto image = library.bytes_while_checking();
   if (!image) return std::unexpected(Error(image.error()));
-  const auto settled = [&]() -> Result<void> {
+  OutputLine report;
+  const auto ready = [&]() -> Result<void> {
     if (auto checked = library.settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+    auto made = make_report(*image);
+    if (!made) return std::unexpected(std::move(made.error()));
+    report = std::move(*made);
     return {};
   };
-  if (auto written = write_when_ready(*image, settled, request); !written) {
-    if (auto checked = settled(); !checked) return std::unexpected(std::move(checked.error()));
+  if (auto written = write_when_ready(*image, ready, request); !written) {
+    if (auto checked = library.settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
     return std::unexpected(std::move(written.error()));
   }
   return report;
@@ -99,38 +103,22 @@ Result<OutputLine> run_read(const Request& request) {
   return read(bytes, std::move(kept));
 }
 
-// Writes the library's image and reports it as it will be on disk. The
-// check of the last change, when the caller put it off (defer_check), runs
-// while the image is written; the report is made once the check has passed
-// and before the new file replaces the old, so that nothing but printing
-// comes after the rename. The report's tracks are rendered as the line is
-// printed (render_report has read all that can fail before), so that the
-// image and the whole report are never in memory at once. A failed check
-// is the failure, even when the write failed too, as when it came first.
+// Writes the library's image and reports it as it will be on disk, the
+// check of the last change (when the caller put it off) beside the write
+// (write_checked). The report's tracks are rendered as the line is printed
+// (render_report has read all that can fail before), so that the image and
+// the whole report are never in memory at once.
 Result<OutputLine> report_and_write(vantrel_pdb::Library&& made, const Request& request,
                                     const CheckFailure& check_failure) {
   auto library = std::make_shared<vantrel_pdb::Library>(std::move(made));
-  auto image = library->bytes_while_checking();
-  if (!image) return std::unexpected(Error(image.error()));
-  OutputLine report;
-  const auto make_report = [&]() -> Result<void> {
-    if (auto checked = library->settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+  return write_checked(*library, request, check_failure, [&](vantrel_pdb::Bytes image) -> Result<OutputLine> {
     if (request.report == ReportKind::kSummary) {
       auto counts = library->counts();
       if (!counts) return std::unexpected(Error(counts.error()));
-      report = render_summary(*counts, image->size());
-      return {};
+      return render_summary(*counts, image.size());
     }
-    auto full = render_report(*library, library);
-    if (!full) return std::unexpected(std::move(full.error()));
-    report = std::move(*full);
-    return {};
-  };
-  if (auto written = write_when_ready(*image, make_report, request); !written) {
-    if (auto checked = library->settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
-    return std::unexpected(std::move(written.error()));
-  }
-  return report;
+    return render_report(*library, library);
+  });
 }
 
 Error library_error(const vantrel_pdb::PdbError& error) { return Error(error); }

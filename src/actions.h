@@ -73,12 +73,17 @@ Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, c
 // How a failed check of the library's last change reads.
 using CheckFailure = std::function<Error(const vantrel_pdb::PdbError&)>;
 
+// The line to print about a written image, made once its check has passed.
+using MakeReport = std::function<Result<OutputLine>(vantrel_pdb::Bytes image)>;
+
 // write_reported for a library whose last check the caller put off
 // (Library::defer_check): its image is written while the check runs, which
-// must pass before the new file replaces the old. A failed check is the
-// failure (as `check_failure` words it), even when the write failed too.
-Result<OutputLine> write_checked(vantrel_pdb::Library& library, OutputLine report, const Request& request,
-                                 const CheckFailure& check_failure);
+// must pass before the new file replaces the old; the line is made then, by
+// `make_report`, so that nothing but printing comes after the rename. A
+// failed check is the failure (as `check_failure` words it), even when the
+// write failed too.
+Result<OutputLine> write_checked(vantrel_pdb::Library& library, const Request& request,
+                                 const CheckFailure& check_failure, const MakeReport& make_report);
 
 }  // namespace dovrel
 

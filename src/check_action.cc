@@ -118,7 +118,8 @@ Result<OutputLine> run_salvage(const Request& request) {
     if (auto checked = library->settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
     return fail(kSalvageOutputIsInput);
   }
-  return write_checked(*library, std::move(out).take(), request, check_failure);
+  return write_checked(*library, request, check_failure,
+                       [&out](vantrel_pdb::Bytes) -> Result<OutputLine> { return std::move(out).take(); });
 }
 
 }  // namespace dovrel

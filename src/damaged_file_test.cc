@@ -630,10 +630,13 @@ TEST_P(OverlappingRows, PatchRefusesWhatWouldNotReadBack) {
   ASSERT_TRUE(library->set_tempo(c.track_id, 12850));
   Request request;
   request.output = output;
-  auto written = write_checked(*library, OutputLine("unused\n"), request, [](const vantrel_pdb::PdbError& error) {
-    EXPECT_TRUE(error.is<vantrel_pdb::pdb_error::UnreadableChange>()) << error.message();
-    return patch_error(error);
-  });
+  auto written = write_checked(
+      *library, request,
+      [](const vantrel_pdb::PdbError& error) {
+        EXPECT_TRUE(error.is<vantrel_pdb::pdb_error::UnreadableChange>()) << error.message();
+        return patch_error(error);
+      },
+      [](vantrel_pdb::Bytes) -> Result<OutputLine> { return OutputLine("unused\n"); });
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error().message, expected);
   EXPECT_EQ(scratch_.list(), std::vector<std::string>{"in.pdb"});
