@@ -541,6 +541,40 @@ TEST(Build, BuiltWhileReadGivesTheSameBytes) {
   EXPECT_EQ(refused.error().message, "input: expected a string, got 7");
 }
 
+// Batches of tracks added as they come, each prepared where it was read or
+// left to the adder: the same bytes, and the same first failure, whichever
+// thread prepared which batch.
+TEST(Build, BatchesPreparedByEitherThreadAddAlike) {
+  std::vector<Track> tracks;
+  for (std::uint32_t id = 1; id <= 40; ++id) tracks.push_back(track(id, id % 2 ? "/m/a.flac" : "/m/b.mp3"));
+  const Request r = request(tracks, {playlist(1, 0, false, {3, 40})});
+  std::vector<Track> repeated = tracks;
+  repeated[25].id = 2;  // in the third batch
+  for (const std::vector<Track>* source : {&tracks, &repeated}) {
+    const std::string expected = source == &tracks ? "(built)" : "Duplicate track ID";
+    for (int pattern : {0, 1, 2}) {  // none prepared here, all, every other
+      TrackAdder adder = TrackAdder::for_text(4000);
+      for (std::size_t begin = 0, b = 0; begin < source->size(); begin += 10, ++b) {
+        std::vector<Track> part(source->begin() + static_cast<std::ptrdiff_t>(begin),
+                                source->begin() + static_cast<std::ptrdiff_t>(begin + 10));
+        auto batch = TrackAdder::batch_of(std::move(part), 100 * (begin + 10), b == 0);
+        if (pattern == 1 || (pattern == 2 && b % 2 == 1)) TrackAdder::prepare(batch);
+        adder.add(batch);
+      }
+      auto library = std::move(adder).finish(r);
+      std::string message = "(built)";
+      if (!library) {
+        message = library.error().message;
+      } else if (auto image = std::move(*library).take_bytes(); !image) {
+        message = image.error().message();
+      } else {
+        EXPECT_EQ(*image, built(r)) << pattern;
+      }
+      EXPECT_EQ(message, expected) << pattern;
+    }
+  }
+}
+
 // The command line: which message a failing build prints, and that it
 // leaves no file behind.
 class BuildCommand : public ::testing::Test {

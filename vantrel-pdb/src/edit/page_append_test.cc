@@ -169,6 +169,35 @@ TEST(AppendRow, PageFromAnEarlierEditKeepsOnlyThisEditsFlags) {
   EXPECT_EQ(get_u16(out, p + 4096 - 36 - 6 - 2 * 5), 21 * 12);  // slot 21's offset
 }
 
+// Appends to two tables in turn, one of them moving on to a fresh page
+// between two appends of its own, and the editor moved between two: each page counts this edit's
+// rows on it alone.
+TEST(AppendRow, EachPageCountsItsOwnRowsWhenTablesTakeTurns) {
+  auto editor = PdbEditor::from_bytes(make_blank_image());
+  auto last_page = [](const PdbEditor& e, std::uint32_t kind) {
+    return get_u32(image_of(e), entry(kind) + f::kEntryLastPageOffset);
+  };
+  ASSERT_TRUE(editor.append_row(8, testing::entry_row(1, 0, 0), 12, false));
+  const std::uint32_t entries = last_page(editor, 8);
+  ASSERT_TRUE(editor.append_row(19, ByteVec(4000, 7), 4000, false));
+  const std::uint32_t first = last_page(editor, 19);
+  ASSERT_TRUE(editor.append_row(19, ByteVec(100, 8), 100, false));  // does not fit: a fresh page
+  const std::uint32_t second = last_page(editor, 19);
+  ASSERT_NE(second, first);
+  ASSERT_TRUE(editor.append_row(8, testing::entry_row(2, 0, 0), 12, false));
+  PdbEditor moved = std::move(editor);
+  ASSERT_TRUE(moved.append_row(8, testing::entry_row(3, 0, 0), 12, false));
+  ASSERT_TRUE(moved.append_row(19, ByteVec(100, 9), 100, false));
+  const ByteVec image = image_of(moved);
+  const struct { std::uint32_t page, rows; } pages[] = {{entries, 3}, {first, 1}, {second, 2}};
+  for (const auto& page : pages) {
+    const std::uint64_t p = std::uint64_t{page.page} * kPage;
+    EXPECT_EQ(get_u16(image, p + f::kEditRowCountOffset), page.rows) << page.page;
+    EXPECT_EQ(get_u16(image, p + f::kEditFirstSlotOffset), 0) << page.page;
+    EXPECT_EQ(packed_counts(image, page.page), page.rows | (page.rows << 13)) << page.page;
+  }
+}
+
 TEST(AppendRow, DeletedSlotsKeepTheirNumbersAndAreNotCounted) {
   testing::ImageBuilder b;
   auto t = b.add_table(8);
