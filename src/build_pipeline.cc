@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -21,15 +22,21 @@ namespace {
 // The reader prepares a batch itself once this many wait for the adder: one
 // waits whenever the adder is busy, two when it falls behind.
 constexpr std::size_t kBacklogToPrepare = 2;
+// The reader waits once this many batches wait for the adder: a slow adder
+// (fresh pages of the image can be slow to come) must not let the whole
+// parsed request pile up in memory.
+constexpr std::size_t kMostWaiting = 8;
 
 // The batches on their way from the reading thread to the adding one.
 class BatchQueue {
  public:
   using Batch = TrackAdder::Batch;
 
+  // Waits while kMostWaiting batches wait already.
   void push(Batch&& batch) {
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
+      room_.wait(lock, [this] { return abandoned_ || batches_.size() < kMostWaiting; });
       if (abandoned_) return;
       batches_.push_back(std::move(batch));
     }
@@ -47,9 +54,12 @@ class BatchQueue {
 
   // The adder has stopped: later batches are dropped as they come.
   void abandon() {
-    std::lock_guard lock(mutex_);
-    abandoned_ = true;
-    batches_.clear();
+    {
+      std::lock_guard lock(mutex_);
+      abandoned_ = true;
+      batches_.clear();
+    }
+    room_.notify_all();
   }
 
   // The batches that wait for the adder.
@@ -77,12 +87,15 @@ class BatchQueue {
     if (batches_.empty()) return std::nullopt;
     auto batch = std::move(batches_.front());
     batches_.pop_front();
+    lock.unlock();
+    room_.notify_one();
     return batch;
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable ready_;
+  std::condition_variable room_;
   std::deque<Batch> batches_;
   std::vector<Batch> done_;
   bool closed_ = false;
@@ -95,18 +108,13 @@ Result<ParsedRequest> parsed_alone(std::vector<std::uint8_t> input) {
   return ParsedRequest{std::move(*request), std::nullopt};
 }
 
-}  // namespace
-
-Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, std::size_t min_text) {
-  const std::size_t size = input.size();
-  if (size < min_text || std::thread::hardware_concurrency() < 2) return parsed_alone(std::move(input));
-  input.resize(size + kRequestPadding);
-  const std::string_view text(reinterpret_cast<const char*>(input.data()), size);
+// The build of `text` (followed by kRequestPadding readable bytes) made as
+// it is read; nothing when the request's own reader must read it instead.
+// `release` is called once the text is no longer needed.
+std::optional<Result<ParsedRequest>> build_in_one_pass(std::string_view text, const std::function<void()>& release) {
+  const std::size_t size = text.size();
   // The request's own reader gives the message for text that is not UTF-8.
-  if (!simdjson::validate_utf8(text.data(), text.size())) {
-    input.resize(size);
-    return parsed_alone(std::move(input));
-  }
+  if (!simdjson::validate_utf8(text.data(), text.size())) return std::nullopt;
 
   BatchQueue queue;
   std::optional<TrackAdder> adder(TrackAdder::for_text(size));
@@ -126,8 +134,7 @@ Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, st
     });
   } catch (const std::system_error&) {
     // No thread to be had: the request is parsed first and built after.
-    input.resize(size);
-    return parsed_alone(std::move(input));
+    return std::nullopt;
   }
   std::optional<Request> request;
   std::exception_ptr reader_failure;
@@ -156,15 +163,38 @@ Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, st
   if (!request) {
     // Not a build the one pass reads, or a fault in it: what was added goes,
     // and the request's own reader gives the request or its message.
-    adder.reset();
-    input.resize(size);
-    return parsed_alone(std::move(input));
+    return std::nullopt;
   }
-  std::vector<std::uint8_t>().swap(input);
+  release();
   auto library = std::move(*adder).finish(*request);
   // The playlists went to the library too; the rest of the request serves the action.
   std::vector<Playlist>().swap(request->playlists);
   return ParsedRequest{std::move(*request), std::move(library)};
+}
+
+bool worth_a_second_thread(std::size_t size, std::size_t min_text) {
+  return size >= min_text && std::thread::hardware_concurrency() >= 2;
+}
+
+}  // namespace
+
+Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, std::size_t min_text) {
+  const std::size_t size = input.size();
+  if (!worth_a_second_thread(size, min_text)) return parsed_alone(std::move(input));
+  input.resize(size + kRequestPadding);
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), size);
+  auto built = build_in_one_pass(text, [&input] { std::vector<std::uint8_t>().swap(input); });
+  if (built) return std::move(*built);
+  input.resize(size);
+  return parsed_alone(std::move(input));
+}
+
+Result<ParsedRequest> parse_request_building(std::string_view padded_text, std::size_t min_text) {
+  if (worth_a_second_thread(padded_text.size(), min_text)) {
+    auto built = build_in_one_pass(padded_text, [] {});
+    if (built) return std::move(*built);
+  }
+  return parsed_alone(std::vector<std::uint8_t>(padded_text.begin(), padded_text.end()));
 }
 
 }  // namespace dovrel

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "error.h"
@@ -35,6 +36,11 @@ struct ParsedRequest {
 // An exception of either thread (std::bad_alloc above all) is thrown here
 // once both have stopped.
 Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, std::size_t min_text = kPipelinedText);
+
+// As above for a text that stands elsewhere and is followed by
+// kRequestPadding readable bytes (a mapped file's), which it only reads;
+// the request's own reader, when it must read it, reads a copy.
+Result<ParsedRequest> parse_request_building(std::string_view padded_text, std::size_t min_text = kPipelinedText);
 
 }  // namespace dovrel
 

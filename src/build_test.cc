@@ -539,6 +539,24 @@ TEST(Build, BuiltWhileReadGivesTheSameBytes) {
   auto refused = parse_request_building(std::vector<std::uint8_t>(faulty.begin(), faulty.end()), 0);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().message, "input: expected a string, got 7");
+
+  // A text that stands elsewhere (a mapped request) gives each the same.
+  const auto from_view = [](const std::string& t) {
+    std::string padded = t + std::string(kRequestPadding, '\0');
+    return parse_request_building(std::string_view(padded.data(), t.size()), 0);
+  };
+  auto viewed = from_view(text);
+  ASSERT_TRUE(viewed && viewed->built && *viewed->built) << text.size();
+  auto viewed_image = std::move(**viewed->built).take_bytes();
+  ASSERT_TRUE(viewed_image);
+  EXPECT_EQ(*viewed_image, *image);
+  auto viewed_tempos = from_view(with_tempos);
+  ASSERT_TRUE(viewed_tempos);
+  EXPECT_FALSE(viewed_tempos->built.has_value());
+  EXPECT_EQ(viewed_tempos->request.tracks.size(), 1300u);
+  auto viewed_refused = from_view(faulty);
+  ASSERT_FALSE(viewed_refused);
+  EXPECT_EQ(viewed_refused.error().message, refused.error().message);
 }
 
 // Batches of tracks added as they come, each prepared where it was read or

@@ -18,6 +18,7 @@
 
 #include "cli_runner_test_util.h"
 #include "format/format.h"
+#include "scratch_dir_test_util.h"
 #include "testing/image_builder.h"
 
 namespace dovrel {
@@ -208,10 +209,31 @@ TEST_F(CommandLine, FailedBuildOrPatchWritesNoOutput) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
 }
 
+std::string build_request(const std::string& output, int count);
+
+// Far more than a pipe buffer, through a pipe and from a regular file (which
+// is mapped, not read): the same outcome, a build's file and report too.
 TEST_F(CommandLine, LargeRequestIsReadWhole) {
-  // Far more than a pipe buffer, mostly an unknown key.
-  std::string request = R"({"padding":")" + std::string(1 << 20, 'x') + R"(","action":"read"})";
+  const std::string request = R"({"padding":")" + std::string(1 << 20, 'x') + R"(","action":"read"})";
   expect_failure(run_dovrel(request), "Missing input");
+  const std::string in_file = write_file("request.json", std::vector<std::uint8_t>(request.begin(), request.end()));
+  cli_runner::RunOptions from_file_options;
+  from_file_options.stdin_path = in_file;
+  expect_failure(run_dovrel("", from_file_options), "Missing input");
+
+  const std::string build = build_request(path("piped.pdb"), 5000);
+  ASSERT_GT(build.size(), std::size_t{1} << 20);
+  const Outcome piped = run_dovrel(build);
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  std::string from_file = build;
+  from_file.replace(from_file.find("piped.pdb"), 9, "filed.pdb");
+  from_file_options.stdin_path = write_file("build.json", std::vector<std::uint8_t>(from_file.begin(), from_file.end()));
+  const Outcome filed = run_dovrel("", from_file_options);
+  ASSERT_EQ(filed.status, 0) << filed.err;
+  EXPECT_EQ(filed.out, piped.out);
+  const auto piped_image = scratch::read_whole(path("piped.pdb"));
+  EXPECT_FALSE(piped_image.empty());
+  EXPECT_EQ(scratch::read_whole(path("filed.pdb")), piped_image);
 }
 
 // A build request of `count` tracks (ids 1 to count, 90 bpm) writing `output`.

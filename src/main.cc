@@ -29,6 +29,7 @@
 #include "build_pipeline.h"
 #include "command_line.h"
 #include "human_output.h"
+#include "mapped_file.h"
 #include "report_sink.h"
 #include "request.h"
 #include "vantrel_pdb/files.h"
@@ -147,11 +148,7 @@ struct RunOutcome {
 
 // Parses and runs the request in `input` (its text, then room for the
 // padding), the one path of standard input and the command forms alike.
-RunOutcome run_request(std::vector<std::uint8_t> input) {
-  // The request's text goes as soon as it is parsed; its memory serves the
-  // action.
-  // A large build's library is made as its request is read.
-  auto parsed = dovrel::parse_request_building(std::move(input));
+RunOutcome run_parsed(dovrel::Result<dovrel::ParsedRequest> parsed) {
   RunOutcome outcome;
   if (!parsed) {
     outcome.line = std::unexpected(std::move(parsed.error()));
@@ -165,6 +162,12 @@ RunOutcome run_request(std::vector<std::uint8_t> input) {
                           request->action == "export" || request->action == "salvage";
   outcome.line = dovrel::run_action(std::move(*request), std::move(parsed->built));
   return outcome;
+}
+
+RunOutcome run_request(std::vector<std::uint8_t> input) {
+  // The request's text goes as soon as it is parsed; its memory serves the
+  // action. A large build's library is made as its request is read.
+  return run_parsed(dovrel::parse_request_building(std::move(input)));
 }
 
 // Prints the outcome's line on standard output (`shown`, when the line is
@@ -207,6 +210,15 @@ int print_outcome(const RunOutcome& outcome, const std::string* shown = nullptr)
 
 int run() {
   if (::isatty(STDIN_FILENO) == 1) print_error(kTerminalHint);
+  // A large request in a regular file is parsed where the page cache holds
+  // it, instead of in a copy as large, and unmapped before the action runs.
+  if (auto mapped = dovrel::map_rest_of_descriptor(STDIN_FILENO, dovrel::kPipelinedText, dovrel::kRequestPadding)) {
+    const vantrel_pdb::Bytes bytes = mapped->bytes();
+    auto parsed =
+        dovrel::parse_request_building(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    mapped.reset();
+    return print_outcome(run_parsed(std::move(parsed)));
+  }
   auto input = vantrel_pdb::read_descriptor(STDIN_FILENO, dovrel::kRequestPadding);
   if (!input) {
     print_error(input.error().message());

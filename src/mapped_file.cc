@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "vantrel_pdb/files.h"
@@ -18,28 +20,45 @@ namespace dovrel {
 namespace {
 
 std::atomic<int> live_mappings{0};
+// Standard input's mapping, [begin, end), or empty: a bus error there is the
+// request's.
+std::atomic<std::uintptr_t> request_begin{0};
+std::atomic<std::uintptr_t> request_end{0};
 
-void on_bus_error(int) {
-  static constexpr char kLine[] = "input file was cut short while it was being read\n";
-  static_assert(sizeof kLine == sizeof kInputChangedWhileRead + 1);
-  (void)!::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+void on_bus_error(int, siginfo_t* info, void*) {
+  static constexpr char kInputLine[] = "input file was cut short while it was being read\n";
+  static constexpr char kRequestLine[] = "standard input was cut short while it was being read\n";
+  static_assert(sizeof kInputLine == sizeof kInputChangedWhileRead + 1);
+  static_assert(sizeof kRequestLine == sizeof kRequestChangedWhileRead + 1);
+  const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  const bool request = at >= request_begin.load() && at < request_end.load();
+  if (request) {
+    (void)!::write(STDERR_FILENO, kRequestLine, sizeof kRequestLine - 1);
+  } else {
+    (void)!::write(STDERR_FILENO, kInputLine, sizeof kInputLine - 1);
+  }
   ::_exit(1);
 }
 
-void set_bus_error_handler(void (*handler)(int)) {
+void set_bus_error_handler(bool watch) {
   struct sigaction action {};
-  action.sa_handler = handler;
+  if (watch) {
+    action.sa_sigaction = on_bus_error;
+    action.sa_flags = SA_SIGINFO;
+  } else {
+    action.sa_handler = SIG_DFL;
+  }
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGBUS, &action, nullptr);
 }
 
 // The handler stands while any mapping lives.
 void watch_bus_errors() {
-  if (live_mappings.fetch_add(1) == 0) set_bus_error_handler(on_bus_error);
+  if (live_mappings.fetch_add(1) == 0) set_bus_error_handler(true);
 }
 
 void unwatch_bus_errors() {
-  if (live_mappings.fetch_sub(1) == 1) set_bus_error_handler(SIG_DFL);
+  if (live_mappings.fetch_sub(1) == 1) set_bus_error_handler(false);
 }
 
 // Reads up to `size` bytes at offset 0; returns the count or -errno.
@@ -57,14 +76,20 @@ ssize_t read_head(int fd, std::uint8_t* out, std::size_t size) {
 
 }  // namespace
 
-MappedFile::MappedFile(MappedFile&& other) noexcept : data_(other.data_), size_(other.size_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-}
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : base_(std::exchange(other.base_, nullptr)),
+      length_(std::exchange(other.length_, 0)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      request_(other.request_) {}
 
 MappedFile::~MappedFile() {
-  if (data_ == nullptr) return;
-  ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  if (base_ == nullptr) return;
+  if (request_) {
+    request_begin.store(0);
+    request_end.store(0);
+  }
+  ::munmap(base_, length_);
   unwatch_bus_errors();
 }
 
@@ -109,7 +134,35 @@ Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_s
   ::close(fd);
   if (data == MAP_FAILED) return std::optional<MappedFile>();
   watch_bus_errors();
-  return std::optional<MappedFile>(MappedFile(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)));
+  return std::optional<MappedFile>(MappedFile(data, static_cast<std::size_t>(size), static_cast<const std::uint8_t*>(data),
+                                              static_cast<std::size_t>(size), false));
+}
+
+std::optional<MappedFile> map_rest_of_descriptor(int fd, std::size_t min_size, std::size_t padding) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+  if (offset < 0 || offset >= info.st_size) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(info.st_size - offset);
+  if (size < min_size || size > SIZE_MAX / 2) return std::nullopt;
+  const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t skip = static_cast<std::uint64_t>(offset) % page;  // the offset's place in its page
+  const std::uint64_t file_length = (skip + size + page - 1) / page * page;
+  const std::uint64_t length = (skip + size + padding + page - 1) / page * page;
+  // Anonymous zero pages first, then the file over their start: the bytes
+  // after the file's end, in its last page and beyond, read as zeros.
+  void* base = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return std::nullopt;
+  void* file = ::mmap(base, file_length, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, offset - static_cast<off_t>(skip));
+  if (file == MAP_FAILED || ::lseek(fd, static_cast<off_t>(size), SEEK_CUR) < 0) {
+    ::munmap(base, length);
+    return std::nullopt;
+  }
+  const auto* data = static_cast<const std::uint8_t*>(base) + skip;
+  request_begin.store(reinterpret_cast<std::uintptr_t>(base));
+  request_end.store(reinterpret_cast<std::uintptr_t>(base) + length);
+  watch_bus_errors();
+  return std::optional<MappedFile>(MappedFile(base, length, data, size, true));
 }
 
 }  // namespace dovrel

@@ -1,5 +1,6 @@
-// The database file named by "input", mapped into memory instead of copied:
-// "read" only looks at the image, so the page cache's own pages serve.
+// A file mapped into memory instead of copied: the database file named by
+// "input" ("read" only looks at the image, so the page cache's own pages
+// serve), or a large request on standard input when that is a regular file.
 #ifndef DOVREL_MAPPED_FILE_H_
 #define DOVREL_MAPPED_FILE_H_
 
@@ -16,7 +17,8 @@ namespace dovrel {
 // A read-only private mapping of a whole regular file, unmapped on
 // destruction. While one exists, a bus error (the file cut short under the
 // mapping by another program) ends the process with exit status 1 and
-// kInputChangedWhileRead on standard error, before any report is printed.
+// kInputChangedWhileRead (kRequestChangedWhileRead for standard input's)
+// on standard error, before any report is printed.
 class MappedFile {
  public:
   MappedFile(MappedFile&& other) noexcept;
@@ -28,13 +30,19 @@ class MappedFile {
 
  private:
   friend Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start);
-  MappedFile(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  friend std::optional<MappedFile> map_rest_of_descriptor(int fd, std::size_t min_size, std::size_t padding);
+  MappedFile(void* base, std::size_t length, const std::uint8_t* data, std::size_t size, bool request)
+      : base_(base), length_(length), data_(data), size_(size), request_(request) {}
 
-  const std::uint8_t* data_ = nullptr;
+  void* base_ = nullptr;  // the mapping, page-aligned
+  std::size_t length_ = 0;
+  const std::uint8_t* data_ = nullptr;  // the file's bytes in it
   std::size_t size_ = 0;
+  bool request_ = false;  // standard input's
 };
 
 inline constexpr char kInputChangedWhileRead[] = "input file was cut short while it was being read";
+inline constexpr char kRequestChangedWhileRead[] = "standard input was cut short while it was being read";
 
 // Maps the database file at `path` after the first-page check that
 // read_database_file makes (same errors). Returns nullopt, having read
@@ -47,6 +55,14 @@ Result<std::optional<MappedFile>> map_database_file(const std::string& path);
 // false: any regular file is mapped, a damaged database too (for "check" and
 // "salvage", which read whatever is there). An empty file gives nullopt.
 Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start);
+
+// Maps the rest of the regular file open as `fd`, from its offset to its
+// end, when that is at least `min_size` bytes, with `padding` zero bytes
+// readable after it (for a parser that may read past its text), and moves
+// the offset to the end as reading it would. Returns nullopt, having moved
+// nothing, for a pipe or terminal, a shorter file or a refused mapping: the
+// caller then reads `fd`. One such mapping lives at a time.
+std::optional<MappedFile> map_rest_of_descriptor(int fd, std::size_t min_size, std::size_t padding);
 
 }  // namespace dovrel
 

@@ -1,8 +1,10 @@
 #include "mapped_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -67,6 +69,76 @@ TEST(MappedFileDeathTest, FileCutShortUnderTheMappingEndsTheRunWithExitOne) {
         std::_Exit(5);
       },
       ::testing::ExitedWithCode(1), "input file was cut short while it was being read");
+}
+
+// The rest of a regular file from the descriptor's offset: its bytes, then
+// zeros for the padding wherever the text ends in its page (well inside, a
+// padding's width from the end, exactly at it), and the offset at the end.
+TEST(MappedRest, HoldsTheRestWithZerosAfterItAndMovesTheOffset) {
+  scratch::ScratchDir dir;
+  constexpr std::size_t kPadding = 64;
+  struct Case {
+    std::size_t size, offset;
+  };
+  for (const Case c : {Case{5000, 0}, Case{4096 - kPadding, 0}, Case{4096, 0}, Case{8192 + 100, 100},
+                       Case{8192, 4096 + 10}, Case{3 * 4096 - 1, 4095}}) {
+    std::vector<std::uint8_t> bytes(c.size);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    const std::string path = dir.write("request.json", bytes);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::lseek(fd, static_cast<off_t>(c.offset), SEEK_SET), static_cast<off_t>(c.offset));
+    {
+      auto mapped = map_rest_of_descriptor(fd, 1, kPadding);
+      ASSERT_TRUE(mapped) << c.size << " " << c.offset;
+      const auto rest = mapped->bytes();
+      EXPECT_TRUE(std::equal(rest.begin(), rest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(c.offset),
+                             bytes.end()));
+      EXPECT_EQ(rest.size(), c.size - c.offset);
+      for (std::size_t i = 0; i < kPadding; ++i) ASSERT_EQ(rest.data()[rest.size() + i], 0) << i;
+      EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(c.size));
+    }
+    ::close(fd);
+  }
+}
+
+// What is not mapped is left to reading, from where it was.
+TEST(MappedRest, LeavesPipesShortFilesAndTheEndToReading) {
+  scratch::ScratchDir dir;
+  const std::string path = dir.write("short.json", std::vector<std::uint8_t>(100, 'x'));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(map_rest_of_descriptor(fd, 101, 64));
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);
+  ASSERT_EQ(::lseek(fd, 100, SEEK_SET), 100);
+  EXPECT_FALSE(map_rest_of_descriptor(fd, 0, 64));
+  ::close(fd);
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_FALSE(map_rest_of_descriptor(ends[0], 0, 64));
+  ::close(ends[0]);
+  ::close(ends[1]);
+}
+
+// A request cut short under its mapping is named as standard input, while
+// a database mapped beside it keeps its own message.
+TEST(MappedFileDeathTest, RequestCutShortUnderTheMappingNamesStandardInput) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  scratch::ScratchDir dir;
+  const std::string database = dir.write("kept.pdb", vantrel_pdb::make_blank_image());
+  const std::string path = dir.write("request.json", std::vector<std::uint8_t>(5 * 4096, ' '));
+  EXPECT_EXIT(
+      {
+        auto input = map_database_file(database);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        auto mapped = map_rest_of_descriptor(fd, 0, 64);
+        if (!input || !*input || !mapped) std::_Exit(3);
+        if (::truncate(path.c_str(), 0) != 0) std::_Exit(4);
+        volatile std::uint8_t byte = mapped->bytes()[3 * 4096];
+        (void)byte;
+        std::_Exit(5);
+      },
+      ::testing::ExitedWithCode(1), "standard input was cut short while it was being read");
 }
 
 }  // namespace
