@@ -24,6 +24,7 @@
 #include "read/database.h"
 #include "report.h"
 #include "request.h"
+#include "request_one_pass.h"
 #include "vantrel_pdb/files.h"
 
 namespace {
@@ -121,6 +122,28 @@ void BM_ParseRequest(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseRequest)->Apply(Sizes);
 
+// The reading half of a pipelined build alone: the one pass over the text,
+// each batch of tracks dropped as it comes.
+void BM_ReadBuildInOnePass(benchmark::State& state) {
+  std::string text = library_request_text(state.range(0));
+  const std::size_t size = text.size();
+  text.append(dovrel::kRequestPadding, '\0');
+  const dovrel::TrackBatchSink drop = [](std::vector<dovrel::Track>&& batch, std::size_t) {
+    std::vector<dovrel::Track>().swap(batch);
+  };
+  for (auto _ : state) {
+    auto request = dovrel::read_build_in_one_pass(std::string_view(text.data(), size), &drop);
+    if (!request) {
+      state.SkipWithError("not read in one pass");
+      return;
+    }
+    benchmark::DoNotOptimize(request);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ReadBuildInOnePass)->Apply(Sizes);
+
 void BM_Build(benchmark::State& state) {
   auto request = library_request(state.range(0));
   for (auto _ : state) {
@@ -130,6 +153,28 @@ void BM_Build(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_Build)->Apply(Sizes);
+
+// Each track's row encoded as a build's reader prepares it, with no library.
+void BM_PrepareTracks(benchmark::State& state) {
+  const auto request = library_request(state.range(0));
+  std::vector<vantrel_pdb::TrackInput> inputs;
+  for (const auto& t : request.tracks) inputs.push_back(dovrel::track_input(t));
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<vantrel_pdb::TrackInput> batch = inputs;
+    std::vector<vantrel_pdb::PreparedTrack> prepared;
+    prepared.reserve(batch.size());
+    state.ResumeTiming();
+    for (auto& t : batch) prepared.push_back(vantrel_pdb::Library::prepare_track(std::move(t)));
+    benchmark::DoNotOptimize(prepared);
+    state.PauseTiming();
+    prepared.clear();
+    batch.clear();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PrepareTracks)->Apply(Sizes);
 
 void BM_Decode(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
@@ -152,12 +197,24 @@ void BM_DecodeCheckedOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeCheckedOnly)->Apply(Sizes);
 
+// The report's bytes, printed into a sink that only counts them: the tracks
+// are rendered as the line is printed.
+std::size_t printed_bytes(const dovrel::Result<dovrel::OutputLine>& line) {
+  std::size_t bytes = 0;
+  if (!line) return 0;
+  auto printed = line->print([&bytes](std::string_view block) -> dovrel::Result<void> {
+    bytes += block.size();
+    return {};
+  });
+  return printed ? bytes : 0;
+}
+
 void BM_RenderReport(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
   auto library = *vantrel_pdb::Library::open_borrowed(image);
   for (auto _ : state) {
     auto report = dovrel::render_report(library);
-    benchmark::DoNotOptimize(report);
+    benchmark::DoNotOptimize(printed_bytes(report));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -168,7 +225,7 @@ void BM_Read(benchmark::State& state) {
   auto image = *dovrel::build(library_request(state.range(0)));
   for (auto _ : state) {
     auto report = dovrel::read(image);
-    benchmark::DoNotOptimize(report);
+    benchmark::DoNotOptimize(printed_bytes(report));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

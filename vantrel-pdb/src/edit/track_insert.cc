@@ -67,20 +67,22 @@ struct NamedIds {
   std::uint32_t artist = 0, album = 0, genre = 0, key = 0, label = 0;
 };
 
-// The 21 slot strings, encoded back to back into one buffer.
-struct EncodedSlots {
-  std::vector<std::uint8_t> bytes;
-  std::array<std::size_t, r::kStringCount + 1> starts{};  // slot i is bytes[starts[i], starts[i + 1])
-
-  Bytes slot(std::size_t i) const { return Bytes(bytes).subspan(starts[i], starts[i + 1] - starts[i]); }
-};
-
-// `alloc` is the size estimate, which covers the row (4 spare bytes and
-// every string rounded up to 4 leave room for all alignment padding), so the
-// row is made at that size once and cut to its length. The ids of the named
-// rows and the serial stay zero: the editor writes them as it adds the row.
-std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const EncodedSlots& strings, std::uint64_t alloc) {
-  std::vector<std::uint8_t> row(std::max<std::uint64_t>(alloc, r::kFixedSize), 0);
+// The row of `t`: the fixed part, then its 21 strings encoded in place, in
+// slot order, with their offsets; long ASCII and UTF-16 strings (kind byte
+// even) start 4-aligned, the padding zero, short ones follow at once. The
+// allocation is the fixed part, 4 spare bytes and every string rounded up to
+// 4, which covers all the padding. The ids of the named rows and the serial
+// stay zero: the editor writes them as it adds the row. A text too long to
+// encode gives StringTooLong.
+std::expected<PdbEditor::EncodedTrack, PdbError> encode_row(const NewTrack& t) {
+  const std::string_view file_name = t.file_name ? std::string_view(*t.file_name) : file_name_of(t.file_path);
+  const auto texts = slot_texts(t, file_name);
+  // Room for every string at its longest with its padding: the row never moves.
+  std::size_t bound = r::kFixedSize;
+  for (std::string_view text : texts) bound += 3 + longest_encoding(text.size());
+  std::vector<std::uint8_t> row;
+  row.reserve(bound);
+  row.resize(r::kFixedSize, 0);
   std::uint8_t* p = row.data();
   encode_fixed16(p + r::kSubtypeOffset, kTrackSubtype);
   encode_fixed32(p + r::kAuxWordOffset, kAuxWord);
@@ -103,38 +105,21 @@ std::vector<std::uint8_t> track_row_bytes(const NewTrack& t, const EncodedSlots&
   encode_fixed16(p + r::kFileTypeOffset, t.file_type);
   encode_fixed16(p + r::kConstant92Offset, kConstant92);
 
-  std::uint64_t end = r::kFixedSize;
+  std::uint64_t alloc = kEstimateBase;
   for (std::size_t i = 0; i < r::kStringCount; ++i) {
-    const Bytes s = strings.slot(i);
-    // Long ASCII and UTF-16 strings (kind byte even) start 4-aligned, the
-    // padding left zero; short ones follow at once.
-    if ((s.front() & 1) == 0) end = format::round_up4(end);
-    if (end + s.size() > row.size()) row.resize(end + s.size(), 0);  // not reached: the estimate covers the row
-    encode_fixed16(row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(end));
-    std::copy(s.begin(), s.end(), row.begin() + static_cast<std::ptrdiff_t>(end));
-    end += s.size();
+    std::size_t start = row.size();
+    if (auto ok = append_encoded_string(row, texts[i]); !ok) return std::unexpected(ok.error());
+    alloc += format::round_up4(row.size() - start);
+    // The kind byte says whether the string must start aligned: then the
+    // string moves up past the padding.
+    if ((row[start] & 1) == 0 && start % 4 != 0) {
+      const std::size_t aligned = format::round_up4(start);
+      row.insert(row.begin() + static_cast<std::ptrdiff_t>(start), aligned - start, 0);
+      start = aligned;
+    }
+    encode_fixed16(row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(start));
   }
-  row.resize(end);
-  return row;
-}
-
-// The 21 strings of `track` encoded into `strings`; returns the row's
-// allocation, or StringTooLong.
-std::expected<std::uint64_t, PdbError> encode_slots(const NewTrack& track, EncodedSlots& strings) {
-  std::string_view file_name = track.file_name ? std::string_view(*track.file_name) : file_name_of(track.file_path);
-  const auto texts = slot_texts(track, file_name);
-  // The buffer grows once.
-  std::size_t bound = 0;
-  for (std::string_view text : texts) bound += longest_encoding(text.size());
-  strings.bytes.reserve(bound);
-  std::uint64_t estimate = kEstimateBase;
-  for (std::size_t i = 0; i < r::kStringCount; ++i) {
-    strings.starts[i] = strings.bytes.size();
-    if (auto ok = append_encoded_string(strings.bytes, texts[i]); !ok) return std::unexpected(ok.error());
-    estimate += format::round_up4(strings.bytes.size() - strings.starts[i]);
-  }
-  strings.starts[r::kStringCount] = strings.bytes.size();
-  return estimate;
+  return PdbEditor::EncodedTrack{std::move(row), alloc};
 }
 
 }  // namespace
@@ -169,10 +154,9 @@ std::expected<void, PdbError> check_track_fits(const NewTrack& track, std::uint6
     }
   }
   if (surely) return {};
-  EncodedSlots strings;
-  auto estimate = encode_slots(track, strings);
-  if (!estimate) return std::unexpected(estimate.error());
-  if (auto ok = fits(*estimate); !ok) return ok;
+  auto row = encode_row(track);
+  if (!row) return std::unexpected(row.error());
+  if (auto ok = fits(row->alloc); !ok) return ok;
   for (const auto& named : names) {
     if (!named.name) continue;
     auto encoded = encode_string(*named.name);
@@ -183,10 +167,7 @@ std::expected<void, PdbError> check_track_fits(const NewTrack& track, std::uint6
 }
 
 std::expected<PdbEditor::EncodedTrack, PdbError> PdbEditor::encode_track(const NewTrack& track) {
-  EncodedSlots strings;
-  auto estimate = encode_slots(track, strings);
-  if (!estimate) return std::unexpected(estimate.error());
-  return EncodedTrack{track_row_bytes(track, strings, *estimate), *estimate};
+  return encode_row(track);
 }
 
 std::expected<std::uint64_t, PdbError> PdbEditor::add_track(const NewTrack& track) {
