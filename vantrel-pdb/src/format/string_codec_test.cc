@@ -29,6 +29,17 @@ ByteVec short_string(const std::string& body) {
   return out;
 }
 
+// UTF-16LE bytes of `units`, then the bytes of `tail`.
+ByteVec utf16(std::initializer_list<std::uint16_t> units, const ByteVec& tail = {}) {
+  ByteVec out;
+  for (std::uint16_t u : units) {
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
+  }
+  out.insert(out.end(), tail.begin(), tail.end());
+  return out;
+}
+
 struct SpanCase {
   const char* name;
   ByteVec bytes;  // the string; the image holds 5 bytes of 0xEE before it
@@ -72,6 +83,22 @@ INSTANTIATE_TEST_SUITE_P(
                       SpanCase{"utf16_odd_length", long_string(0x90, {'A', 0, 'B'})},
                       SpanCase{"utf16_two_byte_forms", long_string(0x90, {0x80, 0x00, 0xFF, 0x07, 0x00, 0x08})},
                       SpanCase{"utf16_empty", long_string(0x90, {})}, SpanCase{"no_bytes", {}},
+                      // Texts of eight units and more, which are sized eight units at a time
+                      // until a surrogate: each width in one block, a pair and a lone
+                      // surrogate across the blocks' edge, a surrogate only in a later block.
+                      SpanCase{"utf16_blocks_of_each_width",
+                               long_string(0x90, utf16({'a', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0xD7FF, 0xE000, 'b',
+                                                        0x100, 0x1000, 'c', 'd', 'e', 'f', 'g', 'h'},
+                                                       {'x'}))},
+                      SpanCase{"utf16_pair_across_blocks",
+                               long_string(0x90, utf16({'a', 'b', 'c', 'd', 'e', 'f', 'g', 0xD83C, 0xDFB5, 'h', 'i',
+                                                        'j', 'k', 'l', 'm', 'n'}))},
+                      SpanCase{"utf16_lone_high_at_block_end",
+                               long_string(0x90, utf16({'a', 'b', 'c', 'd', 'e', 'f', 'g', 0xD800, 'h', 0x900, 'i',
+                                                        'j', 'k', 'l', 'm', 'n'}))},
+                      SpanCase{"utf16_surrogate_in_second_block",
+                               long_string(0x90, utf16({0xE9, 0xE9, 0xE9, 0xE9, 0x6771, 0x6771, 0x6771, 0x6771,
+                                                        'a', 'b', 0xDC00, 'c', 0xDBFF, 0xDFFF, 'd', 'e', 0xD800}))},
                       SpanCase{"short_past_end", {0x09, 'a'}}, SpanCase{"long_header_cut", {0x40, 0x10}},
                       SpanCase{"long_total_below_header", long_string(0x40, {}, 3)},
                       SpanCase{"long_text_past_end", long_string(0x40, {'a'}, 40)},

@@ -1,7 +1,12 @@
 #include "format/strings.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "format/errors.h"
 #include "format/string_codec.h"
@@ -181,7 +186,27 @@ std::uint64_t decoded_text_size(const StringSpan& span) {
     // As append_utf16le: a pair gives 4 bytes, a lone surrogate U+FFFD (3).
     const std::size_t count = span.text.size() / 2;
     std::uint64_t size = 0;
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Eight units at a time while none is a surrogate: each gives 1 byte,
+    // one more from U+0080 and one more from U+0800. The first block with a
+    // surrogate and all after it go unit by unit, so no pair is split.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top5 = _mm_set1_epi16(static_cast<short>(0xF800));
+    const __m128i top9 = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+    for (; i + 8 <= count; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(span.text.data() + 2 * i));
+      const __m128i high = _mm_and_si128(v, top5);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, surrogate)) != 0) break;
+      // Lanes at zero, as byte masks of two bits a lane.
+      const auto below_800 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)));
+      const auto below_80 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, top9), zero)));
+      size += 8 + (16u - static_cast<unsigned>(std::popcount(below_80))) / 2 +
+              (16u - static_cast<unsigned>(std::popcount(below_800))) / 2;
+    }
+#endif
+    for (; i < count; ++i) {
       char32_t u = decode_fixed16(span.text.data() + 2 * i);
       if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
         char32_t next = decode_fixed16(span.text.data() + 2 * (i + 1));
