@@ -94,6 +94,19 @@ TEST(DecodeString, Utf16SurrogatesAndOddLength) {
   EXPECT_EQ(decode_all(long_string(0x90, {'A', 0, 'B'})), "A");                     // odd byte dropped
 }
 
+// Texts of eight units and more decode to what they were encoded from,
+// whether their ASCII runs meet the rest inside eight units or across them.
+TEST(DecodeString, Utf16RoundTripsAcrossBlocks) {
+  for (const std::string text :
+       {"Zemi Elka \xC3\x91" "and\xC3\xBA 0123456789", "abcdefgh\xC3\xA9", "\xC3\xA9" "abcdefghijklmnop",
+        "abcdefg\xF0\x9F\x8E\xB5hijklmnopq", "\xE6\x9D\xB1\xE4\xBA\xAC abcdefgh ijklmnop \xE6\x9D\xB1"}) {
+    auto encoded = encode_string(text);
+    ASSERT_TRUE(encoded);
+    ASSERT_EQ((*encoded)[0], 0x90) << text;
+    EXPECT_EQ(decode_all(*encoded), text);
+  }
+}
+
 struct ReplacementCase {
   const char* name;
   std::string bytes;
