@@ -1,7 +1,6 @@
 #include "format/strings.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -201,23 +200,27 @@ std::uint64_t decoded_text_size(const StringSpan& span) {
     std::uint64_t size = 0;
     std::size_t i = 0;
 #if defined(__SSE2__)
-    // Eight units at a time while none is a surrogate: each gives 1 byte,
-    // one more from U+0080 and one more from U+0800. The first block with a
-    // surrogate and all after it go unit by unit, so no pair is split.
+    // Eight units at a time while none is a surrogate: each gives 3 bytes,
+    // one fewer below U+0800 and one fewer again below U+0080. The lanes
+    // count the units below each bound (a compare gives -1 for true); their
+    // sum is taken once. The first block with a surrogate and all after it
+    // go unit by unit, so no pair is split.
     const __m128i zero = _mm_setzero_si128();
     const __m128i top5 = _mm_set1_epi16(static_cast<short>(0xF800));
     const __m128i top9 = _mm_set1_epi16(static_cast<short>(0xFF80));
     const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+    __m128i below = zero;  // at most 2 a block a lane: under 8,192 in a text of 65,535 bytes
     for (; i + 8 <= count; i += 8) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(span.text.data() + 2 * i));
       const __m128i high = _mm_and_si128(v, top5);
       if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, surrogate)) != 0) break;
-      // Lanes at zero, as byte masks of two bits a lane.
-      const auto below_800 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)));
-      const auto below_80 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, top9), zero)));
-      size += 8 + (16u - static_cast<unsigned>(std::popcount(below_80))) / 2 +
-              (16u - static_cast<unsigned>(std::popcount(below_800))) / 2;
+      below = _mm_sub_epi16(below, _mm_cmpeq_epi16(high, zero));
+      below = _mm_sub_epi16(below, _mm_cmpeq_epi16(_mm_and_si128(v, top9), zero));
     }
+    __m128i sums = _mm_madd_epi16(below, _mm_set1_epi16(1));  // four sums of two lanes
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
+    size = 3 * std::uint64_t{i} - static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums));
 #endif
     for (; i < count; ++i) {
       char32_t u = decode_fixed16(span.text.data() + 2 * i);
