@@ -1,6 +1,12 @@
 #include "actions.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <string>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -34,10 +40,38 @@ Result<std::vector<std::uint8_t>> read_input(const Request& request) {
 
 namespace {
 
+// The regular file at `path` as it is before a write replaces it, held
+// open: the space of a replaced file is given back when the last hold on it
+// goes, which for a large synced file takes milliseconds (its pages and
+// blocks freed). Held, that happens when release() is called (beside the
+// report's printing) instead of in the caller's way.
+class ReplacedFile {
+ public:
+  explicit ReplacedFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    do {
+      fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+  }
+  ReplacedFile(const ReplacedFile&) = delete;
+  ReplacedFile& operator=(const ReplacedFile&) = delete;
+  ~ReplacedFile() { release(); }
+
+  void release() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 // write_reported, with `ready` run once the image is safely on disk, just
 // before the new file replaces the old: its failure fails the write.
-Result<void> write_when_ready(vantrel_pdb::Bytes image, const std::function<Result<void>()>& ready,
-                              const Request& request) {
+// Returns the work that gives back the replaced file's space, for the
+// report's OutputLine::beside.
+Result<std::function<void()>> write_when_ready(vantrel_pdb::Bytes image, const std::function<Result<void>()>& ready,
+                                               const Request& request) {
   if (!request.output) return fail(kMissingOutput);
   // A new file is locked for its write alone; an existing one is locked
   // already (run_action), and this thread does not wait for itself.
@@ -52,15 +86,19 @@ Result<void> write_when_ready(vantrel_pdb::Bytes image, const std::function<Resu
     if (!ok) return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{ok.error().message}));
     return {};
   };
-  return write_output(*request.output, image, before_replace);
+  auto replaced = std::make_shared<ReplacedFile>(*request.output);
+  if (auto written = write_output(*request.output, image, before_replace); !written) {
+    return std::unexpected(std::move(written.error()));
+  }
+  return [replaced] { replaced->release(); };
 }
 
 }  // namespace
 
 Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, const Request& request) {
-  if (auto written = write_when_ready(image, [] { return Result<void>(); }, request); !written) {
-    return std::unexpected(std::move(written.error()));
-  }
+  auto written = write_when_ready(image, [] { return Result<void>(); }, request);
+  if (!written) return std::unexpected(std::move(written.error()));
+  report.beside = std::move(*written);
   return report;
 }
 
@@ -76,10 +114,12 @@ Result<OutputLine> write_checked(vantrel_pdb::Library& library, const Request& r
     report = std::move(*made);
     return {};
   };
-  if (auto written = write_when_ready(*image, ready, request); !written) {
+  auto written = write_when_ready(*image, ready, request);
+  if (!written) {
     if (auto checked = library.settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
     return std::unexpected(std::move(written.error()));
   }
+  report.beside = std::move(*written);
   return report;
 }
 

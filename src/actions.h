@@ -67,7 +67,10 @@ Result<OutputLine> run_action(Request request, std::optional<Result<vantrel_pdb:
 // The shared end of the actions that write: with the line to print about
 // the new image as it will be on disk, fails with "Missing output" when
 // there is none, else writes the image there (write_output, the report's
-// sink checked before the rename) and returns the line.
+// sink checked before the rename) and returns the line. The file the image
+// replaced stays held until the line is printed, and is let go beside the
+// printing (OutputLine::beside): the space of a large file that was synced
+// takes milliseconds to give back, which the printing need not wait for.
 Result<OutputLine> write_reported(vantrel_pdb::Bytes image, OutputLine report, const Request& request);
 
 // How a failed check of the library's last change reads.

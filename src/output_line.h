@@ -10,8 +10,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,6 +31,11 @@ struct OutputLine {
 
   std::vector<std::string> parts;
   Rest rest;  // empty: the line is its parts
+  // Work that may run beside the printing, on a thread of its own (after
+  // it, when no thread is to be had), such as giving back the space of the
+  // file the output replaced. The first print() runs it and returns once it
+  // is done; it is then gone.
+  mutable std::function<void()> beside;
 
   OutputLine() = default;
   // One part: what most actions print. Not explicit, so that an action
@@ -36,10 +44,22 @@ struct OutputLine {
 
   // Hands the whole line to `sink`: the parts, then the rest.
   Result<void> print(const Sink& sink) const {
-    for (const std::string& part : parts) {
-      if (auto ok = sink(part); !ok) return ok;
+    std::function<void()> work = std::exchange(beside, {});
+    std::optional<std::jthread> side;  // joined however the printing ends
+    if (work) {
+      try {
+        side.emplace(work);
+      } catch (const std::system_error&) {
+        // No thread to be had: the work waits for the printing.
+      }
     }
-    return rest ? rest(sink) : Result<void>{};
+    Result<void> printed = print_parts(sink);
+    if (side) {
+      side->join();
+    } else if (work) {
+      work();
+    }
+    return printed;
   }
 
   // The whole line as one string (for a caller that looks into it).
@@ -51,6 +71,14 @@ struct OutputLine {
     });
     if (!ok) return std::unexpected(std::move(ok.error()));
     return out;
+  }
+
+ private:
+  Result<void> print_parts(const Sink& sink) const {
+    for (const std::string& part : parts) {
+      if (auto ok = sink(part); !ok) return ok;
+    }
+    return rest ? rest(sink) : Result<void>{};
   }
 };
 
