@@ -33,19 +33,27 @@ bool word_needs_escape(std::uint64_t word) {
   return (any_below(word, 0x20) | any_equal(word, '"') | any_equal(word, '\\')) != 0;
 }
 
-void append_escape(std::string& out, unsigned char c) {
+// Writes the escape of `c`, a byte that needs one, at `p`; returns its end
+// (at most 6 bytes on).
+char* put_escape(char* p, unsigned char c) {
+  *p++ = '\\';
   switch (c) {
-    case '"': out.append("\\\""); return;
-    case '\\': out.append("\\\\"); return;
-    case '\b': out.append("\\b"); return;
-    case '\f': out.append("\\f"); return;
-    case '\n': out.append("\\n"); return;
-    case '\r': out.append("\\r"); return;
-    case '\t': out.append("\\t"); return;
+    case '"': *p++ = '"'; return p;
+    case '\\': *p++ = '\\'; return p;
+    case '\b': *p++ = 'b'; return p;
+    case '\f': *p++ = 'f'; return p;
+    case '\n': *p++ = 'n'; return p;
+    case '\r': *p++ = 'r'; return p;
+    case '\t': *p++ = 't'; return p;
     default: break;
   }
-  const char u[6] = {'\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
-  out.append(u, sizeof u);
+  const char u[5] = {'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+  return put_raw(p, std::string_view(u, sizeof u));
+}
+
+void append_escape(std::string& out, unsigned char c) {
+  char escape[6];
+  out.append(escape, put_escape(escape, c));
 }
 
 // True when some byte of `text` needs an escape, eight bytes at a time (16
@@ -123,14 +131,36 @@ void append_json_escaped(std::string& out, std::string_view text) {
   out.append(p + run, n - run);
 }
 
-void append_json_hundredths(std::string& out, std::uint32_t hundredths) {
-  char buffer[16];
-  char* end = std::to_chars(buffer, buffer + sizeof buffer, hundredths / 100).ptr;  // at most 8 digits
+char* put_json_hundredths(char* p, std::uint32_t hundredths) {
+  p = std::to_chars(p, p + 8, hundredths / 100).ptr;  // at most 8 digits
   const std::uint32_t fraction = hundredths % 100;
-  *end++ = '.';
-  *end++ = static_cast<char>('0' + fraction / 10);
-  if (fraction % 10 != 0) *end++ = static_cast<char>('0' + fraction % 10);
-  out.append(buffer, end);
+  *p++ = '.';
+  *p++ = static_cast<char>('0' + fraction / 10);
+  if (fraction % 10 != 0) *p++ = static_cast<char>('0' + fraction % 10);
+  return p;
+}
+
+void append_json_hundredths(std::string& out, std::uint32_t hundredths) {
+  char buffer[kJsonHundredthsBound];
+  out.append(buffer, put_json_hundredths(buffer, hundredths));
+}
+
+char* put_json_string(char* p, std::string_view text) {
+  *p++ = '"';
+  if (!any_needs_escape(text)) {
+    if (!text.empty()) p = put_raw(p, text);
+  } else {
+    for (const char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (needs_escape(byte)) {
+        p = put_escape(p, byte);
+      } else {
+        *p++ = c;
+      }
+    }
+  }
+  *p++ = '"';
+  return p;
 }
 
 void append_json_double(std::string& out, double value) {

@@ -38,6 +38,25 @@ void append_json_double(std::string& out, double value);
 // decimal is the one shortest form that reads back as it.
 void append_json_hundredths(std::string& out, std::uint32_t hundredths);
 
+// The raw forms of the writers above, for a caller that writes a whole
+// record into room it made once: each writes at `p` and returns the end of
+// what it wrote.
+// A JSON string of `text`, quotes and escapes as append_json_escaped;
+// requires room for json_string_bound(text.size()) bytes.
+char* put_json_string(char* p, std::string_view text);
+inline constexpr std::size_t json_string_bound(std::size_t size) { return 2 + 6 * size; }
+// What append_json_hundredths appends; requires room for 12 bytes.
+char* put_json_hundredths(char* p, std::uint32_t hundredths);
+inline constexpr std::size_t kJsonHundredthsBound = 12;
+// A u64 in decimal; requires room for 20 bytes.
+inline char* put_json_uint(char* p, std::uint64_t value) { return std::to_chars(p, p + 20, value).ptr; }
+inline constexpr std::size_t kJsonUintBound = 20;
+// `text` as it is.
+inline char* put_raw(char* p, std::string_view text) {
+  if (!text.empty()) std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
 class JsonWriter {
  public:
   JsonWriter() = default;
@@ -113,6 +132,21 @@ class JsonWriter {
 
   // Appends raw text after the document (the report's closing line feed).
   void raw(std::string_view text) { out_.append(text); }
+
+  // Writes a value of at most `bound` bytes in one step: `write(p)` puts it
+  // at p and returns its end. The comma before it, when one is due, comes
+  // first.
+  template <class Write>
+  void value_of_at_most(std::size_t bound, Write&& write) {
+    const bool comma = need_comma_;
+    const std::size_t at = out_.size();
+    out_.resize_and_overwrite(at + comma + bound, [&](char* p, std::size_t) {  // returns the end, as key() does
+      char* q = p + at;
+      if (comma) *q++ = ',';
+      return static_cast<std::size_t>(write(q) - p);
+    });
+    need_comma_ = true;
+  }
 
   // Empties the writer for a new document, keeping its memory.
   void clear() {

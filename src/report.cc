@@ -30,58 +30,89 @@ std::size_t estimate_size(const std::vector<vantrel_pdb::PlaylistInfo>& playlist
   return bytes;
 }
 
-// Writes one text of the track as a JSON string, decoded through `scratch`
-// (which keeps its capacity from one text to the next).
-Result<void> write_text(const vantrel_pdb::TrackView& track, TrackText field, std::string& scratch, JsonWriter& out) {
-  scratch.clear();
-  if (auto ok = track.append_text(field, scratch); !ok) return std::unexpected(Error(ok.error()));
-  out.string_value(scratch);
-  return {};
-}
+// The keys of a track record, in the report's order, each with what comes
+// before it: the record's brace, or the comma after the value before.
+constexpr std::string_view kAlbumKey = "{\"album\":";
+constexpr std::string_view kAnalysisPathKey = ",\"analysisPath\":";
+constexpr std::string_view kArtistKey = ",\"artist\":";
+constexpr std::string_view kArtworkPathKey = ",\"artworkPath\":";
+constexpr std::string_view kAudioPathKey = ",\"audioPath\":";
+constexpr std::string_view kBitrateKey = ",\"bitrate\":";
+constexpr std::string_view kBpmKey = ",\"bpm\":";
+constexpr std::string_view kCommentKey = ",\"comment\":";
+constexpr std::string_view kDurationKey = ",\"duration\":";
+constexpr std::string_view kFileSizeKey = ",\"fileSize\":";
+constexpr std::string_view kGenreKey = ",\"genre\":";
+constexpr std::string_view kIdKey = ",\"id\":";
+constexpr std::string_view kKeyKey = ",\"key\":";
+constexpr std::string_view kRatingKey = ",\"rating\":";
+constexpr std::string_view kSampleDepthKey = ",\"sampleDepth\":";
+constexpr std::string_view kSampleRateKey = ",\"sampleRate\":";
+constexpr std::string_view kTitleKey = ",\"title\":";
+// Every key and the closing brace: the part of a record that is always there.
+constexpr std::size_t kRecordFrame = kAlbumKey.size() + kAnalysisPathKey.size() + kArtistKey.size() +
+                                     kArtworkPathKey.size() + kAudioPathKey.size() + kBitrateKey.size() +
+                                     kBpmKey.size() + kCommentKey.size() + kDurationKey.size() +
+                                     kFileSizeKey.size() + kGenreKey.size() + kIdKey.size() + kKeyKey.size() +
+                                     kRatingKey.size() + kSampleDepthKey.size() + kSampleRateKey.size() +
+                                     kTitleKey.size() + 1;
+// The numbers of a record: seven integers and the tempo.
+constexpr std::size_t kRecordNumbers = 7 * kJsonUintBound + kJsonHundredthsBound;
 
-// Writes the tracks of `rows` as array elements.
+// The texts a record decodes from the row's own strings, through scratch
+// strings that keep their capacity from one track to the next.
+struct SlotTexts {
+  std::string analysis_path, audio_path, comment, title;
+};
+
+// Writes the tracks of `rows` as array elements, each record in one step:
+// its texts are read first, then the record is written into room for its
+// longest form.
 Result<void> write_track_run(const vantrel_pdb::TrackRows& rows, JsonWriter& out) {
-  std::string scratch;
+  SlotTexts texts;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     auto track = rows.at(i);
     if (!track) return std::unexpected(Error(track.error()));
+    for (auto [field, text] : {std::pair{TrackText::kAnalysisPath, &texts.analysis_path},
+                               std::pair{TrackText::kAudioPath, &texts.audio_path},
+                               std::pair{TrackText::kComment, &texts.comment},
+                               std::pair{TrackText::kTitle, &texts.title}}) {
+      text->clear();
+      if (auto ok = track->append_text(field, *text); !ok) return std::unexpected(Error(ok.error()));
+    }
+    const std::string_view album = track->name(TrackText::kAlbum);
+    const std::string_view artist = track->name(TrackText::kArtist);
+    const std::string_view artwork_path = track->name(TrackText::kArtworkPath);
+    const std::string_view genre = track->name(TrackText::kGenre);
+    const std::string_view key = track->name(TrackText::kKey);
     const auto numbers = track->numbers();
-    out.begin_object();
-    out.key("album");
-    out.string_value(track->name(TrackText::kAlbum));
-    out.key("analysisPath");
-    if (auto ok = write_text(*track, TrackText::kAnalysisPath, scratch, out); !ok) return ok;
-    out.key("artist");
-    out.string_value(track->name(TrackText::kArtist));
-    out.key("artworkPath");
-    out.string_value(track->name(TrackText::kArtworkPath));
-    out.key("audioPath");
-    if (auto ok = write_text(*track, TrackText::kAudioPath, scratch, out); !ok) return ok;
-    out.key("bitrate");
-    out.uint_value(numbers.bitrate);
-    out.key("bpm");
-    out.hundredths_value(numbers.tempo);  // what double_value(tempo / 100.0) writes
-    out.key("comment");
-    if (auto ok = write_text(*track, TrackText::kComment, scratch, out); !ok) return ok;
-    out.key("duration");
-    out.uint_value(numbers.duration);
-    out.key("fileSize");
-    out.uint_value(numbers.file_size);
-    out.key("genre");
-    out.string_value(track->name(TrackText::kGenre));
-    out.key("id");
-    out.uint_value(numbers.id);
-    out.key("key");
-    out.string_value(track->name(TrackText::kKey));
-    out.key("rating");
-    out.uint_value(numbers.rating);
-    out.key("sampleDepth");
-    out.uint_value(numbers.sample_depth);
-    out.key("sampleRate");
-    out.uint_value(numbers.sample_rate);
-    out.key("title");
-    if (auto ok = write_text(*track, TrackText::kTitle, scratch, out); !ok) return ok;
-    out.end_object();
+    std::size_t bound = kRecordFrame + kRecordNumbers;
+    for (std::string_view text : {std::string_view(texts.analysis_path), std::string_view(texts.audio_path),
+                                  std::string_view(texts.comment), std::string_view(texts.title), album, artist,
+                                  artwork_path, genre, key}) {
+      bound += json_string_bound(text.size());
+    }
+    out.value_of_at_most(bound, [&](char* p) {
+      p = put_json_string(put_raw(p, kAlbumKey), album);
+      p = put_json_string(put_raw(p, kAnalysisPathKey), texts.analysis_path);
+      p = put_json_string(put_raw(p, kArtistKey), artist);
+      p = put_json_string(put_raw(p, kArtworkPathKey), artwork_path);
+      p = put_json_string(put_raw(p, kAudioPathKey), texts.audio_path);
+      p = put_json_uint(put_raw(p, kBitrateKey), numbers.bitrate);
+      p = put_json_hundredths(put_raw(p, kBpmKey), numbers.tempo);  // what double_value(tempo / 100.0) writes
+      p = put_json_string(put_raw(p, kCommentKey), texts.comment);
+      p = put_json_uint(put_raw(p, kDurationKey), numbers.duration);
+      p = put_json_uint(put_raw(p, kFileSizeKey), numbers.file_size);
+      p = put_json_string(put_raw(p, kGenreKey), genre);
+      p = put_json_uint(put_raw(p, kIdKey), numbers.id);
+      p = put_json_string(put_raw(p, kKeyKey), key);
+      p = put_json_uint(put_raw(p, kRatingKey), numbers.rating);
+      p = put_json_uint(put_raw(p, kSampleDepthKey), numbers.sample_depth);
+      p = put_json_uint(put_raw(p, kSampleRateKey), numbers.sample_rate);
+      p = put_json_string(put_raw(p, kTitleKey), texts.title);
+      *p++ = '}';
+      return p;
+    });
   }
   return {};
 }
