@@ -77,12 +77,10 @@ struct NamedIds {
 std::expected<PdbEditor::EncodedTrack, PdbError> encode_row(const NewTrack& t) {
   const std::string_view file_name = t.file_name ? std::string_view(*t.file_name) : file_name_of(t.file_path);
   const auto texts = slot_texts(t, file_name);
-  // Room for every string at its longest with its padding: the row never moves.
+  // Room for every string at its longest with its padding, zero.
   std::size_t bound = r::kFixedSize;
   for (std::string_view text : texts) bound += 3 + longest_encoding(text.size());
-  std::vector<std::uint8_t> row;
-  row.reserve(bound);
-  row.resize(r::kFixedSize, 0);
+  std::vector<std::uint8_t> row(bound, 0);
   std::uint8_t* p = row.data();
   encode_fixed16(p + r::kSubtypeOffset, kTrackSubtype);
   encode_fixed32(p + r::kAuxWordOffset, kAuxWord);
@@ -106,19 +104,17 @@ std::expected<PdbEditor::EncodedTrack, PdbError> encode_row(const NewTrack& t) {
   encode_fixed16(p + r::kConstant92Offset, kConstant92);
 
   std::uint64_t alloc = kEstimateBase;
+  std::size_t end = r::kFixedSize;
   for (std::size_t i = 0; i < r::kStringCount; ++i) {
-    std::size_t start = row.size();
-    if (auto ok = append_encoded_string(row, texts[i]); !ok) return std::unexpected(ok.error());
-    alloc += format::round_up4(row.size() - start);
-    // The kind byte says whether the string must start aligned: then the
-    // string moves up past the padding.
-    if ((row[start] & 1) == 0 && start % 4 != 0) {
-      const std::size_t aligned = format::round_up4(start);
-      row.insert(row.begin() + static_cast<std::ptrdiff_t>(start), aligned - start, 0);
-      start = aligned;
-    }
-    encode_fixed16(row.data() + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(start));
+    auto plan = plan_encoding(texts[i]);
+    if (!plan) return std::unexpected(plan.error());
+    alloc += format::round_up4(plan->size);
+    // A long string (kind byte even) starts aligned, after zero padding.
+    if ((plan->kind & 1) == 0) end = format::round_up4(end);
+    encode_fixed16(p + r::kStringOffsetsOffset + 2 * i, static_cast<std::uint16_t>(end));
+    end = static_cast<std::size_t>(put_encoded_string(p + end, texts[i], *plan) - p);
   }
+  row.resize(end);
   return PdbEditor::EncodedTrack{std::move(row), alloc};
 }
 

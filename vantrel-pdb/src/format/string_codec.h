@@ -9,6 +9,7 @@
 #ifndef VANTREL_PDB_FORMAT_STRING_CODEC_H_
 #define VANTREL_PDB_FORMAT_STRING_CODEC_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -47,6 +48,18 @@ bool text_needs_replacement(const StringSpan& span);
 // Appends the bytes that encode_string(text) returns to `out`, growing it
 // once. Fails with StringTooLong as encode_string does, `out` unchanged.
 std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& out, std::string_view text);
+
+// The same in two steps, for a caller that writes many strings into room it
+// made once. plan_encoding settles the string's kind byte and its encoded
+// size (or StringTooLong); put_encoded_string then writes the bytes at `p`,
+// which has room for plan.size, and returns their end. Requires: `plan`
+// from plan_encoding(text).
+struct EncodingPlan {
+  std::uint8_t kind = 0;  // odd for a short ASCII string, else kLongAsciiKind or kUtf16Kind
+  std::size_t size = 0;   // the whole string: kind byte, header and text
+};
+std::expected<EncodingPlan, PdbError> plan_encoding(std::string_view text);
+std::uint8_t* put_encoded_string(std::uint8_t* p, std::string_view text, const EncodingPlan& plan);
 
 }  // namespace vantrel_pdb
 

@@ -280,24 +280,15 @@ std::expected<std::string, PdbError> decode_string(Bytes image, std::uint64_t po
   return text;
 }
 
-std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& out, std::string_view text) {
-  const std::size_t start = out.size();
-  // The vector's own growth, never an exact reserve: callers append many
-  // strings to one buffer.
+std::expected<EncodingPlan, PdbError> plan_encoding(std::string_view text) {
   if (is_ascii(text)) {
     if (text.size() <= kMaxShortAsciiLength) {
-      out.push_back(static_cast<std::uint8_t>(2 * text.size() + 3));
-      out.insert(out.end(), text.begin(), text.end());
-      return {};
+      return EncodingPlan{static_cast<std::uint8_t>(2 * text.size() + 3), 1 + text.size()};
     }
     if (text.size() > kMaxEncodedTextLength) return std::unexpected(PdbError(pdb_error::StringTooLong{}));
-    out.resize(start + kLongStringHeaderSize + text.size());  // the pad byte stays 0
-    out[start] = kLongAsciiKind;
-    encode_fixed16(out.data() + start + 1, static_cast<std::uint16_t>(text.size() + kLongStringHeaderSize));
-    std::copy(text.begin(), text.end(), out.begin() + static_cast<std::ptrdiff_t>(start + kLongStringHeaderSize));
-    return {};
+    return EncodingPlan{kLongAsciiKind, kLongStringHeaderSize + text.size()};
   }
-  // UTF-16LE: count the units first so that the output grows once.
+  // UTF-16LE: the units are counted first.
   std::size_t units = 0;
   for (std::size_t i = 0; i < text.size();) {
     std::size_t length;
@@ -306,10 +297,23 @@ std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& o
     i += length;
   }
   if (2 * units > kMaxEncodedTextLength) return std::unexpected(PdbError(pdb_error::StringTooLong{}));
-  out.resize(start + kLongStringHeaderSize + 2 * units);
-  out[start] = kUtf16Kind;
-  encode_fixed16(out.data() + start + 1, static_cast<std::uint16_t>(2 * units + kLongStringHeaderSize));
-  std::uint8_t* p = out.data() + start + kLongStringHeaderSize;
+  return EncodingPlan{kUtf16Kind, kLongStringHeaderSize + 2 * units};
+}
+
+std::uint8_t* put_encoded_string(std::uint8_t* p, std::string_view text, const EncodingPlan& plan) {
+  if (plan.kind & 1) {
+    *p++ = plan.kind;
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+  }
+  p[0] = plan.kind;
+  encode_fixed16(p + 1, static_cast<std::uint16_t>(plan.size));
+  p[3] = 0;  // the pad byte
+  p += kLongStringHeaderSize;
+  if (plan.kind == kLongAsciiKind) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+  }
   for (std::size_t i = 0; i < text.size();) {
     std::size_t length;
     char32_t cp = next_code_point(text, i, length);
@@ -325,6 +329,17 @@ std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& o
     }
     i += length;
   }
+  return p;
+}
+
+std::expected<void, PdbError> append_encoded_string(std::vector<std::uint8_t>& out, std::string_view text) {
+  auto plan = plan_encoding(text);
+  if (!plan) return std::unexpected(plan.error());
+  // The vector's own growth, never an exact reserve: callers append many
+  // strings to one buffer.
+  const std::size_t start = out.size();
+  out.resize(start + plan->size);
+  put_encoded_string(out.data() + start, text, *plan);
   return {};
 }
 
