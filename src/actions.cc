@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <string>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
