@@ -26,10 +26,24 @@ struct StringSpan {
   Bytes text;             // the encoded text, inside the image
 };
 
+// locate_string for every string: long ones, and every failure with its words.
+std::expected<StringSpan, PdbError> locate_any_string(Bytes image, std::uint64_t position);
+
 // Finds the PDB string whose kind byte stands at `position` of `image`.
 // Fails exactly where and as decode_string fails (UnknownString, or Damaged for a
 // string that runs past the end of the image); allocates nothing on success.
-std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t position);
+// Inline for the short strings (odd kind byte) that most of a row's are: a
+// load checks each of its 21 strings.
+inline std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t position) {
+  if (in_bounds(image, position, 1)) {
+    const std::uint8_t k = image[position];
+    if (k & 1) {
+      const std::uint64_t length = k == 1 ? 0 : (k >> 1) - 1;
+      if (in_bounds(image, position + 1, length)) return StringSpan{k, image.subspan(position + 1, length)};
+    }
+  }
+  return locate_any_string(image, position);
+}
 
 // Appends the text of `span` to `out` as decode_string returns it: ASCII
 // kinds as UTF-8 with U+FFFD for invalid sequences, UTF-16 converted.

@@ -159,7 +159,7 @@ void append_utf8_with_replacement(std::string& out, std::string_view bytes) {
   }
 }
 
-std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint64_t position) {
+std::expected<StringSpan, PdbError> locate_any_string(Bytes image, std::uint64_t position) {
   if (!in_bounds(image, position, 1)) return std::unexpected(past_end(image, position, 1));
   const std::uint8_t k = image[position];
   if (k & 1) {
