@@ -51,11 +51,6 @@ char* put_escape(char* p, unsigned char c) {
   return put_raw(p, std::string_view(u, sizeof u));
 }
 
-void append_escape(std::string& out, unsigned char c) {
-  char escape[6];
-  out.append(escape, put_escape(escape, c));
-}
-
 // True when some byte of `text` needs an escape, eight bytes at a time (16
 // where SSE2 is there, as on every x86-64): the last block overlaps the one
 // before it, and a text shorter than a block is padded with spaces, which
@@ -97,6 +92,35 @@ bool any_needs_escape(std::string_view text) {
   return word_needs_escape(word);
 }
 
+// Writes `text` at `p` with JSON string escapes, without quotes; returns
+// the end (at most 6 bytes a byte on). Runs of plain bytes are copied at
+// once, found eight bytes at a time.
+char* put_json_escaped(char* p, std::string_view text) {
+  const char* in = text.data();
+  const std::size_t n = text.size();
+  std::size_t run = 0;
+  std::size_t i = 0;
+  while (i < n) {
+    if (n - i >= sizeof(std::uint64_t)) {
+      std::uint64_t word;
+      std::memcpy(&word, in + i, sizeof word);
+      if (!word_needs_escape(word)) {
+        i += sizeof word;
+        continue;
+      }
+    }
+    const std::size_t end = std::min(n, i + sizeof(std::uint64_t));
+    for (; i < end; ++i) {
+      auto c = static_cast<unsigned char>(in[i]);
+      if (!needs_escape(c)) continue;
+      p = put_raw(p, text.substr(run, i - run));
+      p = put_escape(p, c);
+      run = i + 1;
+    }
+  }
+  return put_raw(p, text.substr(run));
+}
+
 }  // namespace
 
 void append_json_escaped(std::string& out, std::string_view text) {
@@ -105,30 +129,10 @@ void append_json_escaped(std::string& out, std::string_view text) {
     out.append(text);
     return;
   }
-  // Runs of plain bytes are copied at once, found eight bytes at a time.
-  const char* p = text.data();
-  const std::size_t n = text.size();
-  std::size_t run = 0;
-  std::size_t i = 0;
-  while (i < n) {
-    if (n - i >= sizeof(std::uint64_t)) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, sizeof word);
-      if (!word_needs_escape(word)) {
-        i += sizeof word;
-        continue;
-      }
-    }
-    const std::size_t end = std::min(n, i + sizeof(std::uint64_t));
-    for (; i < end; ++i) {
-      auto c = static_cast<unsigned char>(p[i]);
-      if (!needs_escape(c)) continue;
-      out.append(p + run, i - run);
-      append_escape(out, c);
-      run = i + 1;
-    }
-  }
-  out.append(p + run, n - run);
+  const std::size_t at = out.size();
+  out.resize_and_overwrite(at + 6 * text.size(), [&](char* p, std::size_t) {  // returns the end, as key() does
+    return static_cast<std::size_t>(put_json_escaped(p + at, text) - p);
+  });
 }
 
 char* put_json_hundredths(char* p, std::uint32_t hundredths) {
@@ -147,18 +151,7 @@ void append_json_hundredths(std::string& out, std::uint32_t hundredths) {
 
 char* put_json_string(char* p, std::string_view text) {
   *p++ = '"';
-  if (!any_needs_escape(text)) {
-    if (!text.empty()) p = put_raw(p, text);
-  } else {
-    for (const char c : text) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (needs_escape(byte)) {
-        p = put_escape(p, byte);
-      } else {
-        *p++ = c;
-      }
-    }
-  }
+  p = any_needs_escape(text) ? put_json_escaped(p, text) : put_raw(p, text);
   *p++ = '"';
   return p;
 }
