@@ -126,6 +126,24 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
 std::expected<void, PdbError> write_file(const std::string& path, std::span<const Bytes> parts,
                                          const WriteOptions& options = {});
 
+// Appends `block` to the file that write_file_produced is writing; fails
+// with the write's error (pdb_error::File, worded as write_file words it).
+using PutBlock = std::function<std::expected<void, PdbError>(Bytes block)>;
+// Makes a file's bytes in order, handing them to `put` block by block.
+using BlockProducer = std::function<std::expected<void, PdbError>(const PutBlock& put)>;
+
+// As write_file, the file's bytes being what `produce` hands to its PutBlock,
+// so that a large file made in order (an export of every track) is never
+// held whole. `produce` runs once the target has been looked at and the new
+// file opened, so a target that write_file refuses fails before anything
+// is made. It runs a second time, from the start and into another new
+// file, on a file system that makes unnamed files but cannot name them: it
+// must hand over the same bytes each time. A failure of `produce` (its own,
+// or a put's that it returns) ends the write as any failure does, nothing
+// replaced and the new file gone, and is returned unchanged.
+std::expected<void, PdbError> write_file_produced(const std::string& path, const BlockProducer& produce,
+                                                  const WriteOptions& options = {});
+
 // The advisory lock that makes writers of the same file take turns (dovrel's
 // runs, save() and programs that hold one around their own read, change and
 // save), so that concurrent changes in place apply one after another

@@ -323,8 +323,12 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
   return write_file(path, std::span<const Bytes>(parts), options);
 }
 
-std::expected<void, PdbError> write_file(const std::string& path, std::span<const Bytes> parts,
-                                         const WriteOptions& options) {
+namespace {
+
+// write_file's steps, the new file's bytes being what fill(fd, failure)
+// writes: it returns the write's error, worded by `failure`, or its own.
+template <class Fill>
+std::expected<void, PdbError> write_file_with(const std::string& path, const WriteOptions& options, Fill&& fill) {
   if (options.temp_prefix.size() > kMaxTempPrefix ||
       options.temp_prefix.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
     return std::unexpected(PdbError(pdb_error::Misuse{"a temporary-file prefix holds at most " +
@@ -378,7 +382,7 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
     if (int error_number = set_metadata(file.fd(), mode, exists ? &existing : nullptr); error_number != 0) {
       return std::unexpected(output_error(path, error_number));
     }
-    if (!write_parts(file.fd(), parts)) return std::unexpected(output_error(path, errno));
+    if (auto filled = fill(file.fd(), output_error); !filled) return filled;
     if (::fsync(file.fd()) != 0) return std::unexpected(output_error(path, errno));
     if (options.before_replace) {
       if (auto ready = options.before_replace(); !ready) return ready;
@@ -395,6 +399,28 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
     return {};
   }
   return std::unexpected(output_error(path, EOPNOTSUPP));
+}
+
+}  // namespace
+
+std::expected<void, PdbError> write_file(const std::string& path, std::span<const Bytes> parts,
+                                         const WriteOptions& options) {
+  return write_file_with(path, options, [&](int fd, const WriteFailure& failure) -> std::expected<void, PdbError> {
+    if (!write_parts(fd, parts)) return std::unexpected(failure(path, errno));
+    return {};
+  });
+}
+
+std::expected<void, PdbError> write_file_produced(const std::string& path, const BlockProducer& produce,
+                                                  const WriteOptions& options) {
+  return write_file_with(path, options, [&](int fd, const WriteFailure& failure) -> std::expected<void, PdbError> {
+    const PutBlock put = [&](Bytes block) -> std::expected<void, PdbError> {
+      const Bytes parts[] = {block};
+      if (!write_parts(fd, parts)) return std::unexpected(failure(path, errno));
+      return {};
+    };
+    return produce(put);
+  });
 }
 
 ScopedMetadataCallsForTesting::ScopedMetadataCallsForTesting(Fchmod fchmod_call, Fchown fchown_call) {

@@ -103,6 +103,55 @@ TEST(WriteFile, PartsOneAfterAnother) {
   fs::remove_all(dir);
 }
 
+// A produced file holds the blocks in the order they were put. A producer
+// that fails leaves the old file as it was and no temporary behind, and its
+// error is the write's; a target refused as it is looked at fails before
+// anything is produced.
+TEST(WriteFile, ProducedBlockByBlock) {
+  const fs::path dir = fs::temp_directory_path() / ("vantrel_pdb_produced_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string target = (dir / "out.csv").string();
+  const std::vector<std::uint8_t> old(5000, 9), a = {1, 2, 3}, none, b(70000, 4);
+  ASSERT_TRUE(write_file(target, old));
+  const auto read_back = [&] {
+    std::ifstream in(target, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+
+  int produced = 0;
+  const BlockProducer put_three = [&](const PutBlock& put) -> std::expected<void, PdbError> {
+    ++produced;
+    for (Bytes block : {Bytes(a), Bytes(none), Bytes(b)}) {
+      if (auto ok = put(block); !ok) return ok;
+    }
+    return {};
+  };
+  ASSERT_TRUE(write_file_produced(target, put_three));
+  std::vector<std::uint8_t> want = a;
+  want.insert(want.end(), b.begin(), b.end());
+  EXPECT_EQ(read_back(), want);
+  EXPECT_EQ(produced, 1);
+
+  const BlockProducer fails_halfway = [&](const PutBlock& put) -> std::expected<void, PdbError> {
+    if (auto ok = put(b); !ok) return ok;
+    return std::unexpected(PdbError(pdb_error::Damaged{"row 7 of the tracks"}));
+  };
+  ASSERT_TRUE(write_file(target, old));
+  auto failed = write_file_produced(target, fails_halfway);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error(), PdbError(pdb_error::Damaged{"row 7 of the tracks"}));
+  EXPECT_EQ(read_back(), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no temporary left
+
+  produced = 0;
+  auto refused = write_file_produced(dir.string(), put_three);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().message(), "cannot write " + dir.string() + ": Is a directory (os error 21)");
+  EXPECT_EQ(produced, 0);
+  fs::remove_all(dir);
+}
+
 // The registry of names the signal handler removes: one slot per file
 // being written, a full registry refused, a freed slot taken again.
 TEST(TempFileRegistry, HoldsOneNamePerFileBeingWritten) {
