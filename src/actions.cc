@@ -198,14 +198,29 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
   return write_output(path, std::span<const vantrel_pdb::Bytes>(parts), before_replace);
 }
 
-Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::Bytes> parts,
-                          const vantrel_pdb::BeforeReplace& before_replace) {
+namespace {
+
+vantrel_pdb::WriteOptions output_options(const vantrel_pdb::BeforeReplace& before_replace) {
   vantrel_pdb::WriteOptions options;
   options.temp_prefix = ".dovrel-";
   options.failure_prefix = "cannot write output ";
   options.replaced_prefix = kNotKnownDurable;
   options.before_replace = before_replace;
-  if (auto written = vantrel_pdb::write_file(path, parts, options); !written) {
+  return options;
+}
+
+}  // namespace
+
+Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::Bytes> parts,
+                          const vantrel_pdb::BeforeReplace& before_replace) {
+  if (auto written = vantrel_pdb::write_file(path, parts, output_options(before_replace)); !written) {
+    return std::unexpected(Error(written.error()));
+  }
+  return {};
+}
+
+Result<void> write_output(const std::string& path, const vantrel_pdb::BlockProducer& produce) {
+  if (auto written = vantrel_pdb::write_file_produced(path, produce, output_options({})); !written) {
     return std::unexpected(Error(written.error()));
   }
   return {};

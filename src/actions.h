@@ -35,6 +35,9 @@ Result<void> write_output(const std::string& path, vantrel_pdb::Bytes image,
 // The same for a file made of `parts`, one after another.
 Result<void> write_output(const std::string& path, std::span<const vantrel_pdb::Bytes> parts,
                           const vantrel_pdb::BeforeReplace& before_replace = {});
+// The same for a file whose bytes `produce` makes block by block
+// (vantrel_pdb::write_file_produced); its failure is returned unchanged.
+Result<void> write_output(const std::string& path, const vantrel_pdb::BlockProducer& produce);
 
 // Runs the request's action and returns the line to print (see
 // output_line.h: a report's tracks are rendered as the line is printed,

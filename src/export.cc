@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <optional>
@@ -27,6 +28,7 @@
 #include "json_writer.h"
 #include "lock_wait.h"
 #include "mapped_file.h"
+#include "ordered_blocks.h"
 #include "report_sink.h"
 #include "target_lock.h"
 #include "two_halves.h"
@@ -61,6 +63,34 @@ Result<void> write_one(const std::string& path, std::span<const std::string_view
 
 Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts) {
   return write_one(path, std::span<const std::string_view>(parts.begin(), parts.size()));
+}
+
+using vantrel_pdb::PutBlock;
+
+// Writes the file `path` under its lock as `produce` makes it, handing its
+// bytes to the PutBlock in order, so that a large file is never held whole.
+// A failure of `produce` leaves the file as it was and is returned.
+Result<void> write_one_produced(const std::string& path, const std::function<Result<void>(const PutBlock&)>& produce) {
+  auto wait = lock_wait();
+  if (!wait) return std::unexpected(std::move(wait.error()));
+  const TargetLock lock(path, TargetLock::Missing::kLockDirectory, *wait);
+  if (lock.failure()) return std::unexpected(Error(*lock.failure()));
+  // The library's writer takes the library's error: the message is all a
+  // failure of ours carries, and it comes back as it went.
+  return write_output(path, [&](const PutBlock& put) -> std::expected<void, vantrel_pdb::PdbError> {
+    if (auto made = produce(put); !made) {
+      return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{std::move(made.error().message)}));
+    }
+    return {};
+  });
+}
+
+// The sink of render_in_ordered_blocks that puts each block in the file.
+OutputLine::Sink block_sink(const PutBlock& put) {
+  return [&put](std::string_view block) -> Result<void> {
+    if (auto ok = put(bytes_of(block)); !ok) return std::unexpected(Error(ok.error()));
+    return {};
+  };
 }
 
 // True when `path` is a regular file that holds exactly `parts`, one after
@@ -216,44 +246,64 @@ std::size_t half_text_guess(std::size_t image_bytes) { return image_bytes; }
 
 Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
                                            std::span<const vantrel_pdb::PlaylistInfo> playlists,
-                                           std::size_t image_bytes, const std::string& output) {
-  std::string halves[2] = {tracks_csv_header(), {}};
-  for (std::string& half : halves) half.reserve(half_text_guess(image_bytes));
-  std::string scratch[2];
-  auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t, const vantrel_pdb::TrackView& track) {
-    return append_track_record(halves[half], track, scratch[half]);
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
+                                           const std::string& output) {
+  const std::string header = tracks_csv_header();
+  const auto render = [&](std::size_t begin, std::size_t end, std::string& block) -> Result<void> {
+    std::string scratch;
+    for (std::size_t i = begin; i < end; ++i) {
+      auto track = table.at(i);
+      if (!track) return std::unexpected(Error(track.error()));
+      if (auto ok = append_track_record(block, *track, scratch); !ok) return std::unexpected(Error(ok.error()));
+    }
+    return {};
+  };
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
-  if (auto ok = write_one(paths[0], {halves[0], halves[1]}); !ok) return std::unexpected(std::move(ok.error()));
+  auto written = write_one_produced(paths[0], [&](const PutBlock& put) -> Result<void> {
+    const OutputLine::Sink sink = block_sink(put);
+    if (auto ok = sink(header); !ok) return ok;
+    return render_in_ordered_blocks<std::string>(table.size(), kItemsPerBlock, render, sink);
+  });
+  if (!written) return std::unexpected(std::move(written.error()));
   if (auto ok = write_one(paths[1], {playlists_csv(playlists)}); !ok) return std::unexpected(std::move(ok.error()));
   return paths;
 }
 
 Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
                                             std::span<const vantrel_pdb::PlaylistInfo> playlists,
-                                            const std::optional<std::string>& root, std::size_t image_bytes,
-                                            const std::string& output) {
-  std::string rows[2];
-  for (std::string& half : rows) half.reserve(half_text_guess(image_bytes));
+                                            const std::optional<std::string>& root, const std::string& output) {
+  // The head (the summary, the thumbnails) needs every track's facts, so
+  // they are read first; the rows, most of the page, are then made block by
+  // block as the file is written.
   std::vector<TrackFacts> facts(table.size());
-  // The first rows are the start of the first half's rows.
-  static_assert(kFirstRows < kWorthASecondThread / 2);
-  std::size_t first_rows_end = 0;
   std::string scratch[2];
   auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
-    if (i > 0) rows[half].push_back(',');
-    auto ok = append_track_row(rows[half], track, facts[i], scratch[half]);
-    if (i + 1 == std::min(kFirstRows, table.size())) first_rows_end = rows[half].size();
-    return ok;
+    return read_track_facts(track, facts[i], scratch[half]);
   });
   if (!read) return std::unexpected(std::move(read.error()));
-  const std::string first_rows = rows[0].substr(0, first_rows_end);
+  // The rows of [begin, end), each after a comma but the first of all.
+  const auto render = [&](std::size_t begin, std::size_t end, std::string& block) -> Result<void> {
+    std::string text;
+    for (std::size_t i = begin; i < end; ++i) {
+      auto track = table.at(i);
+      if (!track) return std::unexpected(Error(track.error()));
+      if (i > 0) block.push_back(',');
+      if (auto ok = append_track_row(block, *track, text); !ok) return std::unexpected(Error(ok.error()));
+    }
+    return {};
+  };
+  std::string first_rows;
+  if (auto ok = render(0, std::min(kFirstRows, table.size()), first_rows); !ok) return std::unexpected(ok.error());
   const bool rooted = root && !root->empty();
   const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
   const std::string head = html_page_head(first_rows, facts, playlists, artwork, rooted);
   const std::string tail = html_page_tail();
-  if (auto ok = write_one(output, {head, rows[0], rows[1], tail}); !ok) return std::unexpected(std::move(ok.error()));
+  auto written = write_one_produced(output, [&](const PutBlock& put) -> Result<void> {
+    const OutputLine::Sink sink = block_sink(put);
+    if (auto ok = sink(head); !ok) return ok;
+    if (auto ok = render_in_ordered_blocks<std::string>(table.size(), kItemsPerBlock, render, sink); !ok) return ok;
+    return sink(tail);
+  });
+  if (!written) return std::unexpected(std::move(written.error()));
   return std::vector<std::string>{output};
 }
 
@@ -325,8 +375,8 @@ Result<std::string> run_export(const Request& request) {
     case ExportFormat::kM3u8:
       files = write_m3u8_from(tracks, *playlists, args.root, image_bytes, *request.output);
       break;
-    case ExportFormat::kCsv: files = write_csv(tracks, *playlists, image_bytes, *request.output); break;
-    case ExportFormat::kHtml: files = write_html(tracks, *playlists, args.root, image_bytes, *request.output); break;
+    case ExportFormat::kCsv: files = write_csv(tracks, *playlists, *request.output); break;
+    case ExportFormat::kHtml: files = write_html(tracks, *playlists, args.root, *request.output); break;
   }
   if (!files) return std::unexpected(std::move(files.error()));
   return files_line(*files);

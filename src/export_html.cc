@@ -180,16 +180,20 @@ void write_track(std::string& out, const vantrel_pdb::TrackInfo& t) {
 }  // namespace
 
 std::expected<void, vantrel_pdb::PdbError> append_track_row(std::string& out, const vantrel_pdb::TrackView& track,
-                                                            TrackFacts& facts, std::string& scratch) {
+                                                            std::string& scratch) {
+  std::expected<void, vantrel_pdb::PdbError> result;
+  write_track(out, track.numbers(),
+              [&](vantrel_pdb::TrackText field) { return text_of(track, field, scratch, result); });
+  return result;
+}
+
+std::expected<void, vantrel_pdb::PdbError> read_track_facts(const vantrel_pdb::TrackView& track, TrackFacts& facts,
+                                                            std::string& scratch) {
   std::expected<void, vantrel_pdb::PdbError> result;
   const auto numbers = track.numbers();
-  write_track(out, numbers, [&](vantrel_pdb::TrackText field) {
-    const std::string_view text = text_of(track, field, scratch, result);
-    if (field == vantrel_pdb::TrackText::kAudioPath) facts.audio_path = text;
-    return text;
-  });
   facts.id = numbers.id;
   facts.duration = numbers.duration;
+  facts.audio_path = text_of(track, vantrel_pdb::TrackText::kAudioPath, scratch, result);
   facts.artwork_path = track.name(vantrel_pdb::TrackText::kArtworkPath);
   return result;
 }

@@ -54,11 +54,17 @@ void append_track_rows(std::string& out, std::span<const vantrel_pdb::TrackInfo>
 
 // Appends the row of the data block's "tracks" for `track` as
 // append_track_rows does for its record (without a comma), read where its
-// row lies, and sets `facts` to its facts; `scratch` holds each text of the
-// row while it is written. Fails as TrackView::append_text fails, `out`
-// then holding part of the row.
+// row lies; `scratch` holds each text of the row while it is written.
+// Fails as TrackView::append_text fails, `out` then holding part of the
+// row.
 std::expected<void, vantrel_pdb::PdbError> append_track_row(std::string& out, const vantrel_pdb::TrackView& track,
-                                                            TrackFacts& facts, std::string& scratch);
+                                                            std::string& scratch);
+
+// Sets `facts` to the facts of `track`, read where its row lies (as
+// take_facts gives them for its record); `scratch` as for append_track_row.
+// Fails as append_track_row fails for the same row.
+std::expected<void, vantrel_pdb::PdbError> read_track_facts(const vantrel_pdb::TrackView& track, TrackFacts& facts,
+                                                            std::string& scratch);
 
 // An artwork image as a data: URI: "data:MIME;base64,...".
 using ArtworkUris = std::unordered_map<std::string, std::string>;

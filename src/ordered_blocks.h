@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -25,8 +26,12 @@ namespace dovrel {
 // Items of one block.
 inline constexpr std::size_t kItemsPerBlock = 1024;
 
+// The text of a block: a JSON writer's (a report) or a string's (an export).
+inline std::string_view block_text(const JsonWriter& block) { return block.str(); }
+inline std::string_view block_text(const std::string& block) { return block; }
+
 // Calls render(begin, end, block) for the blocks [0, n), [n, 2n), ... of
-// [0, count) (n = `per_block`), each into the writer `block` (cleared
+// [0, count) (n = `per_block`), each into `block`, a Block (cleared
 // before, its memory kept), and hands each block to `sink` in order. From
 // kWorthASecondThread items on a machine of more than one core, the even
 // blocks are rendered here and the odd ones on a helper thread at the same
@@ -34,7 +39,7 @@ inline constexpr std::size_t kItemsPerBlock = 1024;
 // so at most one block per thread is held. The first failure (of render or
 // of the sink) stops both threads and is returned; an exception of either
 // (std::bad_alloc above all) is thrown here once both have ended.
-template <class Render>
+template <class Block = JsonWriter, class Render>
 Result<void> render_in_ordered_blocks(std::size_t count, std::size_t per_block, Render&& render,
                                       const OutputLine::Sink& sink) {
   const std::size_t blocks = (count + per_block - 1) / per_block;
@@ -47,7 +52,7 @@ Result<void> render_in_ordered_blocks(std::size_t count, std::size_t per_block, 
   // Renders the blocks first, first + step, ...; thread `who` of two.
   auto work = [&](std::size_t first, std::size_t step, int who) {
     try {
-      JsonWriter block;
+      Block block;
       for (std::size_t b = first; b < blocks; b += step) {
         block.clear();
         const std::size_t begin = b * per_block;
@@ -63,7 +68,7 @@ Result<void> render_in_ordered_blocks(std::size_t count, std::size_t per_block, 
         }
         // Only the thread whose turn it is hands a block over.
         lock.unlock();
-        Result<void> handed = sink(block.str());
+        Result<void> handed = sink(block_text(block));
         lock.lock();
         if (!handed) {
           failure = std::move(handed);
