@@ -49,8 +49,8 @@ empty_kib=$( (echo '{"action":"build"}' | /usr/bin/time -f "%M" "$build_dir"/src
 echo "An empty run (a build of nothing, which stops at \"Missing output\") peaks at"\
      "$(awk -v k="$empty_kib" 'BEGIN {printf "%.1f", k / 1024}') MiB: the process itself, in every figure below."
 echo
-echo "| tracks | action | wall (s) | floor (s) | wall / floor | cpu (s) | peak memory (MiB) | tracks/s | request (MB) | image (MB) | report (MB) | memory / (request + image + report) | wall / wall at previous size |"
-echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+echo "| tracks | action | wall (s) | floor (s) | wall / floor | cpu (s) | peak memory (MiB) | tracks/s | request (MB) | image (MB) | report (MB) | memory / (request + image + report) | input image (MB) | memory / (request + input image + image + report) | wall / wall at previous size |"
+echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 
 # The floor of an action: the same bytes moved by the cheapest commands.
 # "read" and "check": the image read, the report written; "build": the
@@ -137,15 +137,23 @@ for n in "${sizes[@]}"; do
       export-csv) image=$(($(stat -c %s "$dir/library.csv") + $(stat -c %s "$dir/library-playlists.csv"))) ;;
       export-html) image=$(stat -c %s "$dir/library.html") ;;
     esac
+    # The image an action reads when the image column holds what it writes
+    # (none for build, and for read and check, whose image is the one read):
+    # the last ratio counts every byte the action reads and writes.
+    case $action in
+      build | read | check) input=0 ;;
+      *) input=$(stat -c %s "$dir/library.pdb") ;;
+    esac
     report=$(stat -c %s "$dir/$action.report")
     growth=${previous[$action]:-}
     awk -v n="$n" -v a="$action" -v w="$best_wall" -v f="$best_floor" -v c="$best_cpu" -v m="$best_mem" \
-        -v q="$request" -v i="$image" -v r="$report" -v p="$growth" 'BEGIN {
+        -v q="$request" -v i="$image" -v r="$report" -v p="$growth" -v u="$input" 'BEGIN {
       mb = 1000000; mib = m / 1024; t = (w > 0) ? n / w : 0;
       g = (p != "" && p > 0) ? sprintf("%.1f", w / p) : "";
       x = (f > 0) ? sprintf("%.1f", w / f) : "";
-      printf "| %d | %s | %.3f | %.3f | %s | %.3f | %.1f | %.0f | %.1f | %.1f | %.1f | %.2f | %s |\n",
-             n, a, w, f, x, c, mib, t, q / mb, i / mb, r / mb, (m * 1024) / (q + i + r), g }'
+      printf "| %d | %s | %.3f | %.3f | %s | %.3f | %.1f | %.0f | %.1f | %.1f | %.1f | %.2f | %.1f | %.2f | %s |\n",
+             n, a, w, f, x, c, mib, t, q / mb, i / mb, r / mb, (m * 1024) / (q + i + r), u / mb,
+             (m * 1024) / (q + u + i + r), g }'
     previous[$action]=$best_wall
     walls[$n/$action]=$best_wall
   done
