@@ -31,6 +31,7 @@
 #include "ordered_blocks.h"
 #include "report_sink.h"
 #include "target_lock.h"
+#include "text_store.h"
 #include "two_halves.h"
 #include "vantrel_pdb/files.h"
 #include "vantrel_pdb/library.h"
@@ -275,9 +276,10 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
   // they are read first; the rows, most of the page, are then made block by
   // block as the file is written.
   std::vector<TrackFacts> facts(table.size());
+  TextStore paths[2];
   std::string scratch[2];
   auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
-    return read_track_facts(track, facts[i], scratch[half]);
+    return read_track_facts(track, facts[i], paths[half], scratch[half]);
   });
   if (!read) return std::unexpected(std::move(read.error()));
   // The rows of [begin, end), each after a comma but the first of all.

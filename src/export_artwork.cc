@@ -63,7 +63,7 @@ ArtworkUris load_artwork(std::span<const TrackFacts> tracks, const std::string& 
   std::unordered_map<std::string_view, bool> looked_up;
   std::size_t budget = kMaxArtworkBytes;
   for (const auto& track : tracks) {
-    const std::string& path = track.artwork_path;
+    const std::string_view path = track.artwork_path;
     if (path.empty() || !looked_up.emplace(path, true).second || climbs_out(path)) continue;
     auto bytes = read_small_file(join_root(root, path), std::min(kMaxArtworkFileBytes, budget));
     if (!bytes) continue;

@@ -188,26 +188,26 @@ std::expected<void, vantrel_pdb::PdbError> append_track_row(std::string& out, co
 }
 
 std::expected<void, vantrel_pdb::PdbError> read_track_facts(const vantrel_pdb::TrackView& track, TrackFacts& facts,
-                                                            std::string& scratch) {
+                                                            TextStore& store, std::string& scratch) {
   std::expected<void, vantrel_pdb::PdbError> result;
   const auto numbers = track.numbers();
   facts.id = numbers.id;
   facts.duration = numbers.duration;
-  facts.audio_path = text_of(track, vantrel_pdb::TrackText::kAudioPath, scratch, result);
+  facts.audio_path = store.keep(text_of(track, vantrel_pdb::TrackText::kAudioPath, scratch, result));
   facts.artwork_path = track.name(vantrel_pdb::TrackText::kArtworkPath);
   return result;
 }
 
-TrackFacts take_facts(vantrel_pdb::TrackInfo&& track) {
-  return {track.id, track.duration, std::move(track.audio_path), std::move(track.artwork_path)};
+TrackFacts facts_of(const vantrel_pdb::TrackInfo& track) {
+  return {track.id, track.duration, track.audio_path, track.artwork_path};
 }
 
 namespace {
 
-std::vector<TrackFacts> facts_of(std::span<const vantrel_pdb::TrackInfo> tracks) {
+std::vector<TrackFacts> facts_of_all(std::span<const vantrel_pdb::TrackInfo> tracks) {
   std::vector<TrackFacts> facts;
   facts.reserve(tracks.size());
-  for (const auto& t : tracks) facts.push_back({t.id, t.duration, t.audio_path, t.artwork_path});
+  for (const auto& t : tracks) facts.push_back(facts_of(t));
   return facts;
 }
 
@@ -254,7 +254,7 @@ LibrarySummary summarize(std::span<const TrackFacts> tracks, std::span<const van
 
 LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
                          std::span<const vantrel_pdb::PlaylistInfo> playlists) {
-  return summarize(facts_of(tracks), playlists);
+  return summarize(facts_of_all(tracks), playlists);
 }
 
 void append_track_rows(std::string& out, std::span<const vantrel_pdb::TrackInfo> tracks, bool after_others) {
@@ -401,7 +401,7 @@ std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
   const std::string rows = rows_of(tracks);
   std::string out;
   out.reserve(data_size_guess(rows.size(), artwork));
-  append_data(out, rows, facts_of(tracks), playlists, artwork, artwork_looked_up);
+  append_data(out, rows, facts_of_all(tracks), playlists, artwork, artwork_looked_up);
   return out;
 }
 
@@ -429,7 +429,7 @@ std::string html_page(std::string_view track_rows, std::string_view first_rows, 
 std::string html_page(std::span<const vantrel_pdb::TrackInfo> tracks,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up) {
-  return html_page(rows_of(tracks), rows_of(tracks.first(std::min(kFirstRows, tracks.size()))), facts_of(tracks),
+  return html_page(rows_of(tracks), rows_of(tracks.first(std::min(kFirstRows, tracks.size()))), facts_of_all(tracks),
                    playlists, artwork, artwork_looked_up);
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "text_store.h"
 #include "vantrel_pdb/library.h"
 
 namespace dovrel {
@@ -33,16 +35,17 @@ struct LibrarySummary {
 };
 
 // What the page needs of a track beyond its row: for the summary, the
-// playlists and the thumbnails.
+// playlists and the thumbnails. Its texts are views (of the track's
+// record, or of the library's names and a TextStore) that outlive it.
 struct TrackFacts {
   std::uint32_t id = 0;
   std::uint16_t duration = 0;
-  std::string audio_path;
-  std::string artwork_path;
+  std::string_view audio_path;
+  std::string_view artwork_path;
 };
 
-// The facts of `track`, its texts moved out of it.
-TrackFacts take_facts(vantrel_pdb::TrackInfo&& track);
+// The facts of `track`, viewing its texts.
+TrackFacts facts_of(const vantrel_pdb::TrackInfo& track);
 
 LibrarySummary summarize(std::span<const TrackFacts> tracks, std::span<const vantrel_pdb::PlaylistInfo> playlists);
 LibrarySummary summarize(std::span<const vantrel_pdb::TrackInfo> tracks,
@@ -61,13 +64,19 @@ std::expected<void, vantrel_pdb::PdbError> append_track_row(std::string& out, co
                                                             std::string& scratch);
 
 // Sets `facts` to the facts of `track`, read where its row lies (as
-// take_facts gives them for its record); `scratch` as for append_track_row.
-// Fails as append_track_row fails for the same row.
+// facts_of gives them for its record): the audio path decoded into
+// `scratch` and kept in `store`, the artwork path a view of the library's
+// name. Fails as append_track_row fails for the same row.
 std::expected<void, vantrel_pdb::PdbError> read_track_facts(const vantrel_pdb::TrackView& track, TrackFacts& facts,
-                                                            std::string& scratch);
+                                                            TextStore& store, std::string& scratch);
 
 // An artwork image as a data: URI: "data:MIME;base64,...".
-using ArtworkUris = std::unordered_map<std::string, std::string>;
+// Looked up by a view of the path, without a string made for it.
+struct PathHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+};
+using ArtworkUris = std::unordered_map<std::string, std::string, PathHash, std::equal_to<>>;
 
 // The data: URI of an image file's bytes, or "" when they are not a JPEG,
 // PNG, GIF, WebP or BMP image (told by their first bytes, not by a name).

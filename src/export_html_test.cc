@@ -150,12 +150,26 @@ TEST(HtmlPage, IsOneFileThatLoadsNothing) {
   // Written in parts (head, rows, tail), the page is the same bytes.
   std::vector<TrackFacts> facts;
   std::string all_rows;
-  for (vantrel_pdb::TrackInfo track : sample_tracks()) {
+  const std::vector<vantrel_pdb::TrackInfo> tracks = sample_tracks();
+  for (const vantrel_pdb::TrackInfo& track : tracks) {
     append_track_rows(all_rows, std::span(&track, 1), !facts.empty());
-    facts.push_back(take_facts(std::move(track)));
+    facts.push_back(facts_of(track));
   }
   const std::string head = html_page_head(all_rows, facts, sample_playlists(), {}, false);
   EXPECT_EQ(head + all_rows + html_page_tail(), page);
+}
+
+// Kept texts stay where they were put while the store fills block after
+// block, a text longer than a block included.
+TEST(TextStore, KeptTextsStayValid) {
+  TextStore store;
+  std::vector<std::pair<std::string, std::string_view>> kept;
+  for (std::size_t i = 0; i < 5000; ++i) {
+    std::string text(i % 97, static_cast<char>('a' + i % 26));
+    if (i == 2500) text.assign(TextStore::kBlockBytes + 3, 'z');
+    kept.emplace_back(text, store.keep(text));
+  }
+  for (const auto& [text, view] : kept) ASSERT_EQ(view, text);
 }
 
 TEST(LoadArtwork, ReadsSmallImagesUnderTheRootOnly) {
