@@ -90,20 +90,31 @@ class Rebuild {
  public:
   // With `check_beside_write`, the commit's check is put off for the
   // caller to settle (check_and_salvage).
-  Rebuild(Bytes image, const RecoveredRows& rows, bool check_beside_write = false)
-      : image_(image), rows_(rows), check_beside_write_(check_beside_write) {}
+  Rebuild(Bytes image, RecoveredRows rows, bool check_beside_write = false)
+      : image_(image), rows_(std::move(rows)), check_beside_write_(check_beside_write) {}
 
+  // Each table's recovered rows are let go once they are in the new
+  // library, so that the commit (the peak of a salvage's memory) holds the
+  // new library and not the rows it was made of too.
   std::expected<Salvage, PdbError> run() {
     if (check_beside_write_) library_.defer_check();
     library_.reserve(growth_hint());
     if (auto ok = add_tracks(); !ok) return std::unexpected(ok.error());
+    release(rows_.tracks, rows_.genres, rows_.artists, rows_.albums, rows_.labels, rows_.keys, rows_.artwork);
     if (auto ok = add_playlists(); !ok) return std::unexpected(ok.error());
+    release(rows_.playlist_tree, rows_.playlist_entries);
     if (auto ok = add_history(); !ok) return std::unexpected(ok.error());
+    release(rows_.history_playlists, rows_.history_entries);
     if (auto ok = library_.commit(); !ok) return std::unexpected(salvage_check_failure(ok.error()));
     return finish();
   }
 
  private:
+  template <class... Rows>
+  static void release(Rows&... rows) {
+    (std::vector<typename Rows::value_type>().swap(rows), ...);
+  }
+
   GrowthHint growth_hint() const {
     GrowthHint hint;
     hint.tracks = rows_.tracks.size();
@@ -364,7 +375,7 @@ class Rebuild {
   }
 
   Bytes image_;
-  const RecoveredRows& rows_;
+  RecoveredRows rows_;
   bool check_beside_write_ = false;
   Library library_ = Library::create();
   IdSet tracks_;  // ids of the kept tracks
@@ -380,10 +391,7 @@ std::uint64_t Loss::lost() const {
   return n;
 }
 
-std::expected<Salvage, PdbError> salvage(Bytes image) {
-  const RecoveredRows rows = recovery::recover_rows(image);
-  return Rebuild(image, rows).run();
-}
+std::expected<Salvage, PdbError> salvage(Bytes image) { return Rebuild(image, recovery::recover_rows(image)).run(); }
 
 PdbError salvage_check_failure(const PdbError& error) {
   return errors::internal("salvage could not commit the new database: " + error.message());
@@ -394,8 +402,7 @@ CheckedSalvage check_and_salvage(Bytes image, std::size_t limit, bool check_besi
   std::optional<std::expected<Salvage, PdbError>> rescued;
   auto checking = [&] { findings = check(image, limit); };
   auto salvaging = [&] {
-    const RecoveredRows rows = recovery::recover_rows(image);
-    rescued.emplace(Rebuild(image, rows, check_beside_write).run());
+    rescued.emplace(Rebuild(image, recovery::recover_rows(image), check_beside_write).run());
   };
   if (image.size() >= kSideBySideImageBytes) {
     side_by_side(salvaging, checking);
