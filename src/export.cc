@@ -181,8 +181,9 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
   std::exception_ptr exception;
   const auto work = [&] {
     try {
+      std::vector<std::string_view> parts;
       for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < paths.size();) {
-        const std::span<const std::string_view> parts = plan.files[i].parts;
+        plan.parts_of(plan.files[i], parts);
         if (holds_exactly(paths[i], parts)) continue;
         if (auto ok = write_one(paths[i], parts, TargetLock::Missing::kHeldByCaller); !ok) {
           errors[i] = std::move(ok.error());
@@ -313,29 +314,26 @@ Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& t
                                                  std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                                  const std::optional<std::string>& root, std::size_t image_bytes,
                                                  const std::string& output) {
-  // Each half of the tracks appends its entries to a block of its own; a
-  // track's entry is where its half's block stood before and after it.
+  // Each half of the tracks appends its entries to a block of its own.
   M3u8Entries entries;
   entries.blocks.resize(2);
   for (std::string& block : entries.blocks) block.reserve(half_text_guess(image_bytes));
   entries.ids.resize(table.size());
-  std::vector<std::uint8_t> half_of(table.size());
-  std::vector<std::size_t> starts(table.size()), ends(table.size());
+  entries.ends.resize(table.size());
+  // Where the second block starts: its half's first track, which only
+  // that half's thread sets.
+  std::size_t second_start = table.size();
   M3u8Scratch scratch[2];
   auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
     std::string& block = entries.blocks[half];
     entries.ids[i] = track.id();
-    half_of[i] = static_cast<std::uint8_t>(half);
-    starts[i] = block.size();
+    if (half == 1 && block.empty()) second_start = std::min(second_start, i);
     auto ok = append_m3u8_entry(block, track, root, scratch[half]);
-    ends[i] = block.size();
+    entries.ends[i] = block.size();
     return ok;
   });
   if (!read) return std::unexpected(std::move(read.error()));
-  entries.lines.reserve(table.size());
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    entries.lines.push_back(std::string_view(entries.blocks[half_of[i]]).substr(starts[i], ends[i] - starts[i]));
-  }
+  entries.block_starts = {0, second_start};
   return write_m3u8(export_m3u8(std::move(entries), playlists), output);
 }
 

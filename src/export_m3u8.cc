@@ -1,5 +1,6 @@
 #include "export_m3u8.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <utility>
@@ -80,42 +81,54 @@ std::string m3u8_entry(const vantrel_pdb::TrackInfo& track, const std::optional<
 M3u8Entries m3u8_entries(std::span<const vantrel_pdb::TrackInfo> tracks, const std::optional<std::string>& root) {
   M3u8Entries entries;
   std::string& block = entries.blocks.emplace_back();
-  std::vector<std::size_t> ends;
+  entries.block_starts.push_back(0);
+  entries.ids.reserve(tracks.size());
+  entries.ends.reserve(tracks.size());
   for (const auto& track : tracks) {
     entries.ids.push_back(track.id);
     append_m3u8_entry(block, track, root);
-    ends.push_back(block.size());
-  }
-  // Views only now: the block no longer moves.
-  std::size_t start = 0;
-  for (std::size_t end : ends) {
-    entries.lines.push_back(std::string_view(block).substr(start, end - start));
-    start = end;
+    entries.ends.push_back(block.size());
   }
   return entries;
 }
 
-std::string ExportFile::bytes() const {
+std::string_view M3u8Entries::line(std::size_t position) const {
+  const auto after = std::upper_bound(block_starts.begin(), block_starts.end(), position);
+  const auto block = static_cast<std::size_t>(after - block_starts.begin()) - 1;
+  const std::size_t start = position == block_starts[block] ? 0 : ends[position - 1];
+  return std::string_view(blocks[block]).substr(start, ends[position] - start);
+}
+
+void M3u8Export::parts_of(const ExportFile& file, std::vector<std::string_view>& parts) const {
+  parts.clear();
+  parts.reserve(file.tracks.size() + 1);
+  parts.push_back(kHeader);
+  for (std::uint32_t position : file.tracks) parts.push_back(entries.line(position));
+}
+
+std::string M3u8Export::bytes(const ExportFile& file) const {
+  std::vector<std::string_view> parts;
+  parts_of(file, parts);
   std::string out;
   for (std::string_view part : parts) out.append(part);
   return out;
 }
 
-std::vector<std::string_view> m3u8_playlist_parts(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
-                                                  const TrackIndex& index) {
-  std::vector<std::string_view> parts;
-  parts.reserve(playlist.tracks.size() + 1);
-  parts.push_back(kHeader);
+std::vector<std::uint32_t> m3u8_playlist_tracks(const vantrel_pdb::PlaylistInfo& playlist, const TrackIndex& index) {
+  std::vector<std::uint32_t> tracks;
+  tracks.reserve(playlist.tracks.size());
   for (std::uint32_t id : playlist.tracks) {
     const std::size_t at = index.find(id);
-    if (at != TrackIndex::kNoTrack) parts.push_back(entries.lines[at]);
+    if (at != TrackIndex::kNoTrack) tracks.push_back(static_cast<std::uint32_t>(at));
   }
-  return parts;
+  return tracks;
 }
 
 std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
                           const TrackIndex& index) {
-  return ExportFile{{}, m3u8_playlist_parts(playlist, entries, index)}.bytes();
+  std::string out(kHeader);
+  for (std::uint32_t position : m3u8_playlist_tracks(playlist, index)) out.append(entries.line(position));
+  return out;
 }
 
 M3u8Export export_m3u8(M3u8Entries entries, std::span<const vantrel_pdb::PlaylistInfo> playlists) {
@@ -139,8 +152,7 @@ M3u8Export export_m3u8(M3u8Entries entries, std::span<const vantrel_pdb::Playlis
     FolderNames& names = node.parent == kTopLevel ? top_names : names_in[node.parent];
     const std::string prefix = node.parent == kTopLevel ? std::string() : folder_of[node.parent] + "/";
     if (!playlist.is_folder) {
-      out.files.push_back(
-          {prefix + names.add(playlist.name, kExtension), m3u8_playlist_parts(playlist, out.entries, index)});
+      out.files.push_back({prefix + names.add(playlist.name, kExtension), m3u8_playlist_tracks(playlist, index)});
     }
     if (playlist.is_folder || holds[p]) {
       folder_of[p] = prefix + names.add(playlist.name, "");

@@ -37,10 +37,11 @@ std::expected<void, vantrel_pdb::PdbError> append_m3u8_entry(std::string& out, c
 std::string m3u8_entry(const vantrel_pdb::TrackInfo& track, const std::optional<std::string>& root);
 
 // Every track's id and entry, in table order: all that playlists need. The
-// entries lie in a few large blocks of text (one per thread that made
-// them) and `lines` views them there, so that a playlist is written from
-// them without a string per track or per playlist. Moves keep the views;
-// copies would not, so there are none.
+// entries lie one after another in a few large blocks of text (one per
+// thread that made them), so that a playlist is written from them without
+// a string per track or per playlist: tracks [block_starts[b],
+// block_starts[b + 1]) are in blocks[b], the last block's run to the end.
+// Moves keep the entries in place; copies would not, so there are none.
 struct M3u8Entries {
   M3u8Entries() = default;
   M3u8Entries(M3u8Entries&&) = default;
@@ -50,33 +51,41 @@ struct M3u8Entries {
 
   std::vector<std::uint32_t> ids;
   std::vector<std::string> blocks;
-  std::vector<std::string_view> lines;
+  std::vector<std::size_t> block_starts;  // the first track of each block
+  std::vector<std::size_t> ends;          // where each track's entry ends in its block
+
+  // The entry of the track at `position`, a view into its block.
+  std::string_view line(std::size_t position) const;
 };
 M3u8Entries m3u8_entries(std::span<const vantrel_pdb::TrackInfo> tracks, const std::optional<std::string>& root);
 
 // A file of an export: its path relative to the output folder ("/"
-// between the names) and its bytes, the parts one after another (views
-// into the export's entries, or static text).
+// between the names) and its tracks, as positions in the export's entries
+// in playing order.
 struct ExportFile {
   std::string path;
-  std::vector<std::string_view> parts;
-
-  // The parts joined: the file's whole text.
-  std::string bytes() const;
+  std::vector<std::uint32_t> tracks;
 };
 
 struct M3u8Export {
   M3u8Entries entries;               // what the files' parts view
   std::vector<std::string> folders;  // relative paths, each after the folder it sits in
   std::vector<ExportFile> files;     // in tree order
+
+  // The bytes of `file`, as `parts` (cleared first) that are one after
+  // another: "#EXTM3U" and a line feed, then each track's entry, views into
+  // the entries or static text.
+  void parts_of(const ExportFile& file, std::vector<std::string_view>& parts) const;
+  // The same joined: the file's whole text.
+  std::string bytes(const ExportFile& file) const;
 };
 
-// One playlist file: "#EXTM3U" and a line feed, then the entry of each of
-// its tracks in playing order (`index` over entries.ids). An entry whose
-// track is not in the database is left out. The parts view `entries`.
-std::vector<std::string_view> m3u8_playlist_parts(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
-                                                  const TrackIndex& index);
-// The same joined into one string.
+// The tracks of `playlist`'s file, as positions in the tracks that `index`
+// is over, in playing order; a track that is not in the database is left
+// out.
+std::vector<std::uint32_t> m3u8_playlist_tracks(const vantrel_pdb::PlaylistInfo& playlist, const TrackIndex& index);
+// The file of `playlist`: "#EXTM3U" and a line feed, then the entry of each
+// of its tracks (m3u8_playlist_tracks) from `entries`.
 std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
                           const TrackIndex& index);
 
@@ -84,7 +93,7 @@ std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, const M3u8E
 // its parent; every folder, and every playlist that has nodes under it, as
 // a folder "NAME". Names are made safe (safe_name.h) and numbered where
 // they would clash within their folder, in tree order. The export keeps
-// `entries`, which its files' parts view.
+// `entries`, from which its files are made.
 M3u8Export export_m3u8(M3u8Entries entries, std::span<const vantrel_pdb::PlaylistInfo> playlists);
 
 // As above, from the tracks.

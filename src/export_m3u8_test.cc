@@ -53,7 +53,7 @@ TEST(M3u8Export, MirrorsTheFoldersInTreeOrder) {
   const auto out = export_m3u8(sample_tracks(), sample_playlists(), std::nullopt);
   EXPECT_EQ(out.folders, (std::vector<std::string>{"Gigs", "Gigs/Late"}));
   EXPECT_EQ(paths(out), (std::vector<std::string>{"Tokyo.m3u8", "Gigs/Late/Closing.m3u8", "Gigs/Peak.m3u8"}));
-  EXPECT_EQ(out.files[0].bytes(), "#EXTM3U\n#EXTINF:3600,</script><!--\nmusic/plain.wav\n");
+  EXPECT_EQ(out.bytes(out.files[0]), "#EXTM3U\n#EXTINF:3600,</script><!--\nmusic/plain.wav\n");
 }
 
 TEST(M3u8Export, MakesNamesSafeAndNumbersThemPerFolder) {
