@@ -314,9 +314,15 @@ void append_script_json_string(std::string& out, std::string_view text) {
 
 namespace {
 
-std::size_t data_size_guess(std::size_t track_rows, const ArtworkUris& artwork) {
+// Room for the data block: its rows, its images, and its playlists (a
+// name and a few numbers each, at most eight bytes per track position), so
+// that a large block is made without being copied as it grows. Room that
+// is never written costs no memory.
+std::size_t data_size_guess(std::size_t track_rows, const ArtworkUris& artwork,
+                            std::span<const vantrel_pdb::PlaylistInfo> playlists) {
   std::size_t guess = 1024 + track_rows;
   for (const auto& [path, uri] : artwork) guess += path.size() + uri.size() + 8;
+  for (const auto& playlist : playlists) guess += 2 * playlist.name.size() + 32 + 8 * playlist.tracks.size();
   return guess;
 }
 
@@ -324,6 +330,8 @@ std::size_t data_size_guess(std::size_t track_rows, const ArtworkUris& artwork) 
 void append_data_head(std::string& out, std::span<const TrackFacts> facts,
                       std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                       bool artwork_looked_up) {
+  // The summary's table of paths is gone before the block grows.
+  const LibrarySummary summary = summarize(facts, playlists);
   // Images in track order, each once, so that the same library gives the
   // same bytes whatever the map's order.
   out.append("{\"art\":{");
@@ -372,7 +380,7 @@ void append_data_head(std::string& out, std::span<const TrackFacts> facts,
     out.append("]]");
   }
   out.append("],\"summary\":");
-  write_summary(out, summarize(facts, playlists), shown, artwork_looked_up);
+  write_summary(out, summary, shown, artwork_looked_up);
   out.append(",\"tracks\":[");
 }
 
@@ -400,7 +408,7 @@ std::string html_data(std::span<const vantrel_pdb::TrackInfo> tracks,
                       bool artwork_looked_up) {
   const std::string rows = rows_of(tracks);
   std::string out;
-  out.reserve(data_size_guess(rows.size(), artwork));
+  out.reserve(data_size_guess(rows.size(), artwork, playlists));
   append_data(out, rows, facts_of_all(tracks), playlists, artwork, artwork_looked_up);
   return out;
 }
@@ -409,7 +417,7 @@ std::string html_page_head(std::string_view first_rows, std::span<const TrackFac
                            std::span<const vantrel_pdb::PlaylistInfo> playlists, const ArtworkUris& artwork,
                            bool artwork_looked_up) {
   std::string head;
-  head.reserve(kPageHead.size() + first_rows.size() + kPageMiddle.size() + data_size_guess(0, artwork));
+  head.reserve(kPageHead.size() + first_rows.size() + kPageMiddle.size() + data_size_guess(0, artwork, playlists));
   head.append(kPageHead).append("[").append(first_rows).append("]").append(kPageMiddle);
   append_data_head(head, facts, playlists, artwork, artwork_looked_up);
   return head;
