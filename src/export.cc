@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <exception>
@@ -310,10 +311,28 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
   return std::vector<std::string>{output};
 }
 
+// The ids that some playlist holds, as a map by id, or none (every id)
+// when a map of their largest would take more than a few bytes per track.
+// A library's playlists often hold a small part of it, and only their
+// tracks need an entry.
+std::vector<bool> listed_ids(std::span<const vantrel_pdb::PlaylistInfo> playlists, std::size_t tracks) {
+  std::uint64_t largest = 0;
+  for (const auto& playlist : playlists) {
+    for (std::uint32_t id : playlist.tracks) largest = std::max<std::uint64_t>(largest, id);
+  }
+  if (largest > 64 * std::uint64_t{tracks} + 65536) return {};
+  std::vector<bool> listed(largest + 1, false);
+  for (const auto& playlist : playlists) {
+    for (std::uint32_t id : playlist.tracks) listed[id] = true;
+  }
+  return listed;
+}
+
 Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& table,
                                                  std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                                  const std::optional<std::string>& root, std::size_t image_bytes,
                                                  const std::string& output) {
+  const std::vector<bool> listed = listed_ids(playlists, table.size());
   // Each half of the tracks appends its entries to a block of its own.
   M3u8Entries entries;
   entries.blocks.resize(2);
@@ -326,9 +345,12 @@ Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& t
   M3u8Scratch scratch[2];
   auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
     std::string& block = entries.blocks[half];
-    entries.ids[i] = track.id();
-    if (half == 1 && block.empty()) second_start = std::min(second_start, i);
-    auto ok = append_m3u8_entry(block, track, root, scratch[half]);
+    const std::uint32_t id = track.id();
+    entries.ids[i] = id;
+    if (half == 1) second_start = std::min(second_start, i);
+    // A track that no playlist holds has an empty entry, never written.
+    std::expected<void, vantrel_pdb::PdbError> ok;
+    if (listed.empty() || (id < listed.size() && listed[id])) ok = append_m3u8_entry(block, track, root, scratch[half]);
     entries.ends[i] = block.size();
     return ok;
   });

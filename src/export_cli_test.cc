@@ -204,6 +204,31 @@ TEST_F(Export, SummaryReportOfBuildAndPatchIsShortAndWritesTheSameFile) {
 }
 
 // The 100,000-track library: every format holds every track and playlist.
+// A track that no playlist holds is never read for an entry, and an id too
+// large for a map of the listed ids (every track read then) is still found.
+TEST(ExportM3u8Tracks, OnlyListedTracksAndAnyId) {
+  scratch::ScratchDir scratch;
+  for (const bool far : {false, true}) {
+    auto library = vantrel_pdb::Library::create();
+    ASSERT_TRUE(library.add_track(track_input(1, "Kept", "Ada", "/music/kept.mp3")));
+    ASSERT_TRUE(library.add_track(track_input(2, "Unlisted", "Bo", "/music/unlisted.mp3")));
+    if (far) {
+      ASSERT_TRUE(library.add_track(track_input(4000000000u, "Far", "", "/music/far.mp3")));
+    }
+    std::vector<std::uint32_t> tracks = {1};
+    if (far) tracks.insert(tracks.begin(), 4000000000u);
+    ASSERT_TRUE(library.add_playlist({10, "Set", 0, false, tracks}));
+    auto image = std::move(library).take_bytes();
+    ASSERT_TRUE(image);
+    const std::string name = far ? "far" : "near";
+    const std::string input = scratch.write(name + ".pdb", *image);
+    ASSERT_EQ(run_dovrel(export_request("m3u8", input, scratch.path(name))).status, 0);
+    EXPECT_EQ(text_of(scratch.path(name + "/Set.m3u8")),
+              std::string("#EXTM3U\n") + (far ? "#EXTINF:240,Far\n/music/far.mp3\n" : "") +
+                  "#EXTINF:240,Ada - Kept\n/music/kept.mp3\n");
+  }
+}
+
 TEST(ExportLarge, HundredThousandTracks) {
   constexpr std::uint32_t kTracks = 100000;
   auto library = vantrel_pdb::Library::create();
