@@ -129,6 +129,12 @@ void decode_into(std::vector<Recovered<TrackRow>>& out, Bytes region, std::uint6
   out.push_back({{region, row, text_bytes}, page, slot, std::uint64_t{page} * kPage + row});
 }
 
+// The most room that recover_rows reserves for a table's rows, in bytes
+// per byte of its pages: enough for the rows of most sound pages (a page
+// full of playlist entries needs about 2.3); a list of more rows grows from
+// there as it always did.
+constexpr std::size_t kReservedBytesPerPageByte = 3;
+
 class PageReader {
  public:
   explicit PageReader(RecoveredRows& out) : out_(out) {}
@@ -186,6 +192,32 @@ class PageReader {
     }
   }
 
+  // Makes room for `rows` more rows of `kind`, taking at most
+  // kReservedBytesPerPageByte bytes for each byte of the `pages` pages they
+  // are on: a damaged page may claim many slots whose rows are not there.
+  void reserve(std::uint32_t kind, std::size_t rows, std::size_t pages) {
+    const auto more = [&](auto& list) {
+      const std::size_t most = pages * kPage * kReservedBytesPerPageByte / sizeof(list.front());
+      list.reserve(list.size() + std::min(rows, most));
+    };
+    switch (kind) {
+      case k::tracks: return more(out_.tracks);
+      case k::genres: return more(out_.genres);
+      case k::artists: return more(out_.artists);
+      case k::albums: return more(out_.albums);
+      case k::labels: return more(out_.labels);
+      case k::keys: return more(out_.keys);
+      case k::colors: return more(out_.colors);
+      case k::playlist_tree: return more(out_.playlist_tree);
+      case k::playlist_entries: return more(out_.playlist_entries);
+      case k::history_playlists: return more(out_.history_playlists);
+      case k::history_entries: return more(out_.history_entries);
+      case k::artwork: return more(out_.artwork);
+      case k::kind16_rows: return more(out_.kind16_rows);
+      default: return;
+    }
+  }
+
  private:
   void decode(Bytes region, const checker::LiveSlot& live, std::uint32_t p, std::uint32_t kind,
               std::uint64_t& unreadable) {
@@ -223,6 +255,14 @@ RecoveredRows recover_rows(Bytes image) {
   PageReader reader(out);
   for (const auto& [kind, pages] : out.pages) {
     if (!is_decoded_kind(kind)) continue;
+    // Room for the present slots first: the lists are held while the new
+    // library is made, and grown by doubling they take up to twice their
+    // rows' room.
+    std::size_t present = 0;
+    for (std::uint32_t p : pages) {
+      present += checker::read_page_layout(image.subspan(std::uint64_t{p} * kPage, kPage)).present;
+    }
+    reader.reserve(kind, present, pages.size());
     for (std::uint32_t p : pages) reader.read(image.subspan(std::uint64_t{p} * kPage, kPage), p, kind);
   }
   return out;
