@@ -1,6 +1,7 @@
 // A long list rendered as blocks handed out in order, by two threads at
 // once where that is worth it, holding no more than a block per thread: the
-// report of a large library goes to standard output so, never whole.
+// report of a large library goes to standard output so, and a large export
+// to its file, never whole.
 #ifndef DOVREL_ORDERED_BLOCKS_H_
 #define DOVREL_ORDERED_BLOCKS_H_
 
