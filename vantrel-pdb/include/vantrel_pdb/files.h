@@ -140,7 +140,9 @@ using BlockProducer = std::function<std::expected<void, PdbError>(const PutBlock
 // file, on a file system that makes unnamed files but cannot name them: it
 // must hand over the same bytes each time. A failure of `produce` (its own,
 // or a put's that it returns) ends the write as any failure does, nothing
-// replaced and the new file gone, and is returned unchanged.
+// replaced and the new file gone, and is returned unchanged; so does an
+// exception it throws (memory that runs out), which then goes on to the
+// caller.
 std::expected<void, PdbError> write_file_produced(const std::string& path, const BlockProducer& produce,
                                                   const WriteOptions& options = {});
 
