@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <span>
 #include <string>
 #include <vector>
@@ -143,6 +144,13 @@ TEST(WriteFile, ProducedBlockByBlock) {
   EXPECT_EQ(failed.error(), PdbError(pdb_error::Damaged{"row 7 of the tracks"}));
   EXPECT_EQ(read_back(), old);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no temporary left
+  const BlockProducer throws_halfway = [&](const PutBlock& put) -> std::expected<void, PdbError> {
+    if (auto ok = put(b); !ok) return ok;
+    throw std::bad_alloc();
+  };
+  EXPECT_THROW((void)write_file_produced(target, throws_halfway), std::bad_alloc);
+  EXPECT_EQ(read_back(), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 
   produced = 0;
   auto refused = write_file_produced(dir.string(), put_three);
