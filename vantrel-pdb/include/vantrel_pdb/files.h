@@ -142,7 +142,7 @@ using BlockProducer = std::function<std::expected<void, PdbError>(const PutBlock
 // or a put's that it returns) ends the write as any failure does, nothing
 // replaced and the new file gone, and is returned unchanged; so does an
 // exception it throws (memory that runs out), which then goes on to the
-// caller.
+// caller. An empty `produce` fails with Misuse before anything is touched.
 std::expected<void, PdbError> write_file_produced(const std::string& path, const BlockProducer& produce,
                                                   const WriteOptions& options = {});
 

@@ -413,6 +413,7 @@ std::expected<void, PdbError> write_file(const std::string& path, std::span<cons
 
 std::expected<void, PdbError> write_file_produced(const std::string& path, const BlockProducer& produce,
                                                   const WriteOptions& options) {
+  if (!produce) return std::unexpected(PdbError(pdb_error::Misuse{"a produced file needs a producer"}));
   return write_file_with(path, options, [&](int fd, const WriteFailure& failure) -> std::expected<void, PdbError> {
     const PutBlock put = [&](Bytes block) -> std::expected<void, PdbError> {
       const Bytes parts[] = {block};

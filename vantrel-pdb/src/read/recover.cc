@@ -1,6 +1,7 @@
 #include "read/recover.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -198,7 +199,11 @@ class PageReader {
   void reserve(std::uint32_t kind, std::size_t rows, std::size_t pages) {
     const auto more = [&](auto& list) {
       const std::size_t most = pages * kPage * kReservedBytesPerPageByte / sizeof(list.front());
-      list.reserve(list.size() + std::min(rows, most));
+      try {
+        list.reserve(list.size() + std::min(rows, most));
+      } catch (const std::bad_alloc&) {
+        // Only a hint: without the room the list grows as it always did.
+      }
     };
     switch (kind) {
       case k::tracks: return more(out_.tracks);
