@@ -94,8 +94,8 @@ class Rebuild {
       : image_(image), rows_(std::move(rows)), check_beside_write_(check_beside_write) {}
 
   // Each table's recovered rows are let go once they are in the new
-  // library, so that the commit (the peak of a salvage's memory) holds the
-  // new library and not the rows it was made of too.
+  // library, so that the steps after it (the commit above all, which makes
+  // the new image's decoding) do not hold them too.
   std::expected<Salvage, PdbError> run() {
     if (check_beside_write_) library_.defer_check();
     library_.reserve(growth_hint());
