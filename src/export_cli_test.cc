@@ -223,9 +223,9 @@ TEST(ExportM3u8Tracks, OnlyListedTracksAndAnyId) {
     const std::string name = far ? "far" : "near";
     const std::string input = scratch.write(name + ".pdb", *image);
     ASSERT_EQ(run_dovrel(export_request("m3u8", input, scratch.path(name))).status, 0);
-    EXPECT_EQ(text_of(scratch.path(name + "/Set.m3u8")),
-              std::string("#EXTM3U\n") + (far ? "#EXTINF:240,Far\n/music/far.mp3\n" : "") +
-                  "#EXTINF:240,Ada - Kept\n/music/kept.mp3\n");
+    EXPECT_EQ(text_of(scratch.path(name + "/Set.m3u8")), std::string("#EXTM3U\n") +
+                                                             (far ? "#EXTINF:240,Far\n/music/far.mp3\n" : "") +
+                                                             "#EXTINF:240,Ada - Kept\n/music/kept.mp3\n");
   }
 }
 

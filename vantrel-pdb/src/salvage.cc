@@ -401,9 +401,7 @@ CheckedSalvage check_and_salvage(Bytes image, std::size_t limit, bool check_besi
   Findings findings;
   std::optional<std::expected<Salvage, PdbError>> rescued;
   auto checking = [&] { findings = check(image, limit); };
-  auto salvaging = [&] {
-    rescued.emplace(Rebuild(image, recovery::recover_rows(image), check_beside_write).run());
-  };
+  auto salvaging = [&] { rescued.emplace(Rebuild(image, recovery::recover_rows(image), check_beside_write).run()); };
   if (image.size() >= kSideBySideImageBytes) {
     side_by_side(salvaging, checking);
   } else {

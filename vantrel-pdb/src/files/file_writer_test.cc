@@ -152,7 +152,8 @@ TEST(WriteFile, ProducedBlockByBlock) {
   EXPECT_EQ(read_back(), old);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 
-  EXPECT_EQ(write_file_produced(target, BlockProducer()).error().message(), "invalid call: a produced file needs a producer");
+  EXPECT_EQ(write_file_produced(target, BlockProducer()).error().message(),
+            "invalid call: a produced file needs a producer");
   EXPECT_EQ(read_back(), old);
 
   produced = 0;
