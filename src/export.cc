@@ -50,17 +50,25 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// Writes the file `path` as `parts`, one after another, under its lock.
-Result<void> write_one(const std::string& path, std::span<const std::string_view> parts,
-                       TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
+// Runs write() under the lock of the file `path` and returns what it returns.
+template <class Write>
+Result<void> under_lock(const std::string& path, TargetLock::Missing missing, Write&& write) {
   auto wait = lock_wait();
   if (!wait) return std::unexpected(std::move(wait.error()));
   const TargetLock lock(path, missing, *wait);
   if (lock.failure()) return std::unexpected(Error(*lock.failure()));
-  std::vector<vantrel_pdb::Bytes> bytes;
-  bytes.reserve(parts.size());
-  for (std::string_view part : parts) bytes.push_back(bytes_of(part));
-  return write_output(path, std::span<const vantrel_pdb::Bytes>(bytes), {});
+  return write();
+}
+
+// Writes the file `path` as `parts`, one after another, under its lock.
+Result<void> write_one(const std::string& path, std::span<const std::string_view> parts,
+                       TargetLock::Missing missing = TargetLock::Missing::kLockDirectory) {
+  return under_lock(path, missing, [&] {
+    std::vector<vantrel_pdb::Bytes> bytes;
+    bytes.reserve(parts.size());
+    for (std::string_view part : parts) bytes.push_back(bytes_of(part));
+    return write_output(path, std::span<const vantrel_pdb::Bytes>(bytes), {});
+  });
 }
 
 Result<void> write_one(const std::string& path, std::initializer_list<std::string_view> parts) {
@@ -73,17 +81,15 @@ using vantrel_pdb::PutBlock;
 // bytes to the PutBlock in order, so that a large file is never held whole.
 // A failure of `produce` leaves the file as it was and is returned.
 Result<void> write_one_produced(const std::string& path, const std::function<Result<void>(const PutBlock&)>& produce) {
-  auto wait = lock_wait();
-  if (!wait) return std::unexpected(std::move(wait.error()));
-  const TargetLock lock(path, TargetLock::Missing::kLockDirectory, *wait);
-  if (lock.failure()) return std::unexpected(Error(*lock.failure()));
-  // The library's writer takes the library's error: the message is all a
-  // failure of ours carries, and it comes back as it went.
-  return write_output(path, [&](const PutBlock& put) -> std::expected<void, vantrel_pdb::PdbError> {
-    if (auto made = produce(put); !made) {
-      return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{std::move(made.error().message)}));
-    }
-    return {};
+  return under_lock(path, TargetLock::Missing::kLockDirectory, [&] {
+    // The library's writer takes the library's error: the message is all a
+    // failure of ours carries, and it comes back as it went.
+    return write_output(path, [&](const PutBlock& put) -> std::expected<void, vantrel_pdb::PdbError> {
+      if (auto made = produce(put); !made) {
+        return std::unexpected(vantrel_pdb::PdbError(vantrel_pdb::pdb_error::File{std::move(made.error().message)}));
+      }
+      return {};
+    });
   });
 }
 
@@ -247,19 +253,28 @@ Result<void> for_each_row_in_halves(const vantrel_pdb::TrackRows& table, Use&& u
 // fields and escapes. Reserved pages that are never written cost nothing.
 std::size_t half_text_guess(std::size_t image_bytes) { return image_bytes; }
 
-Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
-                                           std::span<const vantrel_pdb::PlaylistInfo> playlists,
-                                           const std::string& output) {
-  const std::string header = tracks_csv_header();
-  const auto render = [&](std::size_t begin, std::size_t end, std::string& block) -> Result<void> {
+// The render of render_in_ordered_blocks for the tracks of `table`: each
+// track of [begin, end) read where its row lies and written by
+// write(block, i, track, scratch), `scratch` a string kept for the block.
+template <class Write>
+auto track_blocks(const vantrel_pdb::TrackRows& table, Write write) {
+  return [&table, write](std::size_t begin, std::size_t end, std::string& block) -> Result<void> {
     std::string scratch;
     for (std::size_t i = begin; i < end; ++i) {
       auto track = table.at(i);
       if (!track) return std::unexpected(Error(track.error()));
-      if (auto ok = append_track_record(block, *track, scratch); !ok) return std::unexpected(Error(ok.error()));
+      if (auto ok = write(block, i, *track, scratch); !ok) return std::unexpected(Error(ok.error()));
     }
     return {};
   };
+}
+
+Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
+                                           std::span<const vantrel_pdb::PlaylistInfo> playlists,
+                                           const std::string& output) {
+  const std::string header = tracks_csv_header();
+  const auto render = track_blocks(table, [](std::string& block, std::size_t, const vantrel_pdb::TrackView& track,
+                                              std::string& scratch) { return append_track_record(block, track, scratch); });
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
   auto written = write_one_produced(paths[0], [&](const PutBlock& put) -> Result<void> {
     const OutputLine::Sink sink = block_sink(put);
@@ -284,17 +299,12 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
     return read_track_facts(track, facts[i], paths[half], scratch[half]);
   });
   if (!read) return std::unexpected(std::move(read.error()));
-  // The rows of [begin, end), each after a comma but the first of all.
-  const auto render = [&](std::size_t begin, std::size_t end, std::string& block) -> Result<void> {
-    std::string text;
-    for (std::size_t i = begin; i < end; ++i) {
-      auto track = table.at(i);
-      if (!track) return std::unexpected(Error(track.error()));
-      if (i > 0) block.push_back(',');
-      if (auto ok = append_track_row(block, *track, text); !ok) return std::unexpected(Error(ok.error()));
-    }
-    return {};
-  };
+  // The rows, each after a comma but the first of all.
+  const auto render = track_blocks(table, [](std::string& block, std::size_t i, const vantrel_pdb::TrackView& track,
+                                              std::string& text) {
+    if (i > 0) block.push_back(',');
+    return append_track_row(block, track, text);
+  });
   std::string first_rows;
   if (auto ok = render(0, std::min(kFirstRows, table.size()), first_rows); !ok) return std::unexpected(ok.error());
   const bool rooted = root && !root->empty();

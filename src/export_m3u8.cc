@@ -106,13 +106,18 @@ void M3u8Export::parts_of(const ExportFile& file, std::vector<std::string_view>&
   for (std::uint32_t position : file.tracks) parts.push_back(entries.line(position));
 }
 
-std::string M3u8Export::bytes(const ExportFile& file) const {
-  std::vector<std::string_view> parts;
-  parts_of(file, parts);
-  std::string out;
-  for (std::string_view part : parts) out.append(part);
+namespace {
+
+// The text of a file holding the entries of `tracks` (positions in `entries`).
+std::string file_text(const M3u8Entries& entries, std::span<const std::uint32_t> tracks) {
+  std::string out(kHeader);
+  for (std::uint32_t position : tracks) out.append(entries.line(position));
   return out;
 }
+
+}  // namespace
+
+std::string M3u8Export::bytes(const ExportFile& file) const { return file_text(entries, file.tracks); }
 
 std::vector<std::uint32_t> m3u8_playlist_tracks(const vantrel_pdb::PlaylistInfo& playlist, const TrackIndex& index) {
   std::vector<std::uint32_t> tracks;
@@ -126,9 +131,7 @@ std::vector<std::uint32_t> m3u8_playlist_tracks(const vantrel_pdb::PlaylistInfo&
 
 std::string m3u8_playlist(const vantrel_pdb::PlaylistInfo& playlist, const M3u8Entries& entries,
                           const TrackIndex& index) {
-  std::string out(kHeader);
-  for (std::uint32_t position : m3u8_playlist_tracks(playlist, index)) out.append(entries.line(position));
-  return out;
+  return file_text(entries, m3u8_playlist_tracks(playlist, index));
 }
 
 M3u8Export export_m3u8(M3u8Entries entries, std::span<const vantrel_pdb::PlaylistInfo> playlists) {

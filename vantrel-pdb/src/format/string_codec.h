@@ -26,6 +26,10 @@ struct StringSpan {
   Bytes text;             // the encoded text, inside the image
 };
 
+// The text length of a short ASCII string (odd kind byte `kind`): none for
+// kind 1, else (kind >> 1) - 1.
+constexpr std::uint64_t short_string_length(std::uint8_t kind) { return kind == 1 ? 0 : (kind >> 1) - 1; }
+
 // locate_string for every string: long ones, and every failure with its words.
 std::expected<StringSpan, PdbError> locate_any_string(Bytes image, std::uint64_t position);
 
@@ -38,7 +42,7 @@ inline std::expected<StringSpan, PdbError> locate_string(Bytes image, std::uint6
   if (in_bounds(image, position, 1)) {
     const std::uint8_t k = image[position];
     if (k & 1) {
-      const std::uint64_t length = k == 1 ? 0 : (k >> 1) - 1;
+      const std::uint64_t length = short_string_length(k);
       if (in_bounds(image, position + 1, length)) return StringSpan{k, image.subspan(position + 1, length)};
     }
   }

@@ -163,7 +163,7 @@ std::expected<StringSpan, PdbError> locate_any_string(Bytes image, std::uint64_t
   if (!in_bounds(image, position, 1)) return std::unexpected(past_end(image, position, 1));
   const std::uint8_t k = image[position];
   if (k & 1) {
-    std::uint64_t length = k == 1 ? 0 : (k >> 1) - 1;
+    const std::uint64_t length = short_string_length(k);
     if (!in_bounds(image, position + 1, length)) return std::unexpected(past_end(image, position + 1, length));
     return StringSpan{k, image.subspan(position + 1, length)};
   }
