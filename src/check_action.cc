@@ -41,6 +41,11 @@ class InputBytes {
 
   vantrel_pdb::Bytes bytes() const { return mapped_ ? mapped_->bytes() : vantrel_pdb::Bytes(read_); }
 
+  // Lets go of the pages read so far of a mapped input (MappedFile::release_resident).
+  void release_resident() const {
+    if (mapped_) mapped_->release_resident();
+  }
+
  private:
   std::optional<MappedFile> mapped_;
   std::vector<std::uint8_t> read_;
@@ -97,7 +102,9 @@ Result<OutputLine> run_salvage(const Request& request) {
     auto input = InputBytes::open(*request.input);
     if (!input) return std::unexpected(std::move(input.error()));
     // The new library's check runs while its image is written.
-    auto [findings, rescued] = vantrel_pdb::check_and_salvage(input->bytes(), request.check.limit, true);
+    // The input's pages go from memory as the salvage is done with them.
+    auto [findings, rescued] = vantrel_pdb::check_and_salvage(input->bytes(), request.check.limit, true,
+                                                              [&input] { input->release_resident(); });
     if (!rescued) return std::unexpected(Error(rescued.error()));
     out.begin_object();
     out.key("check");

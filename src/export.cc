@@ -50,6 +50,24 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// The input's pages, let go of every kReleaseEvery tracks read when the
+// input is a mapped file (MappedFile::release_resident): an export reads
+// each track's row once or twice, in table order, and keeps what it makes
+// of it, so that the rows behind it need not stay in memory beside that.
+class InputPages {
+ public:
+  static constexpr std::size_t kReleaseEvery = 8192;
+
+  explicit InputPages(const MappedFile* mapped) : mapped_(mapped) {}
+  // Track `i` has been read.
+  void read(std::size_t i) const {
+    if (mapped_ != nullptr && (i + 1) % kReleaseEvery == 0) mapped_->release_resident();
+  }
+
+ private:
+  const MappedFile* mapped_;  // null: the input was read into memory
+};
+
 // Runs write() under the lock of the file `path` and returns what it returns.
 template <class Write>
 Result<void> under_lock(const std::string& path, TargetLock::Missing missing, Write&& write) {
@@ -226,7 +244,7 @@ Result<std::vector<std::string>> write_m3u8(const M3u8Export& plan, std::string 
 // track. A half stops at its first failure; the first half's is returned
 // before the second's.
 template <class Use>
-Result<void> for_each_row_in_halves(const vantrel_pdb::TrackRows& table, Use&& use) {
+Result<void> for_each_row_in_halves(const vantrel_pdb::TrackRows& table, const InputPages& pages, Use&& use) {
   Result<void> results[2];
   in_two_halves(table.size(), [&](std::size_t begin, std::size_t end) {
     const std::size_t half = begin == 0 ? 0 : 1;
@@ -240,6 +258,7 @@ Result<void> for_each_row_in_halves(const vantrel_pdb::TrackRows& table, Use&& u
         results[half] = std::unexpected(Error(ok.error()));
         return;
       }
+      pages.read(i);
     }
   });
   for (auto& result : results) {
@@ -257,23 +276,24 @@ std::size_t half_text_guess(std::size_t image_bytes) { return image_bytes; }
 // track of [begin, end) read where its row lies and written by
 // write(block, i, track, scratch), `scratch` a string kept for the block.
 template <class Write>
-auto track_blocks(const vantrel_pdb::TrackRows& table, Write write) {
-  return [&table, write](std::size_t begin, std::size_t end, std::string& block) -> Result<void> {
+auto track_blocks(const vantrel_pdb::TrackRows& table, const InputPages& pages, Write write) {
+  return [&table, &pages, write](std::size_t begin, std::size_t end, std::string& block) -> Result<void> {
     std::string scratch;
     for (std::size_t i = begin; i < end; ++i) {
       auto track = table.at(i);
       if (!track) return std::unexpected(Error(track.error()));
       if (auto ok = write(block, i, *track, scratch); !ok) return std::unexpected(Error(ok.error()));
+      pages.read(i);
     }
     return {};
   };
 }
 
-Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
+Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table, const InputPages& pages,
                                            std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                            const std::string& output) {
   const std::string header = tracks_csv_header();
-  const auto render = track_blocks(table, [](std::string& block, std::size_t, const vantrel_pdb::TrackView& track,
+  const auto render = track_blocks(table, pages, [](std::string& block, std::size_t, const vantrel_pdb::TrackView& track,
                                               std::string& scratch) { return append_track_record(block, track, scratch); });
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
   auto written = write_one_produced(paths[0], [&](const PutBlock& put) -> Result<void> {
@@ -286,7 +306,7 @@ Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table,
   return paths;
 }
 
-Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
+Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table, const InputPages& pages,
                                             std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                             const std::optional<std::string>& root, const std::string& output) {
   // The head (the summary, the thumbnails) needs every track's facts, so
@@ -295,12 +315,12 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
   std::vector<TrackFacts> facts(table.size());
   TextStore paths[2];
   std::string scratch[2];
-  auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
+  auto read = for_each_row_in_halves(table, pages, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
     return read_track_facts(track, facts[i], paths[half], scratch[half]);
   });
   if (!read) return std::unexpected(std::move(read.error()));
   // The rows, each after a comma but the first of all.
-  const auto render = track_blocks(table, [](std::string& block, std::size_t i, const vantrel_pdb::TrackView& track,
+  const auto render = track_blocks(table, pages, [](std::string& block, std::size_t i, const vantrel_pdb::TrackView& track,
                                               std::string& text) {
     if (i > 0) block.push_back(',');
     return append_track_row(block, track, text);
@@ -338,7 +358,7 @@ std::vector<bool> listed_ids(std::span<const vantrel_pdb::PlaylistInfo> playlist
   return listed;
 }
 
-Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& table,
+Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& table, const InputPages& pages,
                                                  std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                                  const std::optional<std::string>& root, std::size_t image_bytes,
                                                  const std::string& output) {
@@ -353,7 +373,7 @@ Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& t
   // that half's thread sets.
   std::size_t second_start = table.size();
   M3u8Scratch scratch[2];
-  auto read = for_each_row_in_halves(table, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
+  auto read = for_each_row_in_halves(table, pages, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
     std::string& block = entries.blocks[half];
     const std::uint32_t id = track.id();
     entries.ids[i] = id;
@@ -390,6 +410,8 @@ Result<std::string> run_export(const Request& request) {
   }
   auto library = vantrel_pdb::Library::open_borrowed(input);
   if (!library) return std::unexpected(Error(library.error()));
+  // The open's check read every page; the exports read the rows again.
+  if (*mapped) (*mapped)->release_resident();
   auto table = library->track_rows();
   if (!table) return std::unexpected(Error(table.error()));
   auto playlists = library->playlists();
@@ -402,13 +424,14 @@ Result<std::string> run_export(const Request& request) {
 
   const ExportArgs& args = request.export_args;
   const vantrel_pdb::TrackRows& tracks = *table;
+  const InputPages pages(*mapped ? &**mapped : nullptr);
   Result<std::vector<std::string>> files = fail("internal error: no export format");
   switch (args.format) {
     case ExportFormat::kM3u8:
-      files = write_m3u8_from(tracks, *playlists, args.root, image_bytes, *request.output);
+      files = write_m3u8_from(tracks, pages, *playlists, args.root, image_bytes, *request.output);
       break;
-    case ExportFormat::kCsv: files = write_csv(tracks, *playlists, *request.output); break;
-    case ExportFormat::kHtml: files = write_html(tracks, *playlists, args.root, *request.output); break;
+    case ExportFormat::kCsv: files = write_csv(tracks, pages, *playlists, *request.output); break;
+    case ExportFormat::kHtml: files = write_html(tracks, pages, *playlists, args.root, *request.output); break;
   }
   if (!files) return std::unexpected(std::move(files.error()));
   return files_line(*files);

@@ -93,6 +93,12 @@ MappedFile::~MappedFile() {
   unwatch_bus_errors();
 }
 
+void MappedFile::release_resident() const {
+  // On a read-only private mapping that was never written, no page is the
+  // process's own copy: MADV_DONTNEED only unmaps pages of the file.
+  if (base_ != nullptr) (void)::madvise(base_, length_, MADV_DONTNEED);
+}
+
 Result<std::optional<MappedFile>> map_database_file(const std::string& path) { return map_file(path, true); }
 
 Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start) {

@@ -28,6 +28,15 @@ class MappedFile {
 
   vantrel_pdb::Bytes bytes() const { return {data_, size_}; }
 
+  // Lets go of the mapping's pages that this process holds in memory. The
+  // bytes stay as they are: a later read of any of them maps its page again
+  // from the page cache (or the file). A reader that goes through a large
+  // file once calls this now and then, so that the pages behind it do not
+  // add to its memory beside what it makes of them. Safe beside readers on
+  // other threads, since the mapping is read-only and backed by the file
+  // (and zero pages past its end).
+  void release_resident() const;
+
  private:
   friend Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start);
   friend std::optional<MappedFile> map_rest_of_descriptor(int fd, std::size_t min_size, std::size_t padding);

@@ -25,6 +25,9 @@ TEST(MappedFile, HoldsTheFileBytesAsReadingDoes) {
   ASSERT_TRUE(mapped && *mapped);
   const auto bytes = (*mapped)->bytes();
   EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), image);
+  // Pages let go of come back from the file as they were.
+  (*mapped)->release_resident();
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), image);
 }
 
 // What cannot be mapped is left to read_database_file, which says why.
@@ -97,6 +100,11 @@ TEST(MappedRest, HoldsTheRestWithZerosAfterItAndMovesTheOffset) {
       EXPECT_EQ(rest.size(), c.size - c.offset);
       for (std::size_t i = 0; i < kPadding; ++i) ASSERT_EQ(rest.data()[rest.size() + i], 0) << i;
       EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(c.size));
+      // Let go of, the file's pages and the zeros after them come back.
+      mapped->release_resident();
+      EXPECT_TRUE(std::equal(rest.begin(), rest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(c.offset),
+                             bytes.end()));
+      for (std::size_t i = 0; i < kPadding; ++i) ASSERT_EQ(rest.data()[rest.size() + i], 0) << i;
     }
     ::close(fd);
   }

@@ -3,6 +3,7 @@
 // (library.h) for what cannot be kept.
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -90,8 +91,11 @@ class Rebuild {
  public:
   // With `check_beside_write`, the commit's check is put off for the
   // caller to settle (check_and_salvage).
-  Rebuild(Bytes image, RecoveredRows rows, bool check_beside_write = false)
-      : image_(image), rows_(std::move(rows)), check_beside_write_(check_beside_write) {}
+  // `pages_read`, when set, is called whenever the image's bytes read so
+  // far are not needed again soon (check_and_salvage).
+  Rebuild(Bytes image, RecoveredRows rows, bool check_beside_write = false,
+          const std::function<void()>* pages_read = nullptr)
+      : image_(image), rows_(std::move(rows)), check_beside_write_(check_beside_write), pages_read_(pages_read) {}
 
   // Each table's recovered rows are let go once they are in the new
   // library, so that the steps after it (the commit above all, which makes
@@ -169,8 +173,12 @@ class Rebuild {
     };
     std::vector<Ready> chunks[2];
     const std::size_t steps = (count + kChunk - 1) / kChunk;
+    // Only the track rows are read from the image from here on, in table
+    // order: those made so far are done with every few chunks.
+    pages_read();
     // Step c makes chunk c and adds chunk c - 1.
     for (std::size_t c = 0; c <= steps && added; ++c) {
+      if (c % kChunksPerPagesRead == kChunksPerPagesRead - 1) pages_read();
       std::vector<Ready>& next = chunks[c % 2];
       next.clear();  // chunk c - 2, added by now
       if (c < steps) next.resize(std::min(kChunk, count - c * kChunk));
@@ -193,6 +201,11 @@ class Rebuild {
   static constexpr std::size_t kChunk = 2048;
   static constexpr std::size_t kRun = 128;
   static constexpr std::size_t kTwoThreadTracks = 2 * kChunk;
+  static constexpr std::size_t kChunksPerPagesRead = 4;
+
+  void pages_read() const {
+    if (pages_read_ != nullptr && *pages_read_) (*pages_read_)();
+  }
 
   // The track of `row` prepared, unless its texts do not fit a row. Reads
   // only the recovered rows, so that two threads may make tracks at once.
@@ -377,6 +390,7 @@ class Rebuild {
   Bytes image_;
   RecoveredRows rows_;
   bool check_beside_write_ = false;
+  const std::function<void()>* pages_read_ = nullptr;
   Library library_ = Library::create();
   IdSet tracks_;  // ids of the kept tracks
   std::map<std::uint32_t, std::uint64_t> kept_;
@@ -398,10 +412,17 @@ PdbError salvage_check_failure(const PdbError& error) {
 }
 
 CheckedSalvage check_and_salvage(Bytes image, std::size_t limit, bool check_beside_write) {
+  return check_and_salvage(image, limit, check_beside_write, {});
+}
+
+CheckedSalvage check_and_salvage(Bytes image, std::size_t limit, bool check_beside_write,
+                                 const std::function<void()>& pages_read) {
   Findings findings;
   std::optional<std::expected<Salvage, PdbError>> rescued;
   auto checking = [&] { findings = check(image, limit); };
-  auto salvaging = [&] { rescued.emplace(Rebuild(image, recovery::recover_rows(image), check_beside_write).run()); };
+  auto salvaging = [&] {
+    rescued.emplace(Rebuild(image, recovery::recover_rows(image), check_beside_write, &pages_read).run());
+  };
   if (image.size() >= kSideBySideImageBytes) {
     side_by_side(salvaging, checking);
   } else {

@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -465,6 +466,16 @@ struct CheckedSalvage {
 // salvage_check_failure gives; the counts do not depend on it.
 CheckedSalvage check_and_salvage(Bytes image, std::size_t limit = kDefaultFindingLimit,
                                  bool check_beside_write = false);
+
+// As check_and_salvage above, with the same results, calling `pages_read`
+// (when set) on the salvage's thread whenever the bytes of `image` it has
+// read so far are not needed again soon: once the rows are recovered, then
+// every few thousand tracks added. A caller whose image is a read-only
+// mapping of a file can let go of the mapping's resident pages there (they
+// are mapped again from the file when read), so that the image does not stay
+// in memory beside the new library that is made of it.
+CheckedSalvage check_and_salvage(Bytes image, std::size_t limit, bool check_beside_write,
+                                 const std::function<void()>& pages_read);
 
 // The failure a salvage reports when the check of its new library fails.
 PdbError salvage_check_failure(const PdbError& error);
