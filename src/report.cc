@@ -59,6 +59,10 @@ constexpr std::size_t kRecordFrame = kAlbumKey.size() + kAnalysisPathKey.size() 
 // The numbers of a record: seven integers and the tempo.
 constexpr std::size_t kRecordNumbers = 7 * kJsonUintBound + kJsonHundredthsBound;
 
+// How many tracks ahead of the one written its row is fetched
+// (TrackView::prefetch_row).
+constexpr std::size_t kRowsAhead = 16;
+
 // The texts a record decodes from the row's own strings, through scratch
 // strings that keep their capacity from one track to the next.
 struct SlotTexts {
@@ -71,6 +75,9 @@ struct SlotTexts {
 Result<void> write_track_run(const vantrel_pdb::TrackRows& rows, JsonWriter& out) {
   SlotTexts texts;
   for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i + kRowsAhead < rows.size()) {
+      if (auto ahead = rows.at(i + kRowsAhead)) ahead->prefetch_row();
+    }
     auto track = rows.at(i);
     if (!track) return std::unexpected(Error(track.error()));
     for (auto [field, text] : {std::pair{TrackText::kAnalysisPath, &texts.analysis_path},

@@ -127,6 +127,13 @@ class TrackView {
   // Library::tracks() fails on that text (a damaged string), `out` then
   // unchanged.
   std::expected<void, PdbError> append_text(TrackText field, std::string& out) const;
+  // Hints that this track will soon be read, and changes nothing: its
+  // row's bytes start loading into the cache. A reader that goes through
+  // many tracks calls it some tracks ahead of the one it reads, so that each
+  // row arrives while it works on the ones before (a large library's rows
+  // are far from the cache, and the processor does not fetch ahead across
+  // the image's pages by itself).
+  void prefetch_row() const;
 
   // The whole record, as Library::tracks() gives it.
   std::expected<TrackInfo, PdbError> info() const;

@@ -12,6 +12,7 @@
 #include "format/page_chain.h"
 #include "format/row_offsets.h"
 #include "read/track_check.h"
+#include "util/prefetch.h"
 #include "util/side_by_side.h"
 
 namespace vantrel_pdb {
@@ -122,6 +123,9 @@ std::expected<std::uint64_t, PdbError> check_row(Bytes image, std::uint64_t loca
   }
 }
 
+// How many rows ahead of the one checked a track row is fetched.
+constexpr std::size_t kRowsAhead = 16;
+
 // Decodes every row location of `locations` into `out` with Record::parse.
 // The records are charged before any is made, their text as it is decoded.
 // Without `keep` the rows are only checked, charged alike, and dropped.
@@ -130,7 +134,11 @@ std::expected<void, PdbError> decode_table(Bytes image, std::span<const std::uin
                                            std::vector<Record>& out, DecodeBudget& budget, bool keep) {
   if (auto ok = budget.charge(sizeof(Record) * std::uint64_t{locations.size()}); !ok) return ok;
   if (!keep) {
-    for (std::uint64_t location : locations) {
+    for (std::size_t i = 0; i < locations.size(); ++i) {
+      const std::uint64_t location = locations[i];
+      if constexpr (std::is_same_v<Record, Track>) {
+        if (i + kRowsAhead < locations.size()) prefetch_bytes(image, locations[i + kRowsAhead], track_row::kTypicalRowBytes);
+      }
       auto text = check_row<Record>(image, location);
       if (!text) return std::unexpected(text.error());
       if (auto ok = budget.charge(*text); !ok) return ok;

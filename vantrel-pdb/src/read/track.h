@@ -49,6 +49,9 @@ inline constexpr std::uint64_t kConstant92Offset = 92;
 inline constexpr std::uint64_t kStringOffsetsOffset = 94;
 inline constexpr std::size_t kStringCount = 21;
 inline constexpr std::uint64_t kFixedSize = kStringOffsetsOffset + 2 * kStringCount;  // 136
+// The fixed part and the strings after it, as far as a typical row goes:
+// what a reader fetches ahead of the rows it reads (util/prefetch.h).
+inline constexpr std::uint64_t kTypicalRowBytes = 384;
 
 // String slots that the tool gives a meaning.
 inline constexpr std::size_t kAuxTextASlot = 10;

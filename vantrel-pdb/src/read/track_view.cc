@@ -5,6 +5,7 @@
 #include "format/coding.h"
 #include "read/catalog.h"
 #include "read/track.h"
+#include "util/prefetch.h"
 #include "vantrel_pdb/reading.h"
 
 namespace vantrel_pdb {
@@ -72,6 +73,8 @@ TrackView::Numbers TrackView::numbers() const {
   n.rating = row[r::kRatingOffset];
   return n;
 }
+
+void TrackView::prefetch_row() const { prefetch_bytes(image_, row_, r::kTypicalRowBytes); }
 
 std::string_view TrackView::name(TrackText field) const {
   const auto id_at = [this](std::uint64_t offset) { return decode_fixed32(image_.data() + row_ + offset); };
