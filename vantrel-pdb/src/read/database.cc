@@ -137,7 +137,8 @@ std::expected<void, PdbError> decode_table(Bytes image, std::span<const std::uin
     for (std::size_t i = 0; i < locations.size(); ++i) {
       const std::uint64_t location = locations[i];
       if constexpr (std::is_same_v<Record, Track>) {
-        if (i + kRowsAhead < locations.size()) prefetch_bytes(image, locations[i + kRowsAhead], track_row::kTypicalRowBytes);
+        if (i + kRowsAhead < locations.size())
+          prefetch_bytes(image, locations[i + kRowsAhead], track_row::kTypicalRowBytes);
       }
       auto text = check_row<Record>(image, location);
       if (!text) return std::unexpected(text.error());
