@@ -479,34 +479,49 @@ TEST(Patch, ScatteredIdsAndTablesInAnyPageOrder) {
 
 // Slots that name their rows in the reverse of heap order list the rows to
 // remove in descending order, one run per row: the list is sorted in full.
-TEST(Patch, RowsListedInReverseHeapOrder) {
-  t::ImageBuilder b;
-  auto tracks = b.add_table(kind::tracks);
-  auto entries = b.add_table(kind::playlist_entries);
-  t::TrackRowFields row_spec;
-  row_spec.id = 1;
-  b.add_row(tracks, t::track_row(row_spec.title("T")));
-  b.add_row(b.add_table(kind::playlist_tree), t::tree_row(0, 0, 1, false, "P"));
+// Slots that name their rows out of heap order: in reverse, and stepping
+// far ahead and back again (past more removed rows than are stepped over
+// one by one).
+TEST(Patch, RowsListedOutOfHeapOrder) {
   constexpr std::uint32_t kRows = 40;
-  std::vector<std::uint64_t> rows;
-  for (std::uint32_t i = 0; i < kRows; ++i) rows.push_back(b.add_row(entries, t::entry_row(i + 1, i % 2 ? 1 : 2, 1)));
-  Image image = b.finish();
-  const std::uint64_t page = rows[0] / kPage * kPage;
-  for (std::uint32_t slot = 0; slot < kRows; ++slot) {
-    const std::uint64_t end = page + f::group_end(kPage, slot / f::kSlotsPerGroup);
-    const std::uint64_t offset = rows[kRows - 1 - slot] - page - f::kPageHeaderSize;
-    t::put_u16(image, end - f::kSlotOffsetsFromGroupEnd - 2 * (slot % f::kSlotsPerGroup),
-               static_cast<std::uint16_t>(offset));
+  struct Order {
+    const char* name;
+    std::uint32_t (*row_of_slot)(std::uint32_t slot);
+  };
+  for (const Order& order : {Order{"reverse", [](std::uint32_t slot) { return kRows - 1 - slot; }},
+                             Order{"strides of 17", [](std::uint32_t slot) { return slot * 17 % kRows; }}}) {
+    SCOPED_TRACE(order.name);
+    t::ImageBuilder b;
+    auto tracks = b.add_table(kind::tracks);
+    auto entries = b.add_table(kind::playlist_entries);
+    t::TrackRowFields row_spec;
+    row_spec.id = 1;
+    b.add_row(tracks, t::track_row(row_spec.title("T")));
+    b.add_row(b.add_table(kind::playlist_tree), t::tree_row(0, 0, 1, false, "P"));
+    std::vector<std::uint64_t> rows;
+    for (std::uint32_t i = 0; i < kRows; ++i) rows.push_back(b.add_row(entries, t::entry_row(i + 1, i % 2 ? 1 : 2, 1)));
+    Image image = b.finish();
+    const std::uint64_t page = rows[0] / kPage * kPage;
+    for (std::uint32_t slot = 0; slot < kRows; ++slot) {
+      const std::uint64_t end = page + f::group_end(kPage, slot / f::kSlotsPerGroup);
+      const std::uint64_t offset = rows[order.row_of_slot(slot)] - page - f::kPageHeaderSize;
+      t::put_u16(image, end - f::kSlotOffsetsFromGroupEnd - 2 * (slot % f::kSlotsPerGroup),
+                 static_cast<std::uint16_t>(offset));
+    }
+    // Track 2 does not exist: the entries naming it go, those naming track 1 stay.
+    const Image after = patched(image, patch_request(IdList{1}));
+    expect_only_flags_counts_and_tempos(image, after);
+    Database db = decode(after);
+    ASSERT_EQ(db.playlist_entries.size(), kRows / 2);
+    for (const auto& e : db.playlist_entries) EXPECT_EQ(e.track_id, 1u);
+    // Table order is slot order: the entry indices come out in the slots' order.
+    std::vector<std::uint32_t> indices, expected;
+    for (const auto& e : db.playlist_entries) indices.push_back(e.entry_index);
+    for (std::uint32_t slot = 0; slot < kRows; ++slot) {
+      if (order.row_of_slot(slot) % 2 == 1) expected.push_back(order.row_of_slot(slot) + 1);
+    }
+    EXPECT_EQ(indices, expected);
   }
-  // Track 2 does not exist: the entries naming it go, those naming track 1 stay.
-  const Image after = patched(image, patch_request(IdList{1}));
-  expect_only_flags_counts_and_tempos(image, after);
-  Database db = decode(after);
-  ASSERT_EQ(db.playlist_entries.size(), kRows / 2);
-  for (const auto& e : db.playlist_entries) EXPECT_EQ(e.track_id, 1u);
-  // Table order is slot order: the entry indices come out descending.
-  EXPECT_EQ(db.playlist_entries.front().entry_index, kRows);
-  EXPECT_EQ(db.playlist_entries.back().entry_index, 2u);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "read/playlist_rows.h"
 #include "read/track.h"
 #include "util/id_map.h"
+#include "util/prefetch.h"
 
 namespace vantrel_pdb {
 
@@ -25,6 +26,8 @@ namespace kind = table_kind;
 class LocationSet {
  public:
   void insert(std::uint64_t location) { locations_.push_back(location); }
+  // Makes room for `n` locations at once.
+  void reserve(std::size_t n) { locations_.reserve(n); }
   void seal() {
     // Rows are added table by table in table order, so the list is a few
     // ascending runs (one per table, more where a table's pages come back
@@ -45,6 +48,7 @@ class LocationSet {
     }
   }
   bool empty() const { return locations_.empty(); }
+  std::size_t size() const { return locations_.size(); }
   // The sealed locations from `first` up to, not including, `last`.
   std::span<const std::uint64_t> range(std::uint64_t first, std::uint64_t last) const {
     auto lo = std::lower_bound(locations_.begin(), locations_.end(), first);
@@ -56,6 +60,17 @@ class LocationSet {
   std::vector<std::uint64_t> locations_;
 };
 
+// How many pages ahead of the one marked its two ends are fetched, and how
+// much of its end: the row index of a page of a few dozen rows.
+constexpr std::uint64_t kPagesAhead = 2;
+constexpr std::uint64_t kRowIndexTailBytes = 128;
+
+// How many rows ahead of the one read u32_fields fetches.
+constexpr std::size_t kRowsAhead = 16;
+
+// Candidates stepped over, one by one, before the rest is searched.
+constexpr int kStepsBeforeSearch = 8;
+
 // Clears the present bit of every slot whose row location is in `removed`
 // (sealed) and rewrites every data page's packed counts from its flags.
 std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>& image, std::uint64_t page_size,
@@ -63,7 +78,16 @@ std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>&
   if (page_size < f::kPageHeaderSize)
     return std::unexpected(errors::damaged("page size " + std::to_string(page_size) + " is too small"));
   const std::uint64_t page_count = image.size() / page_size;
+  // A record for each removed row's flags and for each page's counts.
+  if (undo) undo->reserve(removed.size() + page_count);
   for (std::uint64_t p = 1; p < page_count; ++p) {
+    // A page's header and its row index, at its two ends, are what is read
+    // and written here: those of a page ahead are fetched meanwhile.
+    if (p + kPagesAhead < page_count) {
+      const std::uint64_t ahead = (p + kPagesAhead) * page_size;
+      prefetch_bytes(image, ahead, f::kPageHeaderSize);
+      prefetch_bytes(image, ahead + page_size - kRowIndexTailBytes, kRowIndexTailBytes);
+    }
     const MutableBytes page = MutableBytes(image).subspan(p * page_size, page_size);
     if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) continue;
     const std::uint32_t n = f::slot_count(page);
@@ -73,8 +97,19 @@ std::expected<void, PdbError> mark_absent_and_recount(std::vector<std::uint8_t>&
     const std::uint64_t heap = p * page_size + f::kPageHeaderSize;
     const auto candidates = removed.range(heap, heap + std::numeric_limits<std::uint16_t>::max() + 1);
     if (!candidates.empty()) {
+      // Slots usually name their rows in ascending order: while they do,
+      // the first candidate not below a slot's row is looked for a few
+      // steps on from the last slot's, then searched for (so that slots
+      // out of order cost a search each, never a walk).
+      auto next = candidates.begin();
+      std::uint64_t previous = 0;
       for (std::uint32_t s = 0; s < n; ++s) {
-        if (!std::binary_search(candidates.begin(), candidates.end(), heap + f::slot_row_offset(page, s))) continue;
+        const std::uint64_t location = heap + f::slot_row_offset(page, s);
+        if (location < previous) next = candidates.begin();
+        previous = location;
+        for (int step = 0; step < kStepsBeforeSearch && next != candidates.end() && *next < location; ++step) ++next;
+        if (next != candidates.end() && *next < location) next = std::lower_bound(next, candidates.end(), location);
+        if (next == candidates.end() || *next != location) continue;
         if (undo) {
           const std::uint64_t group_end = f::group_end(page_size, s / f::kSlotsPerGroup);
           undo->save(image, p * page_size + group_end - f::kPresentFlagsFromGroupEnd, 2);
@@ -94,7 +129,11 @@ std::expected<std::vector<std::uint32_t>, PdbError> u32_fields(Bytes image, std:
                                                                std::uint64_t offset) {
   std::vector<std::uint32_t> values;
   values.reserve(rows.size());
-  for (std::uint64_t row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::uint64_t row = rows[i];
+    // Each row is a cache line of its own, and far from the cache: those
+    // some way ahead are fetched meanwhile.
+    if (i + kRowsAhead < rows.size()) prefetch_bytes(image, rows[i + kRowsAhead] + offset, sizeof(std::uint32_t));
     auto value = load_u32(image, row + offset);
     if (!value) return std::unexpected(value.error());
     values.push_back(*value);
@@ -151,6 +190,8 @@ std::expected<void, PdbError> keep_only(std::vector<std::uint8_t>& image, const 
   const IdSet kept_playlists = id_set_of(keep_playlists ? *keep_playlists : *node_ids);
 
   LocationSet removed;
+  removed.reserve(track_rows.size() + tree_rows.size() + entry_rows.size() +
+                  db.row_locations(kind::history_entries).size() + db.row_locations(kind::history_playlists).size());
   for (std::size_t i = 0; i < track_rows.size(); ++i) {
     const std::uint32_t id = (*track_ids)[i];
     if (!kept_tracks.contains(id)) {

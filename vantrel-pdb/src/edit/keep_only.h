@@ -32,6 +32,8 @@ class UndoLog {
     saved_.push_back(s);
   }
   bool empty() const { return saved_.empty(); }
+  // Makes room for `n` more records at once.
+  void reserve(std::size_t n) { saved_.reserve(saved_.size() + n); }
   // Puts every recorded byte back, latest first, and forgets them.
   void undo(MutableBytes image) {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
