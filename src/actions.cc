@@ -6,9 +6,13 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -106,17 +110,53 @@ Result<OutputLine> write_checked(vantrel_pdb::Library& library, const Request& r
                                  const CheckFailure& check_failure, const MakeReport& make_report) {
   auto image = library.bytes_while_checking();
   if (!image) return std::unexpected(Error(image.error()));
+  // The check's verdict, and the line once it has passed, are made beside
+  // the write (which only reads the bytes), so that both are ready when the
+  // image is on disk. A failed check is settled, its change undone, only
+  // once the write is done with the bytes.
+  bool passed = false;
+  std::optional<Result<OutputLine>> made;
+  std::exception_ptr thrown;
+  const auto prepare = [&] {
+    try {
+      if (!library.await_check()) return;
+      passed = true;
+      made.emplace(make_report(*image));
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+  };
+  std::optional<std::jthread> side;  // joined however the write ends
+  if (request.output) {
+    try {
+      side.emplace(prepare);
+    } catch (const std::system_error&) {
+      // No thread to be had: the line is made once the image is on disk.
+    }
+  }
+  const bool beside = side.has_value();
+  const auto settle_unless_passed = [&]() -> Result<void> {
+    if (passed) return {};
+    if (auto checked = library.settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+    return {};
+  };
   OutputLine report;
   const auto ready = [&]() -> Result<void> {
-    if (auto checked = library.settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
-    auto made = make_report(*image);
-    if (!made) return std::unexpected(std::move(made.error()));
-    report = std::move(*made);
+    if (beside) {
+      side.reset();
+    } else {
+      prepare();
+    }
+    if (auto ok = settle_unless_passed(); !ok) return ok;
+    if (thrown) std::rethrow_exception(thrown);
+    if (!*made) return std::unexpected(std::move(made->error()));
+    report = std::move(**made);
     return {};
   };
   auto written = write_when_ready(*image, ready, request);
   if (!written) {
-    if (auto checked = library.settle_check(); !checked) return std::unexpected(check_failure(checked.error()));
+    side.reset();
+    if (auto ok = settle_unless_passed(); !ok) return std::unexpected(std::move(ok.error()));
     return std::unexpected(std::move(written.error()));
   }
   report.beside = std::move(*written);

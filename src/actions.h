@@ -84,10 +84,12 @@ using MakeReport = std::function<Result<OutputLine>(vantrel_pdb::Bytes image)>;
 
 // write_reported for a library whose last check the caller put off
 // (Library::defer_check): its image is written while the check runs, which
-// must pass before the new file replaces the old; the line is made then, by
-// `make_report`, so that nothing but printing comes after the rename. A
-// failed check is the failure (as `check_failure` words it), even when the
-// write failed too.
+// must pass before the new file replaces the old. The line is made by
+// `make_report` once the check has passed, on a second thread while the
+// image is still being written (Library::await_check), so that nothing but
+// printing comes after the rename; `make_report` may read the library then,
+// and nothing else may. A failed check is the failure (as `check_failure`
+// words it), even when the write failed too.
 Result<OutputLine> write_checked(vantrel_pdb::Library& library, const Request& request,
                                  const CheckFailure& check_failure, const MakeReport& make_report);
 

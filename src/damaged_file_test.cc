@@ -644,6 +644,21 @@ TEST_P(OverlappingRows, PatchRefusesWhatWouldNotReadBack) {
   ASSERT_TRUE(after);
   EXPECT_EQ(Image(after->begin(), after->end()), c.image);
 
+  // Waiting for the verdict beside a write changes no byte: the change is
+  // undone only when the check is settled, which fails alike.
+  library->defer_check();
+  ASSERT_TRUE(library->set_tempo(c.track_id, 12850));
+  auto writing = library->bytes_while_checking();
+  ASSERT_TRUE(writing);
+  auto verdict = library->await_check();
+  ASSERT_FALSE(verdict);
+  EXPECT_EQ(patch_error(verdict.error()).message, expected);
+  EXPECT_EQ(Image(writing->begin(), writing->end()), retuned);
+  auto settled = library->settle_check();
+  ASSERT_FALSE(settled);
+  EXPECT_EQ(settled.error().message(), verdict.error().message());
+  EXPECT_EQ(Image(writing->begin(), writing->end()), c.image);
+
   // An edit's last change is checked as the image is written, and named.
   cli_runner::expect_failure(
       cli_runner::run_dovrel(R"({"action":"edit","input":")" + input + R"(","output":")" + output +

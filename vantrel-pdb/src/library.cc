@@ -165,6 +165,28 @@ struct Library::PendingCheck {
   ~PendingCheck() {
     if (thread) thread->join();
   }
+
+  // Ends the check of `image`: waits for its thread, or makes it here when
+  // none ran; once only.
+  void finish(Bytes image) {
+    if (thread) {
+      thread->join();
+      thread.reset();
+    } else if (!result && !failure) {
+      try {
+        result.emplace(check_and_decode(image, Decoding::kRecordsButTracks));
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+  }
+  bool passed() const { return !failure && *result; }
+  // The error of a finished check that did not pass, as the change reports it.
+  PdbError verdict() const {
+    const PdbError& error = result->error();
+    if (unreadable_change) return PdbError(pdb_error::UnreadableChange{error.message()});
+    return error;
+  }
 };
 
 Library::Library() = default;
@@ -776,20 +798,20 @@ std::expected<Bytes, PdbError> Library::bytes_while_checking() {
   return image_;
 }
 
+std::expected<void, PdbError> Library::await_check() {
+  if (!pending_) return {};
+  pending_->finish(image_);
+  if (pending_->passed()) return settle_check();
+  // Nothing changes until settle_check(), which fails alike.
+  if (pending_->failure) std::rethrow_exception(pending_->failure);
+  return std::unexpected(pending_->verdict());
+}
+
 std::expected<void, PdbError> Library::settle_check() {
   if (!pending_) return {};
   const std::unique_ptr<PendingCheck> pending = std::move(pending_);
-  if (pending->thread) {
-    pending->thread->join();
-    pending->thread.reset();
-  } else {
-    try {
-      pending->result.emplace(check_and_decode(image_, Decoding::kRecordsButTracks));
-    } catch (...) {
-      pending->failure = std::current_exception();
-    }
-  }
-  if (!pending->failure && *pending->result) {
+  pending->finish(image_);
+  if (pending->passed()) {
     decoded_ =
         std::make_unique<Decoded>(Decoded{std::move(**pending->result), Decoding::kRecordsButTracks, std::nullopt});
     return {};
@@ -802,9 +824,7 @@ std::expected<void, PdbError> Library::settle_check() {
   }
   decoded_ = std::move(pending->previous_decoded);
   if (pending->failure) std::rethrow_exception(pending->failure);
-  PdbError error = std::move(pending->result->error());
-  if (pending->unreadable_change) return std::unexpected(PdbError(pdb_error::UnreadableChange{error.message()}));
-  return std::unexpected(std::move(error));
+  return std::unexpected(pending->verdict());
 }
 
 }  // namespace vantrel_pdb

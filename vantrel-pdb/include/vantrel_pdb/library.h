@@ -364,6 +364,14 @@ class Library {
   // error the change would have returned, the library then as before the
   // change, or success, also when no check was due.
   std::expected<void, PdbError> settle_check();
+  // Waits for that check and gives the verdict settle_check() gives, but
+  // leaves a failed change in place until settle_check() undoes it (and
+  // fails alike): the bytes from bytes_while_checking() do not change under
+  // a write that is still reading them. A check that passes is settled: the
+  // library reads as the new image then, from any one thread while the
+  // bytes are written, so that what is made of it (a report) is ready when
+  // the write is.
+  std::expected<void, PdbError> await_check();
 
  private:
   struct Edit;
