@@ -293,8 +293,10 @@ Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table, 
                                            std::span<const vantrel_pdb::PlaylistInfo> playlists,
                                            const std::string& output) {
   const std::string header = tracks_csv_header();
-  const auto render = track_blocks(table, pages, [](std::string& block, std::size_t, const vantrel_pdb::TrackView& track,
-                                              std::string& scratch) { return append_track_record(block, track, scratch); });
+  const auto render = track_blocks(
+      table, pages, [](std::string& block, std::size_t, const vantrel_pdb::TrackView& track, std::string& scratch) {
+        return append_track_record(block, track, scratch);
+      });
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
   auto written = write_one_produced(paths[0], [&](const PutBlock& put) -> Result<void> {
     const OutputLine::Sink sink = block_sink(put);
@@ -315,16 +317,17 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
   std::vector<TrackFacts> facts(table.size());
   TextStore paths[2];
   std::string scratch[2];
-  auto read = for_each_row_in_halves(table, pages, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
-    return read_track_facts(track, facts[i], paths[half], scratch[half]);
-  });
+  auto read =
+      for_each_row_in_halves(table, pages, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
+        return read_track_facts(track, facts[i], paths[half], scratch[half]);
+      });
   if (!read) return std::unexpected(std::move(read.error()));
   // The rows, each after a comma but the first of all.
-  const auto render = track_blocks(table, pages, [](std::string& block, std::size_t i, const vantrel_pdb::TrackView& track,
-                                              std::string& text) {
-    if (i > 0) block.push_back(',');
-    return append_track_row(block, track, text);
-  });
+  const auto render = track_blocks(
+      table, pages, [](std::string& block, std::size_t i, const vantrel_pdb::TrackView& track, std::string& text) {
+        if (i > 0) block.push_back(',');
+        return append_track_row(block, track, text);
+      });
   std::string first_rows;
   if (auto ok = render(0, std::min(kFirstRows, table.size()), first_rows); !ok) return std::unexpected(ok.error());
   const bool rooted = root && !root->empty();
@@ -373,17 +376,19 @@ Result<std::vector<std::string>> write_m3u8_from(const vantrel_pdb::TrackRows& t
   // that half's thread sets.
   std::size_t second_start = table.size();
   M3u8Scratch scratch[2];
-  auto read = for_each_row_in_halves(table, pages, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
-    std::string& block = entries.blocks[half];
-    const std::uint32_t id = track.id();
-    entries.ids[i] = id;
-    if (half == 1) second_start = std::min(second_start, i);
-    // A track that no playlist holds has an empty entry, never written.
-    std::expected<void, vantrel_pdb::PdbError> ok;
-    if (listed.empty() || (id < listed.size() && listed[id])) ok = append_m3u8_entry(block, track, root, scratch[half]);
-    entries.ends[i] = block.size();
-    return ok;
-  });
+  auto read =
+      for_each_row_in_halves(table, pages, [&](std::size_t half, std::size_t i, const vantrel_pdb::TrackView& track) {
+        std::string& block = entries.blocks[half];
+        const std::uint32_t id = track.id();
+        entries.ids[i] = id;
+        if (half == 1) second_start = std::min(second_start, i);
+        // A track that no playlist holds has an empty entry, never written.
+        std::expected<void, vantrel_pdb::PdbError> ok;
+        if (listed.empty() || (id < listed.size() && listed[id]))
+          ok = append_m3u8_entry(block, track, root, scratch[half]);
+        entries.ends[i] = block.size();
+        return ok;
+      });
   if (!read) return std::unexpected(std::move(read.error()));
   entries.block_starts = {0, second_start};
   return write_m3u8(export_m3u8(std::move(entries), playlists), output);

@@ -102,8 +102,8 @@ TEST(MappedRest, HoldsTheRestWithZerosAfterItAndMovesTheOffset) {
       EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(c.size));
       // Let go of, the file's pages and the zeros after them come back.
       mapped->release_resident();
-      EXPECT_TRUE(std::equal(rest.begin(), rest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(c.offset),
-                             bytes.end()));
+      EXPECT_TRUE(
+          std::equal(rest.begin(), rest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(c.offset), bytes.end()));
       for (std::size_t i = 0; i < kPadding; ++i) ASSERT_EQ(rest.data()[rest.size() + i], 0) << i;
     }
     ::close(fd);
