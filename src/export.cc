@@ -111,12 +111,21 @@ Result<void> write_one_produced(const std::string& path, const std::function<Res
   });
 }
 
-// The sink of render_in_ordered_blocks that puts each block in the file.
-OutputLine::Sink block_sink(const PutBlock& put) {
-  return [&put](std::string_view block) -> Result<void> {
-    if (auto ok = put(bytes_of(block)); !ok) return std::unexpected(Error(ok.error()));
-    return {};
-  };
+// Writes the file `path` as `head`, then the blocks that render makes of
+// [0, count) (render_in_ordered_blocks), then `tail`, each block going to
+// the file in its turn.
+template <class Render>
+Result<void> write_rendered(const std::string& path, std::string_view head, std::size_t count, const Render& render,
+                            std::string_view tail) {
+  return write_one_produced(path, [&](const PutBlock& put) -> Result<void> {
+    const OutputLine::Sink sink = [&put](std::string_view block) -> Result<void> {
+      if (auto ok = put(bytes_of(block)); !ok) return std::unexpected(Error(ok.error()));
+      return {};
+    };
+    if (auto ok = sink(head); !ok) return ok;
+    if (auto ok = render_in_ordered_blocks<std::string>(count, kItemsPerBlock, render, sink); !ok) return ok;
+    return sink(tail);
+  });
 }
 
 // True when `path` is a regular file that holds exactly `parts`, one after
@@ -298,12 +307,9 @@ Result<std::vector<std::string>> write_csv(const vantrel_pdb::TrackRows& table, 
         return append_track_record(block, track, scratch);
       });
   std::vector<std::string> paths = {output, playlists_csv_path(output)};
-  auto written = write_one_produced(paths[0], [&](const PutBlock& put) -> Result<void> {
-    const OutputLine::Sink sink = block_sink(put);
-    if (auto ok = sink(header); !ok) return ok;
-    return render_in_ordered_blocks<std::string>(table.size(), kItemsPerBlock, render, sink);
-  });
-  if (!written) return std::unexpected(std::move(written.error()));
+  if (auto ok = write_rendered(paths[0], header, table.size(), render, {}); !ok) {
+    return std::unexpected(std::move(ok.error()));
+  }
   if (auto ok = write_one(paths[1], {playlists_csv(playlists)}); !ok) return std::unexpected(std::move(ok.error()));
   return paths;
 }
@@ -334,13 +340,9 @@ Result<std::vector<std::string>> write_html(const vantrel_pdb::TrackRows& table,
   const ArtworkUris artwork = rooted ? load_artwork(facts, *root) : ArtworkUris{};
   const std::string head = html_page_head(first_rows, facts, playlists, artwork, rooted);
   const std::string tail = html_page_tail();
-  auto written = write_one_produced(output, [&](const PutBlock& put) -> Result<void> {
-    const OutputLine::Sink sink = block_sink(put);
-    if (auto ok = sink(head); !ok) return ok;
-    if (auto ok = render_in_ordered_blocks<std::string>(table.size(), kItemsPerBlock, render, sink); !ok) return ok;
-    return sink(tail);
-  });
-  if (!written) return std::unexpected(std::move(written.error()));
+  if (auto ok = write_rendered(output, head, table.size(), render, tail); !ok) {
+    return std::unexpected(std::move(ok.error()));
+  }
   return std::vector<std::string>{output};
 }
 

@@ -205,22 +205,7 @@ class PageReader {
         // Only a hint: without the room the list grows as it always did.
       }
     };
-    switch (kind) {
-      case k::tracks: return more(out_.tracks);
-      case k::genres: return more(out_.genres);
-      case k::artists: return more(out_.artists);
-      case k::albums: return more(out_.albums);
-      case k::labels: return more(out_.labels);
-      case k::keys: return more(out_.keys);
-      case k::colors: return more(out_.colors);
-      case k::playlist_tree: return more(out_.playlist_tree);
-      case k::playlist_entries: return more(out_.playlist_entries);
-      case k::history_playlists: return more(out_.history_playlists);
-      case k::history_entries: return more(out_.history_entries);
-      case k::artwork: return more(out_.artwork);
-      case k::kind16_rows: return more(out_.kind16_rows);
-      default: return;
-    }
+    with_list(kind, more);
   }
 
  private:
@@ -228,20 +213,27 @@ class PageReader {
               std::uint64_t& unreadable) {
     const std::uint64_t r = live.row;
     const std::uint16_t s = live.slot;
+    with_list(kind, [&](auto& list) { decode_into(list, region, r, p, s, unreadable); });
+  }
+
+  // Calls use(list) with the list of `kind`'s rows; nothing for a kind
+  // that is not decoded.
+  template <class Use>
+  void with_list(std::uint32_t kind, Use&& use) {
     switch (kind) {
-      case k::tracks: return decode_into(out_.tracks, region, r, p, s, unreadable);
-      case k::genres: return decode_into(out_.genres, region, r, p, s, unreadable);
-      case k::artists: return decode_into(out_.artists, region, r, p, s, unreadable);
-      case k::albums: return decode_into(out_.albums, region, r, p, s, unreadable);
-      case k::labels: return decode_into(out_.labels, region, r, p, s, unreadable);
-      case k::keys: return decode_into(out_.keys, region, r, p, s, unreadable);
-      case k::colors: return decode_into(out_.colors, region, r, p, s, unreadable);
-      case k::playlist_tree: return decode_into(out_.playlist_tree, region, r, p, s, unreadable);
-      case k::playlist_entries: return decode_into(out_.playlist_entries, region, r, p, s, unreadable);
-      case k::history_playlists: return decode_into(out_.history_playlists, region, r, p, s, unreadable);
-      case k::history_entries: return decode_into(out_.history_entries, region, r, p, s, unreadable);
-      case k::artwork: return decode_into(out_.artwork, region, r, p, s, unreadable);
-      case k::kind16_rows: return decode_into(out_.kind16_rows, region, r, p, s, unreadable);
+      case k::tracks: return use(out_.tracks);
+      case k::genres: return use(out_.genres);
+      case k::artists: return use(out_.artists);
+      case k::albums: return use(out_.albums);
+      case k::labels: return use(out_.labels);
+      case k::keys: return use(out_.keys);
+      case k::colors: return use(out_.colors);
+      case k::playlist_tree: return use(out_.playlist_tree);
+      case k::playlist_entries: return use(out_.playlist_entries);
+      case k::history_playlists: return use(out_.history_playlists);
+      case k::history_entries: return use(out_.history_entries);
+      case k::artwork: return use(out_.artwork);
+      case k::kind16_rows: return use(out_.kind16_rows);
       default: return;
     }
   }
