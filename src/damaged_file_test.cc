@@ -659,6 +659,33 @@ TEST_P(OverlappingRows, PatchRefusesWhatWouldNotReadBack) {
   EXPECT_EQ(settled.error().message(), verdict.error().message());
   EXPECT_EQ(Image(writing->begin(), writing->end()), c.image);
 
+  // A write that fails too: a failed check is still the failure, and no line
+  // is made for it; a change that reads back (the tempo the row had) fails
+  // with the write's own error.
+  request.output = scratch_.path("missing/out.pdb");
+  const std::uint32_t had = t::get_u32(c.image, c.tempo_at);
+  for (const std::uint32_t tempo : {12850u, had}) {
+    SCOPED_TRACE(tempo);
+    library->defer_check();
+    ASSERT_TRUE(library->set_tempo(c.track_id, tempo));
+    bool made = false;
+    auto failed = write_checked(*library, request, patch_error, [&made](vantrel_pdb::Bytes) -> Result<OutputLine> {
+      made = true;
+      return OutputLine("unused\n");
+    });
+    ASSERT_FALSE(failed);
+    auto now = library->bytes();
+    ASSERT_TRUE(now);
+    if (tempo == 12850) {
+      EXPECT_EQ(failed.error().message, expected);
+      EXPECT_FALSE(made);
+      EXPECT_EQ(Image(now->begin(), now->end()), c.image);
+    } else {
+      EXPECT_TRUE(failed.error().message.starts_with("cannot write output ")) << failed.error().message;
+    }
+  }
+  EXPECT_EQ(scratch_.list(), std::vector<std::string>{"in.pdb"});
+
   // An edit's last change is checked as the image is written, and named.
   cli_runner::expect_failure(
       cli_runner::run_dovrel(R"({"action":"edit","input":")" + input + R"(","output":")" + output +

@@ -49,6 +49,21 @@ TEST(M3u8Playlist, JoinsTheRootWithOneSlash) {
   EXPECT_EQ(m3u8_playlist(node(1, 0, 0, "Empty", false), entries, TrackIndex(entries.ids)), "#EXTM3U\n");
 }
 
+// Entries made by two threads lie in two blocks: each track's line is found
+// from where it and the one before it end, an empty entry (a track in no
+// playlist) at a block's start and end included.
+TEST(M3u8Entries, LinesAcrossBlocks) {
+  M3u8Entries entries;
+  entries.blocks = {"a\nbb\n", "ccc\n"};
+  entries.block_starts = {0, 3};
+  //               a  bb  ""  |  ""  ccc  ""
+  entries.ends = {2, 5, 5, 0, 4, 4};
+  entries.ids = {1, 2, 3, 4, 5, 6};
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < entries.ends.size(); ++i) lines.emplace_back(entries.line(i));
+  EXPECT_EQ(lines, (std::vector<std::string>{"a\n", "bb\n", "", "", "ccc\n", ""}));
+}
+
 TEST(M3u8Export, MirrorsTheFoldersInTreeOrder) {
   const auto out = export_m3u8(sample_tracks(), sample_playlists(), std::nullopt);
   EXPECT_EQ(out.folders, (std::vector<std::string>{"Gigs", "Gigs/Late"}));
