@@ -118,11 +118,13 @@ void TrackAdder::prepare(Batch& batch) {
 void TrackAdder::add(Batch& batch) {
   if (batch.hinted) reserve_for(batch.hint, batch.text_bytes);
   reserved_ = true;
-  if (batch.prepared.empty()) prepare(batch);
+  const bool prepared_here = batch.prepared.empty();
+  if (prepared_here) prepare(batch);
   for (vantrel_pdb::PreparedTrack& t : batch.prepared) {
-    if (failure_) return;
+    if (failure_) break;
     if (auto ok = library_.add_prepared(std::move(t)); !ok) failure_ = Error(ok.error());
   }
+  if (prepared_here) std::vector<vantrel_pdb::PreparedTrack>().swap(batch.prepared);
 }
 
 Result<vantrel_pdb::Library> TrackAdder::finish(const Request& request) && {

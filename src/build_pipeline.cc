@@ -1,7 +1,5 @@
 #include "build_pipeline.h"
 
-#include <simdjson.h>
-
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -113,9 +111,9 @@ Result<ParsedRequest> parsed_alone(std::vector<std::uint8_t> input) {
 // `release` is called once the text is no longer needed.
 std::optional<Result<ParsedRequest>> build_in_one_pass(std::string_view text, const std::function<void()>& release) {
   const std::size_t size = text.size();
-  // The request's own reader gives the message for text that is not UTF-8.
-  if (!simdjson::validate_utf8(text.data(), text.size())) return std::nullopt;
-
+  // Text that is not UTF-8 needs no pass of its own: the parser's first
+  // pass checks every byte before a track is read, and its failure gives
+  // the text to the request's own reader, which gives the message.
   BatchQueue queue;
   std::optional<TrackAdder> adder(TrackAdder::for_text(size));
   std::exception_ptr adder_failure;

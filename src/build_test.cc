@@ -540,6 +540,14 @@ TEST(Build, BuiltWhileReadGivesTheSameBytes) {
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().message, "input: expected a string, got 7");
 
+  // Text that is not UTF-8 in the last track's comment, after batches that
+  // read well: the request's message, whatever the adder had made.
+  std::string not_utf8 = text;
+  not_utf8.replace(not_utf8.rfind("track 1300"), 5, "tr\xffk");
+  auto invalid = parse_request_building(std::vector<std::uint8_t>(not_utf8.begin(), not_utf8.end()), 0);
+  ASSERT_FALSE(invalid);
+  EXPECT_EQ(invalid.error().message, "stream did not contain valid UTF-8");
+
   // A text that stands elsewhere (a mapped request) gives each the same.
   const auto from_view = [](const std::string& t) {
     std::string padded = t + std::string(kRequestPadding, '\0');
