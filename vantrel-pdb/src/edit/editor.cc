@@ -63,6 +63,13 @@ std::expected<std::uint64_t, PdbError> PdbEditor::table_entry_offset(Bytes image
   return f::entry_offset(found->index);
 }
 
+std::expected<std::uint64_t, PdbError> PdbEditor::entry_offset_of(std::uint32_t kind) {
+  if (kind < kRememberedKinds && entry_offsets_[kind] != 0) return entry_offsets_[kind];
+  auto offset = table_entry_offset(image_, kind);
+  if (offset && kind < kRememberedKinds) entry_offsets_[kind] = *offset;
+  return offset;
+}
+
 std::expected<void, PdbError> PdbEditor::ensure_table_sequence(std::uint32_t kind) {
   if (table_sequences_.contains(kind)) return {};
   auto found = f::find_first_entry(image_, kind);

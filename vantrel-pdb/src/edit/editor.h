@@ -11,6 +11,7 @@
 #ifndef VANTREL_PDB_EDIT_EDITOR_H_
 #define VANTREL_PDB_EDIT_EDITOR_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -154,6 +155,11 @@ class PdbEditor {
   // Start of page `p` in the image, or Damaged unless the whole page lies inside
   // the image and is not page 0.
   std::expected<std::uint64_t, PdbError> page_start(std::uint32_t p) const;
+  // table_entry_offset(image_, kind), found once for each kind below
+  // kRememberedKinds: the editor never rewrites the directory's entry count
+  // or kinds, and the image only grows, so an entry once found stays where
+  // it is. Every appended row asks.
+  std::expected<std::uint64_t, PdbError> entry_offset_of(std::uint32_t kind);
   // Computes the table's stamp, once per edit, by walking its chain.
   std::expected<void, PdbError> ensure_table_sequence(std::uint32_t kind);
   // Writes the stamps and the header sequence into the image.
@@ -186,6 +192,10 @@ class PdbEditor {
 
   std::vector<std::uint8_t> image_;
   std::uint32_t page_size_ = 0;
+  // Directory entry offsets found by entry_offset_of; 0 where not yet found
+  // (no entry starts there: the file header does).
+  static constexpr std::size_t kRememberedKinds = 32;
+  std::array<std::uint64_t, kRememberedKinds> entry_offsets_{};
   std::optional<std::uint32_t> new_sequence_;
   IdHashMap<std::uint32_t> edit_first_slots_;
   IdHashMap<std::uint32_t> edit_row_counts_;

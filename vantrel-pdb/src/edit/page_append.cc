@@ -47,7 +47,7 @@ std::expected<void, PdbError> PdbEditor::require_off_chain(std::uint32_t p) {
 
 std::expected<std::uint32_t, PdbError> PdbEditor::allocate_page(std::uint32_t kind) {
   if (auto max = max_alloc(); !max) return std::unexpected(max.error());
-  auto entry = table_entry_offset(image_, kind);
+  auto entry = entry_offset_of(kind);
   if (!entry) return std::unexpected(entry.error());
   if (auto ok = ensure_table_sequence(kind); !ok) return std::unexpected(ok.error());
 
@@ -103,7 +103,7 @@ std::expected<std::uint64_t, PdbError> PdbEditor::append_row(std::uint32_t kind,
     return std::unexpected(errors::misuse("row of " + std::to_string(row.size()) +
                                           " bytes does not fit its allocation of " + std::to_string(alloc) + " bytes"));
   }
-  auto entry = table_entry_offset(image_, kind);
+  auto entry = entry_offset_of(kind);
   if (!entry) return std::unexpected(entry.error());
   if (auto ok = ensure_table_sequence(kind); !ok) return std::unexpected(ok.error());
 
