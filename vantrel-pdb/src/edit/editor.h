@@ -200,6 +200,9 @@ class PdbEditor {
   IdHashMap<std::uint32_t> edit_first_slots_;
   IdHashMap<std::uint32_t> edit_row_counts_;
   IdHashMap<std::uint32_t> table_sequences_;
+  // Bit k: table_sequences_ holds kind k (below kRememberedKinds), asked at
+  // every append.
+  std::uint32_t sequenced_kinds_ = 0;
   IdHashMap<IdHashSet> touched_pages_;
   bool dirty_ = false;
   // The page the last append_row wrote to and its edit counts (values of

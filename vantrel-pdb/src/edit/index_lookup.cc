@@ -62,12 +62,17 @@ bool decodes_as(std::uint32_t kind, Bytes view, std::uint64_t location) {
 // The image up to the end of the used heap of the page holding `location`
 // (never past the page's end), or nullopt when `location` is not in that
 // heap or the page is not a data page.
-std::optional<Bytes> heap_view(Bytes image, std::uint64_t page_size, std::uint64_t location) {
-  const std::uint64_t start = location / page_size * page_size;
+// As heap_view below, for a location on page `page`.
+std::optional<Bytes> heap_view_on(Bytes image, std::uint64_t page_size, std::uint64_t page, std::uint64_t location) {
+  const std::uint64_t start = page * page_size;
   if (!in_bounds(image, start, page_size) || location < start + f::kPageHeaderSize) return std::nullopt;
   if (image[start + f::kPageFlagsOffset] & f::kPageFlagNoRows) return std::nullopt;
   const std::uint64_t used = decode_fixed16(image.data() + start + f::kUsedSizeOffset);
   return image.first(start + std::min<std::uint64_t>(f::kPageHeaderSize + used, page_size));
+}
+
+std::optional<Bytes> heap_view(Bytes image, std::uint64_t page_size, std::uint64_t location) {
+  return heap_view_on(image, page_size, location / page_size, location);
 }
 
 }  // namespace
@@ -83,6 +88,7 @@ void IndexedLookup::load(Bytes image) {
   incremental_ = false;
   error_.reset();
   serial_error_.reset();
+  direct_placements_.fill(std::nullopt);
   placements_.clear();
   last_pages_.clear();
   chain_pages_.clear();
@@ -140,8 +146,13 @@ bool IndexedLookup::check_sound(Bytes image, const Database& db) {
     }
     if (!chain.status()) return false;
     last_pages_.push_back(entry.last_page);
-    auto [placement, fresh] = placements_.try_emplace(entry.kind, Placement{i, true});
-    if (!fresh) placement->second.seen = false;
+    if (Placement* placement = placement_of(entry.kind)) {
+      placement->seen = false;
+    } else if (entry.kind < kDirectKinds) {
+      direct_placements_[entry.kind] = Placement{i, true};
+    } else {
+      placements_.emplace(entry.kind, Placement{i, true});
+    }
   }
   // Every decoded row must read only the used heap of a data page of some
   // chain: the editor writes nowhere there.
@@ -159,10 +170,16 @@ void IndexedLookup::add_chain_page(std::uint64_t page) {
   chain_pages_[page] = true;
 }
 
+IndexedLookup::Placement* IndexedLookup::placement_of(std::uint32_t kind) {
+  if (kind < kDirectKinds) return direct_placements_[kind] ? &*direct_placements_[kind] : nullptr;
+  auto found = placements_.find(kind);
+  return found == placements_.end() ? nullptr : &found->second;
+}
+
 bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t location) {
-  auto placement = placements_.find(kind);
-  if (placement == placements_.end()) return false;
-  const std::size_t entry = placement->second.first_entry;
+  const Placement* placement = placement_of(kind);
+  if (placement == nullptr) return false;
+  const std::size_t entry = placement->first_entry;
   const std::uint64_t page = location / page_size_;
   if (page != last_pages_[entry]) {
     // The row opened a page: a fresh one, now the last of the entry's chain
@@ -174,9 +191,9 @@ bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t 
     add_chain_page(page);
     last_pages_[entry] = static_cast<std::uint32_t>(page);
   }
-  auto view = heap_view(image, page_size_, location);
+  auto view = heap_view_on(image, page_size_, page, location);
   if (!view) return false;
-  if (!placement->second.seen) return true;
+  if (!placement->seen) return true;
   return take_row(*view, kind, location);
 }
 
