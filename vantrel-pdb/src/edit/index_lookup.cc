@@ -88,8 +88,7 @@ void IndexedLookup::load(Bytes image) {
   incremental_ = false;
   error_.reset();
   serial_error_.reset();
-  direct_placements_.fill(std::nullopt);
-  placements_.clear();
+  placements_.fill(std::nullopt);
   last_pages_.clear();
   chain_pages_.clear();
   largest_ids_ = {};
@@ -146,12 +145,11 @@ bool IndexedLookup::check_sound(Bytes image, const Database& db) {
     }
     if (!chain.status()) return false;
     last_pages_.push_back(entry.last_page);
-    if (Placement* placement = placement_of(entry.kind)) {
+    if (entry.kind >= kPlacedKinds) continue;
+    if (std::optional<Placement>& placement = placements_[entry.kind]) {
       placement->seen = false;
-    } else if (entry.kind < kDirectKinds) {
-      direct_placements_[entry.kind] = Placement{i, true};
     } else {
-      placements_.emplace(entry.kind, Placement{i, true});
+      placement = Placement{i, true};
     }
   }
   // Every decoded row must read only the used heap of a data page of some
@@ -170,15 +168,9 @@ void IndexedLookup::add_chain_page(std::uint64_t page) {
   chain_pages_[page] = true;
 }
 
-IndexedLookup::Placement* IndexedLookup::placement_of(std::uint32_t kind) {
-  if (kind < kDirectKinds) return direct_placements_[kind] ? &*direct_placements_[kind] : nullptr;
-  auto found = placements_.find(kind);
-  return found == placements_.end() ? nullptr : &found->second;
-}
-
 bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t location) {
-  const Placement* placement = placement_of(kind);
-  if (placement == nullptr) return false;
+  if (kind >= kPlacedKinds || !placements_[kind]) return false;
+  const Placement* placement = &*placements_[kind];
   const std::size_t entry = placement->first_entry;
   const std::uint64_t page = location / page_size_;
   if (page != last_pages_[entry]) {

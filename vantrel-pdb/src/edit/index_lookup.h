@@ -96,13 +96,11 @@ class IndexedLookup final : public EditorLookup {
   std::optional<PdbError> serial_error_;  // a track_serial that could not be read
   std::uint32_t page_size_ = 0;
 
-  // The placements of the kinds below kDirectKinds by kind, of the others
-  // in a map: every append asks for one, and the format's kinds are small.
-  static constexpr std::uint32_t kDirectKinds = 32;
-  std::array<std::optional<Placement>, kDirectKinds> direct_placements_{};
-  IdHashMap<Placement> placements_;
-  // The placement of `kind`, or null.
-  Placement* placement_of(std::uint32_t kind);
+  // The placements by kind, asked at every append. The editor appends only
+  // to the format's kinds, all below kPlacedKinds; an append of another
+  // kind would find none, and the index would go stale (decoding answers).
+  static constexpr std::uint32_t kPlacedKinds = 32;
+  std::array<std::optional<Placement>, kPlacedKinds> placements_{};
   std::vector<std::uint32_t> last_pages_;  // per directory entry, as the index last saw it
   std::vector<bool> chain_pages_;
 

@@ -146,7 +146,8 @@ void set_track_serial(ByteVec& image, std::uint64_t location, std::uint32_t seri
 }
 
 // Every table the editor writes, with rows of every awkward sort: gaps in
-// ids, duplicate names and ids, deleted rows, tables of several pages.
+// ids, duplicate names and ids, deleted rows, tables of several pages; and a
+// kind beyond the format's, which the index walks and leaves alone.
 ByteVec populated_image() {
   testing::ImageBuilder b;
   auto tracks = b.add_table(0);
@@ -159,6 +160,7 @@ ByteVec populated_image() {
   auto entries = b.add_table(8);
   b.add_table(13);
   b.add_table(19);
+  b.add_table(0x10000);
   testing::TrackRowFields fields;
   fields.id = 4;
   std::uint64_t t4 = b.add_row(tracks, testing::track_row(fields));
