@@ -208,11 +208,15 @@ class PdbEditor {
   // The page the last append_row wrote to and its edit counts (values of
   // the maps above, whose nodes stay where they are): appends come in runs
   // to one page, and these spare each a run's lookups and its marking.
+  // `present` is the page's count of present rows that append wrote: within
+  // an editor only its appends set or clear a present bit, so the next
+  // append to the page adds one instead of counting them all again.
   struct AppendPage {
     std::uint32_t kind = 0;
     std::uint32_t page = 0;
     std::uint32_t* first_slot = nullptr;
     std::uint32_t* row_count = nullptr;
+    std::uint32_t present = 0;
   };
   std::optional<AppendPage> last_append_;
   // Every page on some directory entry's chain; filled by the first allocation.

@@ -138,7 +138,8 @@ std::expected<std::uint64_t, PdbError> PdbEditor::append_row(std::uint32_t kind,
   }
   const std::span<std::uint8_t> page = std::span(image_).subspan(*start, page_size_);
 
-  if (!last_append_ || last_append_->kind != kind || last_append_->page != p) {
+  const bool counted = last_append_ && last_append_->kind == kind && last_append_->page == p;
+  if (!counted) {
     // First append to a page that held rows before this edit: the edit
     // flags describe this edit only.
     if (!edit_first_slots_.contains(p)) {
@@ -156,7 +157,11 @@ std::expected<std::uint64_t, PdbError> PdbEditor::append_row(std::uint32_t kind,
 
   // g < 511, so the slot count fits the 9 bits the library reads.
   const std::uint64_t n = g + 1;
-  f::recount(page, n);
+  if (counted) {
+    f::set_counts(page, n, ++last_append_->present);
+  } else {
+    last_append_->present = f::recount(page, n);
+  }
   f::set_heap_use(page, n, used + alloc);
   f::set_edit_counts(page, edit_rows, *last_append_->first_slot);
 

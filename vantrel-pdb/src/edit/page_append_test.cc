@@ -211,6 +211,9 @@ TEST(AppendRow, DeletedSlotsKeepTheirNumbersAndAreNotCounted) {
   EXPECT_EQ(packed_counts(out, page), 6u | (4u << 13));
   EXPECT_EQ(get_u16(out, page * kPage + 4096 - 6 - 2 * 5), 60);
   EXPECT_EQ(get_u16(out, page * kPage + 4092), 0b110101);
+  // The next append to the page adds one to the count the first found.
+  ASSERT_TRUE(editor.append_row(8, testing::entry_row(10, 0, 0), 12, false));
+  EXPECT_EQ(packed_counts(image_of(editor), page), 7u | (5u << 13));
 }
 
 TEST(AppendRow, AllocationBeyondTheRowIsZeroedAndStampReplacesBytesTwoAndThree) {

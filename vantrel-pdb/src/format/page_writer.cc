@@ -80,9 +80,13 @@ std::uint32_t recount(MutableBytes page, std::uint64_t slot_count) {
     const std::uint64_t in_use = std::min<std::uint64_t>(kSlotsPerGroup, slot_count - g * kSlotsPerGroup);
     count += bits_set(static_cast<std::uint16_t>(bits & ((1u << in_use) - 1)));
   }
-  encode_fixed24(page.data() + kPackedCountsOffset,
-                 static_cast<std::uint32_t>(slot_count & kSlotCountMask) | (count << kPresentRowCountShift));
+  set_counts(page, slot_count, count);
   return count;
+}
+
+void set_counts(MutableBytes page, std::uint64_t slot_count, std::uint32_t present) {
+  encode_fixed24(page.data() + kPackedCountsOffset,
+                 static_cast<std::uint32_t>(slot_count & kSlotCountMask) | (present << kPresentRowCountShift));
 }
 
 void set_heap_use(MutableBytes page, std::uint64_t slot_count, std::uint64_t used) {

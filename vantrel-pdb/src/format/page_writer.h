@@ -82,6 +82,10 @@ void clear_edit_flags(MutableBytes page, std::uint64_t slot_count);
 // count. Requires: row_index_in_page(page size, slot_count).
 std::uint32_t recount(MutableBytes page, std::uint64_t slot_count);
 
+// Writes the packed counts word as recount does, for a caller that knows
+// `present`, the count recount would find.
+void set_counts(MutableBytes page, std::uint64_t slot_count, std::uint32_t present);
+
 // Writes used_size = `used` and free_size = page size - 40 - used - the row
 // index of `slot_count` slots, each truncated to 16 bits. Requires:
 // page.size() >= 40 and 40 + used + row_index_size(slot_count) <= page size.
