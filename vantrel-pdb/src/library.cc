@@ -25,6 +25,7 @@
 #include "read/database.h"
 #include "read/playlist_rows.h"
 #include "read/track.h"
+#include "track_input_row.h"
 #include "track_table_state.h"
 #include "util/id_map.h"
 #include "vantrel_pdb/bytes.h"
@@ -383,18 +384,11 @@ PreparedTrack Library::prepare_track(TrackInput track) {
   // A given file type is kept as it stands (a copy keeps the original's).
   const std::optional<std::uint16_t> file_type =
       track.file_type ? track.file_type : file_type_for_path(track.audio_path);
-  NewTrack row(std::move(track.title), std::move(track.audio_path));
+  NewTrack row = row_with_texts_of(track);
   row.id = track.id;
   // An extension outside the table fails the commit; until then the row
   // holds 0.
   row.file_type = file_type.value_or(0);
-  row.comment = std::move(track.comment);
-  row.analysis_path = std::move(track.analysis_path);
-  row.artist = std::move(track.artist);
-  row.album = std::move(track.album);
-  row.genre = std::move(track.genre);
-  row.key = std::move(track.key);
-  row.label = std::move(track.label);
   row.tempo = track.tempo;
   row.bitrate = track.bitrate;
   row.sample_rate = track.sample_rate;
