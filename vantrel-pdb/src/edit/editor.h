@@ -203,6 +203,7 @@ class PdbEditor {
   // Bit k: table_sequences_ holds kind k (below kRememberedKinds), asked at
   // every append.
   std::uint32_t sequenced_kinds_ = 0;
+  static_assert(kRememberedKinds <= 32, "a bit of sequenced_kinds_ for each remembered kind");
   IdHashMap<IdHashSet> touched_pages_;
   bool dirty_ = false;
   // The page the last append_row wrote to and its edit counts (values of

@@ -59,10 +59,9 @@ bool decodes_as(std::uint32_t kind, Bytes view, std::uint64_t location) {
   }
 }
 
-// The image up to the end of the used heap of the page holding `location`
-// (never past the page's end), or nullopt when `location` is not in that
-// heap or the page is not a data page.
-// As heap_view below, for a location on page `page`.
+// The image up to the end of the used heap of page `page`, which holds
+// `location` (never past the page's end), or nullopt when `location` is not
+// in that heap or the page is not a data page.
 std::optional<Bytes> heap_view_on(Bytes image, std::uint64_t page_size, std::uint64_t page, std::uint64_t location) {
   const std::uint64_t start = page * page_size;
   if (!in_bounds(image, start, page_size) || location < start + f::kPageHeaderSize) return std::nullopt;
@@ -71,6 +70,7 @@ std::optional<Bytes> heap_view_on(Bytes image, std::uint64_t page_size, std::uin
   return image.first(start + std::min<std::uint64_t>(f::kPageHeaderSize + used, page_size));
 }
 
+// As heap_view_on, for the page holding `location`.
 std::optional<Bytes> heap_view(Bytes image, std::uint64_t page_size, std::uint64_t location) {
   return heap_view_on(image, page_size, location / page_size, location);
 }
