@@ -13,6 +13,7 @@ namespace {
 
 namespace f = format;
 
+using testing::get_u16;
 using testing::get_u32;
 using testing::put_u32;
 using ByteVec = std::vector<std::uint8_t>;
@@ -85,16 +86,23 @@ ByteVec table_with_sequences(std::uint32_t kind, std::vector<std::uint32_t> sequ
   return image;
 }
 
+// Kinds the editor remembers by kind (below 32) and kinds it looks up;
+// the second append to the table asks what the first found.
 TEST(EditorStamps, TouchedPageGetsLargestSequencePlusOne) {
-  // Pages: 0 header, 1 table header, 2..4 data pages carrying 1, 5, 3.
-  auto editor = PdbEditor::from_bytes(table_with_sequences(1, {1, 5, 3}));
-  ASSERT_TRUE(editor.append_row(1, kRow, 12, false));
-  ByteVec out = editor.to_bytes();
-  EXPECT_EQ(sequence_of(out, 1), 1u);
-  EXPECT_EQ(sequence_of(out, 2), 1u);
-  EXPECT_EQ(sequence_of(out, 3), 5u);
-  EXPECT_EQ(sequence_of(out, 4), 6u);
-  EXPECT_EQ(get_u32(out, f::kSequenceOffset), 2u);
+  for (std::uint32_t kind : {1u, 31u, 32u, 0x10000u}) {
+    SCOPED_TRACE(kind);
+    // Pages: 0 header, 1 table header, 2..4 data pages carrying 1, 5, 3.
+    auto editor = PdbEditor::from_bytes(table_with_sequences(kind, {1, 5, 3}));
+    ASSERT_TRUE(editor.append_row(kind, kRow, 12, false));
+    ASSERT_TRUE(editor.append_row(kind, kRow, 12, false));
+    ByteVec out = editor.to_bytes();
+    EXPECT_EQ(sequence_of(out, 1), 1u);
+    EXPECT_EQ(sequence_of(out, 2), 1u);
+    EXPECT_EQ(sequence_of(out, 3), 5u);
+    EXPECT_EQ(sequence_of(out, 4), 6u);
+    EXPECT_EQ(get_u32(out, f::kSequenceOffset), 2u);
+    EXPECT_EQ(get_u16(out, 4 * kPage + f::kEditRowCountOffset), 2u);
+  }
 }
 
 TEST(EditorStamps, LargestSequenceWrapsToZero) {
