@@ -64,14 +64,14 @@ std::expected<std::uint64_t, PdbError> PdbEditor::table_entry_offset(Bytes image
 }
 
 std::expected<std::uint64_t, PdbError> PdbEditor::entry_offset_of(std::uint32_t kind) {
-  if (kind < kRememberedKinds && entry_offsets_[kind] != 0) return entry_offsets_[kind];
+  if (kind < table_kind::kFormatBound && entry_offsets_[kind] != 0) return entry_offsets_[kind];
   auto offset = table_entry_offset(image_, kind);
-  if (offset && kind < kRememberedKinds) entry_offsets_[kind] = *offset;
+  if (offset && kind < table_kind::kFormatBound) entry_offsets_[kind] = *offset;
   return offset;
 }
 
 std::expected<void, PdbError> PdbEditor::ensure_table_sequence(std::uint32_t kind) {
-  if (kind < kRememberedKinds ? (sequenced_kinds_ >> kind) & 1u : table_sequences_.contains(kind)) return {};
+  if (kind < table_kind::kFormatBound ? (sequenced_kinds_ >> kind) & 1u : table_sequences_.contains(kind)) return {};
   auto found = f::find_first_entry(image_, kind);
   if (!found) return std::unexpected(found.error());
   std::uint32_t largest = 0;
@@ -79,7 +79,7 @@ std::expected<void, PdbError> PdbEditor::ensure_table_sequence(std::uint32_t kin
   while (chain.next()) largest = std::max(largest, decode_fixed32(chain.page().data() + f::kPageSequenceOffset));
   if (auto walked = chain.status(); !walked) return walked;
   table_sequences_[kind] = largest + 1;  // wraps: 0xFFFFFFFF gives 0
-  if (kind < kRememberedKinds) sequenced_kinds_ |= std::uint32_t{1} << kind;
+  if (kind < table_kind::kFormatBound) sequenced_kinds_ |= std::uint32_t{1} << kind;
   return {};
 }
 

@@ -23,6 +23,7 @@
 
 #include "edit/new_track.h"
 #include "format/coding.h"
+#include "format/format.h"
 #include "vantrel_pdb/error.h"
 #include "vantrel_pdb/id_hash.h"
 
@@ -156,7 +157,7 @@ class PdbEditor {
   // the image and is not page 0.
   std::expected<std::uint64_t, PdbError> page_start(std::uint32_t p) const;
   // table_entry_offset(image_, kind), found once for each kind below
-  // kRememberedKinds: the editor never rewrites the directory's entry count
+  // table_kind::kFormatBound: the editor never rewrites the directory's entry count
   // or kinds, and the image only grows, so an entry once found stays where
   // it is. Every appended row asks.
   std::expected<std::uint64_t, PdbError> entry_offset_of(std::uint32_t kind);
@@ -194,16 +195,15 @@ class PdbEditor {
   std::uint32_t page_size_ = 0;
   // Directory entry offsets found by entry_offset_of; 0 where not yet found
   // (no entry starts there: the file header does).
-  static constexpr std::size_t kRememberedKinds = 32;
-  std::array<std::uint64_t, kRememberedKinds> entry_offsets_{};
+  std::array<std::uint64_t, table_kind::kFormatBound> entry_offsets_{};
   std::optional<std::uint32_t> new_sequence_;
   IdHashMap<std::uint32_t> edit_first_slots_;
   IdHashMap<std::uint32_t> edit_row_counts_;
   IdHashMap<std::uint32_t> table_sequences_;
-  // Bit k: table_sequences_ holds kind k (below kRememberedKinds), asked at
-  // every append.
+  // Bit k: table_sequences_ holds kind k (below table_kind::kFormatBound),
+  // asked at every append.
   std::uint32_t sequenced_kinds_ = 0;
-  static_assert(kRememberedKinds <= 32, "a bit of sequenced_kinds_ for each remembered kind");
+  static_assert(table_kind::kFormatBound <= 32, "a bit of sequenced_kinds_ for each kind below the bound");
   IdHashMap<IdHashSet> touched_pages_;
   bool dirty_ = false;
   // The page the last append_row wrote to and its edit counts (values of

@@ -62,17 +62,12 @@ bool decodes_as(std::uint32_t kind, Bytes view, std::uint64_t location) {
 // The image up to the end of the used heap of page `page`, which holds
 // `location` (never past the page's end), or nullopt when `location` is not
 // in that heap or the page is not a data page.
-std::optional<Bytes> heap_view_on(Bytes image, std::uint64_t page_size, std::uint64_t page, std::uint64_t location) {
+std::optional<Bytes> heap_view(Bytes image, std::uint64_t page_size, std::uint64_t page, std::uint64_t location) {
   const std::uint64_t start = page * page_size;
   if (!in_bounds(image, start, page_size) || location < start + f::kPageHeaderSize) return std::nullopt;
   if (image[start + f::kPageFlagsOffset] & f::kPageFlagNoRows) return std::nullopt;
   const std::uint64_t used = decode_fixed16(image.data() + start + f::kUsedSizeOffset);
   return image.first(start + std::min<std::uint64_t>(f::kPageHeaderSize + used, page_size));
-}
-
-// As heap_view_on, for the page holding `location`.
-std::optional<Bytes> heap_view(Bytes image, std::uint64_t page_size, std::uint64_t location) {
-  return heap_view_on(image, page_size, location / page_size, location);
 }
 
 }  // namespace
@@ -145,7 +140,7 @@ bool IndexedLookup::check_sound(Bytes image, const Database& db) {
     }
     if (!chain.status()) return false;
     last_pages_.push_back(entry.last_page);
-    if (entry.kind >= kPlacedKinds) continue;
+    if (entry.kind >= table_kind::kFormatBound) continue;
     if (std::optional<Placement>& placement = placements_[entry.kind]) {
       placement->seen = false;
     } else {
@@ -156,8 +151,9 @@ bool IndexedLookup::check_sound(Bytes image, const Database& db) {
   // chain: the editor writes nowhere there.
   for (std::uint32_t kind : kDecodedKinds) {
     for (std::uint64_t location : db.row_locations(kind)) {
-      auto view = heap_view(image, page_size, location);
-      if (!view || !is_chain_page(location / page_size) || !decodes_as(kind, *view, location)) return false;
+      const std::uint64_t page = location / page_size;
+      auto view = heap_view(image, page_size, page, location);
+      if (!view || !is_chain_page(page) || !decodes_as(kind, *view, location)) return false;
     }
   }
   return true;
@@ -169,7 +165,7 @@ void IndexedLookup::add_chain_page(std::uint64_t page) {
 }
 
 bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t location) {
-  if (kind >= kPlacedKinds || !placements_[kind]) return false;
+  if (kind >= table_kind::kFormatBound || !placements_[kind]) return false;
   const Placement* placement = &*placements_[kind];
   const std::size_t entry = placement->first_entry;
   const std::uint64_t page = location / page_size_;
@@ -183,7 +179,7 @@ bool IndexedLookup::apply_append(Bytes image, std::uint32_t kind, std::uint64_t 
     add_chain_page(page);
     last_pages_[entry] = static_cast<std::uint32_t>(page);
   }
-  auto view = heap_view_on(image, page_size_, page, location);
+  auto view = heap_view(image, page_size_, page, location);
   if (!view) return false;
   if (!placement->seen) return true;
   return take_row(*view, kind, location);

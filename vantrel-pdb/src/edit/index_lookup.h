@@ -97,10 +97,10 @@ class IndexedLookup final : public EditorLookup {
   std::uint32_t page_size_ = 0;
 
   // The placements by kind, asked at every append. The editor appends only
-  // to the format's kinds, all below kPlacedKinds; an append of another
-  // kind would find none, and the index would go stale (decoding answers).
-  static constexpr std::uint32_t kPlacedKinds = 32;
-  std::array<std::optional<Placement>, kPlacedKinds> placements_{};
+  // to the format's kinds, all below table_kind::kFormatBound; an append of
+  // another kind would find none, and the index would go stale (decoding
+  // answers).
+  std::array<std::optional<Placement>, table_kind::kFormatBound> placements_{};
   std::vector<std::uint32_t> last_pages_;  // per directory entry, as the index last saw it
   std::vector<bool> chain_pages_;
 

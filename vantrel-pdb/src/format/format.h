@@ -23,6 +23,9 @@ inline constexpr std::uint32_t history_playlists = 11;
 inline constexpr std::uint32_t history_entries = 12;
 inline constexpr std::uint32_t artwork = 13;
 inline constexpr std::uint32_t kind16_rows = 16;
+// Every kind above, and every kind of the blank image's directory, is below
+// this: what the editor keeps for each kind it writes fits an array.
+inline constexpr std::uint32_t kFormatBound = 32;
 }  // namespace table_kind
 
 // One 16-byte entry of the table directory.
