@@ -6,11 +6,15 @@ namespace vantrel_pdb {
 
 namespace f = format;
 
-void append_row_locations(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out) {
-  if (page.size() < f::kPageFlagsOffset + 1) return;
-  if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) return;
+std::uint64_t listed_slots(Bytes page) {
+  if (page.size() < f::kPageFlagsOffset + 1) return 0;
+  if (page[f::kPageFlagsOffset] & f::kPageFlagNoRows) return 0;
   // The library reads slot_count as 9 bits: byte 24 and bit 0 of byte 25.
-  std::uint64_t n = decode_fixed24(page.data() + f::kPackedCountsOffset) & f::kLibrarySlotCountMask;
+  return decode_fixed24(page.data() + f::kPackedCountsOffset) & f::kLibrarySlotCountMask;
+}
+
+void append_row_locations(Bytes page, std::uint64_t page_end, std::uint64_t base, std::vector<std::uint64_t>& out) {
+  const std::uint64_t n = listed_slots(page);
   if (n == 0) return;
   std::uint64_t groups = f::groups_for_slots(n);
   for (std::uint64_t j = 0; j < groups; ++j) {

@@ -17,6 +17,11 @@ namespace vantrel_pdb {
 // header or its row index the unreadable part yields no rows.
 std::vector<std::uint64_t> row_offsets(Bytes page, std::uint64_t page_end);
 
+// The slots the row index of `page` lists (slot_count, read as row_offsets
+// reads it): at least as many as the rows it yields. 0 for a page with flag
+// 0x40 or too short for its header.
+std::uint64_t listed_slots(Bytes page);
+
 // As row_offsets, but appends `base` + offset for each row to `out`: with
 // `base` the page's start in the image, these are absolute row locations, and
 // a whole table is listed without a vector per page.

@@ -74,8 +74,18 @@ TEST(RowOffsets, SlotCountReadAsNineBits) {
   auto page = page_with_slots(3);
   page[25] |= 0x1E;  // bits 9 to 12 of slot_count
   EXPECT_EQ(row_offsets(page, 4096), expected_offsets(3));
+  EXPECT_EQ(listed_slots(page), 3u);
   page[25] |= 0x01;                               // bit 8: 259 slots claimed
   EXPECT_EQ(row_offsets(page, 4096).size(), 3u);  // the other groups' present bits are zero
+  EXPECT_EQ(listed_slots(page), 259u);            // a bound on the rows, not their count
+}
+
+TEST(RowOffsets, PagesWithoutRowsListNoSlots) {
+  auto page = page_with_slots(5, f::kHeaderPageFlags);
+  EXPECT_EQ(listed_slots(page), 0u);
+  const auto listing = page_with_slots(5);
+  EXPECT_EQ(listed_slots(std::span(listing).first(f::kPageFlagsOffset)), 0u);
+  EXPECT_EQ(listed_slots(page_with_slots(511)), 511u);
 }
 
 TEST(RowOffsets, AppendAddsBase) {

@@ -97,6 +97,13 @@ std::uint64_t text_bytes(const Record& record) {
 std::expected<std::vector<std::uint64_t>, PdbError> walk_table(Bytes image, std::uint32_t page_size,
                                                                const TableEntry& entry, DecodeBudget* budget) {
   std::vector<std::uint64_t> result;
+  // Room for every slot the pages list, found by a walk of their headers
+  // first: a vector doubling as it goes fills fresh memory twice over. A
+  // damaged image may list far more slots than it has rows; the room is
+  // kept within the image's size, and the rows found past it still fit.
+  std::uint64_t slots = 0;
+  for (f::PageChain counted(image, page_size, entry); counted.next();) slots += listed_slots(counted.page());
+  result.reserve(std::min<std::uint64_t>(slots, image.size() / sizeof(std::uint64_t)));
   f::PageChain chain(image, page_size, entry);
   while (chain.next()) {
     const std::size_t before = result.size();
