@@ -108,8 +108,10 @@ Result<ParsedRequest> parsed_alone(std::vector<std::uint8_t> input) {
 
 // The build of `text` (followed by kRequestPadding readable bytes) made as
 // it is read; nothing when the request's own reader must read it instead.
-// `release` is called once the text is no longer needed.
-std::optional<Result<ParsedRequest>> build_in_one_pass(std::string_view text, const std::function<void()>& release) {
+// `release` is called once the text is no longer needed, `text_read` (when
+// given) every kTextReadStep bytes of tracks read.
+std::optional<Result<ParsedRequest>> build_in_one_pass(std::string_view text, const std::function<void()>& release,
+                                                       const TextRead& text_read) {
   const std::size_t size = text.size();
   // Text that is not UTF-8 needs no pass of its own: the parser's first
   // pass checks every byte before a track is read, and its failure gives
@@ -144,7 +146,11 @@ std::optional<Result<ParsedRequest>> build_in_one_pass(std::string_view text, co
     // they were made: memory freed on another thread than the one that
     // allocated it costs both threads a lock.
     bool first = true;
-    const TrackBatchSink sink = [&queue, &first](std::vector<Track>&& tracks, std::size_t text_bytes) {
+    std::size_t told = 0;
+    const TrackBatchSink sink = [&](std::vector<Track>&& tracks, std::size_t text_bytes) {
+      // The bytes of the tracks array read are fewer than those of the text
+      // read, which starts before the array: what is told is read.
+      if (text_read && text_bytes - told >= kTextReadStep) text_read(told = text_bytes);
       auto batch = TrackAdder::batch_of(std::move(tracks), text_bytes, std::exchange(first, false));
       if (queue.waiting() >= kBacklogToPrepare) TrackAdder::prepare(batch);
       queue.push(std::move(batch));
@@ -181,15 +187,17 @@ Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, st
   if (!worth_a_second_thread(size, min_text)) return parsed_alone(std::move(input));
   input.resize(size + kRequestPadding);
   const std::string_view text(reinterpret_cast<const char*>(input.data()), size);
-  auto built = build_in_one_pass(text, [&input] { std::vector<std::uint8_t>().swap(input); });
+  auto built = build_in_one_pass(text, [&input] { std::vector<std::uint8_t>().swap(input); }, {});
   if (built) return std::move(*built);
   input.resize(size);
   return parsed_alone(std::move(input));
 }
 
-Result<ParsedRequest> parse_request_building(std::string_view padded_text, std::size_t min_text) {
+Result<ParsedRequest> parse_request_building(std::string_view padded_text, std::size_t min_text,
+                                             const TextRead& text_read) {
   if (worth_a_second_thread(padded_text.size(), min_text)) {
-    auto built = build_in_one_pass(padded_text, [] {});
+    const auto callers_text = [] {};  // the text is the caller's to let go of
+    auto built = build_in_one_pass(padded_text, callers_text, text_read);
     if (built) return std::move(*built);
   }
   return parsed_alone(std::vector<std::uint8_t>(padded_text.begin(), padded_text.end()));

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -37,10 +38,22 @@ struct ParsedRequest {
 // once both have stopped.
 Result<ParsedRequest> parse_request_building(std::vector<std::uint8_t> input, std::size_t min_text = kPipelinedText);
 
+// Told, now and then as the one pass reads a text that stands elsewhere,
+// that the text's first `bytes` bytes are read: the pass does not look at
+// them again (the request's own reader, should it read the text after all,
+// reads it anew).
+using TextRead = std::function<void(std::size_t bytes)>;
+
+// How much more text the one pass reads between two calls of a TextRead.
+inline constexpr std::size_t kTextReadStep = std::size_t{4} << 20;
+
 // As above for a text that stands elsewhere and is followed by
 // kRequestPadding readable bytes (a mapped file's), which it only reads;
-// the request's own reader, when it must read it, reads a copy.
-Result<ParsedRequest> parse_request_building(std::string_view padded_text, std::size_t min_text = kPipelinedText);
+// the request's own reader, when it must read it, reads a copy. `text_read`,
+// when given, is told how far the one pass has read (a mapped file lets go
+// of the pages behind it).
+Result<ParsedRequest> parse_request_building(std::string_view padded_text, std::size_t min_text = kPipelinedText,
+                                             const TextRead& text_read = {});
 
 }  // namespace dovrel
 

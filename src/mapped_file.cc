@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -97,6 +98,15 @@ void MappedFile::release_resident() const {
   // On a read-only private mapping that was never written, no page is the
   // process's own copy: MADV_DONTNEED only unmaps pages of the file.
   if (base_ != nullptr) (void)::madvise(base_, length_, MADV_DONTNEED);
+}
+
+void MappedFile::release_resident_before(std::size_t bytes) const {
+  if (base_ == nullptr) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(base_);
+  // Whole pages only: the page holding the next byte to be read stays.
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data_) + std::min(bytes, size_)) & ~(page - 1);
+  if (end > begin) (void)::madvise(base_, end - begin, MADV_DONTNEED);
 }
 
 Result<std::optional<MappedFile>> map_database_file(const std::string& path) { return map_file(path, true); }

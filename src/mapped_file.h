@@ -37,6 +37,12 @@ class MappedFile {
   // (and zero pages past its end).
   void release_resident() const;
 
+  // As release_resident for the pages wholly within the file's first
+  // `bytes` bytes only: a reader that goes through the file once lets go
+  // of what lies behind it and keeps the pages ahead, which it would
+  // otherwise map again.
+  void release_resident_before(std::size_t bytes) const;
+
  private:
   friend Result<std::optional<MappedFile>> map_file(const std::string& path, bool check_start);
   friend std::optional<MappedFile> map_rest_of_descriptor(int fd, std::size_t min_size, std::size_t padding);

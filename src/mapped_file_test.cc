@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,20 @@
 
 namespace dovrel {
 namespace {
+
+// Whether the page holding `p` is mapped in this process now (its page
+// table entry is present), from /proc/self/pagemap; nothing where that
+// cannot be read.
+std::optional<bool> resident(const void* p) {
+  const int fd = ::open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::uint64_t entry = 0;
+  const auto page = reinterpret_cast<std::uintptr_t>(p) / 4096;
+  const bool read = ::pread(fd, &entry, sizeof entry, static_cast<off_t>(page * sizeof entry)) == sizeof entry;
+  ::close(fd);
+  if (!read) return std::nullopt;
+  return (entry >> 63) != 0;
+}
 
 TEST(MappedFile, HoldsTheFileBytesAsReadingDoes) {
   scratch::ScratchDir dir;
@@ -100,6 +115,18 @@ TEST(MappedRest, HoldsTheRestWithZerosAfterItAndMovesTheOffset) {
       EXPECT_EQ(rest.size(), c.size - c.offset);
       for (std::size_t i = 0; i < kPadding; ++i) ASSERT_EQ(rest.data()[rest.size() + i], 0) << i;
       EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(c.size));
+      // Let go of before a byte, only the whole pages before it go.
+      for (const std::size_t before : {std::size_t{0}, std::size_t{1}, rest.size() / 2, rest.size(), rest.size() + 5}) {
+        for (std::size_t i = 0; i < rest.size(); i += 512) ASSERT_EQ(rest.data()[i], bytes[c.offset + i]);
+        mapped->release_resident_before(before);
+        const auto cut = reinterpret_cast<std::uintptr_t>(rest.data()) + std::min(before, rest.size());
+        for (std::size_t i = 0; i < rest.size(); i += 512) {
+          const auto at = reinterpret_cast<std::uintptr_t>(rest.data()) + i;
+          if (const auto mapped_now = resident(rest.data() + i)) {
+            ASSERT_EQ(*mapped_now, (at | 4095) >= cut) << c.size << " " << c.offset << " " << before << " " << i;
+          }
+        }
+      }
       // Let go of, the file's pages and the zeros after them come back.
       mapped->release_resident();
       EXPECT_TRUE(
