@@ -28,6 +28,7 @@
 #include "actions.h"
 #include "build_pipeline.h"
 #include "command_line.h"
+#include "heap_pages.h"
 #include "human_output.h"
 #include "mapped_file.h"
 #include "report_sink.h"
@@ -155,6 +156,11 @@ RunOutcome run_parsed(dovrel::Result<dovrel::ParsedRequest> parsed) {
     return outcome;
   }
   dovrel::Request* request = &parsed->request;
+  // Huge heap pages for every action but "check" and "salvage": these hold
+  // the image they read (salvage also the one it writes) with a small heap
+  // beside it, and the hint's spare memory would take them past their
+  // budget for little gain.
+  if (request->action != "check" && request->action != "salvage") dovrel::use_huge_heap_pages();
   outcome.action = request->action;
   outcome.output = request->output;
   // A build, patch, edit, export or salvage that succeeds has replaced its output.
@@ -166,7 +172,9 @@ RunOutcome run_parsed(dovrel::Result<dovrel::ParsedRequest> parsed) {
 
 RunOutcome run_request(std::vector<std::uint8_t> input) {
   // The request's text goes as soon as it is parsed; its memory serves the
-  // action. A large build's library is made as its request is read.
+  // action. A large build's library is made as its request is read, with
+  // huge heap pages from the start.
+  if (input.size() >= dovrel::kPipelinedText) dovrel::use_huge_heap_pages();
   return run_parsed(dovrel::parse_request_building(std::move(input)));
 }
 
@@ -221,10 +229,15 @@ int run() {
   if (::isatty(STDIN_FILENO) == 1) print_error(kTerminalHint);
   // A large request in a regular file is parsed where the page cache holds
   // it, instead of in a copy as large, and unmapped before the action runs.
+  // The pages the parser has read are let go as it goes: the request's
+  // text, which is as large as the image, is not all in memory beside the
+  // library made of it.
   if (auto mapped = dovrel::map_rest_of_descriptor(STDIN_FILENO, dovrel::kPipelinedText, dovrel::kRequestPadding)) {
+    dovrel::use_huge_heap_pages();
     const vantrel_pdb::Bytes bytes = mapped->bytes();
-    auto parsed =
-        dovrel::parse_request_building(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    auto parsed = dovrel::parse_request_building(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), dovrel::kPipelinedText,
+        [&mapped](std::size_t read) { mapped->release_resident_before(read); });
     mapped.reset();
     return print_outcome(run_parsed(std::move(parsed)));
   }
