@@ -233,7 +233,7 @@ int run() {
   // text, which is as large as the image, is not all in memory beside the
   // library made of it.
   if (auto mapped = dovrel::map_rest_of_descriptor(STDIN_FILENO, dovrel::kPipelinedText, dovrel::kRequestPadding)) {
-    dovrel::use_huge_heap_pages();
+    dovrel::use_huge_heap_pages();  // a large request is a build's (run_request)
     const vantrel_pdb::Bytes bytes = mapped->bytes();
     auto parsed = dovrel::parse_request_building(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), dovrel::kPipelinedText,
