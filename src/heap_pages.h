@@ -10,8 +10,10 @@
 //
 // The hint costs memory: a huge page is resident whole once touched, and
 // the allocator keeps a growth step's worth of freed memory at each heap's
-// top instead of giving it back. An action whose memory is already at its
-// budget goes without (the caller decides). The hint never changes what
+// top instead of giving it back. (Setting the step also keeps glibc's
+// threshold for mapping a block of its own at its start, 128 KiB, where it
+// would otherwise rise after the first such block is freed.) An action
+// whose memory is already at its budget goes without (the caller decides). The hint never changes what
 // memory holds; where the system refuses it, nothing changes at all.
 //
 // What is assumed of the C library's allocator (glibc's): the main heap is
