@@ -170,11 +170,16 @@ RunOutcome run_parsed(dovrel::Result<dovrel::ParsedRequest> parsed) {
   return outcome;
 }
 
+// A request of kPipelinedText bytes or more is a large build's, whose
+// library is made as the request is read: huge heap pages from the start.
+void before_parsing(std::size_t text_size) {
+  if (text_size >= dovrel::kPipelinedText) dovrel::use_huge_heap_pages();
+}
+
 RunOutcome run_request(std::vector<std::uint8_t> input) {
   // The request's text goes as soon as it is parsed; its memory serves the
-  // action. A large build's library is made as its request is read, with
-  // huge heap pages from the start.
-  if (input.size() >= dovrel::kPipelinedText) dovrel::use_huge_heap_pages();
+  // action.
+  before_parsing(input.size());
   return run_parsed(dovrel::parse_request_building(std::move(input)));
 }
 
@@ -233,8 +238,8 @@ int run() {
   // text, which is as large as the image, is not all in memory beside the
   // library made of it.
   if (auto mapped = dovrel::map_rest_of_descriptor(STDIN_FILENO, dovrel::kPipelinedText, dovrel::kRequestPadding)) {
-    dovrel::use_huge_heap_pages();  // a large request is a build's (run_request)
     const vantrel_pdb::Bytes bytes = mapped->bytes();
+    before_parsing(bytes.size());
     auto parsed = dovrel::parse_request_building(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), dovrel::kPipelinedText,
         [&mapped](std::size_t read) { mapped->release_resident_before(read); });
