@@ -6,7 +6,10 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <mutex>
+
+#include "vantrel_pdb/bytes.h"
 
 // The end of the program's own data: the main heap (the program break)
 // starts above it, every mapping of its own far above that.
@@ -26,6 +29,14 @@ std::array<std::atomic<std::uintptr_t>, kThreadHeapSlots> thread_heaps{};
 // The heap this thread's last block came from, so that a run of blocks
 // from one heap costs one comparison each.
 thread_local std::uintptr_t last_thread_heap = 0;
+
+constexpr std::uintptr_t kSmallPageBytes = 4096;
+// MADV_POPULATE_WRITE (Linux 5.14), which older C library headers lack.
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;
+#endif
 
 std::uintptr_t program_break() { return reinterpret_cast<std::uintptr_t>(::sbrk(0)); }
 
@@ -85,6 +96,23 @@ bool give_up_heap_growth_step() {
 }
 
 bool huge_heap_pages_in_use() { return in_use.load(std::memory_order_acquire); }
+
+void populate_block(void* block, std::size_t size) {
+  // Cleared once the kernel says it does not know the advice, so that an
+  // old kernel costs one refused call.
+  static std::atomic<bool> known{true};
+  if (block == nullptr || size < kSmallBlockBound || size >= vantrel_pdb::kHugePageHintMinimum ||
+      !known.load(std::memory_order_relaxed)) {
+    return;
+  }
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (at + kSmallPageBytes - 1) & ~(kSmallPageBytes - 1);
+  const std::uintptr_t last = (at + size) & ~(kSmallPageBytes - 1);
+  if (first >= last) return;
+  if (::madvise(reinterpret_cast<void*>(first), last - first, kPopulateWrite) != 0 && errno == EINVAL) {
+    known.store(false, std::memory_order_relaxed);
+  }
+}
 
 void advise_heap_block(const void* block, std::size_t size) {
   // Acquire: the top seen when the hint started is there to compare with.

@@ -1,6 +1,7 @@
 #include "heap_pages.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -102,6 +103,42 @@ TEST(HeapPages, GivesTheHintToTheHeapsAndNothingElse) {
 
   std::free(theirs);
   for (void* block : blocks) std::free(block);
+}
+
+// The 4 KiB pages of [at, at + size) that are resident.
+std::size_t resident_pages(const char* at, std::size_t size) {
+  std::vector<unsigned char> flags((size + 4095) / 4096);
+  if (::mincore(const_cast<char*>(at), size, flags.data()) != 0) return 0;
+  std::size_t resident = 0;
+  for (unsigned char f : flags) resident += f & 1u;
+  return resident;
+}
+
+// populate_block backs every whole page of a block of its sizes, from the
+// first page boundary in it to the last, and touches no other block.
+TEST(HeapPages, PopulatesTheWholePagesOfBlocksOfItsSizes) {
+  struct Case {
+    std::size_t offset, size, resident;
+  };
+  constexpr std::size_t kKiB = 1024;
+  {
+    void* probe = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(probe, MAP_FAILED);
+    const bool known = ::madvise(probe, 4096, 23 /* MADV_POPULATE_WRITE */) == 0;
+    ::munmap(probe, 4096);
+    if (!known) GTEST_SKIP() << "the kernel does not populate on request";
+  }
+  for (const Case c : {Case{0, 512 * kKiB, 128}, Case{0, kSmallBlockBound, 32}, Case{16, 512 * kKiB, 127},
+                       Case{16, 512 * kKiB + 4080, 128}, Case{0, kSmallBlockBound - 4096, 0}, Case{0, 8 * kMiB, 0}}) {
+    const std::size_t mapped = c.offset + c.size + 4096;
+    void* mapping = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    (void)::madvise(mapping, mapped, MADV_NOHUGEPAGE);
+    char* block = static_cast<char*>(mapping) + c.offset;
+    populate_block(block, c.size);
+    EXPECT_EQ(resident_pages(static_cast<char*>(mapping), mapped), c.resident) << c.offset << " " << c.size;
+    ::munmap(mapping, mapped);
+  }
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 // system time in page faults (56,000 of them at 100,000 tracks, 16,900
 // with the hint). Once the program uses huge heap pages, each block also
 // goes by dovrel::advise_heap_block, which gives the hint to the heap's new
-// memory (heap_pages.h). Every other allocation (operator new[] and the
+// memory (heap_pages.h), and a block of 128 KiB to 8 MiB has its pages
+// filled in at once (dovrel::populate_block). Every other allocation (operator new[] and the
 // nothrow forms call this one) behaves as before, and delete stays the
 // standard library's free. Linked into the dovrel program alone: the
 // library and its other users keep their own allocator. Under
@@ -36,6 +37,7 @@ void* operator new(std::size_t size) {
       // kHugePageHintMinimum); the memory's contents are not touched.
       vantrel_pdb::advise_huge_pages(block, size);
       dovrel::advise_heap_block(block, size);
+      dovrel::populate_block(block, size);
       return block;
     }
     // The heap's growth step of the huge pages' hint is the first thing to
