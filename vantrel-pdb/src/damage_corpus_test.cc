@@ -65,7 +65,9 @@ void expect_rows_read(const std::vector<recovery::Recovered<Record>>& got, const
                       std::span<const std::uint64_t> where, const std::set<std::uint32_t>& lost, const char* table,
                       const std::string& what) {
   std::map<std::pair<std::uint32_t, std::uint64_t>, const Record*> read;
-  for (const auto& row : got) read.emplace(std::make_pair(row.page, row.location), &row.record);
+  for (const auto& row : got) {
+    read.emplace(std::make_pair(static_cast<std::uint32_t>(row.location / kPage), row.location), &row.record);
+  }
   for (std::size_t i = 0; i < want.size(); ++i) {
     const auto page = static_cast<std::uint32_t>(where[i] / kPage);
     if (lost.contains(page)) continue;
@@ -104,7 +106,7 @@ void run_case(const Image& image, const std::string& what, const std::set<std::u
   for (const auto& row : rows.tracks) {
     auto track = row.record.decode();
     ASSERT_TRUE(track) << what << ": track at " << row.location << " no longer decodes";
-    decoded.push_back({std::move(*track), row.page, row.slot, row.location});
+    decoded.push_back({std::move(*track), row.location});
   }
   expect_rows_read(decoded, o.db.tracks, o.db.row_locations(k::tracks), *lost, "tracks", what);
   expect_rows_read(rows.artists, o.db.artists, o.db.row_locations(k::artists), *lost, "artists", what);

@@ -11,6 +11,7 @@
 #include "read/directory_entries.h"
 #include "read/page_layout.h"
 #include "read/row_shape.h"
+#include "read/track_check.h"
 
 namespace vantrel_pdb::recovery {
 
@@ -106,28 +107,28 @@ struct Extent {
 
 template <class Record>
 void decode_into(std::vector<Recovered<Record>>& out, Bytes region, std::uint64_t row, std::uint32_t page,
-                 std::uint16_t slot, std::uint64_t& unreadable) {
+                 std::uint64_t& unreadable) {
   auto record = Record::parse(region, row);
   if (!record) {
     ++unreadable;
     return;
   }
-  out.push_back({std::move(*record), page, slot, std::uint64_t{page} * kPage + row});
+  out.push_back({std::move(*record), std::uint64_t{page} * kPage + row});
 }
 
-// A track is parsed to learn that it decodes and how long its texts are;
-// the record itself is dropped (see TrackRow).
+// A track is checked as it would parse, to learn that it decodes and how
+// long its texts are; the record is made later (see TrackRow).
 void decode_into(std::vector<Recovered<TrackRow>>& out, Bytes region, std::uint64_t row, std::uint32_t page,
-                 std::uint16_t slot, std::uint64_t& unreadable) {
-  auto record = Track::parse(region, row);
-  if (!record) {
+                 std::uint64_t& unreadable) {
+  auto sizes = check_track_row_text_sizes(region, row);
+  if (!sizes) {
     ++unreadable;
     return;
   }
-  const auto& s = record->strings;
-  const std::uint64_t text_bytes = s[track_row::kTitleSlot].size() + s[track_row::kCommentSlot].size() +
-                                   s[track_row::kAnalysisPathSlot].size() + 2 * s[track_row::kFilePathSlot].size();
-  out.push_back({{region, row, text_bytes}, page, slot, std::uint64_t{page} * kPage + row});
+  const auto& s = *sizes;
+  const std::uint64_t text_bytes = s[track_row::kTitleSlot] + s[track_row::kCommentSlot] +
+                                   s[track_row::kAnalysisPathSlot] + 2 * s[track_row::kFilePathSlot];
+  out.push_back({{region, row, text_bytes}, std::uint64_t{page} * kPage + row});
 }
 
 // The most room that recover_rows reserves for a table's rows, in bytes
@@ -212,8 +213,7 @@ class PageReader {
   void decode(Bytes region, const checker::LiveSlot& live, std::uint32_t p, std::uint32_t kind,
               std::uint64_t& unreadable) {
     const std::uint64_t r = live.row;
-    const std::uint16_t s = live.slot;
-    with_list(kind, [&](auto& list) { decode_into(list, region, r, p, s, unreadable); });
+    with_list(kind, [&](auto& list) { decode_into(list, region, r, p, unreadable); });
   }
 
   // Calls use(list) with the list of `kind`'s rows; nothing for a kind

@@ -41,12 +41,12 @@
 
 namespace vantrel_pdb::recovery {
 
-// A decoded row and where it was.
+// A decoded row and where it was (its page is location / page size). Held
+// for every row until the new library is made: 200,000 playlist entries
+// take 4.8 MB as they are.
 template <class Record>
 struct Recovered {
   Record record;
-  std::uint32_t page = 0;
-  std::uint16_t slot = 0;
   std::uint64_t location = 0;  // the row's absolute position in the image
 };
 

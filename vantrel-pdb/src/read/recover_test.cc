@@ -202,7 +202,7 @@ TEST(Recover, RecordsWhereEachRowWas) {
   const RecoveredRows rows = recover_rows(s.image);
   const auto locations = s.db.row_locations(k::tracks);
   ASSERT_EQ(rows.tracks.size(), locations.size());
-  for (std::size_t i = 0; i < locations.size(); ++i) EXPECT_EQ(rows.tracks[i].page, locations[i] / kPage);
+  for (std::size_t i = 0; i < locations.size(); ++i) EXPECT_EQ(rows.tracks[i].location, locations[i]);
   EXPECT_EQ(rows.pages.at(k::tracks).front(), s.db.tables[k::tracks].first_page);
 }
 

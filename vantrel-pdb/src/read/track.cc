@@ -41,6 +41,16 @@ std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::ui
   return text;
 }
 
+std::expected<std::array<std::uint64_t, r::kStringCount>, PdbError> check_track_row_text_sizes(Bytes image,
+                                                                                               std::uint64_t location) {
+  if (auto ok = require_bytes(image, location, r::kFixedSize); !ok) return std::unexpected(std::move(ok.error()));
+  std::array<std::uint64_t, r::kStringCount> sizes{};
+  auto checked = for_each_string(
+      image, location, [&sizes](std::size_t slot, const StringSpan& span) { sizes[slot] = decoded_text_size(span); });
+  if (!checked) return std::unexpected(std::move(checked.error()));
+  return sizes;
+}
+
 std::expected<void, PdbError> append_slot_text(Bytes image, std::uint64_t location, std::size_t slot,
                                                std::string& out) {
   if (slot >= r::kStringCount) {

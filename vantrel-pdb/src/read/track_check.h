@@ -6,10 +6,12 @@
 #ifndef VANTREL_PDB_READ_TRACK_CHECK_H_
 #define VANTREL_PDB_READ_TRACK_CHECK_H_
 
+#include <array>
 #include <cstdint>
 #include <expected>
 
 #include "format/coding.h"
+#include "read/track.h"
 #include "vantrel_pdb/error.h"
 
 namespace vantrel_pdb {
@@ -21,6 +23,11 @@ std::expected<void, PdbError> check_track_row(Bytes image, std::uint64_t locatio
 // As check_track_row, and returns the bytes of text that the parsed record
 // would hold (the sizes of its 21 strings), counted without decoding.
 std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::uint64_t location);
+
+// As check_track_row, and returns the bytes of text of each of the parsed
+// record's 21 strings, in slot order, counted without decoding.
+std::expected<std::array<std::uint64_t, track_row::kStringCount>, PdbError> check_track_row_text_sizes(
+    Bytes image, std::uint64_t location);
 
 }  // namespace vantrel_pdb
 

@@ -51,15 +51,21 @@ TEST_P(TrackCheck, AgreesWithParse) {
   auto parsed = Track::parse(image, kAt);
   auto checked = check_track_row(image, kAt);
   auto text = check_track_row_text(image, kAt);
+  auto sizes = check_track_row_text_sizes(image, kAt);
   ASSERT_EQ(checked.has_value(), parsed.has_value());
   ASSERT_EQ(text.has_value(), parsed.has_value());
+  ASSERT_EQ(sizes.has_value(), parsed.has_value());
   if (!parsed) {
     EXPECT_EQ(checked.error().message(), parsed.error().message());
     EXPECT_EQ(text.error().message(), parsed.error().message());
+    EXPECT_EQ(sizes.error().message(), parsed.error().message());
     return;
   }
   std::uint64_t size = 0;
-  for (const std::string& s : parsed->strings) size += s.size();
+  for (std::size_t i = 0; i < r::kStringCount; ++i) {
+    size += parsed->strings[i].size();
+    EXPECT_EQ((*sizes)[i], parsed->strings[i].size()) << "slot " << i;
+  }
   EXPECT_EQ(*text, size);
 }
 
