@@ -12,6 +12,7 @@
 #include "read/page_layout.h"
 #include "read/row_shape.h"
 #include "read/track_check.h"
+#include "util/side_by_side.h"
 
 namespace vantrel_pdb::recovery {
 
@@ -249,19 +250,34 @@ class PageReader {
 RecoveredRows recover_rows(Bytes image) {
   RecoveredRows out;
   out.pages = PageAssignment(image).assign();
-  PageReader reader(out);
-  for (const auto& [kind, pages] : out.pages) {
-    if (!is_decoded_kind(kind)) continue;
-    // Room for the present slots first: the lists are held while the new
-    // library is made, and grown by doubling they take up to twice their
-    // rows' room.
-    std::size_t present = 0;
-    for (std::uint32_t p : pages) {
-      present += checker::read_page_layout(image.subspan(std::uint64_t{p} * kPage, kPage)).present;
+  // Reads the pages of the track table, or of every other decoded table,
+  // into `into`.
+  const auto read_tables = [&image, &pages_of = out.pages](RecoveredRows& into, bool tracks) {
+    PageReader reader(into);
+    for (const auto& [kind, pages] : pages_of) {
+      if (!is_decoded_kind(kind) || (kind == k::tracks) != tracks) continue;
+      // Room for the present slots first: the lists are held while the new
+      // library is made, and grown by doubling they take up to twice their
+      // rows' room.
+      std::size_t present = 0;
+      for (std::uint32_t p : pages) {
+        present += checker::read_page_layout(image.subspan(std::uint64_t{p} * kPage, kPage)).present;
+      }
+      reader.reserve(kind, present, pages.size());
+      for (std::uint32_t p : pages) reader.read(image.subspan(std::uint64_t{p} * kPage, kPage), p, kind);
     }
-    reader.reserve(kind, present, pages.size());
-    for (std::uint32_t p : pages) reader.read(image.subspan(std::uint64_t{p} * kPage, kPage), p, kind);
+  };
+  if (image.size() < kSideBySideImageBytes) {
+    read_tables(out, true);
+    read_tables(out, false);
+    return out;
   }
+  // The track rows are about half of a large image's reading: a helper
+  // thread reads them into lists of its own while this one reads the rest.
+  RecoveredRows tracks;
+  side_by_side([&] { read_tables(out, false); }, [&] { read_tables(tracks, true); });
+  out.tracks = std::move(tracks.tracks);
+  out.unreadable.merge(tracks.unreadable);
   return out;
 }
 

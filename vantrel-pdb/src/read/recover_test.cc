@@ -12,6 +12,7 @@
 #include "read/database.h"
 #include "testing/image_builder.h"
 #include "testing/sample_library.h"
+#include "util/side_by_side.h"
 
 namespace vantrel_pdb::recovery {
 namespace {
@@ -109,9 +110,13 @@ TEST(Recover, SoundImagesAreReadAsTheReaderReadsThem) {
 }
 
 // A sample whose track table spans pages, with where each page's rows are.
+// With many tracks, its image is large enough for the track pages to be
+// read on a thread of their own.
 struct Spanning {
-  Image image = t::sample_image({.tracks = 120, .playlists = 8, .seed = 3});
-  Database db = *Database::from_bytes(image);
+  explicit Spanning(std::uint32_t tracks = 120)
+      : image(t::sample_image({.tracks = tracks, .playlists = 8, .seed = 3})), db(*Database::from_bytes(image)) {}
+  Image image;
+  Database db;
 
   std::vector<std::uint32_t> track_pages() const {
     std::vector<std::uint32_t> pages;
@@ -177,8 +182,9 @@ TEST(Recover, PagesOutsideEveryChainAreFoundByKind) {
   EXPECT_EQ(recovered_ids(heap_size_gone), all);
 }
 
-TEST(Recover, RowsThatOverlapAreLeftOut) {
-  Spanning s;
+constexpr std::uint32_t kTracksReadBeside = 4000;
+
+void expect_overlapping_rows_left_out(const Spanning& s) {
   const std::uint32_t p = s.track_pages()[0];
   const std::uint64_t start = std::uint64_t{p} * kPage;
   auto slot_word = [&](std::uint32_t slot) {
@@ -195,6 +201,20 @@ TEST(Recover, RowsThatOverlapAreLeftOut) {
     EXPECT_NE(track.id, s.db.tracks[1].id);
     EXPECT_NE(track.id, s.db.tracks[2].id);
   }
+}
+
+// Also where the track pages are read on a thread of their own.
+TEST(Recover, RowsThatOverlapAreLeftOut) {
+  for (std::uint32_t tracks : {120u, kTracksReadBeside}) {
+    SCOPED_TRACE(tracks);
+    expect_overlapping_rows_left_out(Spanning(tracks));
+  }
+}
+
+TEST(Recover, ALargeImageIsReadAsTheReaderReadsIt) {
+  const Spanning s(kTracksReadBeside);
+  ASSERT_GE(s.image.size(), kSideBySideImageBytes);
+  expect_as_read(s.image);
 }
 
 TEST(Recover, RecordsWhereEachRowWas) {
