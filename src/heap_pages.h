@@ -60,15 +60,16 @@ bool give_up_heap_growth_step();
 // Has the kernel back the whole 4 KiB pages of a block of at least
 // kSmallBlockBound and less than vantrel_pdb::kHugePageHintMinimum bytes
 // with memory now, in one call (MADV_POPULATE_WRITE), and does nothing for
-// other sizes. Such a block is a mapping of its own that its caller is about
-// to fill (a table's row locations, a decoded table, a name index), and
-// each of its pages would otherwise cost a page fault when first written:
-// on a virtual machine the fault's trap is half of what a page costs, 9.7
-// against 4.7 microseconds. The contents stay as they are (zeros for new
-// memory). Larger blocks get the huge pages' hint instead; a block's bytes
-// beyond what its caller fills are at most its size, so at most 8 MiB.
-// Where the system refuses (an old kernel, no memory to spare now), the
-// pages come one fault at a time as before. Safe to call from any thread.
+// other sizes. Such a block is most often a mapping of its own that its
+// caller is about to fill (a table's row locations, a decoded table, a name
+// index), and each of its pages would otherwise cost a page fault when
+// first written: on a virtual machine the fault's trap is half of what a
+// page costs, 9.7 against 4.7 microseconds. The contents stay as they are
+// (zeros for new memory). Larger blocks get the huge pages' hint instead; a
+// block's bytes beyond what its caller fills are at most its size, so at
+// most 8 MiB. Where the system refuses (an old kernel, no memory to spare
+// now), the pages come one fault at a time as before. Safe to call from
+// any thread.
 void populate_block(void* block, std::size_t size);
 
 // Whether use_huge_heap_pages has been called.

@@ -7,12 +7,12 @@
 // with the hint). Once the program uses huge heap pages, each block also
 // goes by dovrel::advise_heap_block, which gives the hint to the heap's new
 // memory (heap_pages.h), and a block of 128 KiB to 8 MiB has its pages
-// filled in at once (dovrel::populate_block). Every other allocation (operator new[] and the
-// nothrow forms call this one) behaves as before, and delete stays the
-// standard library's free. Linked into the dovrel program alone: the
-// library and its other users keep their own allocator. Under
-// AddressSanitizer the sanitizer's operator new stays, since it checks
-// every new against its delete.
+// filled in at once (dovrel::populate_block). Every other allocation
+// (operator new[] and the nothrow forms call this one) behaves as before,
+// and delete stays the standard library's free. Linked into the dovrel
+// program alone: the library and its other users keep their own allocator.
+// Under AddressSanitizer the sanitizer's operator new stays, since it
+// checks every new against its delete.
 #include <cstdlib>
 #include <new>
 
