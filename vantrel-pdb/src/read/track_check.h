@@ -1,6 +1,7 @@
 // Checking a track row without decoding it: the editor's index confirms that
-// each row it is told of decodes, and a load that keeps no records checks
-// every row, without building the row's 21 texts.
+// each row it is told of decodes, a load that keeps no records checks every
+// row, and a salvage learns which rows it can keep and how long their texts
+// are, without building the row's 21 texts.
 //
 // Internal to the library.
 #ifndef VANTREL_PDB_READ_TRACK_CHECK_H_
