@@ -38,6 +38,13 @@ constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
 constexpr int kPopulateWrite = 23;
 #endif
 
+// The whole pages of `page_bytes` (a power of two) within [from, to).
+PageSpan whole_pages(std::uintptr_t from, std::uintptr_t to, std::uintptr_t page_bytes) {
+  const std::uintptr_t first = (from + page_bytes - 1) & ~(page_bytes - 1);
+  const std::uintptr_t last = to & ~(page_bytes - 1);
+  return first < last ? PageSpan{first, last} : PageSpan{};
+}
+
 std::uintptr_t program_break() { return reinterpret_cast<std::uintptr_t>(::sbrk(0)); }
 
 void advise(std::uintptr_t first, std::uintptr_t last) {
@@ -71,11 +78,7 @@ void advise_thread_heap(std::uintptr_t base) {
 
 }  // namespace
 
-PageSpan whole_huge_pages(std::uintptr_t from, std::uintptr_t to) {
-  const std::uintptr_t first = (from + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
-  const std::uintptr_t last = to & ~(kHugePageBytes - 1);
-  return first < last ? PageSpan{first, last} : PageSpan{};
-}
+PageSpan whole_huge_pages(std::uintptr_t from, std::uintptr_t to) { return whole_pages(from, to, kHugePageBytes); }
 
 void use_huge_heap_pages() {
   static std::once_flag started;
@@ -106,10 +109,9 @@ void populate_block(void* block, std::size_t size) {
     return;
   }
   const auto at = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (at + kSmallPageBytes - 1) & ~(kSmallPageBytes - 1);
-  const std::uintptr_t last = (at + size) & ~(kSmallPageBytes - 1);
-  if (first >= last) return;
-  if (::madvise(reinterpret_cast<void*>(first), last - first, kPopulateWrite) != 0 && errno == EINVAL) {
+  const PageSpan span = whole_pages(at, at + size, kSmallPageBytes);
+  if (span.first == span.last) return;
+  if (::madvise(reinterpret_cast<void*>(span.first), span.last - span.first, kPopulateWrite) != 0 && errno == EINVAL) {
     known.store(false, std::memory_order_relaxed);
   }
 }

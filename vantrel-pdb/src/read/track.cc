@@ -1,5 +1,7 @@
 #include "read/track.h"
 
+#include <numeric>
+
 #include "format/errors.h"
 #include "format/string_codec.h"
 #include "read/track_check.h"
@@ -32,15 +34,6 @@ std::expected<void, PdbError> check_track_row(Bytes image, std::uint64_t locatio
   return for_each_string(image, location, [](std::size_t, const StringSpan&) {});
 }
 
-std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::uint64_t location) {
-  if (auto ok = require_bytes(image, location, r::kFixedSize); !ok) return std::unexpected(std::move(ok.error()));
-  std::uint64_t text = 0;
-  auto checked = for_each_string(image, location,
-                                 [&text](std::size_t, const StringSpan& span) { text += decoded_text_size(span); });
-  if (!checked) return std::unexpected(std::move(checked.error()));
-  return text;
-}
-
 std::expected<std::array<std::uint64_t, r::kStringCount>, PdbError> check_track_row_text_sizes(Bytes image,
                                                                                                std::uint64_t location) {
   if (auto ok = require_bytes(image, location, r::kFixedSize); !ok) return std::unexpected(std::move(ok.error()));
@@ -49,6 +42,12 @@ std::expected<std::array<std::uint64_t, r::kStringCount>, PdbError> check_track_
       image, location, [&sizes](std::size_t slot, const StringSpan& span) { sizes[slot] = decoded_text_size(span); });
   if (!checked) return std::unexpected(std::move(checked.error()));
   return sizes;
+}
+
+std::expected<std::uint64_t, PdbError> check_track_row_text(Bytes image, std::uint64_t location) {
+  auto sizes = check_track_row_text_sizes(image, location);
+  if (!sizes) return std::unexpected(std::move(sizes.error()));
+  return std::accumulate(sizes->begin(), sizes->end(), std::uint64_t{0});
 }
 
 std::expected<void, PdbError> append_slot_text(Bytes image, std::uint64_t location, std::size_t slot,
